@@ -1,0 +1,22 @@
+# Settings every target of ours links to; third-party code does not.
+add_library(ostrove_options INTERFACE)
+target_compile_definitions(ostrove_options INTERFACE
+    QT_NO_CAST_TO_ASCII
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    QT_DISABLE_DEPRECATED_BEFORE=0x060400)
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(ostrove_options INTERFACE
+        -Wall -Wextra -Wpedantic -Wshadow -Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual)
+elseif(MSVC)
+    target_compile_options(ostrove_options INTERFACE /W4 /permissive- /utf-8)
+endif()
+option(OSTROVE_WERROR "Treat warnings as errors (CI)" OFF)
+if(OSTROVE_WERROR)
+    target_compile_options(ostrove_options INTERFACE $<IF:$<CXX_COMPILER_ID:MSVC>,/WX,-Werror>)
+endif()
+option(OSTROVE_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
+if(OSTROVE_SANITIZE)
+    target_compile_options(ostrove_options INTERFACE
+        -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(ostrove_options INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,153 @@
+#include "accounts/AccountsPage.h"
+
+#include "accounts/Form_AddEditAccount.h"
+#include "platform/System.h"
+#include "platform/UserPrompts.h"
+#include "store/NameFolding.h"
+#include "store/PasswordCipher.h"
+#include "store/RegistryAccess.h"
+#include "store/RegistryPaths.h"
+#include "store/Store.h"
+#include "windows/ActionButton.h"
+#include "windows/ListHelpers.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QByteArray accountKey(const QByteArray &address)
+{
+    return QByteArray(store::kAccountsKey) + address;
+}
+
+// Writes the four values of an account from the dialog, in the order the monitor expects.
+void writeAccount(store::RegistryKey &key, const TfrmAddEditAccount &dialog,
+                  platform::UserPrompts &prompts)
+{
+    key.writeString(store::kPop3, toStored(dialog.edPop3->text()));
+    key.writeString(store::kLogin, toStored(dialog.edLogin->text()));
+    key.writeString(store::kPassword,
+                    store::EncryptPassword(toStored(dialog.edPassword->text()), &prompts));
+    key.writeBool(store::kSsl, dialog.cbxSSL->isChecked());
+}
+
+} // namespace
+
+AccountsPage::AccountsPage(platform::System &system, const Actions &actions, QWidget *parent)
+    : Page(QStringLiteral("tsAccounts"), QStringLiteral(" List of email acounts you want to check"),
+           parent)
+    , lvAccounts(new QTreeWidget(body()))
+    , m_system(system)
+{
+    lvAccounts->setObjectName(QStringLiteral("lvAccounts"));
+    setUpReportList(lvAccounts,
+                    {QStringLiteral("email"), QStringLiteral("User Name"),
+                     QStringLiteral("pop3 server")},
+                    {85, 65, 110});
+    bodyLayout()->addWidget(lvAccounts, 1);
+    addButtonRow({makeActionButton(actions.add), makeActionButton(actions.edit),
+                  makeActionButton(actions.remove)});
+    connect(lvAccounts, &QTreeWidget::itemDoubleClicked, this,
+            &AccountsPage::acEditAccountExecute);
+}
+
+void AccountsPage::tsAccountsShow()
+{
+    lvAccounts->clear();
+    QList<QTreeWidgetItem *> rows;
+    store::registryAccess(m_system.store, m_system.prompts, [&rows](store::Access &access) {
+        const auto accounts = access.openOrCreate(store::kAccountsKey);
+        for (const QByteArray &name : accounts->subkeyNames()) {
+            const auto account = access.openOrCreate(accountKey(name));
+            auto *row = new QTreeWidgetItem({fromStored(name)});
+            row->setData(0, kStoredNameRole, name);
+            rows.append(row);
+            row->setText(1, fromStored(account->readString(store::kLogin)));
+            row->setText(2, fromStored(account->readString(store::kPop3)));
+        }
+    });
+    // Rows read before a failure stay listed; adding them in one go keeps large lists fast.
+    lvAccounts->addTopLevelItems(rows);
+}
+
+void AccountsPage::acAddAccountExecute()
+{
+    TfrmAddEditAccount dialog;
+    if (m_system.runModal(dialog) != QDialog::Accepted)
+        return;
+
+    const QByteArray address = toStored(dialog.edEmail->text());
+    // A backslash would make the address a path of nested keys and list a different account.
+    if (address.contains('\\')) {
+        m_system.prompts.show({QStringLiteral("Mail Account"),
+                               QStringLiteral("An e-mail address cannot contain a backslash (\\). "
+                                              "The account was not added."),
+                               platform::Prompt::Icon::Exclamation,
+                               platform::Prompt::Buttons::Ok});
+        return;
+    }
+    // The store ignores case in names, so an equal address in other letters is the same account.
+    for (int i = 0; i < lvAccounts->topLevelItemCount(); ++i) {
+        const QByteArray listed = lvAccounts->topLevelItem(i)->data(0, kStoredNameRole).toByteArray();
+        if (store::sameName(listed, address))
+            return;
+    }
+
+    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+        const auto account = access.openOrCreate(accountKey(address));
+        writeAccount(*account, dialog, m_system.prompts);
+        tsAccountsShow();
+    });
+}
+
+void AccountsPage::acEditAccountExecute()
+{
+    const QTreeWidgetItem *row = selectedRow(lvAccounts);
+    if (!row)
+        return;
+    const QByteArray address = row->data(0, kStoredNameRole).toByteArray();
+
+    TfrmAddEditAccount dialog;
+    dialog.edEmail->setEnabled(false);
+    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+        const auto account = access.openOrCreate(accountKey(address));
+        dialog.edEmail->setText(fromStored(address));
+        dialog.edPop3->setText(fromStored(account->readString(store::kPop3)));
+        dialog.edLogin->setText(fromStored(account->readString(store::kLogin)));
+        dialog.edPassword->setText(fromStored(
+            store::DecryptPassword(account->readString(store::kPassword), &m_system.prompts)));
+        dialog.cbxSSL->setChecked(account->readBool(store::kSsl));
+    });
+
+    if (m_system.runModal(dialog) != QDialog::Accepted)
+        return;
+
+    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+        const auto account = access.openOrCreate(accountKey(address));
+        writeAccount(*account, dialog, m_system.prompts);
+        tsAccountsShow();
+    });
+}
+
+void AccountsPage::acRemoveAccountExecute()
+{
+    const QTreeWidgetItem *row = selectedRow(lvAccounts);
+    if (!row)
+        return;
+    const QByteArray address = row->data(0, kStoredNameRole).toByteArray();
+
+    const auto answer = m_system.prompts.show(
+        {QStringLiteral("Remove"), QStringLiteral("Remove selected account?"),
+         platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
+    if (answer != platform::Answer::Yes)
+        return;
+
+    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+        access.openOrCreate(store::kAccountsKey)->deleteKey(address);
+        tsAccountsShow();
+    });
+}

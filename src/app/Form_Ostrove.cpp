@@ -1,0 +1,331 @@
+#include "app/Form_Ostrove.h"
+
+#include "accounts/AccountsPage.h"
+#include "app/LanguageTexts.h"
+#include "filters/AttachmentFilterPage.h"
+#include "filters/PatternFilterPage.h"
+#include "monitor/ConfigurationPage.h"
+#include "monitor/MonitorNames.h"
+#include "platform/Processes.h"
+#include "platform/ProfileFile.h"
+#include "platform/System.h"
+#include "store/PasswordCipher.h"
+#include "store/RegistryAccess.h"
+#include "store/RegistryPaths.h"
+#include "store/Store.h"
+#include "windows/CloseUpComboBox.h"
+#include "windows/Form_About.h"
+#include "windows/ListHelpers.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// Tall enough for the seven navigation items without a scroll bar in any common font.
+constexpr QSize kWindowSize(399, 372);
+// Wider than designed so that "Attachment filter" fits in the fonts of Linux desktops.
+constexpr int kNavigationWidth = 106;
+constexpr int kBottomBarHeight = 32;
+constexpr QSize kButtonSize(75, 25);
+constexpr int kLogItem = 6;
+
+struct NavigationItem
+{
+    const char *caption;
+    const char *picture;
+};
+
+// In list order; the picture numbers follow the designed image list.
+constexpr NavigationItem kNavigation[] = {
+    {"Mail accounts", ":/icons/nav-accounts.png"},
+    {"Address filter", ":/icons/nav-address.png"},
+    {"Subject filter", ":/icons/nav-subject.png"},
+    {"Content filter", ":/icons/nav-content.png"},
+    {"Attachment filter", ":/icons/nav-attachment.png"},
+    {"Configuration", ":/icons/nav-configuration.png"},
+    {"Statistics", ":/icons/nav-statistics.png"},
+};
+
+} // namespace
+
+TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , m_system(system)
+{
+    setObjectName(QStringLiteral("frmOstrove"));
+    setWindowTitle(QStringLiteral("Ostrove Configuration"));
+    QFont designFont = font();
+    designFont.setPointSize(8);
+    setFont(designFont);
+    resize(kWindowSize);
+
+    buildActions();
+    buildNavigation();
+
+    PageControl1 = new QStackedWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    tsAccounts = new AccountsPage(system, {acAddAccount, acEditAccount, acRemoveAccount});
+    tsIgnoreMail = new PatternFilterPage(system, PatternFilterPage::addressFilter(), acAddMail,
+                                         acRemoveMail);
+    tsIgnoreSubject = new PatternFilterPage(system, PatternFilterPage::subjectFilter(),
+                                            acAddSubject, acRemoveSubject);
+    tsIgnoreContent = new PatternFilterPage(system, PatternFilterPage::contentFilter(),
+                                            acAddContent, acRemoveContent);
+    tsIgnoreAttach =
+        new AttachmentFilterPage(system, {acAddAttachment, acEditAttachment, acRemoveAttachment});
+    tsConfiguration = new ConfigurationPage(system);
+    for (QWidget *page : std::initializer_list<QWidget *>{tsAccounts, tsIgnoreMail,
+                                                          tsIgnoreSubject, tsIgnoreContent,
+                                                          tsIgnoreAttach, tsConfiguration})
+        PageControl1->addWidget(page);
+    PageControl1->setCurrentWidget(tsAccounts);
+
+    auto *navigationPanel = new QFrame(this);
+    navigationPanel->setFrameStyle(QFrame::Box | QFrame::Plain);
+    navigationPanel->setFixedWidth(kNavigationWidth);
+    auto *navigationLayout = new QVBoxLayout(navigationPanel);
+    navigationLayout->setContentsMargins(1, 1, 1, 1);
+    navigationLayout->addWidget(lvDodatki);
+
+    btnAbout = new QPushButton(QStringLiteral("&About..."), this);
+    btnAbout->setObjectName(QStringLiteral("btnAbout"));
+    btnAbout->setFixedSize(kButtonSize);
+    btnCancel = new QPushButton(QStringLiteral("&Close"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setFixedSize(kButtonSize);
+    auto *bottomBar = new QWidget(this);
+    bottomBar->setFixedHeight(kBottomBarHeight);
+    auto *bottomLayout = new QHBoxLayout(bottomBar);
+    bottomLayout->setContentsMargins(6, 4, 6, 3);
+    bottomLayout->addWidget(btnAbout);
+    bottomLayout->addStretch(1);
+    bottomLayout->addWidget(btnCancel);
+
+    auto *upper = new QHBoxLayout;
+    upper->setSpacing(0);
+    upper->addWidget(navigationPanel);
+    upper->addWidget(PageControl1, 1);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(upper, 1);
+    layout->addWidget(bottomBar);
+
+    setTabOrder(lvDodatki, PageControl1);
+    connect(btnAbout, &QPushButton::clicked, this, &TfrmOstrove::btnAboutClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmOstrove::btnCancelClick);
+    connect(PageControl1, &QStackedWidget::currentChanged, this, &TfrmOstrove::pageChanged);
+    connect(tsConfiguration->cbLang, &CloseUpComboBox::closedUp, this,
+            &TfrmOstrove::cbLangCloseUp);
+
+    if (const QScreen *screen = this->screen()) {
+        QRect centred(QPoint(), frameSize());
+        centred.moveCenter(screen->availableGeometry().center());
+        move(centred.topLeft());
+    }
+    FormCreate();
+}
+
+void TfrmOstrove::buildActions()
+{
+    const auto action = [this](const char *name, const char *category, const char *caption,
+                               void (TfrmOstrove::*handler)()) {
+        auto *created = new QAction(QLatin1String(caption), this);
+        created->setObjectName(QLatin1String(name));
+        created->setProperty("category", QLatin1String(category));
+        connect(created, &QAction::triggered, this, handler);
+        return created;
+    };
+    acAddAccount = action("acAddAccount", "Account", "&Add", &TfrmOstrove::acAddAccountExecute);
+    acEditAccount =
+        action("acEditAccount", "Account", "&Edit", &TfrmOstrove::acEditAccountExecute);
+    acRemoveAccount =
+        action("acRemoveAccount", "Account", "&Remove", &TfrmOstrove::acRemoveAccountExecute);
+    acAddMail = action("acAddMail", "Mail", "&Add", &TfrmOstrove::acAddMailExecute);
+    acRemoveMail = action("acRemoveMail", "Mail", "&Remove", &TfrmOstrove::acRemoveMailExecute);
+    acAddSubject = action("acAddSubject", "Subject", "&Add", &TfrmOstrove::acAddSubjectExecute);
+    acRemoveSubject =
+        action("acRemoveSubject", "Subject", "&Remove", &TfrmOstrove::acRemoveSubjectExecute);
+    acAddContent = action("acAddContent", "Content", "&Add", &TfrmOstrove::acAddContentExecute);
+    acRemoveContent =
+        action("acRemoveContent", "Content", "&Remove", &TfrmOstrove::acRemoveContentExecute);
+    acAddAttachment =
+        action("acAddAttachment", "Attachment", "&Add", &TfrmOstrove::acAddAttachmentExecute);
+    acEditAttachment =
+        action("acEditAttachment", "Attachment", "&Edit", &TfrmOstrove::acEditAttachmentExecute);
+    acRemoveAttachment = action("acRemoveAttachment", "Attachment", "&Remove",
+                                &TfrmOstrove::acRemoveAttachmentExecute);
+}
+
+void TfrmOstrove::buildNavigation()
+{
+    lvDodatki = new QListWidget(this);
+    lvDodatki->setObjectName(QStringLiteral("lvDodatki"));
+    lvDodatki->setViewMode(QListView::IconMode);
+    lvDodatki->setIconSize(QSize(32, 32));
+    lvDodatki->setFlow(QListView::TopToBottom);
+    lvDodatki->setWrapping(false);
+    lvDodatki->setMovement(QListView::Static);
+    lvDodatki->setResizeMode(QListView::Adjust);
+    lvDodatki->setGridSize(QSize(100, 47));
+    lvDodatki->setFrameStyle(QFrame::NoFrame);
+    lvDodatki->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvDodatki->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvDodatki->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QPalette colours = lvDodatki->palette();
+    colours.setColor(QPalette::Base, QColor(128, 128, 128));
+    colours.setColor(QPalette::Text, Qt::white);
+    lvDodatki->setPalette(colours);
+    for (const NavigationItem &entry : kNavigation) {
+        auto *item = new QListWidgetItem(QIcon(QLatin1String(entry.picture)),
+                                         QLatin1String(entry.caption), lvDodatki);
+        item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        item->setSizeHint(lvDodatki->gridSize());
+    }
+    lvDodatki->installEventFilter(this);
+    connect(lvDodatki, &QListWidget::itemClicked, this, &TfrmOstrove::lvDodatkiClick);
+}
+
+void TfrmOstrove::FormCreate()
+{
+    CloseUpComboBox *cbLang = tsConfiguration->cbLang;
+    const platform::ProfileFile file(languageFilePath());
+    cbLang->clear();
+    for (const QByteArray &name : file.sectionNames())
+        cbLang->addItem(fromStored(name), name);
+    if (cbLang->count() > 0)
+        cbLang->setCurrentIndex(0);
+
+    store::registryAccess(m_system.store, m_system.prompts, [this, cbLang](store::Access &access) {
+        const auto settings = access.openOrCreate(store::kSettingsKey);
+        if (!settings->valueExists(store::kLanguage))
+            return;
+        FLanguage = settings->readString(store::kLanguage);
+        // The list matches the stored name byte for byte, unlike the file's own lookups.
+        for (int i = 0; i < cbLang->count(); ++i) {
+            if (cbLang->itemData(i).toByteArray() == FLanguage) {
+                cbLang->setCurrentIndex(i);
+                break;
+            }
+        }
+    });
+}
+
+void TfrmOstrove::FormShow()
+{
+    if (isDesignedLanguage(FLanguage))
+        return;
+    const platform::ProfileFile file(languageFilePath());
+    applyLanguage(file, FLanguage,
+                  {lvDodatki,
+                   {acAddAccount, acAddMail, acAddContent, acAddAttachment, acAddSubject},
+                   {acRemoveAccount, acRemoveMail, acRemoveContent, acRemoveAttachment,
+                    acRemoveSubject},
+                   {acEditAccount, acEditAttachment},
+                   btnAbout,
+                   btnCancel,
+                   tsConfiguration});
+}
+
+void TfrmOstrove::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Only the first showing loads the active page; restoring a minimised window reloads nothing.
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    if (auto *page = qobject_cast<Page *>(PageControl1->currentWidget()))
+        page->pageShown();
+    FormShow();
+}
+
+void TfrmOstrove::pageChanged(int index)
+{
+    if (!m_shownOnce)
+        return;
+    if (auto *page = qobject_cast<Page *>(PageControl1->widget(index)))
+        page->pageShown();
+}
+
+void TfrmOstrove::lvDodatkiClick()
+{
+    const QList<QListWidgetItem *> selected = lvDodatki->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const int index = lvDodatki->row(selected.first());
+    if (index == kLogItem) {
+        m_system.processes.openDocument(monitor::logFilePath(m_system.programFolder));
+        return;
+    }
+    PageControl1->setCurrentIndex(index); // the page already shown is not shown again
+}
+
+bool TfrmOstrove::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == lvDodatki && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            lvDodatkiClick();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TfrmOstrove::btnCancelClick()
+{
+    close();
+}
+
+void TfrmOstrove::btnAboutClick()
+{
+    TfrmAbout about;
+    m_system.runModal(about);
+}
+
+void TfrmOstrove::cbLangCloseUp()
+{
+    CloseUpComboBox *cbLang = tsConfiguration->cbLang;
+    const QByteArray name =
+        cbLang->currentIndex() >= 0 ? cbLang->currentData().toByteArray() : QByteArray();
+    store::registryAccess(m_system.store, m_system.prompts, [&name](store::Access &access) {
+        access.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, name);
+    });
+}
+
+QString TfrmOstrove::languageFilePath() const
+{
+    return m_system.programFolder + QStringLiteral("/Ostrove.lng");
+}
+
+QByteArray TfrmOstrove::EncryptPassword(const QByteArray &plain)
+{
+    return store::EncryptPassword(plain);
+}
+
+QByteArray TfrmOstrove::DecryptPassword(const QByteArray &stored)
+{
+    return store::DecryptPassword(stored);
+}
+
+void TfrmOstrove::acAddAccountExecute() { tsAccounts->acAddAccountExecute(); }
+void TfrmOstrove::acEditAccountExecute() { tsAccounts->acEditAccountExecute(); }
+void TfrmOstrove::acRemoveAccountExecute() { tsAccounts->acRemoveAccountExecute(); }
+void TfrmOstrove::acAddMailExecute() { tsIgnoreMail->addExecute(); }
+void TfrmOstrove::acRemoveMailExecute() { tsIgnoreMail->removeExecute(); }
+void TfrmOstrove::acAddSubjectExecute() { tsIgnoreSubject->addExecute(); }
+void TfrmOstrove::acRemoveSubjectExecute() { tsIgnoreSubject->removeExecute(); }
+void TfrmOstrove::acAddContentExecute() { tsIgnoreContent->addExecute(); }
+void TfrmOstrove::acRemoveContentExecute() { tsIgnoreContent->removeExecute(); }
+void TfrmOstrove::acAddAttachmentExecute() { tsIgnoreAttach->acAddAttachmentExecute(); }
+void TfrmOstrove::acEditAttachmentExecute() { tsIgnoreAttach->acEditAttachmentExecute(); }
+void TfrmOstrove::acRemoveAttachmentExecute() { tsIgnoreAttach->acRemoveAttachmentExecute(); }

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QWidget>
+
+class AccountsPage;
+class AttachmentFilterPage;
+class ConfigurationPage;
+class PatternFilterPage;
+class QAction;
+class QListWidget;
+class QListWidgetItem;
+class QPushButton;
+class QStackedWidget;
+
+namespace platform {
+struct System;
+}
+
+// The one main window: the navigation list on the left, the six pages on the right, About and
+// Close below. Built once by main with the system's parts; every page writes its changes at
+// once, so closing saves nothing.
+class TfrmOstrove : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmOstrove(platform::System &system, QWidget *parent = nullptr);
+
+    void FormCreate();
+    void FormShow();
+    void lvDodatkiClick();
+    void btnCancelClick();
+    void btnAboutClick();
+    void cbLangCloseUp();
+
+    void acAddAccountExecute();
+    void acEditAccountExecute();
+    void acRemoveAccountExecute();
+    void acAddMailExecute();
+    void acRemoveMailExecute();
+    void acAddSubjectExecute();
+    void acRemoveSubjectExecute();
+    void acAddContentExecute();
+    void acRemoveContentExecute();
+    void acAddAttachmentExecute();
+    void acEditAttachmentExecute();
+    void acRemoveAttachmentExecute();
+
+    static QByteArray EncryptPassword(const QByteArray &plain);
+    static QByteArray DecryptPassword(const QByteArray &stored);
+
+    QListWidget *lvDodatki = nullptr;
+    QStackedWidget *PageControl1 = nullptr;
+    AccountsPage *tsAccounts = nullptr;
+    PatternFilterPage *tsIgnoreMail = nullptr;
+    PatternFilterPage *tsIgnoreSubject = nullptr;
+    PatternFilterPage *tsIgnoreContent = nullptr;
+    AttachmentFilterPage *tsIgnoreAttach = nullptr;
+    ConfigurationPage *tsConfiguration = nullptr;
+    QPushButton *btnAbout = nullptr;
+    QPushButton *btnCancel = nullptr;
+
+    QAction *acAddAccount = nullptr;
+    QAction *acEditAccount = nullptr;
+    QAction *acRemoveAccount = nullptr;
+    QAction *acAddMail = nullptr;
+    QAction *acRemoveMail = nullptr;
+    QAction *acAddSubject = nullptr;
+    QAction *acRemoveSubject = nullptr;
+    QAction *acAddContent = nullptr;
+    QAction *acRemoveContent = nullptr;
+    QAction *acAddAttachment = nullptr;
+    QAction *acEditAttachment = nullptr;
+    QAction *acRemoveAttachment = nullptr;
+
+    QByteArray language() const { return FLanguage; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildActions();
+    void buildNavigation();
+    void pageChanged(int index);
+    QString languageFilePath() const;
+
+    platform::System &m_system;
+    QByteArray FLanguage;
+    bool m_shownOnce = false;
+};

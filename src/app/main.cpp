@@ -1,0 +1,38 @@
+#include "app/Form_Ostrove.h"
+#include "app/MessageBoxPrompts.h"
+#include "platform/Processes.h"
+#include "platform/System.h"
+#include "platform/SystemdServiceManager.h"
+#include "platform/X11Windows.h"
+#include "store/SqliteStore.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QIcon>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ostrove Configuration"));
+    QApplication::setDesktopFileName(QStringLiteral("ostrove-configuration"));
+    QIcon icon(QStringLiteral(":/icons/app.png"));
+    icon.addFile(QStringLiteral(":/icons/app16.png"));
+    QApplication::setWindowIcon(icon);
+
+    store::SqliteStore settings(store::SqliteStore::defaultPath());
+    MessageBoxPrompts prompts;
+    platform::SystemProcesses processes;
+    platform::X11Windows windows;
+    platform::SystemdServiceManager services;
+    platform::System system{settings,
+                            prompts,
+                            processes,
+                            windows,
+                            services,
+                            QCoreApplication::applicationDirPath(),
+                            [](QDialog &dialog) { return dialog.exec(); }};
+
+    TfrmOstrove frmOstrove(system);
+    frmOstrove.show();
+    return QApplication::exec();
+}

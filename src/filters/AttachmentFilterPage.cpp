@@ -1,0 +1,171 @@
+#include "filters/AttachmentFilterPage.h"
+
+#include "filters/Form_AddEditAttachment.h"
+#include "platform/System.h"
+#include "platform/UserPrompts.h"
+#include "store/NameFolding.h"
+#include "store/RegistryAccess.h"
+#include "store/RegistryPaths.h"
+#include "store/Store.h"
+#include "windows/ActionButton.h"
+#include "windows/ListHelpers.h"
+#include "windows/WholeNumberField.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QByteArray patternKey(const QByteArray &pattern)
+{
+    return QByteArray(store::kAttachmentsKey) + pattern;
+}
+
+} // namespace
+
+QString AttachmentFilterPage::sizeText(qint32 kilobytes)
+{
+    return QString::number(kilobytes) + QStringLiteral(" kB");
+}
+
+AttachmentFilterPage::AttachmentFilterPage(platform::System &system, const Actions &actions,
+                                           QWidget *parent)
+    : Page(QStringLiteral("tsIgnoreAttach"), QStringLiteral(" Remove emails that contains attachments"),
+           parent)
+    , lvFiles(new QTreeWidget(body()))
+    , m_system(system)
+{
+    lvFiles->setObjectName(QStringLiteral("lvFiles"));
+    setUpReportList(lvFiles,
+                    {QStringLiteral("File name"), QStringLiteral("Size from"),
+                     QStringLiteral("Size to")},
+                    {120, 65, 65});
+    lvFiles->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    lvFiles->headerItem()->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+    lvFiles->setFrameStyle(QFrame::NoFrame);
+    lvFiles->viewport()->setCursor(Qt::PointingHandCursor);
+    bodyLayout()->addWidget(lvFiles, 1);
+    addButtonRow({makeActionButton(actions.add), makeActionButton(actions.edit),
+                  makeActionButton(actions.remove)});
+    connect(lvFiles, &QTreeWidget::itemDoubleClicked, this,
+            &AttachmentFilterPage::acEditAttachmentExecute);
+}
+
+void AttachmentFilterPage::tsIgnoreAttachShow()
+{
+    lvFiles->clear();
+    QList<QTreeWidgetItem *> rows;
+    store::registryAccess(m_system.store, m_system.prompts, [&rows](store::Access &access) {
+        const auto parent = access.openOrCreate(store::kAttachmentsKey);
+        for (const QByteArray &name : parent->subkeyNames()) {
+            const auto pattern = access.openOrCreate(patternKey(name));
+            auto *row = new QTreeWidgetItem({fromStored(name)});
+            row->setData(0, kStoredNameRole, name);
+            row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+            row->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+            rows.append(row);
+            // Sizes fill the next free column, as the list appends its sub-items.
+            int column = 1;
+            if (pattern->valueExists(store::kSizeFrom))
+                row->setText(column++, sizeText(pattern->readInteger(store::kSizeFrom)));
+            if (pattern->valueExists(store::kSizeTo))
+                row->setText(column, sizeText(pattern->readInteger(store::kSizeTo)));
+        }
+    });
+    lvFiles->addTopLevelItems(rows);
+}
+
+void AttachmentFilterPage::acAddAttachmentExecute()
+{
+    TfrmAddEditAttachment dialog;
+    if (m_system.runModal(dialog) != QDialog::Accepted)
+        return;
+
+    const QByteArray pattern = toStored(dialog.edFileName->text());
+    // A backslash would make the pattern a path of nested keys.
+    if (pattern.contains('\\')) {
+        m_system.prompts.show({QStringLiteral("Attachment"),
+                               QStringLiteral("A file name pattern cannot contain a backslash "
+                                              "(\\). The pattern was not added."),
+                               platform::Prompt::Icon::Exclamation,
+                               platform::Prompt::Buttons::Ok});
+        return;
+    }
+    // The store ignores case in names: an equal pattern in other letters is the same entry.
+    for (int i = 0; i < lvFiles->topLevelItemCount(); ++i) {
+        if (store::sameName(lvFiles->topLevelItem(i)->data(0, kStoredNameRole).toByteArray(),
+                            pattern))
+            return;
+    }
+
+    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+        const auto key = access.openOrCreate(patternKey(pattern));
+        // Without a size range the new key is the whole change; one that could not be
+        // created must still fail the access.
+        key->requireWritable();
+        if (dialog.cbxSize->isChecked())
+            key->writeInteger(store::kSizeFrom, dialog.seSizeFrom->value());
+        if (dialog.cbxSize->isChecked())
+            key->writeInteger(store::kSizeTo, dialog.seSizeTo->value());
+        tsIgnoreAttachShow();
+    });
+}
+
+void AttachmentFilterPage::acEditAttachmentExecute()
+{
+    const QTreeWidgetItem *row = selectedRow(lvFiles);
+    if (!row)
+        return;
+    const QByteArray pattern = row->data(0, kStoredNameRole).toByteArray();
+
+    TfrmAddEditAttachment dialog;
+    dialog.edFileName->setEnabled(false);
+    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+        const auto key = access.openOrCreate(patternKey(pattern));
+        dialog.edFileName->setText(fromStored(pattern));
+        if (key->valueExists(store::kSizeFrom)) {
+            dialog.seSizeFrom->setValue(key->readInteger(store::kSizeFrom));
+            dialog.seSizeTo->setValue(key->readInteger(store::kSizeTo));
+            dialog.cbxSize->setChecked(true);
+            dialog.cbxSizeClick();
+        }
+    });
+
+    if (m_system.runModal(dialog) != QDialog::Accepted)
+        return;
+
+    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+        const auto key = access.openOrCreate(patternKey(pattern));
+        if (dialog.cbxSize->isChecked())
+            key->writeInteger(store::kSizeFrom, dialog.seSizeFrom->value());
+        else
+            key->deleteValue(store::kSizeFrom);
+        if (dialog.cbxSize->isChecked())
+            key->writeInteger(store::kSizeTo, dialog.seSizeTo->value());
+        else
+            key->deleteValue(store::kSizeTo);
+        tsIgnoreAttachShow();
+    });
+}
+
+void AttachmentFilterPage::acRemoveAttachmentExecute()
+{
+    const QTreeWidgetItem *row = selectedRow(lvFiles);
+    if (!row)
+        return;
+    const QByteArray pattern = row->data(0, kStoredNameRole).toByteArray();
+
+    const auto answer = m_system.prompts.show(
+        {QStringLiteral("Remove"), QStringLiteral("Remove selected value?"),
+         platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
+    if (answer != platform::Answer::Yes)
+        return;
+
+    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+        access.openOrCreate(store::kAttachmentsKey)->deleteKey(pattern);
+        tsIgnoreAttachShow();
+    });
+}

@@ -1,0 +1,109 @@
+#include "filters/PatternFilterPage.h"
+
+#include "filters/Form_AddEditContent.h"
+#include "filters/Form_AddEditMail.h"
+#include "filters/Form_AddEditSubject.h"
+#include "platform/System.h"
+#include "platform/UserPrompts.h"
+#include "store/NameFolding.h"
+#include "store/RegistryAccess.h"
+#include "store/RegistryPaths.h"
+#include "store/Store.h"
+#include "windows/ActionButton.h"
+#include "windows/ListHelpers.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+PatternFilterPage::Configuration PatternFilterPage::addressFilter()
+{
+    return {"tsIgnoreMail", " Remove emails where email address is one of", "lbMail",
+            store::kMailFilterKey, "Remove selected eMail?",
+            [] { return std::make_unique<TfrmAddEditMail>(); }};
+}
+
+PatternFilterPage::Configuration PatternFilterPage::subjectFilter()
+{
+    return {"tsIgnoreSubject", " Remove emails where subject contains one of words", "lbSubject",
+            store::kSubjectFilterKey, "Remove selected value?",
+            [] { return std::make_unique<TfrmAddEditSubject>(); }};
+}
+
+PatternFilterPage::Configuration PatternFilterPage::contentFilter()
+{
+    return {"tsIgnoreContent", " Remove emails where body contains one of words", "lbContent",
+            store::kContentFilterKey, "Remove selected value?",
+            [] { return std::make_unique<TfrmAddEditContent>(); }};
+}
+
+PatternFilterPage::PatternFilterPage(platform::System &system, Configuration configuration,
+                                     QAction *add, QAction *remove, QWidget *parent)
+    : Page(QLatin1String(configuration.pageName), QLatin1String(configuration.headerText), parent)
+    , m_system(system)
+    , m_configuration(std::move(configuration))
+    , m_list(new QListWidget(body()))
+{
+    m_list->setObjectName(QLatin1String(m_configuration.listName));
+    m_list->setFrameStyle(QFrame::NoFrame);
+    m_list->setUniformItemSizes(true);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    bodyLayout()->addWidget(m_list, 1);
+    addButtonRow({makeActionButton(add), makeActionButton(remove)});
+}
+
+void PatternFilterPage::load()
+{
+    m_list->clear();
+    QList<QByteArray> names;
+    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+        names = access.openOrCreate(m_configuration.key)->valueNames();
+    });
+    // One item per stored name, the bytes kept beside the text; filled in one pass.
+    m_list->setUpdatesEnabled(false);
+    for (const QByteArray &name : std::as_const(names)) {
+        auto *line = new QListWidgetItem(fromStored(name));
+        line->setData(kStoredNameRole, name);
+        m_list->addItem(line);
+    }
+    m_list->setUpdatesEnabled(true);
+}
+
+void PatternFilterPage::addExecute()
+{
+    const std::unique_ptr<FilterEntryDialog> dialog = m_configuration.makeDialog();
+    if (m_system.runModal(*dialog) != QDialog::Accepted)
+        return;
+
+    const QByteArray pattern = toStored(dialog->text());
+    // The store ignores case in names: an equal pattern in other letters is the same entry.
+    for (int i = 0; i < m_list->count(); ++i) {
+        if (store::sameName(m_list->item(i)->data(kStoredNameRole).toByteArray(), pattern))
+            return;
+    }
+
+    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+        access.openOrCreate(m_configuration.key)->writeString(pattern, QByteArray());
+        load();
+    });
+}
+
+void PatternFilterPage::removeExecute()
+{
+    const QList<QListWidgetItem *> selected = m_list->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const QByteArray pattern = selected.first()->data(kStoredNameRole).toByteArray();
+
+    const auto answer = m_system.prompts.show(
+        {QStringLiteral("Remove"), QLatin1String(m_configuration.removeQuestion),
+         platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
+    if (answer != platform::Answer::Yes)
+        return;
+
+    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+        access.openOrCreate(store::withoutTrailingSeparator(m_configuration.key))
+            ->deleteValue(pattern);
+        load();
+    });
+}

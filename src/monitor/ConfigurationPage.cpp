@@ -1,0 +1,262 @@
+#include "monitor/ConfigurationPage.h"
+
+#include "monitor/MonitorNames.h"
+#include "platform/Processes.h"
+#include "platform/ServiceManager.h"
+#include "platform/System.h"
+#include "platform/TopLevelWindows.h"
+#include "store/RegistryAccess.h"
+#include "store/RegistryPaths.h"
+#include "store/Store.h"
+#include "windows/CloseUpComboBox.h"
+#include "windows/ListHelpers.h"
+#include "windows/WholeNumberField.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kDefaultInterval = 15;
+constexpr int kMinInterval = 1;
+constexpr int kMaxInterval = 200;
+
+// The window does not answer while a service start or stop is awaited; say so with the cursor.
+class WaitCursor
+{
+public:
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
+QFrame *separator(QWidget *parent, const QRect &geometry)
+{
+    auto *line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setGeometry(geometry);
+    return line;
+}
+
+} // namespace
+
+ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
+    : Page(QStringLiteral("tsConfiguration"), QStringLiteral(" Settings"), parent)
+    , m_system(system)
+    , m_services(system.services)
+{
+    QWidget *panel = new QWidget(body());
+    panel->setObjectName(QStringLiteral("Panel11"));
+    bodyLayout()->addWidget(panel, 1);
+
+    const auto button = [panel](const char *name, const char *caption, int x, int y) {
+        auto *created = new QPushButton(QLatin1String(caption), panel);
+        created->setObjectName(QLatin1String(name));
+        created->setGeometry(x, y, 75, 22);
+        return created;
+    };
+
+    rgService = new QRadioButton(QStringLiteral("Run as Windows Service (Windows NT/2000/XP)"), panel);
+    rgService->setObjectName(QStringLiteral("rgService"));
+    rgService->setGeometry(7, 11, 290, 17);
+    btnInstallService = button("btnInstallService", "Install", 45, 30);
+    btnUninstallService = button("btnUninstallService", "Uninstall", 128, 30);
+    btnStartService = button("btnStartService", "Start", 45, 54);
+    btnStopService = button("btnStopService", "Stop", 128, 54);
+    separator(panel, QRect(15, 79, 250, 5));
+    rbTray = new QRadioButton(QStringLiteral("Run as tray icon (Windows 98/ME/NT/2000/XP)"), panel);
+    rbTray->setObjectName(QStringLiteral("rbTray"));
+    rbTray->setGeometry(7, 91, 290, 17);
+    btnStartTray = button("btnStartTray", "Start", 45, 110);
+    btnStopTray = button("btnStopTray", "Stop", 128, 110);
+    cbxAutorun = new QCheckBox(QStringLiteral("Autorun on Windows startup"), panel);
+    cbxAutorun->setObjectName(QStringLiteral("cbxAutorun"));
+    cbxAutorun->setGeometry(45, 136, 230, 17);
+    separator(panel, QRect(15, 160, 250, 5));
+
+    Label9 = new QLabel(QStringLiteral("Check mailbox every"), panel);
+    Label9->setObjectName(QStringLiteral("Label9"));
+    Label9->setGeometry(15, 177, 108, 17);
+    seEvery = new WholeNumberField(panel);
+    seEvery->setObjectName(QStringLiteral("seEvery"));
+    seEvery->setBounds(kMinInterval, kMaxInterval);
+    seEvery->setValue(kDefaultInterval);
+    seEvery->setGeometry(125, 174, 60, 23);
+    Label9->setBuddy(seEvery);
+    auto *minutes = new QLabel(QStringLiteral("min."), panel);
+    minutes->setObjectName(QStringLiteral("Label10"));
+    minutes->setGeometry(189, 177, 40, 17);
+
+    Label5 = new QLabel(QStringLiteral("Language"), panel);
+    Label5->setObjectName(QStringLiteral("Label5"));
+    Label5->setGeometry(15, 213, 58, 17);
+    cbLang = new CloseUpComboBox(panel);
+    cbLang->setObjectName(QStringLiteral("cbLang"));
+    cbLang->setGeometry(74, 211, 145, 23);
+    Label5->setBuddy(cbLang);
+
+    setTabOrder(rgService, rbTray);
+    setTabOrder(rbTray, btnInstallService);
+    setTabOrder(btnInstallService, btnUninstallService);
+    setTabOrder(btnUninstallService, btnStartService);
+    setTabOrder(btnStartService, btnStopService);
+    setTabOrder(btnStopService, btnStartTray);
+    setTabOrder(btnStartTray, btnStopTray);
+    setTabOrder(btnStopTray, cbxAutorun);
+    setTabOrder(cbxAutorun, seEvery);
+    setTabOrder(seEvery, cbLang);
+
+    // At every start the tray mode is chosen and the service buttons wait for the service mode.
+    rbTray->setChecked(true);
+    for (QPushButton *serviceButton :
+         {btnInstallService, btnUninstallService, btnStartService, btnStopService})
+        serviceButton->setEnabled(false);
+
+    connect(rgService, &QRadioButton::toggled, this, &ConfigurationPage::rgServiceClick);
+    connect(seEvery, &WholeNumberField::textChanged, this, &ConfigurationPage::seEveryChange);
+    connect(btnInstallService, &QPushButton::clicked, this,
+            &ConfigurationPage::btnInstallServiceClick);
+    connect(btnUninstallService, &QPushButton::clicked, this,
+            &ConfigurationPage::btnUninstallServiceClick);
+    connect(btnStartService, &QPushButton::clicked, this,
+            &ConfigurationPage::btnStartServiceClick);
+    connect(btnStopService, &QPushButton::clicked, this, &ConfigurationPage::btnStopServiceClick);
+    connect(btnStartTray, &QPushButton::clicked, this, &ConfigurationPage::btnStartTrayClick);
+    connect(btnStopTray, &QPushButton::clicked, this, &ConfigurationPage::btnStopTrayClick);
+    connect(cbxAutorun, &QCheckBox::clicked, this, &ConfigurationPage::cbxAutorunClick);
+}
+
+bool ConfigurationPage::trayWindowExists()
+{
+    return m_system.windows.exists(QLatin1String(monitor::kTrayWindowTitle));
+}
+
+void ConfigurationPage::tsConfigurationShow()
+{
+    const bool trayRuns = trayWindowExists();
+    btnStartTray->setEnabled(!trayRuns);
+    btnStopTray->setEnabled(trayRuns);
+
+    store::registryAccess(m_system.store, m_system.prompts, [this](store::Access &access) {
+        const auto settings = access.openOrCreate(store::kSettingsKey);
+        // A stored number outside 1 to 200 is shown at the nearest bound, and that change of
+        // the field writes the bound back.
+        if (settings->valueExists(store::kScanEvery))
+            seEvery->setValue(settings->readInteger(store::kScanEvery));
+    });
+}
+
+void ConfigurationPage::rgServiceClick()
+{
+    const bool service = rgService->isChecked();
+    const QByteArray name(monitor::kServiceName);
+    // Each condition stops at its first deciding term: tray mode asks the service manager
+    // nothing, service mode never looks for the tray window.
+    btnInstallService->setEnabled(service && !m_services.IsServiceInstalled(name)
+                                  && m_services.isServiceCapableSystem());
+    btnUninstallService->setEnabled(service && m_services.IsServiceInstalled(name)
+                                    && m_services.isServiceCapableSystem());
+    btnStartService->setEnabled(service && m_services.IsServiceInstalled(name)
+                                && m_services.GetServiceState(name)
+                                       != platform::ServiceManager::kRunning);
+    btnStopService->setEnabled(service && m_services.IsServiceInstalled(name)
+                               && m_services.GetServiceState(name)
+                                      == platform::ServiceManager::kRunning);
+    btnStartTray->setEnabled(!service && !trayWindowExists());
+    btnStopTray->setEnabled(!service && trayWindowExists());
+    cbxAutorun->setEnabled(!service);
+}
+
+void ConfigurationPage::seEveryChange()
+{
+    store::registryAccess(m_system.store, m_system.prompts, [this](store::Access &access) {
+        access.openOrCreate(store::kSettingsKey)->writeInteger(store::kScanEvery, seEvery->value());
+    });
+}
+
+void ConfigurationPage::btnInstallServiceClick()
+{
+    btnInstallService->setEnabled(false);
+    btnUninstallService->setEnabled(true);
+    btnStartService->setEnabled(true);
+    btnStopService->setEnabled(false);
+    m_system.processes.startDetached(monitor::serviceProgramPath(m_system.programFolder),
+                                     monitor::kInstallSwitches);
+}
+
+void ConfigurationPage::btnUninstallServiceClick()
+{
+    btnInstallService->setEnabled(true);
+    btnUninstallService->setEnabled(false);
+    btnStartService->setEnabled(false);
+    btnStopService->setEnabled(false);
+    const QByteArray name(monitor::kServiceName);
+    if (m_services.IsServiceInstalled(name)
+        && m_services.GetServiceState(name) == platform::ServiceManager::kRunning) {
+        const WaitCursor waiting;
+        m_services.StopServiceAndWait(name);
+    }
+    m_system.processes.startDetached(monitor::serviceProgramPath(m_system.programFolder),
+                                     monitor::kUninstallSwitches);
+}
+
+void ConfigurationPage::btnStartServiceClick()
+{
+    bool started = false;
+    {
+        const WaitCursor waiting;
+        started = m_services.StartServiceAndWait(monitor::kServiceName);
+    }
+    if (started) {
+        btnStopService->setEnabled(true);
+        btnStartService->setEnabled(false);
+    }
+}
+
+void ConfigurationPage::btnStopServiceClick()
+{
+    bool stopped = false;
+    {
+        const WaitCursor waiting;
+        stopped = m_services.StopServiceAndWait(monitor::kServiceName);
+    }
+    if (stopped) {
+        btnStopService->setEnabled(false);
+        btnStartService->setEnabled(true);
+    }
+}
+
+void ConfigurationPage::btnStartTrayClick()
+{
+    btnStartTray->setEnabled(false);
+    btnStopTray->setEnabled(true);
+    // Not awaited and not checked: the next showing of the page tells whether it runs.
+    m_system.processes.startDetached(monitor::trayProgramPath(m_system.programFolder), {});
+}
+
+void ConfigurationPage::btnStopTrayClick()
+{
+    btnStartTray->setEnabled(true);
+    btnStopTray->setEnabled(false);
+    m_system.windows.requestClose(QLatin1String(monitor::kTrayWindowTitle));
+}
+
+void ConfigurationPage::cbxAutorunClick()
+{
+    const bool on = cbxAutorun->isChecked();
+    const QByteArray trayPath = toStored(monitor::trayProgramPath(m_system.programFolder));
+    store::registryAccess(m_system.store, m_system.prompts, [on, &trayPath](store::Access &access) {
+        const auto run = access.openOrCreate(store::kRunKey);
+        if (on)
+            run->writeString(store::kAutorunValue, trayPath);
+        else
+            run->deleteValue(store::kAutorunValue);
+    });
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "monitor/ServiceControl.h"
+#include "windows/Page.h"
+
+class CloseUpComboBox;
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class WholeNumberField;
+
+namespace platform {
+struct System;
+}
+
+// The monitor's general settings and its controls: the run mode (kept nowhere, it only decides
+// which buttons can be used), the service and tray buttons, autorun, the check interval and the
+// interface language list.
+class ConfigurationPage : public Page
+{
+    Q_OBJECT
+
+public:
+    explicit ConfigurationPage(platform::System &system, QWidget *parent = nullptr);
+
+    void pageShown() override { tsConfigurationShow(); }
+
+    void tsConfigurationShow();
+    void rgServiceClick();
+    void seEveryChange();
+
+    void btnInstallServiceClick();
+    void btnUninstallServiceClick();
+    void btnStartServiceClick();
+    void btnStopServiceClick();
+    void btnStartTrayClick();
+    void btnStopTrayClick();
+    void cbxAutorunClick();
+
+    monitor::ServiceControl &services() { return m_services; }
+
+    QRadioButton *rgService = nullptr;
+    QRadioButton *rbTray = nullptr;
+    QPushButton *btnInstallService = nullptr;
+    QPushButton *btnUninstallService = nullptr;
+    QPushButton *btnStartService = nullptr;
+    QPushButton *btnStopService = nullptr;
+    QPushButton *btnStartTray = nullptr;
+    QPushButton *btnStopTray = nullptr;
+    QCheckBox *cbxAutorun = nullptr;
+    QLabel *Label9 = nullptr;
+    WholeNumberField *seEvery = nullptr;
+    QLabel *Label5 = nullptr;
+    CloseUpComboBox *cbLang = nullptr;
+
+private:
+    bool trayWindowExists();
+
+    platform::System &m_system;
+    monitor::ServiceControl m_services;
+};

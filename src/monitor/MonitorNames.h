@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the configuration program fixes about the monitor: its programs beside this one, their
+// switches, the service's name, the tray window's title and the log file.
+namespace monitor {
+
+#ifdef Q_OS_WIN
+inline constexpr char kServiceProgram[] = "OstroveService.exe";
+inline constexpr char kTrayProgram[] = "OstroveTray.exe";
+#else
+inline constexpr char kServiceProgram[] = "OstroveService";
+inline constexpr char kTrayProgram[] = "OstroveTray";
+#endif
+inline constexpr char kLogFile[] = "Ostrove.log";
+inline constexpr char kServiceName[] = "OstroveSvc";
+inline constexpr char kTrayWindowTitle[] = "OstroveTray";
+
+inline const QStringList kInstallSwitches{QStringLiteral("/install"), QStringLiteral("/silent")};
+inline const QStringList kUninstallSwitches{QStringLiteral("/uninstall"),
+                                            QStringLiteral("/silent")};
+
+// A file beside the program: the folder, a separator, the name.
+inline QString besideProgram(const QString &programFolder, const char *fileName)
+{
+    return programFolder + QLatin1Char('/') + QLatin1String(fileName);
+}
+
+inline QString serviceProgramPath(const QString &folder)
+{
+    return besideProgram(folder, kServiceProgram);
+}
+inline QString trayProgramPath(const QString &folder)
+{
+    return besideProgram(folder, kTrayProgram);
+}
+inline QString logFilePath(const QString &folder)
+{
+    return besideProgram(folder, kLogFile);
+}
+
+} // namespace monitor

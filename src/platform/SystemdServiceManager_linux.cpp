@@ -1,0 +1,226 @@
+#include "platform/SystemdServiceManager.h"
+
+#include <QHash>
+#include <QThread>
+
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr char kDestination[] = "org.freedesktop.systemd1";
+constexpr char kManagerPath[] = "/org/freedesktop/systemd1";
+constexpr char kManagerInterface[] = "org.freedesktop.systemd1.Manager";
+constexpr char kUnitInterface[] = "org.freedesktop.systemd1.Unit";
+constexpr char kServiceSuffix[] = ".service";
+// How long to wait before asking again while a unit's job runs.
+constexpr quint32 kPendingWaitHintMs = 250;
+
+// Frees an sd-bus error and reply at scope end, on every path.
+struct CallScope
+{
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message *reply = nullptr;
+    ~CallScope()
+    {
+        sd_bus_error_free(&error);
+        sd_bus_message_unref(reply);
+    }
+};
+
+std::optional<QByteArray> stringProperty(sd_bus *bus, const QByteArray &path,
+                                         const char *interface, const char *property)
+{
+    CallScope call;
+    char *value = nullptr;
+    if (sd_bus_get_property_string(bus, kDestination, path.constData(), interface, property,
+                                   &call.error, &value)
+        < 0)
+        return std::nullopt;
+    QByteArray result(value);
+    free(value); // NOLINT(cppcoreguidelines-no-malloc): sd-bus hands over a malloc'ed string
+    return result;
+}
+
+} // namespace
+
+SystemdServiceManager::SystemdServiceManager() = default;
+
+SystemdServiceManager::~SystemdServiceManager()
+{
+    for (auto it = m_handles.begin(); it != m_handles.end(); ++it) {
+        if (it->isManager)
+            sd_bus_flush_close_unref(it->bus);
+    }
+}
+
+ServiceManager::Handle SystemdServiceManager::openManager(quint32 access)
+{
+    // Full access to the service manager is for administrators only, as on Windows.
+    if ((access & ~kManagerConnect) != 0 && geteuid() != 0)
+        return 0;
+    sd_bus *bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0)
+        return 0;
+    Opened opened;
+    opened.bus = bus;
+    opened.isManager = true;
+    const Handle handle = ++m_lastHandle;
+    m_handles.insert(handle, opened);
+    return handle;
+}
+
+std::optional<QList<ServiceEntry>> SystemdServiceManager::enumerateServices(Handle manager,
+                                                                            quint32, quint32,
+                                                                            qsizetype bufferBytes)
+{
+    const auto it = m_handles.constFind(manager);
+    if (it == m_handles.cend() || !it->isManager)
+        return std::nullopt;
+
+    CallScope call;
+    if (sd_bus_call_method(it->bus, kDestination, kManagerPath, kManagerInterface, "ListUnits",
+                           &call.error, &call.reply, "")
+        < 0)
+        return std::nullopt;
+    if (sd_bus_message_enter_container(call.reply, SD_BUS_TYPE_ARRAY, "(ssssssouso)") < 0)
+        return std::nullopt;
+
+    QList<ServiceEntry> entries;
+    const char *name = nullptr;
+    const char *description = nullptr;
+    const char *ignored = nullptr;
+    uint32_t job = 0;
+    while (sd_bus_message_read(call.reply, "(ssssssouso)", &name, &description, &ignored,
+                               &ignored, &ignored, &ignored, &ignored, &job, &ignored, &ignored)
+           > 0) {
+        QByteArray unit(name);
+        if (!unit.endsWith(kServiceSuffix))
+            continue;
+        unit.chop(int(sizeof(kServiceSuffix)) - 1);
+        entries.append({unit, QByteArray(description)});
+    }
+    return entriesThatFit(entries, bufferBytes);
+}
+
+ServiceManager::Handle SystemdServiceManager::openService(Handle manager, const QByteArray &name,
+                                                          quint32)
+{
+    const auto it = m_handles.constFind(manager);
+    if (it == m_handles.cend() || !it->isManager)
+        return 0;
+    const QByteArray unit = name + kServiceSuffix;
+    CallScope call;
+    const char *path = nullptr;
+    if (sd_bus_call_method(it->bus, kDestination, kManagerPath, kManagerInterface, "GetUnit",
+                           &call.error, &call.reply, "s", unit.constData())
+            < 0
+        || sd_bus_message_read(call.reply, "o", &path) < 0)
+        return 0;
+    Opened opened;
+    opened.bus = it->bus;
+    opened.unitName = unit;
+    opened.unitPath = path;
+    const Handle handle = ++m_lastHandle;
+    m_handles.insert(handle, opened);
+    return handle;
+}
+
+bool SystemdServiceManager::queryStatus(Handle service, ServiceStatus &status)
+{
+    const auto it = m_handles.find(service);
+    if (it == m_handles.end() || it->isManager)
+        return false;
+    const auto state = stringProperty(it->bus, it->unitPath, kUnitInterface, "ActiveState");
+    if (!state)
+        return false;
+    status = ServiceStatus();
+    if (*state == "active" || *state == "reloading")
+        status.currentState = kRunning;
+    else if (*state == "activating")
+        status.currentState = kStartPending;
+    else if (*state == "deactivating")
+        status.currentState = kStopPending;
+    else
+        status.currentState = kStopped;
+
+    if (status.currentState == kStartPending || status.currentState == kStopPending) {
+        // The checkpoint moves on while the unit still has a job; a unit pending without one
+        // has stalled.
+        CallScope call;
+        const char *jobPath = nullptr;
+        uint32_t jobId = 0;
+        if (sd_bus_get_property(it->bus, kDestination, it->unitPath.constData(), kUnitInterface,
+                                "Job", &call.error, &call.reply, "(uo)")
+                >= 0
+            && sd_bus_message_read(call.reply, "(uo)", &jobId, &jobPath) > 0 && jobId != 0)
+            ++it->checkPoint;
+        status.checkPoint = it->checkPoint;
+        status.waitHint = kPendingWaitHintMs;
+    }
+    return true;
+}
+
+bool SystemdServiceManager::startService(Handle service)
+{
+    const auto it = m_handles.constFind(service);
+    if (it == m_handles.cend() || it->isManager)
+        return false;
+    CallScope call;
+    return sd_bus_call_method(it->bus, kDestination, kManagerPath, kManagerInterface, "StartUnit",
+                              &call.error, &call.reply, "ss", it->unitName.constData(),
+                              "replace")
+           >= 0;
+}
+
+ServiceManager::ControlResult SystemdServiceManager::controlService(Handle service,
+                                                                    quint32 control)
+{
+    ControlResult result;
+    const auto it = m_handles.constFind(service);
+    if (it == m_handles.cend() || it->isManager || control != kControlStop)
+        return result;
+    {
+        CallScope call;
+        result.succeeded = sd_bus_call_method(it->bus, kDestination, kManagerPath,
+                                              kManagerInterface, "StopUnit", &call.error,
+                                              &call.reply, "ss", it->unitName.constData(),
+                                              "replace")
+                           >= 0;
+    }
+    ServiceStatus status;
+    // A refused stop still reports the state when the service is not running, as Windows does.
+    if (queryStatus(service, status) && (result.succeeded || status.currentState == kStopped))
+        result.status = status;
+    return result;
+}
+
+void SystemdServiceManager::closeHandle(Handle handle)
+{
+    const auto it = m_handles.find(handle);
+    if (it == m_handles.end())
+        return;
+    if (it->isManager)
+        sd_bus_flush_close_unref(it->bus);
+    m_handles.erase(it);
+}
+
+void SystemdServiceManager::sleep(quint32 milliseconds)
+{
+    QThread::msleep(milliseconds);
+}
+
+bool SystemdServiceManager::isServiceCapable()
+{
+    sd_bus *bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0)
+        return false;
+    const bool answers =
+        stringProperty(bus, kManagerPath, kManagerInterface, "Version").has_value();
+    sd_bus_flush_close_unref(bus);
+    return answers;
+}
+
+} // namespace platform

@@ -1,0 +1,553 @@
+#include "store/SqliteStore.h"
+
+#include "store/NameFolding.h"
+#include "store/SqliteSchema.h"
+#include "store/StoreError.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+
+#include <array>
+#include <optional>
+#include <sqlite3.h>
+
+namespace store {
+
+namespace {
+
+// The Windows registry's own limits, kept so both systems refuse the same names.
+constexpr qsizetype kMaxKeyNameBytes = 255;
+constexpr qsizetype kMaxValueNameBytes = 16383;
+
+enum StatementId {
+    FindRoot,
+    InsertRoot,
+    FindChild,
+    InsertChild,
+    FindValue,
+    UpsertValue,
+    DeleteValue,
+    DeleteChild,
+    ChildNames,
+    ValueNames,
+    StatementCount
+};
+
+constexpr std::array<const char *, StatementCount> kSql = {
+    "SELECT id FROM keys WHERE parent IS NULL AND name = 'HKEY_LOCAL_MACHINE'",
+    "INSERT INTO keys(parent, name, fold) VALUES (NULL, 'HKEY_LOCAL_MACHINE', "
+    "'HKEY_LOCAL_MACHINE')",
+    "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2",
+    "INSERT INTO keys(parent, name, fold) VALUES (?1, ?2, ?3)",
+    "SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2",
+    // A new value is numbered past the file's highest row (a b-tree's last entry, no scan) and
+    // past its own key's values; replacing a value keeps its number and so its place.
+    "INSERT INTO vals(key, name, fold, type, data, seq) VALUES (?1, ?2, ?3, ?4, ?5, "
+    "max(ifnull((SELECT max(rowid) FROM vals), 0), "
+    "ifnull((SELECT max(seq) FROM vals WHERE key = ?1), 0)) + 1) "
+    "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
+    "DELETE FROM keys WHERE parent = ?1 AND fold = ?2",
+    "SELECT name FROM keys WHERE parent = ?1 ORDER BY fold",
+    "SELECT name FROM vals WHERE key = ?1 ORDER BY seq",
+};
+
+QByteArray columnBytes(sqlite3_stmt *statement, int column)
+{
+    const auto *data = static_cast<const char *>(sqlite3_column_blob(statement, column));
+    return QByteArray(data, sqlite3_column_bytes(statement, column));
+}
+
+} // namespace
+
+// One open file for the life of an outermost access, shared with the accesses nested in it.
+class SqliteConnection
+{
+public:
+    ~SqliteConnection()
+    {
+        for (sqlite3_stmt *statement : m_statements)
+            sqlite3_finalize(statement);
+        sqlite3_close_v2(db);
+    }
+
+    // A prepared statement, reset and unbound again when the returned guard goes.
+    class Use
+    {
+    public:
+        Use(SqliteConnection &connection, StatementId id)
+            : m_connection(connection)
+            , m_statement(connection.prepared(id))
+        {
+        }
+        ~Use()
+        {
+            sqlite3_reset(m_statement);
+            sqlite3_clear_bindings(m_statement);
+        }
+        Use(const Use &) = delete;
+        Use &operator=(const Use &) = delete;
+
+        Use &bind(int index, qint64 value)
+        {
+            check(sqlite3_bind_int64(m_statement, index, value));
+            return *this;
+        }
+        Use &bindText(int index, const QByteArray &text)
+        {
+            check(sqlite3_bind_text(m_statement, index, text.constData(),
+                                    static_cast<int>(text.size()), SQLITE_TRANSIENT));
+            return *this;
+        }
+        Use &bindBlob(int index, const QByteArray &data)
+        {
+            check(data.isEmpty() ? sqlite3_bind_zeroblob(m_statement, index, 0)
+                                 : sqlite3_bind_blob(m_statement, index, data.constData(),
+                                                     static_cast<int>(data.size()),
+                                                     SQLITE_TRANSIENT));
+            return *this;
+        }
+        // True while a row is there; throws on any failure.
+        bool step()
+        {
+            const int rc = sqlite3_step(m_statement);
+            if (rc == SQLITE_ROW)
+                return true;
+            if (rc == SQLITE_DONE)
+                return false;
+            m_connection.fail();
+        }
+        void run()
+        {
+            while (step()) {
+            }
+        }
+        sqlite3_stmt *statement() const { return m_statement; }
+
+    private:
+        void check(int rc)
+        {
+            if (rc != SQLITE_OK)
+                m_connection.fail();
+        }
+
+        SqliteConnection &m_connection;
+        sqlite3_stmt *m_statement;
+    };
+
+    void exec(const char *sql)
+    {
+        if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            fail();
+    }
+
+    [[noreturn]] void fail()
+    {
+        // Whatever failed may have rolled the transaction back; known key ids may be stale.
+        keyIds.clear();
+        throw StoreError(sqlite3_errmsg(db));
+    }
+
+    bool inTransaction() const { return db && !sqlite3_get_autocommit(db); }
+
+    sqlite3 *db = nullptr;
+    bool usable = false;   // false: the file could not be opened at all
+    bool writable = false; // false: the file may only be read
+    QHash<QByteArray, qint64> keyIds; // folded absolute path to key id, within this transaction
+
+private:
+    sqlite3_stmt *prepared(StatementId id)
+    {
+        sqlite3_stmt *&statement = m_statements[id];
+        if (!statement
+            && sqlite3_prepare_v3(db, kSql[id], -1, SQLITE_PREPARE_PERSISTENT, &statement,
+                                  nullptr)
+                   != SQLITE_OK) {
+            statement = nullptr;
+            fail();
+        }
+        return statement;
+    }
+
+    std::array<sqlite3_stmt *, StatementCount> m_statements{};
+};
+
+namespace {
+
+class SqliteKey : public RegistryKey
+{
+public:
+    SqliteKey(std::shared_ptr<SqliteConnection> connection, qint64 id)
+        : m_connection(std::move(connection))
+        , m_id(id)
+    {
+    }
+
+    bool isOpen() const override { return m_id >= 0; }
+
+    void writeString(const QByteArray &name, const QByteArray &text) override
+    {
+        QByteArray data(text);
+        data.append('\0');
+        writeValue(name, RegSz, data);
+    }
+
+    QByteArray readString(const QByteArray &name) override
+    {
+        if (!isOpen())
+            return {};
+        const auto value = readValue(name);
+        if (!value)
+            return {};
+        if (value->type != RegSz && value->type != RegExpandSz)
+            throw StoreError("value is not a string");
+        const qsizetype end = value->data.indexOf('\0');
+        return end < 0 ? value->data : value->data.left(end);
+    }
+
+    void writeInteger(const QByteArray &name, qint32 number) override
+    {
+        const auto bits = static_cast<quint32>(number);
+        QByteArray data(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            data[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+        writeValue(name, RegDword, data);
+    }
+
+    qint32 readInteger(const QByteArray &name) override
+    {
+        if (!isOpen())
+            throw StoreError("key not open");
+        const auto value = readValue(name);
+        if (!value)
+            throw StoreError("value absent");
+        if (value->type != RegDword || value->data.size() != 4)
+            throw StoreError("value is not a REG_DWORD");
+        quint32 bits = 0;
+        for (int i = 3; i >= 0; --i)
+            bits = (bits << 8) | static_cast<unsigned char>(value->data[i]);
+        return static_cast<qint32>(bits);
+    }
+
+    bool valueExists(const QByteArray &name) override { return isOpen() && readValue(name); }
+
+    void deleteValue(const QByteArray &name) override
+    {
+        requireWritable();
+        SqliteConnection::Use use(*m_connection, DeleteValue);
+        use.bind(1, m_id).bindText(2, foldName(name)).run();
+    }
+
+    void deleteKey(const QByteArray &name) override
+    {
+        requireWritable();
+        SqliteConnection::Use use(*m_connection, DeleteChild);
+        use.bind(1, m_id).bindText(2, foldName(name)).run();
+        m_connection->keyIds.clear();
+    }
+
+    QList<QByteArray> subkeyNames() override { return names(ChildNames); }
+    QList<QByteArray> valueNames() override { return names(ValueNames); }
+
+private:
+    struct Value
+    {
+        int type;
+        QByteArray data;
+    };
+
+    std::optional<Value> readValue(const QByteArray &name)
+    {
+        SqliteConnection::Use use(*m_connection, FindValue);
+        use.bind(1, m_id).bindText(2, foldName(name));
+        if (!use.step())
+            return std::nullopt;
+        return Value{sqlite3_column_int(use.statement(), 0), columnBytes(use.statement(), 1)};
+    }
+
+    void writeValue(const QByteArray &name, int type, const QByteArray &data)
+    {
+        requireWritable();
+        if (name.size() > kMaxValueNameBytes)
+            throw StoreError("value name too long");
+        SqliteConnection::Use use(*m_connection, UpsertValue);
+        use.bind(1, m_id).bindText(2, name).bindText(3, foldName(name)).bind(4, type);
+        use.bindBlob(5, data).run();
+    }
+
+    QList<QByteArray> names(StatementId id)
+    {
+        QList<QByteArray> result;
+        if (!isOpen())
+            return result;
+        SqliteConnection::Use use(*m_connection, id);
+        use.bind(1, m_id);
+        while (use.step())
+            result.append(columnBytes(use.statement(), 0));
+        return result;
+    }
+
+public:
+    void requireWritable() const override
+    {
+        if (!isOpen())
+            throw StoreError("key not open");
+        if (!m_connection->writable)
+            throw StoreError("settings may only be read");
+    }
+
+private:
+    std::shared_ptr<SqliteConnection> m_connection;
+    qint64 m_id;
+};
+
+class SqliteAccess : public Access
+{
+public:
+    SqliteAccess(std::shared_ptr<SqliteConnection> connection, bool nested)
+        : m_connection(std::move(connection))
+        , m_nested(nested)
+    {
+    }
+
+    ~SqliteAccess() override
+    {
+        try {
+            finish();
+        } catch (const StoreError &) {
+            // Only reached when the work ended by something other than a store failure; the
+            // failed commit has already been rolled back, leaving the file as it was.
+        }
+    }
+
+    std::unique_ptr<RegistryKey> openOrCreate(const QByteArray &path) override
+    {
+        qint64 id = -1;
+        if (m_connection->usable) {
+            try {
+                id = resolve(path);
+            } catch (const StoreError &) {
+                id = -1;
+            }
+        }
+        return std::make_unique<SqliteKey>(m_connection, id);
+    }
+
+    void finish() override
+    {
+        if (m_finished)
+            return;
+        m_finished = true;
+        SqliteConnection &connection = *m_connection;
+        if (!connection.inTransaction())
+            return; // nothing to keep, or SQLite already rolled back after a disk failure
+        if (m_nested) {
+            connection.exec("RELEASE nested");
+            return;
+        }
+        if (sqlite3_exec(connection.db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            const QByteArray message = sqlite3_errmsg(connection.db);
+            sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
+            connection.keyIds.clear();
+            throw StoreError(message.toStdString());
+        }
+    }
+
+private:
+    qint64 resolve(const QByteArray &path)
+    {
+        QList<QByteArray> segments = path.split('\\');
+        while (!segments.isEmpty() && segments.first().isEmpty())
+            segments.removeFirst();
+        while (!segments.isEmpty() && segments.last().isEmpty())
+            segments.removeLast();
+
+        SqliteConnection &connection = *m_connection;
+        qint64 id = rootId();
+        QByteArray foldedPath;
+        for (const QByteArray &segment : std::as_const(segments)) {
+            if (segment.isEmpty() || segment.size() > kMaxKeyNameBytes)
+                return -1;
+            const QByteArray fold = foldName(segment);
+            foldedPath.append('\\').append(fold);
+            if (const auto known = connection.keyIds.constFind(foldedPath);
+                known != connection.keyIds.cend()) {
+                id = *known;
+                continue;
+            }
+            {
+                SqliteConnection::Use find(connection, FindChild);
+                find.bind(1, id).bindText(2, fold);
+                if (find.step()) {
+                    id = sqlite3_column_int64(find.statement(), 0);
+                    connection.keyIds.insert(foldedPath, id);
+                    continue;
+                }
+            }
+            if (!connection.writable)
+                return -1;
+            SqliteConnection::Use insert(connection, InsertChild);
+            insert.bind(1, id).bindText(2, segment).bindText(3, fold).run();
+            id = sqlite3_last_insert_rowid(connection.db);
+            connection.keyIds.insert(foldedPath, id);
+        }
+        return id;
+    }
+
+    qint64 rootId()
+    {
+        SqliteConnection &connection = *m_connection;
+        if (const auto known = connection.keyIds.constFind(QByteArray());
+            known != connection.keyIds.cend())
+            return *known;
+        qint64 id = -1;
+        {
+            SqliteConnection::Use find(connection, FindRoot);
+            if (find.step())
+                id = sqlite3_column_int64(find.statement(), 0);
+        }
+        if (id < 0) {
+            if (!connection.writable)
+                throw StoreError("no root key");
+            SqliteConnection::Use insert(connection, InsertRoot);
+            insert.run();
+            id = sqlite3_last_insert_rowid(connection.db);
+        }
+        connection.keyIds.insert(QByteArray(), id);
+        return id;
+    }
+
+    std::shared_ptr<SqliteConnection> m_connection;
+    bool m_nested;
+    bool m_finished = false;
+};
+
+int queryInt(sqlite3 *db, const char *sql, bool *ok)
+{
+    sqlite3_stmt *statement = nullptr;
+    int result = 0;
+    *ok = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK
+          && sqlite3_step(statement) == SQLITE_ROW;
+    if (*ok)
+        result = sqlite3_column_int(statement, 0);
+    sqlite3_finalize(statement);
+    return result;
+}
+
+bool isWal(sqlite3 *db)
+{
+    sqlite3_stmt *statement = nullptr;
+    bool wal = false;
+    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr) == SQLITE_OK
+        && sqlite3_step(statement) == SQLITE_ROW) {
+        const auto *mode = reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
+        wal = mode && qstricmp(mode, "wal") == 0;
+    }
+    sqlite3_finalize(statement);
+    return wal;
+}
+
+bool prepares(sqlite3 *db, const char *sql)
+{
+    sqlite3_stmt *statement = nullptr;
+    const bool ok = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK;
+    sqlite3_finalize(statement);
+    return ok;
+}
+
+} // namespace
+
+SqliteStore::SqliteStore(QString path)
+    : SqliteStore(std::move(path), Options())
+{
+}
+
+SqliteStore::SqliteStore(QString path, Options options)
+    : m_path(std::move(path))
+    , m_options(std::move(options))
+{
+}
+
+SqliteStore::~SqliteStore() = default;
+
+QString SqliteStore::defaultPath()
+{
+    const QString fromEnvironment = qEnvironmentVariable("OSTROVE_REGISTRY");
+    return fromEnvironment.isEmpty() ? QStringLiteral("/var/lib/ostrove/registry.db")
+                                     : fromEnvironment;
+}
+
+std::unique_ptr<Access> SqliteStore::beginAccess()
+{
+    if (const auto running = m_current.lock()) {
+        if (running->inTransaction())
+            running->exec("SAVEPOINT nested");
+        return std::make_unique<SqliteAccess>(running, true);
+    }
+
+    auto connection = std::make_shared<SqliteConnection>();
+    const QByteArray file = QFile::encodeName(m_path);
+    const QByteArray vfs = m_options.vfsName.toUtf8();
+    const char *vfsName = vfs.isEmpty() ? nullptr : vfs.constData();
+
+    int flags = m_options.readOnly ? SQLITE_OPEN_READONLY
+                                   : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    if (!m_options.readOnly)
+        QDir().mkpath(QFileInfo(m_path).absolutePath()); // where the rights allow
+    int rc = sqlite3_open_v2(file.constData(), &connection->db, flags, vfsName);
+    if (rc != SQLITE_OK && !m_options.readOnly) {
+        sqlite3_close_v2(connection->db);
+        connection->db = nullptr;
+        flags = SQLITE_OPEN_READONLY;
+        rc = sqlite3_open_v2(file.constData(), &connection->db, flags, vfsName);
+    }
+    if (rc != SQLITE_OK) {
+        // Neither readable nor creatable: every key is "not open", every change fails.
+        sqlite3_close_v2(connection->db);
+        connection->db = nullptr;
+        m_current = connection;
+        return std::make_unique<SqliteAccess>(connection, false);
+    }
+
+    sqlite3 *db = connection->db;
+    sqlite3_busy_timeout(db, m_options.busyTimeoutMs);
+    connection->writable = sqlite3_db_readonly(db, "main") == 0;
+    connection->exec("PRAGMA foreign_keys = ON");
+
+    bool ok = false;
+    const int version = queryInt(db, "PRAGMA user_version", &ok);
+    if (!ok)
+        throw StoreError("not a settings store");
+    const int tables = queryInt(db, "SELECT count(*) FROM sqlite_schema", &ok);
+    if (!ok)
+        throw StoreError("not a settings store");
+
+    if (version == 0 && tables == 0) {
+        if (!connection->writable) {
+            m_current = connection;
+            return std::make_unique<SqliteAccess>(connection, false);
+        }
+        connection->exec("BEGIN IMMEDIATE");
+        // Another writer may have created it while we waited for the lock.
+        if (queryInt(db, "SELECT count(*) FROM sqlite_schema", &ok) == 0 && ok)
+            connection->exec(schema::kCreate);
+        connection->exec("COMMIT");
+    } else if (version != schema::kUserVersion || !prepares(db, schema::kProbeKeys)
+               || !prepares(db, schema::kProbeVals)) {
+        throw StoreError("not a settings store");
+    }
+
+    if (connection->writable) {
+        // Readers who may not write the file cannot read a WAL database; only WAL persists.
+        if (isWal(db))
+            connection->exec("PRAGMA journal_mode = DELETE");
+        connection->exec("PRAGMA synchronous = FULL");
+    }
+    connection->usable = true;
+    connection->exec(connection->writable ? "BEGIN IMMEDIATE" : "BEGIN");
+    m_current = connection;
+    return std::make_unique<SqliteAccess>(connection, false);
+}
+
+} // namespace store

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+#include <memory>
+
+namespace store {
+
+// Registry value types, numbered as the Windows registry numbers them.
+enum ValueType : int {
+    RegSz = 1,
+    RegExpandSz = 2,
+    RegBinary = 3,
+    RegDword = 4,
+    RegMultiSz = 7,
+};
+
+// A key opened inside one registry access. A key that could be neither opened nor created is
+// "not open": its enumerations and existence tests find nothing, its string reads give empty
+// text, and every write, deletion or integer read fails with StoreError.
+class RegistryKey
+{
+public:
+    virtual ~RegistryKey() = default;
+
+    virtual bool isOpen() const = 0;
+    // Fails unless the key is open and may be written.
+    virtual void requireWritable() const = 0;
+
+    virtual void writeString(const QByteArray &name, const QByteArray &text) = 0;
+    virtual QByteArray readString(const QByteArray &name) = 0;
+    virtual void writeInteger(const QByteArray &name, qint32 value) = 0;
+    virtual qint32 readInteger(const QByteArray &name) = 0;
+    void writeBool(const QByteArray &name, bool flag) { writeInteger(name, flag ? 1 : 0); }
+    bool readBool(const QByteArray &name) { return readInteger(name) != 0; }
+    virtual bool valueExists(const QByteArray &name) = 0;
+    virtual void deleteValue(const QByteArray &name) = 0;
+    virtual void deleteKey(const QByteArray &name) = 0;
+    virtual QList<QByteArray> subkeyNames() = 0;
+    virtual QList<QByteArray> valueNames() = 0;
+};
+
+// One registry access. Everything done through it is one transaction, so a reader never sees
+// half of it; finish() makes what was written durable, also after a failed step.
+class Access
+{
+public:
+    virtual ~Access() = default;
+
+    // Opens the key at an absolute path below HKEY_LOCAL_MACHINE, creating missing keys. Never
+    // fails by itself: a key that cannot be had comes back not open.
+    virtual std::unique_ptr<RegistryKey> openOrCreate(const QByteArray &path) = 0;
+
+    virtual void finish() = 0;
+};
+
+// The settings tree shared with the monitor.
+class Store
+{
+public:
+    virtual ~Store() = default;
+
+    // Starts an access; inside a running access it starts a nested one that sees the outer
+    // one's writes. Throws StoreError when the store cannot be used at all.
+    virtual std::unique_ptr<Access> beginAccess() = 0;
+};
+
+} // namespace store

@@ -1,0 +1,36 @@
+#include "windows/ListHelpers.h"
+
+#include "windows/AlternatingRowDelegate.h"
+
+#include <QHeaderView>
+#include <QTreeWidget>
+
+void setUpReportList(QTreeWidget *list, const QStringList &columns, const QList<int> &widths)
+{
+    list->setColumnCount(static_cast<int>(columns.size()));
+    list->setHeaderLabels(columns);
+    for (int i = 0; i < widths.size(); ++i)
+        list->setColumnWidth(i, widths[i]);
+    list->header()->setSectionsClickable(false);
+    list->header()->setSectionsMovable(false);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setItemDelegate(new AlternatingRowDelegate(list));
+    QPalette colours = list->palette();
+    colours.setColor(QPalette::Base, Qt::white);
+    colours.setColor(QPalette::Inactive, QPalette::Highlight,
+                     colours.color(QPalette::Active, QPalette::Highlight));
+    colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     colours.color(QPalette::Active, QPalette::HighlightedText));
+    list->setPalette(colours);
+}
+
+QTreeWidgetItem *selectedRow(QTreeWidget *list)
+{
+    const QList<QTreeWidgetItem *> selected = list->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
