@@ -1,0 +1,433 @@
+#include "TestSystem.h"
+
+#include "store/NameFolding.h"
+#include "store/RegistryAccess.h"
+#include "store/RegistryPaths.h"
+#include "store/SqliteStore.h"
+#include "store/StoreError.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTest>
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+using store::Access;
+
+class TestSqliteStore : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Runs work in one access and reports whether it ran to its end without the message.
+    bool access(store::Store &settings, const std::function<void(Access &)> &work)
+    {
+        return store::registryAccess(settings, m_prompts, work);
+    }
+    static QByteArray fileHash(const QString &path)
+    {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+    }
+
+    RecordingPrompts m_prompts;
+
+private slots:
+    void init() { m_prompts = RecordingPrompts(); }
+
+    void newFileGetsTheDocumentedSchema()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) { a.openOrCreate(store::kSettingsKey); }));
+        QVERIFY(m_prompts.shown.isEmpty());
+
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(t.storePath).constData(), &db), SQLITE_OK);
+        sqlite3_stmt *statement = nullptr;
+        sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &statement, nullptr);
+        QCOMPARE(sqlite3_step(statement), SQLITE_ROW);
+        QCOMPARE(sqlite3_column_int(statement, 0), 1);
+        sqlite3_finalize(statement);
+        sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr);
+        QCOMPARE(sqlite3_step(statement), SQLITE_ROW);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0))),
+                 QByteArray("delete"));
+        sqlite3_finalize(statement);
+        sqlite3_prepare_v2(db,
+                           "SELECT count(*) FROM sqlite_schema WHERE name IN "
+                           "('keys', 'vals', 'vals_by_seq')",
+                           -1, &statement, nullptr);
+        QCOMPARE(sqlite3_step(statement), SQLITE_ROW);
+        QCOMPARE(sqlite3_column_int(statement, 0), 3);
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+
+        const StoreReader reader(t.storePath);
+        QVERIFY(reader.keyExists("\\Software\\Zel Software\\Ostrove"));
+        QCOMPARE(reader.subkeys("\\Software"), QList<QByteArray>{"Zel Software"});
+    }
+
+    void valuesAreStoredAsTheRegistryHoldsThem()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            const auto key = a.openOrCreate(store::kSettingsKey);
+            key->writeString("Language", "Polski");
+            key->writeInteger("ScanEvery", -1);
+            key->writeString("Empty", QByteArray());
+        }));
+        const StoreReader reader(t.storePath);
+        QCOMPARE(reader.value(store::kSettingsKey, "Language")->data, QByteArray("Polski\0", 7));
+        QCOMPARE(reader.value(store::kSettingsKey, "Language")->type, 1);
+        QCOMPARE(reader.value(store::kSettingsKey, "ScanEvery")->data,
+                 QByteArray("\xFF\xFF\xFF\xFF", 4));
+        QCOMPARE(reader.value(store::kSettingsKey, "ScanEvery")->type, 4);
+        QCOMPARE(reader.value(store::kSettingsKey, "Empty")->data, QByteArray(1, '\0'));
+    }
+
+    void trailingSeparatorNamesTheSameKey()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            a.openOrCreate(store::kMailFilterKey)->writeString("*@spam", {});
+            QCOMPARE(a.openOrCreate(store::withoutTrailingSeparator(store::kMailFilterKey))
+                         ->valueNames(),
+                     QList<QByteArray>{"*@spam"});
+            QCOMPARE(a.openOrCreate("Software\\Zel Software\\Ostrove\\MAILFILTER\\\\")
+                         ->valueNames(),
+                     QList<QByteArray>{"*@spam"});
+        }));
+    }
+
+    void namesIgnoreCaseAlsoBeyondAscii()
+    {
+        QCOMPARE(store::foldName("zażółć"), QByteArray("ZAŻÓŁĆ"));
+        // One-to-one mapping only: the sharp s has no single upper-case letter and stays.
+        QCOMPARE(store::foldName("straße"), QByteArray("STRAßE"));
+        QCOMPARE(store::foldName(QByteArray("a\xFFz")), QByteArray("A\xFFZ"));
+
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            const auto key = a.openOrCreate(store::kSubjectFilterKey);
+            key->writeString("Żaba", "1");
+            key->writeString("żABA", "2"); // the same name: replaces, keeps the first spelling
+            QCOMPARE(key->valueNames(), QList<QByteArray>{"Żaba"});
+            QCOMPARE(key->readString("ŻABA"), QByteArray("2"));
+        }));
+    }
+
+    void enumerationOrderFollowsTheFormat()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            const auto key = a.openOrCreate(store::kContentFilterKey);
+            key->writeString("zebra", {});
+            key->writeString("apple", {});
+            key->writeString("mango", {});
+            key->writeString("ZEBRA", "again"); // replacing keeps the place
+            QCOMPARE(key->valueNames(), (QList<QByteArray>{"zebra", "apple", "mango"}));
+            key->deleteValue("apple");
+            key->writeString("apple", {}); // a new value goes last
+            QCOMPARE(key->valueNames(), (QList<QByteArray>{"zebra", "mango", "apple"}));
+
+            const auto accounts = a.openOrCreate(store::kAccountsKey);
+            for (const char *name : {"b@x", "A@x", "c@x"})
+                a.openOrCreate(QByteArray(store::kAccountsKey) + name);
+            QCOMPARE(accounts->subkeyNames(), (QList<QByteArray>{"A@x", "b@x", "c@x"}));
+        }));
+        // Every new value is numbered above every number already in the file.
+        const StoreReader reader(t.storePath);
+        sqlite3 *db = nullptr;
+        sqlite3_open(QFile::encodeName(t.storePath).constData(), &db);
+        sqlite3_stmt *statement = nullptr;
+        sqlite3_prepare_v2(db,
+                           "SELECT seq FROM vals WHERE name = 'apple' AND seq = "
+                           "(SELECT max(seq) FROM vals)",
+                           -1, &statement, nullptr);
+        QCOMPARE(sqlite3_step(statement), SQLITE_ROW);
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+    }
+
+    void readsFailOnTheWrongTypeOrAnAbsentInteger()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            const auto key = a.openOrCreate(store::kSettingsKey);
+            key->writeString("ScanEvery", "15");
+            key->writeInteger("Language", 1);
+        }));
+        const auto fails = [&](const std::function<void(store::RegistryKey &)> &read) {
+            bool failed = false;
+            access(t.store, [&](Access &a) {
+                try {
+                    read(*a.openOrCreate(store::kSettingsKey));
+                } catch (const store::StoreError &) {
+                    failed = true;
+                }
+            });
+            return failed;
+        };
+        QVERIFY(fails([](store::RegistryKey &k) { k.readInteger("ScanEvery"); }));
+        QVERIFY(fails([](store::RegistryKey &k) { k.readString("Language"); }));
+        QVERIFY(fails([](store::RegistryKey &k) { k.readInteger("Absent"); }));
+        QVERIFY(!fails([](store::RegistryKey &k) { QCOMPARE(k.readString("Absent"), QByteArray()); }));
+    }
+
+    void deletingAKeyTakesEverythingBelow()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            const auto deep = a.openOrCreate("\\Software\\Zel Software\\Ostrove\\Attachments\\*.zip\\x\\y");
+            deep->writeString("v", "w");
+            a.openOrCreate(store::kAttachmentsKey)->deleteKey("*.ZIP");
+            a.openOrCreate(store::kAttachmentsKey)->deleteKey("never there"); // no failure
+        }));
+        const StoreReader reader(t.storePath);
+        QVERIFY(reader.subkeys(store::kAttachmentsKey).isEmpty());
+        sqlite3 *db = nullptr;
+        sqlite3_open(QFile::encodeName(t.storePath).constData(), &db);
+        sqlite3_stmt *statement = nullptr;
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM vals", -1, &statement, nullptr);
+        sqlite3_step(statement);
+        QCOMPARE(sqlite3_column_int(statement, 0), 0);
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+    }
+
+    void keyPathsAndNamesAtTheLimits()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            QVERIFY(!a.openOrCreate("\\Software\\\\Zel")->isOpen()); // empty segment
+            QVERIFY(a.openOrCreate("\\Software\\" + QByteArray(255, 'k'))->isOpen());
+            QVERIFY(!a.openOrCreate("\\Software\\" + QByteArray(256, 'k'))->isOpen());
+            const auto key = a.openOrCreate(store::kSubjectFilterKey);
+            key->writeString(QByteArray(16383, 'n'), {});
+            QCOMPARE(key->valueNames().first().size(), 16383);
+        }));
+        QVERIFY(m_prompts.shown.isEmpty());
+        QVERIFY(!access(t.store, [](Access &a) {
+            a.openOrCreate(store::kSubjectFilterKey)->writeString(QByteArray(16384, 'n'), {});
+        }));
+        QCOMPARE(m_prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(m_prompts.shown.first().caption, QStringLiteral("Error"));
+        QCOMPARE(m_prompts.shown.first().icon, platform::Prompt::Icon::Exclamation);
+        // A key that could not be opened: lists are empty, writes fail.
+        QVERIFY(!access(t.store, [](Access &a) {
+            const auto key = a.openOrCreate("\\Software\\\\Zel");
+            QVERIFY(key->valueNames().isEmpty());
+            QCOMPARE(key->readString("x"), QByteArray());
+            QVERIFY(!key->valueExists("x"));
+            key->writeString("x", "y");
+        }));
+    }
+
+    void bytesThatAreNotUtf8SurviveUnchanged()
+    {
+        TestSystem t;
+        const QByteArray latin1("caf\xE9", 4);
+        QVERIFY(access(t.store, [&](Access &a) {
+            a.openOrCreate(QByteArray(store::kAccountsKey) + latin1)->writeString("Login", latin1);
+        }));
+        QVERIFY(access(t.store, [&](Access &a) {
+            QCOMPARE(a.openOrCreate(store::kAccountsKey)->subkeyNames(), QList<QByteArray>{latin1});
+            QCOMPARE(a.openOrCreate(QByteArray(store::kAccountsKey) + "CAF\xE9")->readString("LOGIN"),
+                     latin1);
+        }));
+    }
+
+    // A page reloads inside its own change; the reload must see the change.
+    void nestedAccessSeesTheOuterWrites()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [&](Access &a) {
+            a.openOrCreate(store::kMailFilterKey)->writeString("x", {});
+            QVERIFY(access(t.store, [](Access &inner) {
+                QCOMPARE(inner.openOrCreate(store::kMailFilterKey)->valueNames(),
+                         QList<QByteArray>{"x"});
+            }));
+        }));
+    }
+
+    void aFailedStepKeepsWhatWasWrittenBefore()
+    {
+        TestSystem t;
+        QVERIFY(!access(t.store, [](Access &a) {
+            const auto key = a.openOrCreate(QByteArray(store::kAccountsKey) + "a@b");
+            key->writeString("Pop3", "b");
+            key->readInteger("SSL"); // absent: the access fails here
+            key->writeString("Login", "never");
+        }));
+        QCOMPARE(m_prompts.shown.size(), 1);
+        const StoreReader reader(t.storePath);
+        QCOMPARE(reader.string(QByteArray(store::kAccountsKey) + "a@b", "Pop3"), QByteArray("b"));
+        QVERIFY(!reader.value(QByteArray(store::kAccountsKey) + "a@b", "Login"));
+    }
+
+    void writesOfAnAccessAreInvisibleUntilItEnds()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) { a.openOrCreate(store::kMailFilterKey); }));
+        QVERIFY(access(t.store, [&](Access &a) {
+            a.openOrCreate(store::kMailFilterKey)->writeString("half", {});
+            // Another program reading now sees the file as it was before this access.
+            QVERIFY(StoreReader(t.storePath).valueNames(store::kMailFilterKey).isEmpty());
+        }));
+        QCOMPARE(StoreReader(t.storePath).valueNames(store::kMailFilterKey),
+                 QList<QByteArray>{"half"});
+    }
+
+    void foreignFilesAreNeverChanged_data()
+    {
+        QTest::addColumn<QByteArray>("setup");
+        QTest::newRow("text") << QByteArray("text");
+        QTest::newRow("other schema") << QByteArray("CREATE TABLE t(x); INSERT INTO t VALUES (1);");
+        QTest::newRow("newer version") << QByteArray("PRAGMA user_version = 2; CREATE TABLE keys(id);");
+        QTest::newRow("missing column")
+            << QByteArray("CREATE TABLE keys(id, parent, name); CREATE TABLE vals(key); "
+                          "PRAGMA user_version = 1;");
+        QTest::newRow("truncated") << QByteArray("truncated");
+    }
+    void foreignFilesAreNeverChanged()
+    {
+        QFETCH(QByteArray, setup);
+        TestSystem t;
+        if (setup == "text") {
+            QFile file(t.storePath);
+            file.open(QIODevice::WriteOnly);
+            file.write("[settings]\nthis is not a database\n");
+        } else if (setup == "truncated") {
+            QVERIFY(access(t.store, [](Access &a) {
+                for (int i = 0; i < 200; ++i)
+                    a.openOrCreate(store::kMailFilterKey)->writeString(QByteArray::number(i), {});
+            }));
+            QFile file(t.storePath);
+            file.open(QIODevice::ReadWrite);
+            file.resize(1500);
+        } else {
+            StoreReader(t.storePath).exec(setup);
+        }
+        const QByteArray before = fileHash(t.storePath);
+
+        QVERIFY(!access(t.store, [](Access &a) {
+            a.openOrCreate(store::kMailFilterKey)->writeString("x", {});
+        }));
+        QCOMPARE(m_prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(fileHash(t.storePath), before);
+    }
+
+    void aReadOnlyStoreShowsWhatIsStoredAndRefusesChanges()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            a.openOrCreate(store::kMailFilterKey)->writeString("kept", {});
+        }));
+        const QByteArray before = fileHash(t.storePath);
+        store::SqliteStore readOnly(t.storePath, {5000, {}, true});
+
+        QVERIFY(access(readOnly, [](Access &a) {
+            QCOMPARE(a.openOrCreate(store::kMailFilterKey)->valueNames(),
+                     QList<QByteArray>{"kept"});
+            QVERIFY(!a.openOrCreate(store::kSubjectFilterKey)->isOpen()); // never created
+        }));
+        QVERIFY(m_prompts.shown.isEmpty());
+        QVERIFY(!access(readOnly, [](Access &a) {
+            a.openOrCreate(store::kMailFilterKey)->writeString("new", {});
+        }));
+        QVERIFY(!access(readOnly, [](Access &a) {
+            a.openOrCreate(store::kMailFilterKey)->deleteValue("kept");
+        }));
+        QCOMPARE(m_prompts.shown.size(), 2);
+        QCOMPARE(fileHash(t.storePath), before);
+    }
+
+    void aStoreThatCannotBeOpenedListsNothing()
+    {
+        TestSystem t;
+        QFile blocker(t.folder.filePath(QStringLiteral("file")));
+        blocker.open(QIODevice::WriteOnly);
+        blocker.close();
+        // The folder of this path is a plain file: it can be neither created nor read.
+        store::SqliteStore nowhere(t.folder.filePath(QStringLiteral("file/registry.db")));
+        QVERIFY(access(nowhere, [](Access &a) {
+            const auto key = a.openOrCreate(store::kAccountsKey);
+            QVERIFY(!key->isOpen());
+            QVERIFY(key->subkeyNames().isEmpty());
+        }));
+        QVERIFY(m_prompts.shown.isEmpty());
+        QVERIFY(!access(nowhere, [](Access &a) {
+            a.openOrCreate(store::kAccountsKey)->deleteKey("x");
+        }));
+        QCOMPARE(m_prompts.shown.size(), 1);
+    }
+
+    void missingFoldersAreCreated()
+    {
+        TestSystem t;
+        store::SqliteStore nested(t.folder.filePath(QStringLiteral("a/b/registry.db")));
+        QVERIFY(access(nested, [](Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeInteger("ScanEvery", 5);
+        }));
+        QCOMPARE(StoreReader(t.folder.filePath(QStringLiteral("a/b/registry.db")))
+                     .dword(store::kSettingsKey, "ScanEvery"),
+                 5);
+    }
+
+    void aLockHeldPastTheBusyTimeoutEndsInTheMessage()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) { a.openOrCreate(store::kSettingsKey); }));
+        sqlite3 *holder = nullptr;
+        sqlite3_open(QFile::encodeName(t.storePath).constData(), &holder);
+        QCOMPARE(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+        store::SqliteStore impatient(t.storePath, {200, {}, false});
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!access(impatient, [](Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeInteger("ScanEvery", 1);
+        }));
+        QVERIFY(clock.elapsed() < 5000);
+        QCOMPARE(m_prompts.shown.size(), 1);
+        sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+
+        QVERIFY(access(impatient, [](Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeInteger("ScanEvery", 1);
+        }));
+    }
+
+    void aWalFileIsTurnedBackToARollbackJournal()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) { a.openOrCreate(store::kSettingsKey); }));
+        StoreReader(t.storePath).exec("PRAGMA journal_mode = WAL");
+        QVERIFY(access(t.store, [](Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeInteger("ScanEvery", 3);
+        }));
+        sqlite3 *db = nullptr;
+        sqlite3_open(QFile::encodeName(t.storePath).constData(), &db);
+        sqlite3_stmt *statement = nullptr;
+        sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr);
+        sqlite3_step(statement);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0))),
+                 QByteArray("delete"));
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+    }
+
+    void theEnvironmentChoosesTheFile()
+    {
+        qputenv("OSTROVE_REGISTRY", "/tmp/elsewhere.db");
+        QCOMPARE(store::SqliteStore::defaultPath(), QStringLiteral("/tmp/elsewhere.db"));
+        qputenv("OSTROVE_REGISTRY", "");
+        QCOMPARE(store::SqliteStore::defaultPath(), QStringLiteral("/var/lib/ostrove/registry.db"));
+        qunsetenv("OSTROVE_REGISTRY");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSqliteStore)
+#include "tst_sqlitestore.moc"

@@ -1,0 +1,271 @@
+#include "TestSystem.h"
+
+#include <QDialog>
+#include <QTest>
+
+#include <sqlite3.h>
+
+platform::Answer RecordingPrompts::show(const platform::Prompt &prompt)
+{
+    shown.append(prompt);
+    if (!answers.isEmpty())
+        return answers.takeFirst();
+    return prompt.buttons == platform::Prompt::Buttons::YesNo ? platform::Answer::No
+                                                               : platform::Answer::Ok;
+}
+
+QStringList RecordingPrompts::texts() const
+{
+    QStringList result;
+    for (const platform::Prompt &prompt : shown)
+        result.append(prompt.text);
+    return result;
+}
+
+bool FakeProcesses::startDetached(const QString &program, const QStringList &arguments)
+{
+    started.append(QStringList{program} + arguments);
+    return true;
+}
+
+bool FakeProcesses::openDocument(const QString &path)
+{
+    opened.append(path);
+    return true;
+}
+
+bool FakeWindows::exists(const QString &title)
+{
+    ++lookups;
+    return titles.contains(title);
+}
+
+bool FakeWindows::requestClose(const QString &title)
+{
+    if (!titles.contains(title))
+        return false;
+    closeRequests.append(title);
+    return true;
+}
+
+platform::ServiceManager::Handle FakeServiceManager::openManager(quint32 access)
+{
+    calls.append(QStringLiteral("openManager %1").arg(access, 0, 16));
+    if (!managerOpens || (access == kManagerAllAccess && !adminRights))
+        return 0;
+    ++openHandles;
+    return ++m_next;
+}
+
+std::optional<QList<platform::ServiceEntry>>
+FakeServiceManager::enumerateServices(Handle, quint32, quint32, qsizetype bufferBytes)
+{
+    ++enumerations;
+    if (enumerationFails)
+        return std::nullopt;
+    return platform::entriesThatFit(services, bufferBytes);
+}
+
+platform::ServiceManager::Handle FakeServiceManager::openService(Handle, const QByteArray &name,
+                                                                 quint32 access)
+{
+    calls.append(QStringLiteral("openService %1 %2").arg(QLatin1String(name)).arg(access, 0, 16));
+    for (const platform::ServiceEntry &entry : std::as_const(services)) {
+        if (entry.name == name) {
+            ++openHandles;
+            return ++m_next;
+        }
+    }
+    return 0;
+}
+
+bool FakeServiceManager::queryStatus(Handle, platform::ServiceStatus &status)
+{
+    ++queries;
+    if (statusScript.isEmpty())
+        return false;
+    status = statusScript.size() > 1 ? statusScript.takeFirst() : statusScript.first();
+    return true;
+}
+
+bool FakeServiceManager::startService(Handle)
+{
+    calls.append(QStringLiteral("start"));
+    return startSucceeds;
+}
+
+platform::ServiceManager::ControlResult FakeServiceManager::controlService(Handle, quint32 control)
+{
+    calls.append(QStringLiteral("control %1").arg(control));
+    return stopAnswer;
+}
+
+void FakeServiceManager::closeHandle(Handle)
+{
+    --openHandles;
+}
+
+void FakeServiceManager::sleep(quint32 milliseconds)
+{
+    sleeps.append(milliseconds);
+}
+
+TestSystem::TestSystem()
+    : storePath(folder.filePath(QStringLiteral("registry.db")))
+    , store(storePath)
+    , system{store,
+             prompts,
+             processes,
+             windows,
+             services,
+             folder.path(),
+             [this](QDialog &dialog) {
+                 ++dialogsShown;
+                 if (dialogSteps.isEmpty()) {
+                     qWarning("a dialog was shown that the test did not expect");
+                     return int(QDialog::Rejected);
+                 }
+                 dialogSteps.takeFirst()(dialog);
+                 return dialog.result();
+             }}
+{
+}
+
+namespace {
+
+struct Database
+{
+    explicit Database(const QString &path)
+    {
+        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    }
+    ~Database() { sqlite3_close_v2(db); }
+    sqlite3 *db = nullptr;
+};
+
+struct Query
+{
+    Query(sqlite3 *db, const char *sql) { sqlite3_prepare_v2(db, sql, -1, &statement, nullptr); }
+    ~Query() { sqlite3_finalize(statement); }
+    bool next() { return statement && sqlite3_step(statement) == SQLITE_ROW; }
+    QByteArray bytesAt(int column) const
+    {
+        return QByteArray(static_cast<const char *>(sqlite3_column_blob(statement, column)),
+                          sqlite3_column_bytes(statement, column));
+    }
+    sqlite3_stmt *statement = nullptr;
+};
+
+} // namespace
+
+StoreReader::StoreReader(const QString &path)
+    : m_path(path)
+{
+}
+
+std::optional<qint64> StoreReader::keyId(const QByteArray &keyPath) const
+{
+    Database database(m_path);
+    qint64 id = -1;
+    {
+        Query root(database.db, "SELECT id FROM keys WHERE parent IS NULL AND name = "
+                                "'HKEY_LOCAL_MACHINE'");
+        if (!root.next())
+            return std::nullopt;
+        id = sqlite3_column_int64(root.statement, 0);
+    }
+    for (const QByteArray &segment : keyPath.split('\\')) {
+        if (segment.isEmpty())
+            continue;
+        // Names are compared as the monitor compares them: by their stored upper-case fold.
+        Query child(database.db, "SELECT id, fold FROM keys WHERE parent = ?1");
+        sqlite3_bind_int64(child.statement, 1, id);
+        std::optional<qint64> found;
+        while (child.next()) {
+            if (QString::fromUtf8(child.bytesAt(1)) == QString::fromUtf8(segment).toUpper())
+                found = sqlite3_column_int64(child.statement, 0);
+        }
+        if (!found)
+            return std::nullopt;
+        id = *found;
+    }
+    return id;
+}
+
+std::optional<StoreReader::Value> StoreReader::value(const QByteArray &keyPath,
+                                                     const QByteArray &name) const
+{
+    const auto id = keyId(keyPath);
+    if (!id)
+        return std::nullopt;
+    Database database(m_path);
+    Query query(database.db, "SELECT name, type, data FROM vals WHERE key = ?1");
+    sqlite3_bind_int64(query.statement, 1, *id);
+    while (query.next()) {
+        if (QString::fromUtf8(query.bytesAt(0)).toUpper() == QString::fromUtf8(name).toUpper())
+            return Value{sqlite3_column_int(query.statement, 1), query.bytesAt(2)};
+    }
+    return std::nullopt;
+}
+
+QList<QByteArray> StoreReader::valueNames(const QByteArray &keyPath) const
+{
+    QList<QByteArray> names;
+    const auto id = keyId(keyPath);
+    if (!id)
+        return names;
+    Database database(m_path);
+    Query query(database.db, "SELECT name FROM vals WHERE key = ?1 ORDER BY seq");
+    sqlite3_bind_int64(query.statement, 1, *id);
+    while (query.next())
+        names.append(query.bytesAt(0));
+    return names;
+}
+
+QList<QByteArray> StoreReader::subkeys(const QByteArray &keyPath) const
+{
+    QList<QByteArray> names;
+    const auto id = keyId(keyPath);
+    if (!id)
+        return names;
+    Database database(m_path);
+    Query query(database.db, "SELECT name FROM keys WHERE parent = ?1 ORDER BY fold");
+    sqlite3_bind_int64(query.statement, 1, *id);
+    while (query.next())
+        names.append(query.bytesAt(0));
+    return names;
+}
+
+bool StoreReader::keyExists(const QByteArray &keyPath) const
+{
+    return keyId(keyPath).has_value();
+}
+
+QByteArray StoreReader::string(const QByteArray &keyPath, const QByteArray &name) const
+{
+    const auto found = value(keyPath, name);
+    if (!found || found->type != 1 || !found->data.endsWith('\0'))
+        return QByteArray("<not a string>");
+    return found->data.chopped(1);
+}
+
+std::optional<qint32> StoreReader::dword(const QByteArray &keyPath, const QByteArray &name) const
+{
+    const auto found = value(keyPath, name);
+    if (!found || found->type != 4 || found->data.size() != 4)
+        return std::nullopt;
+    quint32 bits = 0;
+    for (int i = 3; i >= 0; --i)
+        bits = (bits << 8) | static_cast<unsigned char>(found->data[i]);
+    return static_cast<qint32>(bits);
+}
+
+void StoreReader::exec(const QByteArray &sql) const
+{
+    Database database(m_path);
+    char *error = nullptr;
+    if (sqlite3_exec(database.db, sql.constData(), nullptr, nullptr, &error) != SQLITE_OK) {
+        qWarning("SQL failed: %s", error);
+        sqlite3_free(error);
+    }
+}

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "platform/Processes.h"
+#include "platform/ServiceManager.h"
+#include "platform/System.h"
+#include "platform/TopLevelWindows.h"
+#include "platform/UserPrompts.h"
+#include "store/SqliteStore.h"
+
+#include <QHash>
+#include <QList>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <optional>
+
+class QDialog;
+
+// Answers prompts instead of showing boxes, and keeps what was asked.
+class RecordingPrompts : public platform::UserPrompts
+{
+public:
+    platform::Answer show(const platform::Prompt &prompt) override;
+
+    QList<platform::Prompt> shown;
+    QList<platform::Answer> answers; // taken in order; afterwards Ok, or No for a question
+    QStringList texts() const;
+};
+
+class FakeProcesses : public platform::Processes
+{
+public:
+    bool startDetached(const QString &program, const QStringList &arguments) override;
+    bool openDocument(const QString &path) override;
+
+    QList<QStringList> started; // program, then its arguments
+    QStringList opened;
+};
+
+class FakeWindows : public platform::TopLevelWindows
+{
+public:
+    bool exists(const QString &title) override;
+    bool requestClose(const QString &title) override;
+
+    QStringList titles;
+    QStringList closeRequests;
+    int lookups = 0;
+};
+
+// A service manager that plays back what a test scripted and counts what it was asked.
+class FakeServiceManager : public platform::ServiceManager
+{
+public:
+    Handle openManager(quint32 access) override;
+    std::optional<QList<platform::ServiceEntry>> enumerateServices(Handle manager, quint32 type,
+                                                                   quint32 state,
+                                                                   qsizetype bufferBytes) override;
+    Handle openService(Handle manager, const QByteArray &name, quint32 access) override;
+    bool queryStatus(Handle service, platform::ServiceStatus &status) override;
+    bool startService(Handle service) override;
+    ControlResult controlService(Handle service, quint32 control) override;
+    void closeHandle(Handle handle) override;
+    void sleep(quint32 milliseconds) override;
+    bool isServiceCapable() override { return capable; }
+
+    bool adminRights = true;
+    bool managerOpens = true;
+    bool enumerationFails = false;
+    bool capable = true;
+    QList<platform::ServiceEntry> services;
+    // Successive answers to status queries; the last one repeats.
+    QList<platform::ServiceStatus> statusScript;
+    bool startSucceeds = true;
+    ControlResult stopAnswer{true, std::nullopt};
+
+    QList<quint32> sleeps;
+    int enumerations = 0;
+    int queries = 0;
+    int openHandles = 0;
+    QStringList calls;
+
+private:
+    Handle m_next = 0;
+};
+
+// The system's parts for one test: a fresh store file in a temporary folder, fakes for the rest.
+class TestSystem
+{
+public:
+    TestSystem();
+
+    // What the user does in the next modal dialog; the dialog then ends with its result.
+    using DialogStep = std::function<void(QDialog &)>;
+    QList<DialogStep> dialogSteps;
+    int dialogsShown = 0;
+
+    QTemporaryDir folder;
+    QString storePath;
+    store::SqliteStore store;
+    RecordingPrompts prompts;
+    FakeProcesses processes;
+    FakeWindows windows;
+    FakeServiceManager services;
+    platform::System system;
+};
+
+// Reads the store file with plain SQLite, independently of the program's own store code.
+class StoreReader
+{
+public:
+    explicit StoreReader(const QString &path);
+
+    struct Value
+    {
+        int type = 0;
+        QByteArray data;
+    };
+
+    std::optional<Value> value(const QByteArray &keyPath, const QByteArray &name) const;
+    QList<QByteArray> valueNames(const QByteArray &keyPath) const;
+    QList<QByteArray> subkeys(const QByteArray &keyPath) const;
+    bool keyExists(const QByteArray &keyPath) const;
+    QByteArray string(const QByteArray &keyPath, const QByteArray &name) const;
+    std::optional<qint32> dword(const QByteArray &keyPath, const QByteArray &name) const;
+
+    // Runs SQL against the file directly, as another program would.
+    void exec(const QByteArray &sql) const;
+
+private:
+    std::optional<qint64> keyId(const QByteArray &keyPath) const;
+    QString m_path;
+};
+
+// Test shorthand: the same text as the store's 8-bit form.
+inline QByteArray bytes(const char *text)
+{
+    return QByteArray(text);
+}
