@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds everything with warnings as errors under AddressSanitizer and UndefinedBehaviorSanitizer
+# and runs every test; any sanitizer report fails its test. Then checks the formatting.
+# OSTROVE_LONG=1 runs the long versions of the fault and fuzz runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/dependencies.sh
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTROVE_WERROR=ON \
+    -DOSTROVE_SANITIZE=ON -DOSTROVE_BUILD_TESTS=ON >/dev/null
+cmake --build build-test
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+(cd build-test && ctest --output-on-failure --timeout 300 -j2)
+
+echo "Checking the formatting"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+echo "Formatting is clean."
