@@ -121,6 +121,13 @@ void TfrmAddEditAccount::edEmailExit()
         edLogin->setText(address.left(at));
 }
 
+void TfrmAddEditAccount::accept()
+{
+    if (edEmail->hasFocus())
+        edEmailExit();
+    QDialog::accept();
+}
+
 bool TfrmAddEditAccount::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == edEmail && event->type() == QEvent::FocusOut)

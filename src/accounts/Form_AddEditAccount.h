@@ -26,6 +26,9 @@ public:
     void edEmailChange();
     void edEmailExit();
 
+    // Confirming from the address field fills server and login first, as leaving it would.
+    void accept() override;
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 };

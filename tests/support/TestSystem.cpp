@@ -1,6 +1,7 @@
 #include "TestSystem.h"
 
 #include <QDialog>
+#include <QLineEdit>
 #include <QTest>
 
 #include <sqlite3.h>
@@ -125,8 +126,15 @@ TestSystem::TestSystem()
                      qWarning("a dialog was shown that the test did not expect");
                      return int(QDialog::Rejected);
                  }
+                 dialog.setResult(QDialog::Rejected);
+                 dialog.show();
+                 dialog.activateWindow();
+                 if (!QTest::qWaitForWindowActive(&dialog))
+                     qWarning("the dialog did not become active");
                  dialogSteps.takeFirst()(dialog);
-                 return dialog.result();
+                 const int result = dialog.result();
+                 dialog.hide();
+                 return result;
              }}
 {
 }
@@ -267,5 +275,15 @@ void StoreReader::exec(const QByteArray &sql) const
     if (sqlite3_exec(database.db, sql.constData(), nullptr, nullptr, &error) != SQLITE_OK) {
         qWarning("SQL failed: %s", error);
         sqlite3_free(error);
+    }
+}
+
+void typeInto(QLineEdit *field, const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80)
+            QTest::keyClick(field, c.toLatin1());
+        else
+            field->insert(QString(c)); // QTest types only ASCII keys
     }
 }

@@ -16,6 +16,10 @@
 #include <optional>
 
 class QDialog;
+class QLineEdit;
+
+// Types text into a field key by key, as the user would.
+void typeInto(QLineEdit *field, const QString &text);
 
 // Answers prompts instead of showing boxes, and keeps what was asked.
 class RecordingPrompts : public platform::UserPrompts

@@ -1,0 +1,317 @@
+#include "TestSystem.h"
+
+#include "accounts/AccountsPage.h"
+#include "accounts/Form_AddEditAccount.h"
+#include "store/PasswordCipher.h"
+#include "store/RegistryAccess.h"
+#include "store/RegistryPaths.h"
+#include "store/Store.h"
+#include "windows/AlternatingRowDelegate.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+QByteArray accountKey(const QByteArray &address)
+{
+    return QByteArray(store::kAccountsKey) + address;
+}
+
+// The user fills the dialog and confirms it.
+TestSystem::DialogStep enterAccount(const QString &email, const QString &pop3,
+                                    const QString &login, const QString &password, bool ssl)
+{
+    return [=](QDialog &dialog) {
+        auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
+        if (!email.isNull()) {
+            account.edEmail->setFocus();
+            typeInto(account.edEmail, email);
+            QTest::keyClick(account.edEmail, Qt::Key_Tab); // leaving the field fills the rest
+        }
+        if (!pop3.isNull()) {
+            account.edPop3->clear();
+            typeInto(account.edPop3, pop3);
+        }
+        if (!login.isNull()) {
+            account.edLogin->clear();
+            typeInto(account.edLogin, login);
+        }
+        if (!password.isNull()) {
+            account.edPassword->clear();
+            typeInto(account.edPassword, password);
+        }
+        account.cbxSSL->setChecked(ssl);
+        account.btnOK->click();
+    };
+}
+
+} // namespace
+
+class TestAccountsPage : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestSystem> t;
+    std::unique_ptr<QAction> m_add, m_edit, m_remove;
+    AccountsPage *m_page = nullptr;
+
+    void storeAccount(const QByteArray &address, const QByteArray &pop3, const QByteArray &login,
+                      const QByteArray &password, std::optional<bool> ssl)
+    {
+        RecordingPrompts quiet;
+        QVERIFY(store::registryAccess(t->store, quiet, [&](store::Access &access) {
+            const auto key = access.openOrCreate(accountKey(address));
+            key->writeString(store::kPop3, pop3);
+            key->writeString(store::kLogin, login);
+            key->writeString(store::kPassword, store::EncryptPassword(password));
+            if (ssl)
+                key->writeBool(store::kSsl, *ssl);
+        }));
+    }
+    QStringList captions() const
+    {
+        QStringList result;
+        for (int i = 0; i < m_page->lvAccounts->topLevelItemCount(); ++i)
+            result.append(m_page->lvAccounts->topLevelItem(i)->text(0));
+        return result;
+    }
+    void select(int row)
+    {
+        m_page->lvAccounts->setCurrentItem(m_page->lvAccounts->topLevelItem(row));
+        QVERIFY(m_page->lvAccounts->topLevelItem(row)->isSelected());
+    }
+
+private slots:
+    void init()
+    {
+        t = std::make_unique<TestSystem>();
+        m_add = std::make_unique<QAction>(QStringLiteral("&Add"));
+        m_add->setObjectName(QStringLiteral("acAddAccount"));
+        m_edit = std::make_unique<QAction>(QStringLiteral("&Edit"));
+        m_remove = std::make_unique<QAction>(QStringLiteral("&Remove"));
+        connect(m_add.get(), &QAction::triggered, [this] { m_page->acAddAccountExecute(); });
+        m_page = new AccountsPage(t->system, {m_add.get(), m_edit.get(), m_remove.get()});
+        m_page->show();
+        m_page->tsAccountsShow();
+    }
+    void cleanup()
+    {
+        delete m_page;
+        t.reset();
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
+
+    void addWritesTheFourValuesInOrder()
+    {
+        t->dialogSteps = {enterAccount("ann@example.com", {}, {}, "s3cret pw", true)};
+        // The buttons trigger the actions; press the real one.
+        m_page->findChild<QPushButton *>(QStringLiteral("btnAddAccount"))->click();
+        QCOMPARE(t->dialogsShown, 1);
+
+        const StoreReader reader(t->storePath);
+        const QByteArray key = accountKey("ann@example.com");
+        QCOMPARE(reader.valueNames(key),
+                 (QList<QByteArray>{"Pop3", "Login", "Password", "SSL"}));
+        QCOMPARE(reader.string(key, "Pop3"), QByteArray("example.com"));
+        QCOMPARE(reader.string(key, "Login"), QByteArray("ann"));
+        QCOMPARE(reader.string(key, "Password"), store::EncryptPassword("s3cret pw"));
+        QCOMPARE(reader.dword(key, "SSL"), 1);
+        QCOMPARE(captions(), QStringList{"ann@example.com"});
+        QCOMPARE(m_page->lvAccounts->topLevelItem(0)->text(1), QStringLiteral("ann"));
+        QCOMPARE(m_page->lvAccounts->topLevelItem(0)->text(2), QStringLiteral("example.com"));
+        QVERIFY(m_page->lvAccounts->selectedItems().isEmpty());
+        QVERIFY(t->prompts.shown.isEmpty());
+    }
+
+    void addRefusesOnlyAnEqualAddress()
+    {
+        storeAccount("ann@example.com", "p", "l", "x", false);
+        m_page->tsAccountsShow();
+        t->dialogSteps = {enterAccount("ANN@Example.COM", "other", "other", "y", true)};
+        m_page->acAddAccountExecute();
+        QCOMPARE(StoreReader(t->storePath).string(accountKey("ann@example.com"), "Pop3"),
+                 QByteArray("p"));
+        QVERIFY(t->prompts.shown.isEmpty());
+
+        // A shorter address that a listed one begins with is another account.
+        t->dialogSteps = {enterAccount("ann@example.co", "pop.example.co", "ann", "z", false)};
+        m_page->acAddAccountExecute();
+        QCOMPARE(captions(), (QStringList{"ann@example.co", "ann@example.com"}));
+    }
+
+    void addComparesNonAsciiAddressesWithoutCase()
+    {
+        storeAccount("żaneta@poczta.pl", "p", "l", "x", false);
+        m_page->tsAccountsShow();
+        t->dialogSteps = {enterAccount(QStringLiteral("ŻANETA@POCZTA.PL"), {}, {}, "y", true)};
+        m_page->acAddAccountExecute();
+        QCOMPARE(StoreReader(t->storePath).subkeys(store::kAccountsKey),
+                 QList<QByteArray>{"żaneta@poczta.pl"});
+    }
+
+    void addRefusesABackslash()
+    {
+        t->dialogSteps = {enterAccount("a\\b@example.com", {}, {}, "", false)};
+        m_page->acAddAccountExecute();
+        QCOMPARE(t->prompts.shown.size(), 1);
+        QVERIFY(t->prompts.shown.first().text.contains(QStringLiteral("backslash")));
+        QVERIFY(StoreReader(t->storePath).subkeys(store::kAccountsKey).isEmpty());
+    }
+
+    void cancelWritesNothing()
+    {
+        t->dialogSteps = {[](QDialog &dialog) {
+            auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
+            QTest::keyClicks(account.edEmail, QStringLiteral("x@y"));
+            account.btnCancel->click();
+        }};
+        m_page->acAddAccountExecute();
+        QVERIFY(StoreReader(t->storePath).subkeys(store::kAccountsKey).isEmpty());
+    }
+
+    void editShowsTheStoredAccountAndRewritesAllFour()
+    {
+        storeAccount("bob@example.org", "pop.example.org", "bob", "  blanks  ", true);
+        m_page->tsAccountsShow();
+        select(0);
+        t->dialogSteps = {[](QDialog &dialog) {
+            auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
+            QVERIFY(!account.edEmail->isEnabled());
+            QCOMPARE(account.edEmail->text(), QStringLiteral("bob@example.org"));
+            QCOMPARE(account.edPop3->text(), QStringLiteral("pop.example.org"));
+            QCOMPARE(account.edLogin->text(), QStringLiteral("bob"));
+            QCOMPARE(account.edPassword->text(), QStringLiteral("  blanks  "));
+            QVERIFY(account.cbxSSL->isChecked());
+            QVERIFY(account.btnOK->isEnabled());
+            account.edLogin->setText(QStringLiteral("robert"));
+            account.btnOK->click();
+        }};
+        m_page->acEditAccountExecute();
+        QCOMPARE(t->dialogsShown, 1);
+        const StoreReader reader(t->storePath);
+        QCOMPARE(reader.string(accountKey("bob@example.org"), "Login"), QByteArray("robert"));
+        QCOMPARE(reader.string(accountKey("bob@example.org"), "Password"),
+                 store::EncryptPassword("  blanks  "));
+        QCOMPARE(captions(), QStringList{"bob@example.org"});
+        QVERIFY(m_page->lvAccounts->selectedItems().isEmpty());
+    }
+
+    void editWithoutSslShowsTheMessageThenTheDialog()
+    {
+        storeAccount("c@d", "pop", "c", "pw", std::nullopt);
+        m_page->tsAccountsShow();
+        select(0);
+        t->dialogSteps = {[this](QDialog &dialog) {
+            QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+            auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
+            QCOMPARE(account.edPassword->text(), QStringLiteral("pw"));
+            QVERIFY(!account.cbxSSL->isChecked());
+            account.btnOK->click();
+        }};
+        m_page->acEditAccountExecute();
+        QCOMPARE(t->dialogsShown, 1);
+        QCOMPARE(StoreReader(t->storePath).dword(accountKey("c@d"), "SSL"), 0);
+    }
+
+    void editOfAnAccountDeletedMeanwhileRecreatesItsKey()
+    {
+        storeAccount("gone@x", "pop", "g", "pw", true);
+        m_page->tsAccountsShow();
+        select(0);
+        StoreReader(t->storePath).exec("PRAGMA foreign_keys = ON; DELETE FROM keys WHERE name = 'gone@x'");
+        t->dialogSteps = {[](QDialog &dialog) {
+            dynamic_cast<TfrmAddEditAccount &>(dialog).btnCancel->click();
+        }};
+        m_page->acEditAccountExecute();
+        QCOMPARE(t->prompts.shown.size(), 1); // SSL is missing now
+        QVERIFY(StoreReader(t->storePath).keyExists(accountKey("gone@x")));
+    }
+
+    void editAndRemoveNeedASelectedRow()
+    {
+        storeAccount("a@b", "p", "l", "x", false);
+        m_page->tsAccountsShow();
+        m_page->lvAccounts->setCurrentItem(m_page->lvAccounts->topLevelItem(0));
+        m_page->lvAccounts->clearSelection(); // a current row is not a selection
+        m_page->acEditAccountExecute();
+        m_page->acRemoveAccountExecute();
+        QCOMPARE(t->dialogsShown, 0);
+        QVERIFY(t->prompts.shown.isEmpty());
+    }
+
+    void removeAsksAndHonoursTheAnswer()
+    {
+        storeAccount("a@b", "p", "l", "x", false);
+        storeAccount("c@d", "p", "l", "x", false);
+        m_page->tsAccountsShow();
+        select(1);
+        t->prompts.answers = {platform::Answer::No};
+        m_page->acRemoveAccountExecute();
+        const platform::Prompt &asked = t->prompts.shown.first();
+        QCOMPARE(asked.caption, QStringLiteral("Remove"));
+        QCOMPARE(asked.text, QStringLiteral("Remove selected account?"));
+        QCOMPARE(asked.icon, platform::Prompt::Icon::Question);
+        QCOMPARE(asked.buttons, platform::Prompt::Buttons::YesNo);
+        QCOMPARE(StoreReader(t->storePath).subkeys(store::kAccountsKey).size(), 2);
+
+        t->prompts.answers = {platform::Answer::Yes};
+        m_page->acRemoveAccountExecute();
+        QCOMPARE(StoreReader(t->storePath).subkeys(store::kAccountsKey), QList<QByteArray>{"a@b"});
+        QCOMPARE(captions(), QStringList{"a@b"});
+    }
+
+    void loadStopsAtAValueOfTheWrongType()
+    {
+        storeAccount("a@b", "p1", "l1", "x", false);
+        storeAccount("b@c", "p2", "l2", "x", false);
+        storeAccount("c@d", "p3", "l3", "x", false);
+        StoreReader(t->storePath)
+            .exec("UPDATE vals SET type = 4, data = x'01000000' WHERE name = 'Pop3' AND key = "
+                  "(SELECT id FROM keys WHERE name = 'b@c')");
+        m_page->tsAccountsShow();
+        QCOMPARE(t->prompts.shown.size(), 1);
+        QCOMPARE(captions(), (QStringList{"a@b", "b@c"}));
+        QCOMPARE(m_page->lvAccounts->topLevelItem(1)->text(1), QStringLiteral("l2"));
+        QCOMPARE(m_page->lvAccounts->topLevelItem(1)->text(2), QString());
+    }
+
+    void rowsAlternateGreyAndWhite()
+    {
+        QCOMPARE(AlternatingRowDelegate::rowColour(0), QColor(238, 238, 238));
+        QCOMPARE(AlternatingRowDelegate::rowColour(1), QColor(Qt::white));
+        QCOMPARE(AlternatingRowDelegate::rowColour(2), QColor(238, 238, 238));
+        QVERIFY(qobject_cast<AlternatingRowDelegate *>(m_page->lvAccounts->itemDelegate()));
+    }
+
+    void aReadOnlyStoreListsAndRefusesChanges()
+    {
+        storeAccount("a@b", "p", "l", "x", false);
+        store::SqliteStore readOnly(t->storePath, {5000, {}, true});
+        platform::System system{readOnly,     t->prompts,       t->processes,
+                                t->windows,   t->services,      t->folder.path(),
+                                t->system.runModal};
+        AccountsPage page(system, {m_add.get(), m_edit.get(), m_remove.get()});
+        page.tsAccountsShow();
+        QCOMPARE(page.lvAccounts->topLevelItemCount(), 1);
+        QVERIFY(t->prompts.shown.isEmpty());
+        t->dialogSteps = {enterAccount("new@x", {}, {}, "p", false)};
+        page.acAddAccountExecute();
+        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        page.lvAccounts->setCurrentItem(page.lvAccounts->topLevelItem(0));
+        t->prompts.answers = {platform::Answer::Yes};
+        page.acRemoveAccountExecute();
+        QCOMPARE(t->prompts.shown.size(), 3); // the question, then the message
+        QCOMPARE(t->prompts.shown.last().text, QStringLiteral("Error reading/writing to registry"));
+        QCOMPARE(StoreReader(t->storePath).subkeys(store::kAccountsKey), QList<QByteArray>{"a@b"});
+    }
+};
+
+QTEST_MAIN(TestAccountsPage)
+#include "tst_accountspage.moc"
