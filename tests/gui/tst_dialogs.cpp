@@ -1,0 +1,273 @@
+#include "TestSystem.h"
+
+#include "accounts/Form_AddEditAccount.h"
+#include "filters/Form_AddEditAttachment.h"
+#include "filters/Form_AddEditContent.h"
+#include "filters/Form_AddEditMail.h"
+#include "filters/Form_AddEditSubject.h"
+#include "windows/Form_About.h"
+#include "windows/WholeNumberField.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+// Runs the dialog modally and does `step` from inside its event loop.
+int execWith(QDialog &dialog, const std::function<void()> &step)
+{
+    QTimer::singleShot(0, &dialog, [&dialog, step] {
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        step();
+        if (dialog.isVisible()) {
+            qWarning("the dialog was still open");
+            dialog.done(99);
+        }
+    });
+    return dialog.exec();
+}
+
+} // namespace
+
+class TestDialogs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
+
+    void accountOkFollowsTheAddressOnly()
+    {
+        TfrmAddEditAccount dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Mail Account"));
+        QVERIFY(!dialog.btnOK->isEnabled());
+        dialog.edPop3->setText(QStringLiteral("server"));
+        QVERIFY(!dialog.btnOK->isEnabled());
+        QTest::keyClicks(dialog.edEmail, QStringLiteral("a"));
+        QVERIFY(dialog.btnOK->isEnabled());
+        QTest::keyClick(dialog.edEmail, Qt::Key_Backspace);
+        QVERIFY(!dialog.btnOK->isEnabled());
+        QCOMPARE(dialog.edPassword->echoMode(), QLineEdit::Password);
+    }
+
+    void accountFieldsTakeAHundredTypedCharactersButKeepALongerPreset()
+    {
+        TfrmAddEditAccount dialog;
+        QTest::keyClicks(dialog.edLogin, QString(120, QLatin1Char('x')));
+        QCOMPARE(dialog.edLogin->text().size(), 100);
+        dialog.edPop3->setText(QString(150, QLatin1Char('y')));
+        QCOMPARE(dialog.edPop3->text().size(), 150);
+        QTest::keyClick(dialog.edPop3, Qt::Key_Backspace);
+        QCOMPARE(dialog.edPop3->text().size(), 149);
+    }
+
+    void leavingTheAddressFillsServerAndLogin_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("login");
+        QTest::newRow("plain") << "ann@example.com" << "example.com" << "ann";
+        QTest::newRow("leading @") << "@example.com" << "example.com" << "";
+        QTest::newRow("trailing @") << "ann@" << "" << "ann";
+        QTest::newRow("two @") << "a@b@c" << "b@c" << "a";
+        QTest::newRow("no @") << "annexample" << "" << "";
+    }
+    void leavingTheAddressFillsServerAndLogin()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, server);
+        QFETCH(QString, login);
+        TfrmAddEditAccount dialog;
+        execWith(dialog, [&] {
+            QTest::keyClicks(dialog.edEmail, address);
+            QTest::keyClick(dialog.edEmail, Qt::Key_Tab);
+            QCOMPARE(dialog.edPop3->text(), server);
+            QCOMPARE(dialog.edLogin->text(), login);
+            dialog.reject();
+        });
+    }
+
+    void typedServerAndLoginStay()
+    {
+        TfrmAddEditAccount dialog;
+        execWith(dialog, [&] {
+            dialog.edPop3->setText(QStringLiteral("pop.mine"));
+            QTest::keyClicks(dialog.edEmail, QStringLiteral("me@there"));
+            QTest::keyClick(dialog.edEmail, Qt::Key_Tab);
+            QCOMPARE(dialog.edPop3->text(), QStringLiteral("pop.mine"));
+            QCOMPARE(dialog.edLogin->text(), QStringLiteral("me"));
+            dialog.reject();
+        });
+    }
+
+    void enterConfirmsOnlyWithAnAddress()
+    {
+        TfrmAddEditAccount dialog;
+        const int result = execWith(dialog, [&] {
+            QTest::keyClick(dialog.edEmail, Qt::Key_Return);
+            QVERIFY(dialog.isVisible());
+            QTest::keyClicks(dialog.edEmail, QStringLiteral("x@y"));
+            QTest::keyClick(dialog.edEmail, Qt::Key_Return);
+        });
+        QCOMPARE(result, int(QDialog::Accepted));
+        QCOMPARE(dialog.edLogin->text(), QStringLiteral("x")); // confirming filled it first
+    }
+
+    void escapeWithAnyModifierCancels_data()
+    {
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("plain") << int(Qt::NoModifier);
+        QTest::newRow("shift") << int(Qt::ShiftModifier);
+        QTest::newRow("ctrl") << int(Qt::ControlModifier);
+        QTest::newRow("alt") << int(Qt::AltModifier);
+    }
+    void escapeWithAnyModifierCancels()
+    {
+        QFETCH(int, modifiers);
+        TfrmAddEditAccount account;
+        QCOMPARE(execWith(account, [&] {
+                     QTest::keyClick(account.edPassword, Qt::Key_Escape,
+                                     Qt::KeyboardModifiers(modifiers));
+                 }),
+                 int(QDialog::Rejected));
+        TfrmAddEditAttachment attachment;
+        QCOMPARE(execWith(attachment, [&] {
+                     attachment.cbxSize->setChecked(true);
+                     attachment.seSizeFrom->setFocus();
+                     QTest::keyClick(attachment.seSizeFrom, Qt::Key_Escape,
+                                     Qt::KeyboardModifiers(modifiers));
+                 }),
+                 int(QDialog::Rejected));
+    }
+
+    void filterDialogsShareTheOkRule()
+    {
+        TfrmAddEditMail mail;
+        TfrmAddEditSubject subject;
+        TfrmAddEditContent content;
+        TfrmAddEditAttachment attachment;
+        const QList<FilterEntryDialog *> dialogs{&mail, &subject, &content, &attachment};
+        const QStringList captions{"Mail", "Subject", "Content", "Attachment"};
+        for (int i = 0; i < dialogs.size(); ++i) {
+            FilterEntryDialog *dialog = dialogs[i];
+            QCOMPARE(dialog->windowTitle(), captions[i]);
+            QVERIFY(!dialog->btnOK->isEnabled());
+            QTest::keyClicks(dialog->field(), QStringLiteral(" "));
+            QVERIFY(dialog->btnOK->isEnabled()); // a blank counts
+            QCOMPARE(dialog->text(), QStringLiteral(" "));
+            dialog->field()->clear();
+            QVERIFY(!dialog->btnOK->isEnabled());
+            QTest::keyClicks(dialog->field(), QString(130, QLatin1Char('z')));
+            QCOMPARE(dialog->text().size(), 100);
+        }
+        QCOMPARE(mail.edEmail, mail.field());
+        QCOMPARE(subject.edWords->objectName(), QStringLiteral("edWords"));
+        QCOMPARE(attachment.edFileName->objectName(), QStringLiteral("edFileName"));
+        QVERIFY(!content.findChild<QWidget *>(QStringLiteral("note")));
+        QVERIFY(subject.findChild<QWidget *>(QStringLiteral("note")));
+    }
+
+    void sizeBoxEnablesTheBoundsAndKeepsTheirNumbers()
+    {
+        TfrmAddEditAttachment dialog;
+        QVERIFY(!dialog.cbxSize->isChecked());
+        QVERIFY(!dialog.seSizeFrom->isEnabled());
+        QCOMPARE(dialog.seSizeFrom->text(), QStringLiteral("0"));
+        const auto labels = dialog.findChildren<QLabel *>();
+        const auto label = [&labels](const QString &text) {
+            for (QLabel *candidate : labels) {
+                if (candidate->text() == text)
+                    return candidate;
+            }
+            return static_cast<QLabel *>(nullptr);
+        };
+        QVERIFY(label(QStringLiteral("kB and ")) && !label(QStringLiteral("kB and "))->isEnabled());
+        dialog.cbxSize->click();
+        QVERIFY(dialog.seSizeFrom->isEnabled() && dialog.seSizeTo->isEnabled());
+        QVERIFY(label(QStringLiteral("kB and "))->isEnabled() && label(QStringLiteral("kB"))->isEnabled());
+        dialog.seSizeTo->setValue(12);
+        dialog.cbxSize->click();
+        QVERIFY(!dialog.seSizeTo->isEnabled());
+        QCOMPARE(dialog.seSizeTo->value(), 12);
+    }
+
+    void wholeNumberFieldTakesDigitsAndSignsOnly()
+    {
+        WholeNumberField field;
+        field.show();
+        field.setText(QString());
+        QCOMPARE(field.value(), 0);
+        QTest::keyClicks(&field, QStringLiteral("1a2"));
+        QCOMPARE(field.text(), QStringLiteral("12"));
+        field.setText(QString());
+        QTest::keyClicks(&field, QStringLiteral("--1"));
+        QCOMPARE(field.text(), QStringLiteral("--1"));
+        QCOMPARE(field.value(), 0);
+        for (const char *text : {"+", "-", "2147483648", "-2147483649"}) {
+            field.setText(QLatin1String(text));
+            QCOMPARE(field.value(), 0);
+        }
+        field.setText(QStringLiteral("-2147483648"));
+        QCOMPARE(field.value(), std::numeric_limits<qint32>::min());
+        field.setText(QStringLiteral("+7"));
+        QCOMPARE(field.value(), 7);
+    }
+
+    void wholeNumberFieldStepsWithoutLimits()
+    {
+        WholeNumberField field;
+        field.show();
+        QTest::keyClick(&field, Qt::Key_Up);
+        QCOMPARE(field.value(), 1);
+        field.setValue(0);
+        QTest::keyClick(&field, Qt::Key_Down);
+        QCOMPARE(field.value(), -1);
+        field.setValue(std::numeric_limits<qint32>::max());
+        QTest::keyClick(&field, Qt::Key_Up);
+        QCOMPARE(field.value(), std::numeric_limits<qint32>::max());
+    }
+
+    void aboutBoxClosesEveryWay()
+    {
+        TfrmAbout about;
+        QCOMPARE(about.windowTitle(), QStringLiteral("About"));
+        QVERIFY(!about.btnOk->isVisible());
+        QCOMPARE(about.btnCancel->text(), QStringLiteral("&Close"));
+        QVERIFY(about.lblHeader && about.pnlHeader);
+        QCOMPARE(about.lblHeaderDescription->text(), QStringLiteral("About author."));
+        QVERIFY(!about.imgHeader->pixmap().isNull());
+        QCOMPARE(about.lblDeveloper->text(), QStringLiteral("  "));
+        QCOMPARE(about.edFirma->maxLength(), 200);
+        QVERIFY(about.edWWW->isReadOnly());
+
+        QCOMPARE(execWith(about, [&] { QTest::keyClick(about.edMail, Qt::Key_Escape); }),
+                 int(QDialog::Rejected));
+        QCOMPARE(about.lblHeader->height(), 20);
+        QCOMPARE(execWith(about, [&] { QTest::keyClick(&about, Qt::Key_Return); }),
+                 int(QDialog::Rejected));
+        QCOMPARE(execWith(about, [&] { about.btnCancel->click(); }), int(QDialog::Rejected));
+        QCOMPARE(execWith(about, [&] { about.close(); }), int(QDialog::Rejected));
+    }
+
+    void baseDialogWithoutSwitchesHasNoHeaderAndIgnoresEscape()
+    {
+        TfrmRODefault plain;
+        QVERIFY(!plain.pnlHeader);
+        QVERIFY(!plain.lblHeader);
+        QCOMPARE(execWith(plain, [&] {
+                     QTest::keyClick(plain.btnOk, Qt::Key_Escape);
+                     QVERIFY(plain.isVisible());
+                     plain.btnOk->click();
+                 }),
+                 int(QDialog::Accepted));
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"

@@ -1,0 +1,329 @@
+#include "TestSystem.h"
+
+#include "filters/AttachmentFilterPage.h"
+#include "filters/Form_AddEditAttachment.h"
+#include "filters/PatternFilterPage.h"
+#include "store/RegistryAccess.h"
+#include "store/RegistryPaths.h"
+#include "store/Store.h"
+#include "windows/WholeNumberField.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+TestSystem::DialogStep enterPattern(const QString &text)
+{
+    return [=](QDialog &dialog) {
+        auto &entry = dynamic_cast<FilterEntryDialog &>(dialog);
+        typeInto(entry.field(), text);
+        entry.btnOK->click();
+    };
+}
+
+TestSystem::DialogStep enterAttachment(const QString &name, std::optional<QPair<QString, QString>> sizes)
+{
+    return [=](QDialog &dialog) {
+        auto &entry = dynamic_cast<TfrmAddEditAttachment &>(dialog);
+        if (!name.isEmpty())
+            typeInto(entry.edFileName, name);
+        entry.cbxSize->setChecked(sizes.has_value());
+        if (sizes) {
+            entry.seSizeFrom->setText(sizes->first);
+            entry.seSizeTo->setText(sizes->second);
+        }
+        entry.btnOK->click();
+    };
+}
+
+QByteArray patternKey(const QByteArray &pattern)
+{
+    return QByteArray(store::kAttachmentsKey) + pattern;
+}
+
+} // namespace
+
+class TestFilterPages : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestSystem> t;
+    QAction m_add{QStringLiteral("&Add")};
+    QAction m_edit{QStringLiteral("&Edit")};
+    QAction m_remove{QStringLiteral("&Remove")};
+
+    void write(const std::function<void(store::Access &)> &work)
+    {
+        RecordingPrompts quiet;
+        QVERIFY(store::registryAccess(t->store, quiet, work));
+    }
+    static QStringList lines(const QListWidget *list)
+    {
+        QStringList result;
+        for (int i = 0; i < list->count(); ++i)
+            result.append(list->item(i)->text());
+        return result;
+    }
+    static QStringList row(const QTreeWidget *list, int index)
+    {
+        const QTreeWidgetItem *item = list->topLevelItem(index);
+        return {item->text(0), item->text(1), item->text(2)};
+    }
+
+private slots:
+    void init() { t = std::make_unique<TestSystem>(); }
+    void cleanup()
+    {
+        t.reset();
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
+
+    void addStoresTheTextAsAnEmptyString_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QByteArray>("key");
+        QTest::newRow("address") << 0 << QByteArray(store::kMailFilterKey);
+        QTest::newRow("subject") << 1 << QByteArray(store::kSubjectFilterKey);
+        QTest::newRow("content") << 2 << QByteArray(store::kContentFilterKey);
+    }
+    void addStoresTheTextAsAnEmptyString()
+    {
+        QFETCH(int, page);
+        QFETCH(QByteArray, key);
+        const PatternFilterPage::Configuration configurations[] = {
+            PatternFilterPage::addressFilter(), PatternFilterPage::subjectFilter(),
+            PatternFilterPage::contentFilter()};
+        PatternFilterPage filter(t->system, configurations[page], &m_add, &m_remove);
+        filter.load();
+
+        const QString longest(100, QLatin1Char('x'));
+        t->dialogSteps = {enterPattern(QStringLiteral(" *Casino* ")), enterPattern(longest),
+                          enterPattern(QStringLiteral("*")), enterPattern(QStringLiteral("ćma"))};
+        for (int i = 0; i < 4; ++i)
+            filter.addExecute();
+
+        const StoreReader reader(t->storePath);
+        const QList<QByteArray> expected{" *Casino* ", longest.toLatin1(), "*", "ćma"};
+        QCOMPARE(reader.valueNames(key), expected);
+        for (const QByteArray &name : expected) {
+            QCOMPARE(reader.value(key, name)->type, 1);
+            QCOMPARE(reader.value(key, name)->data, QByteArray(1, '\0'));
+        }
+        QCOMPARE(lines(filter.list()).size(), 4);
+        QVERIFY(filter.list()->selectedItems().isEmpty());
+        QVERIFY(t->prompts.shown.isEmpty());
+    }
+
+    void addRefusesAnEqualTextInAnyCaseButNotAPrefix()
+    {
+        PatternFilterPage filter(t->system, PatternFilterPage::subjectFilter(), &m_add, &m_remove);
+        filter.load();
+        t->dialogSteps = {enterPattern(QStringLiteral("Viagra")), enterPattern(QStringLiteral("VIAGRA")),
+                          enterPattern(QStringLiteral("Viag")), enterPattern(QStringLiteral("ŻÓŁW")),
+                          enterPattern(QStringLiteral("żółw"))};
+        for (int i = 0; i < 5; ++i)
+            filter.addExecute();
+        QCOMPARE(StoreReader(t->storePath).valueNames(store::kSubjectFilterKey),
+                 (QList<QByteArray>{"Viagra", "Viag", "ŻÓŁW"}));
+        QVERIFY(t->prompts.shown.isEmpty());
+    }
+
+    void theListsAreIndependent()
+    {
+        PatternFilterPage subject(t->system, PatternFilterPage::subjectFilter(), &m_add, &m_remove);
+        PatternFilterPage content(t->system, PatternFilterPage::contentFilter(), &m_add, &m_remove);
+        t->dialogSteps = {enterPattern(QStringLiteral("same")), enterPattern(QStringLiteral("same"))};
+        subject.addExecute();
+        content.addExecute();
+        QCOMPARE(lines(subject.list()), QStringList{"same"});
+        QCOMPARE(lines(content.list()), QStringList{"same"});
+    }
+
+    void removeAsksWithThePageText()
+    {
+        write([](store::Access &a) {
+            const auto key = a.openOrCreate(store::kMailFilterKey);
+            key->writeString("*@spam.example", {});
+            key->writeString("other", "data that is never read");
+            key->writeInteger("odd type", 7);
+        });
+        PatternFilterPage filter(t->system, PatternFilterPage::addressFilter(), &m_add, &m_remove);
+        filter.load();
+        QCOMPARE(lines(filter.list()), (QStringList{"*@spam.example", "other", "odd type"}));
+
+        filter.removeExecute(); // nothing selected: nothing asked
+        QVERIFY(t->prompts.shown.isEmpty());
+
+        filter.list()->setCurrentRow(2);
+        t->prompts.answers = {platform::Answer::No, platform::Answer::Yes};
+        filter.removeExecute();
+        QCOMPARE(t->prompts.shown.first().text, QStringLiteral("Remove selected eMail?"));
+        QCOMPARE(t->prompts.shown.first().caption, QStringLiteral("Remove"));
+        QCOMPARE(lines(filter.list()).size(), 3);
+        filter.list()->setCurrentRow(2);
+        filter.removeExecute();
+        filter.list()->setCurrentRow(1);
+        t->prompts.answers = {platform::Answer::Yes};
+        filter.removeExecute();
+        QCOMPARE(StoreReader(t->storePath).valueNames(store::kMailFilterKey),
+                 QList<QByteArray>{"*@spam.example"});
+        QCOMPARE(lines(filter.list()), QStringList{"*@spam.example"});
+
+        PatternFilterPage subject(t->system, PatternFilterPage::subjectFilter(), &m_add, &m_remove);
+        write([](store::Access &a) { a.openOrCreate(store::kSubjectFilterKey)->writeString("w", {}); });
+        subject.load();
+        subject.list()->setCurrentRow(0);
+        subject.removeExecute();
+        QCOMPARE(t->prompts.shown.last().text, QStringLiteral("Remove selected value?"));
+    }
+
+    void attachmentAddStoresTheSizeRange()
+    {
+        AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
+        page.tsIgnoreAttachShow();
+        t->dialogSteps = {enterAttachment(QStringLiteral("*.zip"), std::nullopt),
+                          enterAttachment(QStringLiteral("*.exe"), QPair<QString, QString>("0", "0")),
+                          enterAttachment(QStringLiteral("doc*.zip"), QPair<QString, QString>("500", "-1"))};
+        for (int i = 0; i < 3; ++i)
+            page.acAddAttachmentExecute();
+
+        const StoreReader reader(t->storePath);
+        QCOMPARE(reader.subkeys(store::kAttachmentsKey), (QList<QByteArray>{"*.exe", "*.zip", "doc*.zip"}));
+        QVERIFY(reader.valueNames(patternKey("*.zip")).isEmpty());
+        QCOMPARE(reader.dword(patternKey("*.exe"), "SizeFrom"), 0);
+        QCOMPARE(reader.dword(patternKey("*.exe"), "SizeTo"), 0);
+        QCOMPARE(reader.value(patternKey("doc*.zip"), "SizeTo")->data, QByteArray("\xFF\xFF\xFF\xFF", 4));
+        QCOMPARE(row(page.lvFiles, 0), (QStringList{"*.exe", "0 kB", "0 kB"}));
+        QCOMPARE(row(page.lvFiles, 1), (QStringList{"*.zip", "", ""}));
+        QCOMPARE(row(page.lvFiles, 2), (QStringList{"doc*.zip", "500 kB", "-1 kB"}));
+        QVERIFY(page.lvFiles->topLevelItem(2)->textAlignment(1) & Qt::AlignRight);
+    }
+
+    void attachmentAddRefusesOnlyAnEqualPattern()
+    {
+        AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
+        page.tsIgnoreAttachShow();
+        t->dialogSteps = {enterAttachment(QStringLiteral("*.zip"), std::nullopt),
+                          enterAttachment(QStringLiteral("*.ZIP"), QPair<QString, QString>("1", "2")),
+                          enterAttachment(QStringLiteral("*.zi"), std::nullopt),
+                          enterAttachment(QStringLiteral("*.zipx"), std::nullopt)};
+        for (int i = 0; i < 4; ++i)
+            page.acAddAttachmentExecute();
+        const StoreReader reader(t->storePath);
+        QCOMPARE(reader.subkeys(store::kAttachmentsKey), (QList<QByteArray>{"*.zi", "*.zip", "*.zipx"}));
+        QVERIFY(reader.valueNames(patternKey("*.zip")).isEmpty());
+        QVERIFY(t->prompts.shown.isEmpty());
+    }
+
+    void attachmentAddRefusesABackslash()
+    {
+        AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
+        t->dialogSteps = {enterAttachment(QStringLiteral("dir\\*.zip"), std::nullopt)};
+        page.acAddAttachmentExecute();
+        QCOMPARE(t->prompts.shown.size(), 1);
+        QVERIFY(StoreReader(t->storePath).subkeys(store::kAttachmentsKey).isEmpty());
+    }
+
+    void attachmentEditLoadsAndRewritesTheRange()
+    {
+        write([](store::Access &a) {
+            const auto key = a.openOrCreate(patternKey("*.pif"));
+            key->writeInteger("SizeFrom", -5);
+            key->writeInteger("SizeTo", 7);
+        });
+        AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
+        page.tsIgnoreAttachShow();
+        page.lvFiles->setCurrentItem(page.lvFiles->topLevelItem(0));
+        t->dialogSteps = {[](QDialog &dialog) {
+            auto &entry = dynamic_cast<TfrmAddEditAttachment &>(dialog);
+            QVERIFY(!entry.edFileName->isEnabled());
+            QCOMPARE(entry.edFileName->text(), QStringLiteral("*.pif"));
+            QVERIFY(entry.btnOK->isEnabled());
+            QVERIFY(entry.cbxSize->isChecked());
+            QVERIFY(entry.seSizeFrom->isEnabled());
+            QCOMPARE(entry.seSizeFrom->value(), -5);
+            QCOMPARE(entry.seSizeTo->value(), 7);
+            entry.cbxSize->setChecked(false);
+            entry.btnOK->click();
+        }};
+        page.acEditAttachmentExecute();
+        QCOMPARE(t->dialogsShown, 1);
+        QVERIFY(StoreReader(t->storePath).valueNames(patternKey("*.pif")).isEmpty());
+        QCOMPARE(row(page.lvFiles, 0), (QStringList{"*.pif", "", ""}));
+    }
+
+    void attachmentEditWithHalfARangeShowsTheMessageThenTheDialog()
+    {
+        write([](store::Access &a) { a.openOrCreate(patternKey("*.scr"))->writeInteger("SizeFrom", 3); });
+        AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
+        page.tsIgnoreAttachShow();
+        QCOMPARE(row(page.lvFiles, 0), (QStringList{"*.scr", "3 kB", ""}));
+        page.lvFiles->setCurrentItem(page.lvFiles->topLevelItem(0));
+        t->dialogSteps = {[this](QDialog &dialog) {
+            QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+            auto &entry = dynamic_cast<TfrmAddEditAttachment &>(dialog);
+            QCOMPARE(entry.seSizeFrom->value(), 3);
+            QVERIFY(!entry.cbxSize->isChecked());
+            entry.btnOK->click();
+        }};
+        page.acEditAttachmentExecute();
+        QVERIFY(StoreReader(t->storePath).valueNames(patternKey("*.scr")).isEmpty());
+    }
+
+    void attachmentLoadStopsAtASizeOfTheWrongType()
+    {
+        write([](store::Access &a) {
+            a.openOrCreate(patternKey("a"))->writeInteger("SizeFrom", 1);
+            a.openOrCreate(patternKey("a"))->writeInteger("SizeTo", 2);
+            a.openOrCreate(patternKey("b"))->writeInteger("SizeFrom", 3);
+            a.openOrCreate(patternKey("b"))->writeString("SizeTo", "4");
+            a.openOrCreate(patternKey("c"));
+        });
+        AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
+        page.tsIgnoreAttachShow();
+        QCOMPARE(t->prompts.shown.size(), 1);
+        QCOMPARE(page.lvFiles->topLevelItemCount(), 2);
+        QCOMPARE(row(page.lvFiles, 1), (QStringList{"b", "3 kB", ""}));
+    }
+
+    void attachmentRemoveTakesTheWholeKey()
+    {
+        write([](store::Access &a) {
+            a.openOrCreate(patternKey("*.zip"))->writeInteger("SizeFrom", 1);
+            a.openOrCreate(patternKey("*.zip"))->writeInteger("SizeTo", 2);
+        });
+        AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
+        page.tsIgnoreAttachShow();
+        page.acRemoveAttachmentExecute();
+        QVERIFY(t->prompts.shown.isEmpty());
+        page.lvFiles->setCurrentItem(page.lvFiles->topLevelItem(0));
+        t->prompts.answers = {platform::Answer::Yes};
+        page.acRemoveAttachmentExecute();
+        QCOMPARE(t->prompts.shown.first().text, QStringLiteral("Remove selected value?"));
+        QVERIFY(StoreReader(t->storePath).subkeys(store::kAttachmentsKey).isEmpty());
+        QCOMPARE(page.lvFiles->topLevelItemCount(), 0);
+    }
+
+    void aReadOnlyStoreRefusesAnAttachmentWithoutSizes()
+    {
+        write([](store::Access &a) { a.openOrCreate(store::kAttachmentsKey); });
+        store::SqliteStore readOnly(t->storePath, {5000, {}, true});
+        platform::System system{readOnly,   t->prompts,   t->processes,     t->windows,
+                                t->services, t->folder.path(), t->system.runModal};
+        AttachmentFilterPage page(system, {&m_add, &m_edit, &m_remove});
+        t->dialogSteps = {enterAttachment(QStringLiteral("*.zip"), std::nullopt)};
+        page.acAddAttachmentExecute();
+        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+    }
+};
+
+QTEST_MAIN(TestFilterPages)
+#include "tst_filterpages.moc"
