@@ -133,6 +133,13 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     connect(cbxAutorun, &QCheckBox::clicked, this, &ConfigurationPage::cbxAutorunClick);
 }
 
+ConfigurationPage::~ConfigurationPage()
+{
+    // The interval field loses the focus while the page is torn down and may correct its
+    // number then; that change must not reach a page that is already half gone.
+    seEvery->disconnect(this);
+}
+
 bool ConfigurationPage::trayWindowExists()
 {
     return m_system.windows.exists(QLatin1String(monitor::kTrayWindowTitle));

@@ -23,6 +23,7 @@ class ConfigurationPage : public Page
 
 public:
     explicit ConfigurationPage(platform::System &system, QWidget *parent = nullptr);
+    ~ConfigurationPage() override;
 
     void pageShown() override { tsConfigurationShow(); }
 
