@@ -1,0 +1,265 @@
+#include "TestSystem.h"
+
+#include "accounts/AccountsPage.h"
+#include "app/Form_Ostrove.h"
+#include "filters/AttachmentFilterPage.h"
+#include "filters/PatternFilterPage.h"
+#include "monitor/ConfigurationPage.h"
+#include "store/RegistryAccess.h"
+#include "store/RegistryPaths.h"
+#include "store/Store.h"
+#include "windows/CloseUpComboBox.h"
+#include "windows/Form_About.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestSystem> t;
+    std::unique_ptr<TfrmOstrove> m_window;
+
+    void writeLanguageFile(const QByteArray &contents)
+    {
+        QFile file(t->folder.filePath(QStringLiteral("Ostrove.lng")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+    }
+    void storeLanguage(const QByteArray &name)
+    {
+        RecordingPrompts quiet;
+        QVERIFY(store::registryAccess(t->store, quiet, [&](store::Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, name);
+        }));
+    }
+    void addPattern(const char *key, const QByteArray &pattern)
+    {
+        RecordingPrompts quiet;
+        QVERIFY(store::registryAccess(t->store, quiet, [&](store::Access &a) {
+            a.openOrCreate(key)->writeString(pattern, {});
+        }));
+    }
+    void open()
+    {
+        m_window = std::make_unique<TfrmOstrove>(t->system);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+    void choose(int item)
+    {
+        QListWidget *list = m_window->lvDodatki;
+        const QRect area = list->visualItemRect(list->item(item));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, area.center());
+    }
+    QStringList navigationCaptions() const
+    {
+        QStringList captions;
+        for (int i = 0; i < m_window->lvDodatki->count(); ++i)
+            captions.append(m_window->lvDodatki->item(i)->text());
+        return captions;
+    }
+
+private slots:
+    void init() { t = std::make_unique<TestSystem>(); }
+    void cleanup()
+    {
+        m_window.reset();
+        t.reset();
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
+
+    void opensOnTheAccountsPageWithItsSevenItems()
+    {
+        open();
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Ostrove Configuration"));
+        QCOMPARE(navigationCaptions(),
+                 (QStringList{"Mail accounts", "Address filter", "Subject filter", "Content filter",
+                              "Attachment filter", "Configuration", "Statistics"}));
+        for (int i = 0; i < 7; ++i)
+            QVERIFY(!m_window->lvDodatki->item(i)->icon().isNull());
+        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsAccounts);
+        QVERIFY(StoreReader(t->storePath).keyExists(store::kAccountsKey)); // the page loaded
+        QCOMPARE(m_window->tsAccounts->findChild<QLabel *>(QStringLiteral("header"))->text(),
+                 QStringLiteral(" List of email acounts you want to check"));
+        QVERIFY(t->prompts.shown.isEmpty());
+    }
+
+    void choosingAPageLoadsItOnceEachTimeItBecomesVisible()
+    {
+        open();
+        addPattern(store::kMailFilterKey, "first");
+        choose(1);
+        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsIgnoreMail);
+        QCOMPARE(m_window->tsIgnoreMail->list()->count(), 1);
+
+        addPattern(store::kMailFilterKey, "second");
+        choose(1); // the same item again: no reload
+        QCOMPARE(m_window->tsIgnoreMail->list()->count(), 1);
+        m_window->hide(); // showing the window again is no new choice of the page
+        m_window->show();
+        QCOMPARE(m_window->tsIgnoreMail->list()->count(), 1);
+
+        choose(2);
+        choose(1);
+        QCOMPARE(m_window->tsIgnoreMail->list()->count(), 2);
+    }
+
+    void statisticsOpensTheLogAndKeepsThePage()
+    {
+        open();
+        choose(5);
+        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsConfiguration);
+        choose(6);
+        choose(6);
+        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsConfiguration);
+        const QString log = t->folder.path() + QStringLiteral("/Ostrove.log");
+        QCOMPARE(t->processes.opened, (QStringList{log, log}));
+    }
+
+    void enterActsOnTheSelectedItemOnly()
+    {
+        open();
+        QListWidget *list = m_window->lvDodatki;
+        list->setFocus();
+        list->clearSelection();
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsAccounts);
+        list->setCurrentRow(4); // moving the selection does not switch pages
+        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsAccounts);
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(m_window->PageControl1->currentWidget(),
+                 static_cast<QWidget *>(m_window->tsIgnoreAttach));
+    }
+
+    void closeEndsTheWindow()
+    {
+        open();
+        m_window->btnCancel->click();
+        QVERIFY(!m_window->isVisible());
+    }
+
+    void aboutOpensTheAboutBox()
+    {
+        open();
+        bool seen = false;
+        t->dialogSteps = {[&seen](QDialog &dialog) {
+            seen = qobject_cast<TfrmAbout *>(&dialog) != nullptr;
+            dialog.reject();
+        }};
+        m_window->btnAbout->click();
+        QVERIFY(seen);
+    }
+
+    void theStoredLanguageRenamesTheCaptions()
+    {
+        writeLanguageFile("[English]\n[Polski]\nMailAccounts=Konta\nAdd=&Dodaj\nAbout=O programie\n"
+                          "RunAsTray=W zasobniku\nCheckMailEvery=Co\n");
+        storeLanguage("Polski");
+        open();
+        QCOMPARE(m_window->language(), QByteArray("Polski"));
+        QCOMPARE(m_window->tsConfiguration->cbLang->currentText(), QStringLiteral("Polski"));
+        QCOMPARE(navigationCaptions().first(), QStringLiteral("Konta"));
+        QCOMPARE(navigationCaptions().at(1), QStringLiteral("Address filter"));
+        QCOMPARE(m_window->acAddAccount->text(), QStringLiteral("&Dodaj"));
+        QCOMPARE(m_window->acAddSubject->text(), QStringLiteral("&Dodaj"));
+        QCOMPARE(m_window->findChild<QPushButton *>(QStringLiteral("btnAddAccount"))->text(),
+                 QStringLiteral("&Dodaj"));
+        // Defaults carry no accelerator and no ellipsis.
+        QCOMPARE(m_window->acEditAccount->text(), QStringLiteral("Edit"));
+        QCOMPARE(m_window->btnCancel->text(), QStringLiteral("Close"));
+        QCOMPARE(m_window->btnAbout->text(), QStringLiteral("O programie"));
+        QCOMPARE(m_window->tsConfiguration->rbTray->text(), QStringLiteral("W zasobniku"));
+        QCOMPARE(m_window->tsConfiguration->Label9->text(), QStringLiteral("Co"));
+        QCOMPARE(m_window->tsConfiguration->cbxAutorun->text(),
+                 QStringLiteral("Autorun on Windows startup"));
+    }
+
+    void englishAndUnknownLanguages_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<QString>("addCaption");
+        QTest::newRow("English") << QByteArray("English") << "English" << "&Add";
+        QTest::newRow("not in the file") << QByteArray("Klingon") << "Deutsch" << "Add";
+        QTest::newRow("other case") << QByteArray("POLSKI") << "Deutsch" << "&Dodaj";
+    }
+    void englishAndUnknownLanguages()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, selected);
+        QFETCH(QString, addCaption);
+        writeLanguageFile("[Deutsch]\n[English]\nAdd=Hinzu\n[Polski]\nAdd=&Dodaj\n");
+        storeLanguage(stored);
+        open();
+        QCOMPARE(m_window->tsConfiguration->cbLang->currentText(), selected);
+        QCOMPARE(m_window->acAddMail->text(), addCaption);
+    }
+
+    void closingTheLanguageListStoresTheChoice()
+    {
+        writeLanguageFile("[English]\n[Polski]\nAdd=&Dodaj\n");
+        open();
+        CloseUpComboBox *languages = m_window->tsConfiguration->cbLang;
+        QCOMPARE(languages->count(), 2);
+        choose(5);
+        languages->setFocus();
+        QTest::keyClick(languages, Qt::Key_Down); // arrows on the closed list store nothing
+        QVERIFY(!StoreReader(t->storePath).value(store::kSettingsKey, "Language"));
+
+        languages->showPopup();
+        QAbstractItemView *popup = languages->view();
+        QVERIFY(QTest::qWaitForWindowExposed(popup->window()));
+        popup->setCurrentIndex(popup->model()->index(0, 0));
+        QTest::keyClick(popup, Qt::Key_Return);
+        QTRY_COMPARE(StoreReader(t->storePath).string(store::kSettingsKey, "Language"),
+                     QByteArray("English"));
+        QCOMPARE(m_window->acAddMail->text(), QStringLiteral("&Add")); // only at the next start
+
+        languages->showPopup();
+        QVERIFY(QTest::qWaitForWindowExposed(languages->view()->window()));
+        QTest::keyClick(languages->view(), Qt::Key_Escape); // closing without a pick writes too
+        StoreReader(t->storePath).exec("DELETE FROM vals WHERE name = 'Language'");
+        languages->showPopup();
+        languages->hidePopup();
+        QTRY_COMPARE(StoreReader(t->storePath).string(store::kSettingsKey, "Language"),
+                     QByteArray("English"));
+    }
+
+    void withoutALanguageFileTheListIsEmptyAndStoresEmptyText()
+    {
+        open();
+        QCOMPARE(m_window->tsConfiguration->cbLang->count(), 0);
+        m_window->tsConfiguration->cbLang->hidePopup();
+        QTRY_VERIFY(StoreReader(t->storePath).value(store::kSettingsKey, "Language").has_value());
+        QCOMPARE(StoreReader(t->storePath).string(store::kSettingsKey, "Language"), QByteArray());
+    }
+
+    void aLanguageStoredAsANumberShowsTheMessageAndOpens()
+    {
+        writeLanguageFile("[Polski]\nAdd=&Dodaj\n");
+        RecordingPrompts quiet;
+        QVERIFY(store::registryAccess(t->store, quiet, [](store::Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeInteger(store::kLanguage, 3);
+        }));
+        open();
+        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(m_window->tsConfiguration->cbLang->count(), 1);
+        QCOMPARE(m_window->acAddMail->text(), QStringLiteral("&Add"));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
