@@ -44,15 +44,14 @@ AccountsPage::AccountsPage(platform::System &system, const Actions &actions, QWi
     , m_system(system)
 {
     lvAccounts->setObjectName(QStringLiteral("lvAccounts"));
-    setUpReportList(lvAccounts,
-                    {QStringLiteral("email"), QStringLiteral("User Name"),
-                     QStringLiteral("pop3 server")},
-                    {85, 65, 110});
+    setUpReportList(
+        lvAccounts,
+        {QStringLiteral("email"), QStringLiteral("User Name"), QStringLiteral("pop3 server")},
+        {85, 65, 110});
     bodyLayout()->addWidget(lvAccounts, 1);
     addButtonRow({makeActionButton(actions.add), makeActionButton(actions.edit),
                   makeActionButton(actions.remove)});
-    connect(lvAccounts, &QTreeWidget::itemDoubleClicked, this,
-            &AccountsPage::acEditAccountExecute);
+    connect(lvAccounts, &QTreeWidget::itemDoubleClicked, this, &AccountsPage::acEditAccountExecute);
 }
 
 void AccountsPage::tsAccountsShow()
@@ -86,13 +85,13 @@ void AccountsPage::acAddAccountExecute()
         m_system.prompts.show({QStringLiteral("Mail Account"),
                                QStringLiteral("An e-mail address cannot contain a backslash (\\). "
                                               "The account was not added."),
-                               platform::Prompt::Icon::Exclamation,
-                               platform::Prompt::Buttons::Ok});
+                               platform::Prompt::Icon::Exclamation, platform::Prompt::Buttons::Ok});
         return;
     }
     // The store ignores case in names, so an equal address in other letters is the same account.
     for (int i = 0; i < lvAccounts->topLevelItemCount(); ++i) {
-        const QByteArray listed = lvAccounts->topLevelItem(i)->data(0, kStoredNameRole).toByteArray();
+        const QByteArray listed =
+            lvAccounts->topLevelItem(i)->data(0, kStoredNameRole).toByteArray();
         if (store::sameName(listed, address))
             return;
     }
@@ -140,9 +139,9 @@ void AccountsPage::acRemoveAccountExecute()
         return;
     const QByteArray address = row->data(0, kStoredNameRole).toByteArray();
 
-    const auto answer = m_system.prompts.show(
-        {QStringLiteral("Remove"), QStringLiteral("Remove selected account?"),
-         platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
+    const auto answer =
+        m_system.prompts.show({QStringLiteral("Remove"), QStringLiteral("Remove selected account?"),
+                               platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
     if (answer != platform::Answer::Yes)
         return;
 

@@ -74,8 +74,8 @@ TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
     PageControl1 = new QStackedWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     tsAccounts = new AccountsPage(system, {acAddAccount, acEditAccount, acRemoveAccount});
-    tsIgnoreMail = new PatternFilterPage(system, PatternFilterPage::addressFilter(), acAddMail,
-                                         acRemoveMail);
+    tsIgnoreMail =
+        new PatternFilterPage(system, PatternFilterPage::addressFilter(), acAddMail, acRemoveMail);
     tsIgnoreSubject = new PatternFilterPage(system, PatternFilterPage::subjectFilter(),
                                             acAddSubject, acRemoveSubject);
     tsIgnoreContent = new PatternFilterPage(system, PatternFilterPage::contentFilter(),
@@ -83,9 +83,9 @@ TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
     tsIgnoreAttach =
         new AttachmentFilterPage(system, {acAddAttachment, acEditAttachment, acRemoveAttachment});
     tsConfiguration = new ConfigurationPage(system);
-    for (QWidget *page : std::initializer_list<QWidget *>{tsAccounts, tsIgnoreMail,
-                                                          tsIgnoreSubject, tsIgnoreContent,
-                                                          tsIgnoreAttach, tsConfiguration})
+    for (QWidget *page :
+         std::initializer_list<QWidget *>{tsAccounts, tsIgnoreMail, tsIgnoreSubject,
+                                          tsIgnoreContent, tsIgnoreAttach, tsConfiguration})
         PageControl1->addWidget(page);
     PageControl1->setCurrentWidget(tsAccounts);
 
@@ -124,8 +124,7 @@ TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
     connect(btnAbout, &QPushButton::clicked, this, &TfrmOstrove::btnAboutClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmOstrove::btnCancelClick);
     connect(PageControl1, &QStackedWidget::currentChanged, this, &TfrmOstrove::pageChanged);
-    connect(tsConfiguration->cbLang, &CloseUpComboBox::closedUp, this,
-            &TfrmOstrove::cbLangCloseUp);
+    connect(tsConfiguration->cbLang, &CloseUpComboBox::closedUp, this, &TfrmOstrove::cbLangCloseUp);
 
     if (const QScreen *screen = this->screen()) {
         QRect centred(QPoint(), frameSize());
@@ -146,8 +145,7 @@ void TfrmOstrove::buildActions()
         return created;
     };
     acAddAccount = action("acAddAccount", "Account", "&Add", &TfrmOstrove::acAddAccountExecute);
-    acEditAccount =
-        action("acEditAccount", "Account", "&Edit", &TfrmOstrove::acEditAccountExecute);
+    acEditAccount = action("acEditAccount", "Account", "&Edit", &TfrmOstrove::acEditAccountExecute);
     acRemoveAccount =
         action("acRemoveAccount", "Account", "&Remove", &TfrmOstrove::acRemoveAccountExecute);
     acAddMail = action("acAddMail", "Mail", "&Add", &TfrmOstrove::acAddMailExecute);
@@ -225,15 +223,15 @@ void TfrmOstrove::FormShow()
     if (isDesignedLanguage(FLanguage))
         return;
     const platform::ProfileFile file(languageFilePath());
-    applyLanguage(file, FLanguage,
-                  {lvDodatki,
-                   {acAddAccount, acAddMail, acAddContent, acAddAttachment, acAddSubject},
-                   {acRemoveAccount, acRemoveMail, acRemoveContent, acRemoveAttachment,
-                    acRemoveSubject},
-                   {acEditAccount, acEditAttachment},
-                   btnAbout,
-                   btnCancel,
-                   tsConfiguration});
+    applyLanguage(
+        file, FLanguage,
+        {lvDodatki,
+         {acAddAccount, acAddMail, acAddContent, acAddAttachment, acAddSubject},
+         {acRemoveAccount, acRemoveMail, acRemoveContent, acRemoveAttachment, acRemoveSubject},
+         {acEditAccount, acEditAttachment},
+         btnAbout,
+         btnCancel,
+         tsConfiguration});
 }
 
 void TfrmOstrove::showEvent(QShowEvent *event)
@@ -317,15 +315,51 @@ QByteArray TfrmOstrove::DecryptPassword(const QByteArray &stored)
     return store::DecryptPassword(stored);
 }
 
-void TfrmOstrove::acAddAccountExecute() { tsAccounts->acAddAccountExecute(); }
-void TfrmOstrove::acEditAccountExecute() { tsAccounts->acEditAccountExecute(); }
-void TfrmOstrove::acRemoveAccountExecute() { tsAccounts->acRemoveAccountExecute(); }
-void TfrmOstrove::acAddMailExecute() { tsIgnoreMail->addExecute(); }
-void TfrmOstrove::acRemoveMailExecute() { tsIgnoreMail->removeExecute(); }
-void TfrmOstrove::acAddSubjectExecute() { tsIgnoreSubject->addExecute(); }
-void TfrmOstrove::acRemoveSubjectExecute() { tsIgnoreSubject->removeExecute(); }
-void TfrmOstrove::acAddContentExecute() { tsIgnoreContent->addExecute(); }
-void TfrmOstrove::acRemoveContentExecute() { tsIgnoreContent->removeExecute(); }
-void TfrmOstrove::acAddAttachmentExecute() { tsIgnoreAttach->acAddAttachmentExecute(); }
-void TfrmOstrove::acEditAttachmentExecute() { tsIgnoreAttach->acEditAttachmentExecute(); }
-void TfrmOstrove::acRemoveAttachmentExecute() { tsIgnoreAttach->acRemoveAttachmentExecute(); }
+void TfrmOstrove::acAddAccountExecute()
+{
+    tsAccounts->acAddAccountExecute();
+}
+void TfrmOstrove::acEditAccountExecute()
+{
+    tsAccounts->acEditAccountExecute();
+}
+void TfrmOstrove::acRemoveAccountExecute()
+{
+    tsAccounts->acRemoveAccountExecute();
+}
+void TfrmOstrove::acAddMailExecute()
+{
+    tsIgnoreMail->addExecute();
+}
+void TfrmOstrove::acRemoveMailExecute()
+{
+    tsIgnoreMail->removeExecute();
+}
+void TfrmOstrove::acAddSubjectExecute()
+{
+    tsIgnoreSubject->addExecute();
+}
+void TfrmOstrove::acRemoveSubjectExecute()
+{
+    tsIgnoreSubject->removeExecute();
+}
+void TfrmOstrove::acAddContentExecute()
+{
+    tsIgnoreContent->addExecute();
+}
+void TfrmOstrove::acRemoveContentExecute()
+{
+    tsIgnoreContent->removeExecute();
+}
+void TfrmOstrove::acAddAttachmentExecute()
+{
+    tsIgnoreAttach->acAddAttachmentExecute();
+}
+void TfrmOstrove::acEditAttachmentExecute()
+{
+    tsIgnoreAttach->acEditAttachmentExecute();
+}
+void TfrmOstrove::acRemoveAttachmentExecute()
+{
+    tsIgnoreAttach->acRemoveAttachmentExecute();
+}

@@ -13,11 +13,13 @@
 
 namespace {
 
-constexpr const char *kNavigationKeys[7][2] = {
-    {"MailAccounts", "Mail accounts"},       {"AddressFilter", "Address filter"},
-    {"SubjectFilter", "Subject filter"},     {"ContentFilter", "Content filter"},
-    {"AttachmentFilter", "Attachment filter"}, {"Configuration", "Configuration"},
-    {"Statistics", "Statistics"}};
+constexpr const char *kNavigationKeys[7][2] = {{"MailAccounts", "Mail accounts"},
+                                               {"AddressFilter", "Address filter"},
+                                               {"SubjectFilter", "Subject filter"},
+                                               {"ContentFilter", "Content filter"},
+                                               {"AttachmentFilter", "Attachment filter"},
+                                               {"Configuration", "Configuration"},
+                                               {"Statistics", "Statistics"}};
 
 } // namespace
 
@@ -44,8 +46,7 @@ void applyLanguage(const platform::ProfileFile &file, const QByteArray &language
     targets.about->setText(text("About", "About"));
     targets.close->setText(text("Close", "Close"));
     ConfigurationPage *page = targets.configuration;
-    page->rgService->setText(
-        text("RunAsService", "Run as Windows Service (Windows NT/2000/XP)"));
+    page->rgService->setText(text("RunAsService", "Run as Windows Service (Windows NT/2000/XP)"));
     page->rbTray->setText(text("RunAsTray", "Run as tray icon (Windows 98/ME/NT/2000/XP)"));
     page->Label5->setText(text("Language", "Language"));
     page->cbxAutorun->setText(text("Autorun", "Autorun on Windows startup"));

@@ -30,7 +30,9 @@ int main(int argc, char *argv[])
                             windows,
                             services,
                             QCoreApplication::applicationDirPath(),
-                            [](QDialog &dialog) { return dialog.exec(); }};
+                            [](QDialog &dialog) {
+                                return dialog.exec();
+                            }};
 
     TfrmOstrove frmOstrove(system);
     frmOstrove.show();

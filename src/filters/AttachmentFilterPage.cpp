@@ -33,16 +33,16 @@ QString AttachmentFilterPage::sizeText(qint32 kilobytes)
 
 AttachmentFilterPage::AttachmentFilterPage(platform::System &system, const Actions &actions,
                                            QWidget *parent)
-    : Page(QStringLiteral("tsIgnoreAttach"), QStringLiteral(" Remove emails that contains attachments"),
-           parent)
+    : Page(QStringLiteral("tsIgnoreAttach"),
+           QStringLiteral(" Remove emails that contains attachments"), parent)
     , lvFiles(new QTreeWidget(body()))
     , m_system(system)
 {
     lvFiles->setObjectName(QStringLiteral("lvFiles"));
-    setUpReportList(lvFiles,
-                    {QStringLiteral("File name"), QStringLiteral("Size from"),
-                     QStringLiteral("Size to")},
-                    {120, 65, 65});
+    setUpReportList(
+        lvFiles,
+        {QStringLiteral("File name"), QStringLiteral("Size from"), QStringLiteral("Size to")},
+        {120, 65, 65});
     lvFiles->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     lvFiles->headerItem()->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
     lvFiles->setFrameStyle(QFrame::NoFrame);
@@ -90,8 +90,7 @@ void AttachmentFilterPage::acAddAttachmentExecute()
         m_system.prompts.show({QStringLiteral("Attachment"),
                                QStringLiteral("A file name pattern cannot contain a backslash "
                                               "(\\). The pattern was not added."),
-                               platform::Prompt::Icon::Exclamation,
-                               platform::Prompt::Buttons::Ok});
+                               platform::Prompt::Icon::Exclamation, platform::Prompt::Buttons::Ok});
         return;
     }
     // The store ignores case in names: an equal pattern in other letters is the same entry.
@@ -158,9 +157,9 @@ void AttachmentFilterPage::acRemoveAttachmentExecute()
         return;
     const QByteArray pattern = row->data(0, kStoredNameRole).toByteArray();
 
-    const auto answer = m_system.prompts.show(
-        {QStringLiteral("Remove"), QStringLiteral("Remove selected value?"),
-         platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
+    const auto answer =
+        m_system.prompts.show({QStringLiteral("Remove"), QStringLiteral("Remove selected value?"),
+                               platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
     if (answer != platform::Answer::Yes)
         return;
 

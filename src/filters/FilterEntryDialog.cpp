@@ -73,8 +73,8 @@ FilterEntryDialog::FilterEntryDialog(const Layout &layout, QWidget *parent)
 
     const int buttonTop = upperHeight + 1;
     btnOK->setObjectName(QStringLiteral("btnOK"));
-    btnOK->setGeometry(QRect(QPoint(layout.clientSize.width() - kOkFromRight, buttonTop),
-                             kButtonSize));
+    btnOK->setGeometry(
+        QRect(QPoint(layout.clientSize.width() - kOkFromRight, buttonTop), kButtonSize));
     btnOK->setDefault(true);
     btnOK->setEnabled(false);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));

@@ -21,9 +21,8 @@ TfrmAddEditSubject::TfrmAddEditSubject(QWidget *parent)
 }
 
 TfrmAddEditContent::TfrmAddEditContent(QWidget *parent)
-    : FilterEntryDialog({"frmAddEditContent", "Content", QSize(272, 91), "edWords", "Word",
-                         nullptr, 0},
-                        parent)
+    : FilterEntryDialog(
+        {"frmAddEditContent", "Content", QSize(272, 91), "edWords", "Word", nullptr, 0}, parent)
     , edWords(field())
 {
     finishLayout({});

@@ -18,23 +18,38 @@
 
 PatternFilterPage::Configuration PatternFilterPage::addressFilter()
 {
-    return {"tsIgnoreMail", " Remove emails where email address is one of", "lbMail",
-            store::kMailFilterKey, "Remove selected eMail?",
-            [] { return std::make_unique<TfrmAddEditMail>(); }};
+    return {"tsIgnoreMail",
+            " Remove emails where email address is one of",
+            "lbMail",
+            store::kMailFilterKey,
+            "Remove selected eMail?",
+            [] {
+                return std::make_unique<TfrmAddEditMail>();
+            }};
 }
 
 PatternFilterPage::Configuration PatternFilterPage::subjectFilter()
 {
-    return {"tsIgnoreSubject", " Remove emails where subject contains one of words", "lbSubject",
-            store::kSubjectFilterKey, "Remove selected value?",
-            [] { return std::make_unique<TfrmAddEditSubject>(); }};
+    return {"tsIgnoreSubject",
+            " Remove emails where subject contains one of words",
+            "lbSubject",
+            store::kSubjectFilterKey,
+            "Remove selected value?",
+            [] {
+                return std::make_unique<TfrmAddEditSubject>();
+            }};
 }
 
 PatternFilterPage::Configuration PatternFilterPage::contentFilter()
 {
-    return {"tsIgnoreContent", " Remove emails where body contains one of words", "lbContent",
-            store::kContentFilterKey, "Remove selected value?",
-            [] { return std::make_unique<TfrmAddEditContent>(); }};
+    return {"tsIgnoreContent",
+            " Remove emails where body contains one of words",
+            "lbContent",
+            store::kContentFilterKey,
+            "Remove selected value?",
+            [] {
+                return std::make_unique<TfrmAddEditContent>();
+            }};
 }
 
 PatternFilterPage::PatternFilterPage(platform::System &system, Configuration configuration,

@@ -63,7 +63,8 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
         return created;
     };
 
-    rgService = new QRadioButton(QStringLiteral("Run as Windows Service (Windows NT/2000/XP)"), panel);
+    rgService =
+        new QRadioButton(QStringLiteral("Run as Windows Service (Windows NT/2000/XP)"), panel);
     rgService->setObjectName(QStringLiteral("rgService"));
     rgService->setGeometry(7, 11, 290, 17);
     btnInstallService = button("btnInstallService", "Install", 45, 30);
@@ -125,8 +126,7 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
             &ConfigurationPage::btnInstallServiceClick);
     connect(btnUninstallService, &QPushButton::clicked, this,
             &ConfigurationPage::btnUninstallServiceClick);
-    connect(btnStartService, &QPushButton::clicked, this,
-            &ConfigurationPage::btnStartServiceClick);
+    connect(btnStartService, &QPushButton::clicked, this, &ConfigurationPage::btnStartServiceClick);
     connect(btnStopService, &QPushButton::clicked, this, &ConfigurationPage::btnStopServiceClick);
     connect(btnStartTray, &QPushButton::clicked, this, &ConfigurationPage::btnStartTrayClick);
     connect(btnStopTray, &QPushButton::clicked, this, &ConfigurationPage::btnStopTrayClick);

@@ -16,14 +16,12 @@ struct ServiceControl::Outcome
 
 ServiceControl::ServiceControl(ServiceManager &manager)
     : ServiceControl(manager, WaitLimits())
-{
-}
+{}
 
 ServiceControl::ServiceControl(ServiceManager &manager, WaitLimits limits)
     : m_manager(manager)
     , m_limits(limits)
-{
-}
+{}
 
 bool ServiceControl::IsServiceInstalled(const QByteArray &name)
 {
@@ -31,9 +29,9 @@ bool ServiceControl::IsServiceInstalled(const QByteArray &name)
     if (!manager)
         return false;
     bool found = false;
-    const auto entries = m_manager.enumerateServices(manager, ServiceManager::kServiceWin32,
-                                                     ServiceManager::kServiceStateAll,
-                                                     kEnumerationBufferBytes);
+    const auto entries =
+        m_manager.enumerateServices(manager, ServiceManager::kServiceWin32,
+                                    ServiceManager::kServiceStateAll, kEnumerationBufferBytes);
     if (entries) {
         // The service name, never the display name, byte for byte: other letter case is
         // another service.

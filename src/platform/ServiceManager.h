@@ -55,9 +55,8 @@ public:
 
     virtual Handle openManager(quint32 access) = 0;
     // One call with one buffer: the entries that fit it, or none when the call fails.
-    virtual std::optional<QList<ServiceEntry>> enumerateServices(Handle manager, quint32 type,
-                                                                 quint32 state,
-                                                                 qsizetype bufferBytes) = 0;
+    virtual std::optional<QList<ServiceEntry>>
+    enumerateServices(Handle manager, quint32 type, quint32 state, qsizetype bufferBytes) = 0;
     virtual Handle openService(Handle manager, const QByteArray &name, quint32 access) = 0;
     virtual bool queryStatus(Handle service, ServiceStatus &status) = 0;
     virtual bool startService(Handle service) = 0;

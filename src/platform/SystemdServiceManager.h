@@ -17,9 +17,8 @@ public:
     ~SystemdServiceManager() override;
 
     Handle openManager(quint32 access) override;
-    std::optional<QList<ServiceEntry>> enumerateServices(Handle manager, quint32 type,
-                                                         quint32 state,
-                                                         qsizetype bufferBytes) override;
+    std::optional<QList<ServiceEntry>>
+    enumerateServices(Handle manager, quint32 type, quint32 state, qsizetype bufferBytes) override;
     Handle openService(Handle manager, const QByteArray &name, quint32 access) override;
     bool queryStatus(Handle service, ServiceStatus &status) override;
     bool startService(Handle service) override;

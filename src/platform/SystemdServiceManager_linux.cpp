@@ -30,8 +30,8 @@ struct CallScope
     }
 };
 
-std::optional<QByteArray> stringProperty(sd_bus *bus, const QByteArray &path,
-                                         const char *interface, const char *property)
+std::optional<QByteArray> stringProperty(sd_bus *bus, const QByteArray &path, const char *interface,
+                                         const char *property)
 {
     CallScope call;
     char *value = nullptr;
@@ -72,9 +72,8 @@ ServiceManager::Handle SystemdServiceManager::openManager(quint32 access)
     return handle;
 }
 
-std::optional<QList<ServiceEntry>> SystemdServiceManager::enumerateServices(Handle manager,
-                                                                            quint32, quint32,
-                                                                            qsizetype bufferBytes)
+std::optional<QList<ServiceEntry>>
+SystemdServiceManager::enumerateServices(Handle manager, quint32, quint32, qsizetype bufferBytes)
 {
     const auto it = m_handles.constFind(manager);
     if (it == m_handles.cend() || !it->isManager)
@@ -93,8 +92,8 @@ std::optional<QList<ServiceEntry>> SystemdServiceManager::enumerateServices(Hand
     const char *description = nullptr;
     const char *ignored = nullptr;
     uint32_t job = 0;
-    while (sd_bus_message_read(call.reply, "(ssssssouso)", &name, &description, &ignored,
-                               &ignored, &ignored, &ignored, &ignored, &job, &ignored, &ignored)
+    while (sd_bus_message_read(call.reply, "(ssssssouso)", &name, &description, &ignored, &ignored,
+                               &ignored, &ignored, &ignored, &job, &ignored, &ignored)
            > 0) {
         QByteArray unit(name);
         if (!unit.endsWith(kServiceSuffix))
@@ -170,13 +169,11 @@ bool SystemdServiceManager::startService(Handle service)
         return false;
     CallScope call;
     return sd_bus_call_method(it->bus, kDestination, kManagerPath, kManagerInterface, "StartUnit",
-                              &call.error, &call.reply, "ss", it->unitName.constData(),
-                              "replace")
+                              &call.error, &call.reply, "ss", it->unitName.constData(), "replace")
            >= 0;
 }
 
-ServiceManager::ControlResult SystemdServiceManager::controlService(Handle service,
-                                                                    quint32 control)
+ServiceManager::ControlResult SystemdServiceManager::controlService(Handle service, quint32 control)
 {
     ControlResult result;
     const auto it = m_handles.constFind(service);
@@ -184,11 +181,10 @@ ServiceManager::ControlResult SystemdServiceManager::controlService(Handle servi
         return result;
     {
         CallScope call;
-        result.succeeded = sd_bus_call_method(it->bus, kDestination, kManagerPath,
-                                              kManagerInterface, "StopUnit", &call.error,
-                                              &call.reply, "ss", it->unitName.constData(),
-                                              "replace")
-                           >= 0;
+        result.succeeded =
+            sd_bus_call_method(it->bus, kDestination, kManagerPath, kManagerInterface, "StopUnit",
+                               &call.error, &call.reply, "ss", it->unitName.constData(), "replace")
+            >= 0;
     }
     ServiceStatus status;
     // A refused stop still reports the state when the service is not running, as Windows does.

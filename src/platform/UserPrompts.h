@@ -7,8 +7,17 @@ namespace platform {
 // What a modal message box asks; the real implementation shows it, tests answer it.
 struct Prompt
 {
-    enum class Icon { Information, Question, Exclamation };
-    enum class Buttons { Ok, YesNo };
+    enum class Icon
+    {
+        Information,
+        Question,
+        Exclamation
+    };
+    enum class Buttons
+    {
+        Ok,
+        YesNo
+    };
 
     QString caption;
     QString text;
@@ -16,7 +25,12 @@ struct Prompt
     Buttons buttons = Buttons::Ok;
 };
 
-enum class Answer { Ok, Yes, No };
+enum class Answer
+{
+    Ok,
+    Yes,
+    No
+};
 
 // The seam through which every message reaches the user.
 class UserPrompts

@@ -3,7 +3,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-
 #include <functional>
 #include <memory>
 
@@ -32,8 +31,8 @@ QByteArray windowTitle(Display *display, Window window)
     unsigned long count = 0;
     unsigned long after = 0;
     unsigned char *data = nullptr;
-    if (XGetWindowProperty(display, window, netWmName, 0, 1024, False, utf8, &type, &format,
-                           &count, &after, &data)
+    if (XGetWindowProperty(display, window, netWmName, 0, 1024, False, utf8, &type, &format, &count,
+                           &after, &data)
             == Success
         && data) {
         QByteArray title(reinterpret_cast<const char *>(data), static_cast<qsizetype>(count));
@@ -102,7 +101,8 @@ bool X11Windows::requestClose(const QString &title)
     event.xclient.window = window;
     event.xclient.message_type = XInternAtom(display.get(), "WM_PROTOCOLS", False);
     event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display.get(), "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[0] =
+        static_cast<long>(XInternAtom(display.get(), "WM_DELETE_WINDOW", False));
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display.get(), window, False, NoEventMask, &event);
     XFlush(display.get());

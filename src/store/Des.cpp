@@ -79,8 +79,7 @@ QByteArray crypt(const QByteArray &input, const QByteArray &key, TActionType act
 
 TEncryption::TEncryption(platform::UserPrompts *prompts)
     : m_prompts(prompts)
-{
-}
+{}
 
 void TEncryption::setInput(const QByteArray &text)
 {

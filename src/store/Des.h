@@ -11,7 +11,11 @@ class UserPrompts;
 // The cipher of the stored account passwords. TEncryption holds an input, a key and a
 // direction and turns the input into an output and its hexadecimal form; the monitor deciphers
 // what it writes, so every rule here is part of the stored format.
-enum class TActionType : quint8 { Encryption = 0, Decryption = 1 };
+enum class TActionType : quint8
+{
+    Encryption = 0,
+    Decryption = 1
+};
 
 // Raised by a hexadecimal assignment whose text holds a pair that is not two hex digits.
 class EConvertError : public std::runtime_error

@@ -9,7 +9,11 @@
 // keys are computed once per key, S-boxes are merged with P.
 namespace des {
 
-enum class Pc2 { Published, Ostrove };
+enum class Pc2
+{
+    Published,
+    Ostrove
+};
 
 class KeySchedule
 {

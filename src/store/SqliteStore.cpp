@@ -20,7 +20,8 @@ namespace {
 constexpr qsizetype kMaxKeyNameBytes = 255;
 constexpr qsizetype kMaxValueNameBytes = 16383;
 
-enum StatementId {
+enum StatementId
+{
     FindRoot,
     InsertRoot,
     FindChild,
@@ -79,8 +80,7 @@ public:
         Use(SqliteConnection &connection, StatementId id)
             : m_connection(connection)
             , m_statement(connection.prepared(id))
-        {
-        }
+        {}
         ~Use()
         {
             sqlite3_reset(m_statement);
@@ -102,10 +102,10 @@ public:
         }
         Use &bindBlob(int index, const QByteArray &data)
         {
-            check(data.isEmpty() ? sqlite3_bind_zeroblob(m_statement, index, 0)
-                                 : sqlite3_bind_blob(m_statement, index, data.constData(),
-                                                     static_cast<int>(data.size()),
-                                                     SQLITE_TRANSIENT));
+            check(data.isEmpty()
+                      ? sqlite3_bind_zeroblob(m_statement, index, 0)
+                      : sqlite3_bind_blob(m_statement, index, data.constData(),
+                                          static_cast<int>(data.size()), SQLITE_TRANSIENT));
             return *this;
         }
         // True while a row is there; throws on any failure.
@@ -152,8 +152,8 @@ public:
     bool inTransaction() const { return db && !sqlite3_get_autocommit(db); }
 
     sqlite3 *db = nullptr;
-    bool usable = false;   // false: the file could not be opened at all
-    bool writable = false; // false: the file may only be read
+    bool usable = false;              // false: the file could not be opened at all
+    bool writable = false;            // false: the file may only be read
     QHash<QByteArray, qint64> keyIds; // folded absolute path to key id, within this transaction
 
 private:
@@ -161,8 +161,7 @@ private:
     {
         sqlite3_stmt *&statement = m_statements[id];
         if (!statement
-            && sqlite3_prepare_v3(db, kSql[id], -1, SQLITE_PREPARE_PERSISTENT, &statement,
-                                  nullptr)
+            && sqlite3_prepare_v3(db, kSql[id], -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr)
                    != SQLITE_OK) {
             statement = nullptr;
             fail();
@@ -181,8 +180,7 @@ public:
     SqliteKey(std::shared_ptr<SqliteConnection> connection, qint64 id)
         : m_connection(std::move(connection))
         , m_id(id)
-    {
-    }
+    {}
 
     bool isOpen() const override { return m_id >= 0; }
 
@@ -308,8 +306,7 @@ public:
     SqliteAccess(std::shared_ptr<SqliteConnection> connection, bool nested)
         : m_connection(std::move(connection))
         , m_nested(nested)
-    {
-    }
+    {}
 
     ~SqliteAccess() override
     {
@@ -460,14 +457,12 @@ bool prepares(sqlite3 *db, const char *sql)
 
 SqliteStore::SqliteStore(QString path)
     : SqliteStore(std::move(path), Options())
-{
-}
+{}
 
 SqliteStore::SqliteStore(QString path, Options options)
     : m_path(std::move(path))
     , m_options(std::move(options))
-{
-}
+{}
 
 SqliteStore::~SqliteStore() = default;
 
@@ -491,8 +486,8 @@ std::unique_ptr<Access> SqliteStore::beginAccess()
     const QByteArray vfs = m_options.vfsName.toUtf8();
     const char *vfsName = vfs.isEmpty() ? nullptr : vfs.constData();
 
-    int flags = m_options.readOnly ? SQLITE_OPEN_READONLY
-                                   : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    int flags =
+        m_options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     if (!m_options.readOnly)
         QDir().mkpath(QFileInfo(m_path).absolutePath()); // where the rights allow
     int rc = sqlite3_open_v2(file.constData(), &connection->db, flags, vfsName);

@@ -19,8 +19,8 @@ public:
     struct Options
     {
         int busyTimeoutMs = 5000;
-        QString vfsName;        // tests put a fault-injecting file layer here
-        bool readOnly = false;  // as a user who may only read the file
+        QString vfsName;       // tests put a fault-injecting file layer here
+        bool readOnly = false; // as a user who may only read the file
     };
 
     explicit SqliteStore(QString path);

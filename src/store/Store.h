@@ -8,7 +8,8 @@
 namespace store {
 
 // Registry value types, numbered as the Windows registry numbers them.
-enum ValueType : int {
+enum ValueType : int
+{
     RegSz = 1,
     RegExpandSz = 2,
     RegBinary = 3,

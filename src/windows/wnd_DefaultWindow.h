@@ -57,7 +57,10 @@ public:
     QPushButton *btnOk = nullptr;
 
 protected:
-    enum class DeferCreate { Yes };
+    enum class DeferCreate
+    {
+        Yes
+    };
     // For derived dialogs, which set the switches and then call FormCreate themselves.
     TfrmRODefault(DeferCreate, QWidget *parent);
 

@@ -1,5 +1,4 @@
 #include "TestSystem.h"
-
 #include "store/Des.h"
 #include "store/DesBlock.h"
 #include "store/PasswordCipher.h"
@@ -18,8 +17,10 @@ private:
         const QByteArray input = QByteArray::fromHex(inputHex);
         const des::KeySchedule schedule(
             des::loadBlock(reinterpret_cast<const unsigned char *>(key.constData())), variant);
-        const quint64 in = des::loadBlock(reinterpret_cast<const unsigned char *>(input.constData()));
-        const quint64 out = decrypt ? des::decryptBlock(schedule, in) : des::encryptBlock(schedule, in);
+        const quint64 in =
+            des::loadBlock(reinterpret_cast<const unsigned char *>(input.constData()));
+        const quint64 out =
+            decrypt ? des::decryptBlock(schedule, in) : des::encryptBlock(schedule, in);
         QByteArray result(8, '\0');
         des::storeBlock(out, reinterpret_cast<unsigned char *>(result.data()));
         return result.toHex().toUpper();
@@ -36,7 +37,8 @@ private slots:
         QTest::addColumn<QByteArray>("cipher");
         QTest::newRow("FIPS 81") << QByteArray("0123456789ABCDEF") << QByteArray("4E6F772069732074")
                                  << QByteArray("3FA40E8A984D4815");
-        QTest::newRow("textbook") << QByteArray("133457799BBCDFF1") << QByteArray("0123456789ABCDEF")
+        QTest::newRow("textbook") << QByteArray("133457799BBCDFF1")
+                                  << QByteArray("0123456789ABCDEF")
                                   << QByteArray("85E813540F0AB405");
         QTest::newRow("VPT 1") << QByteArray("0101010101010101") << QByteArray("8000000000000000")
                                << QByteArray("95F8A5E5DD31D900");
@@ -48,9 +50,9 @@ private slots:
                                << QByteArray("95A8D72813DAA94D");
         QTest::newRow("VKT 2") << QByteArray("4001010101010101") << QByteArray("0000000000000000")
                                << QByteArray("0EEC1487DD8C26D5");
-        QTest::newRow("permutation") << QByteArray("1046913489980131")
-                                     << QByteArray("0000000000000000")
-                                     << QByteArray("88D55E54F54C97B4");
+        QTest::newRow("permutation")
+            << QByteArray("1046913489980131") << QByteArray("0000000000000000")
+            << QByteArray("88D55E54F54C97B4");
         QTest::newRow("S-box") << QByteArray("7CA110454A1A6E57") << QByteArray("01A1D6D039776742")
                                << QByteArray("690F5B0D9A26939B");
     }
@@ -71,8 +73,8 @@ private slots:
         QTest::addColumn<QByteArray>("stored");
         QTest::newRow("short") << QByteArray("secret") << QByteArray("BF278FCB2315CABE");
         QTest::newRow("one block") << QByteArray("password") << QByteArray("68E90128EFC02545");
-        QTest::newRow("two blocks") << QByteArray("pass word 123")
-                                    << QByteArray("4073E6EF058E6393C0C462BEBBEB51F2");
+        QTest::newRow("two blocks")
+            << QByteArray("pass word 123") << QByteArray("4073E6EF058E6393C0C462BEBBEB51F2");
         QTest::newRow("blanks") << QByteArray(" padded ") << QByteArray("393F7931C00F249B");
         QTest::newRow("empty") << QByteArray() << QByteArray();
         QTest::newRow("100") << QByteArray(100, 'A')
@@ -178,10 +180,9 @@ private slots:
         QCOMPARE(cipher.Input(), QByteArray(127, '\0'));
         cipher.setHexInput(QByteArray(255, '1'));
         QCOMPARE(cipher.HexInput(), QByteArray(254, '0'));
-        QCOMPARE(prompts.texts(),
-                 (QStringList{"Input String Length Must Less 127 Character.",
-                              "Key String Length Must Less 9 Character.",
-                              "HexInput String Length Must Less 255 Character."}));
+        QCOMPARE(prompts.texts(), (QStringList{"Input String Length Must Less 127 Character.",
+                                               "Key String Length Must Less 9 Character.",
+                                               "HexInput String Length Must Less 255 Character."}));
         for (const platform::Prompt &prompt : prompts.shown) {
             QCOMPARE(prompt.caption, QStringLiteral("Information"));
             QCOMPARE(prompt.icon, platform::Prompt::Icon::Information);

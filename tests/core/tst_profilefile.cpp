@@ -32,20 +32,19 @@ private slots:
 
     void oddLinesDoNotDerailTheReader()
     {
-        const auto file = ProfileFile::fromBytes(
-            "\xEF\xBB\xBF"
-            "Orphan=before any section\n"
-            "; a comment\n"
-            "\n"
-            "[ Deutsch ]\n"
-            "no equals sign here\n"
-            "Add=Hinzufügen\n"
-            "Add=second\n"
-            "[deutsch]\n"
-            "Remove=never read\n"
-            "[Broken\n"
-            "Edit=x\r"
-            "Close=y");
+        const auto file = ProfileFile::fromBytes("\xEF\xBB\xBF"
+                                                 "Orphan=before any section\n"
+                                                 "; a comment\n"
+                                                 "\n"
+                                                 "[ Deutsch ]\n"
+                                                 "no equals sign here\n"
+                                                 "Add=Hinzufügen\n"
+                                                 "Add=second\n"
+                                                 "[deutsch]\n"
+                                                 "Remove=never read\n"
+                                                 "[Broken\n"
+                                                 "Edit=x\r"
+                                                 "Close=y");
         QCOMPARE(file.sectionNames(), (QList<QByteArray>{"Deutsch", "deutsch", "Broken"}));
         QCOMPARE(file.readString("Deutsch", "Add", "d"), QByteArray("Hinzufügen"));
         // Only the first section of a name is read.

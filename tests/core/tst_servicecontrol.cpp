@@ -1,5 +1,4 @@
 #include "TestSystem.h"
-
 #include "monitor/ServiceControl.h"
 
 #include <QTest>

@@ -1,5 +1,4 @@
 #include "TestSystem.h"
-
 #include "store/NameFolding.h"
 #include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
@@ -95,9 +94,9 @@ private slots:
             QCOMPARE(a.openOrCreate(store::withoutTrailingSeparator(store::kMailFilterKey))
                          ->valueNames(),
                      QList<QByteArray>{"*@spam"});
-            QCOMPARE(a.openOrCreate("Software\\Zel Software\\Ostrove\\MAILFILTER\\\\")
-                         ->valueNames(),
-                     QList<QByteArray>{"*@spam"});
+            QCOMPARE(
+                a.openOrCreate("Software\\Zel Software\\Ostrove\\MAILFILTER\\\\")->valueNames(),
+                QList<QByteArray>{"*@spam"});
         }));
     }
 
@@ -173,14 +172,16 @@ private slots:
         QVERIFY(fails([](store::RegistryKey &k) { k.readInteger("ScanEvery"); }));
         QVERIFY(fails([](store::RegistryKey &k) { k.readString("Language"); }));
         QVERIFY(fails([](store::RegistryKey &k) { k.readInteger("Absent"); }));
-        QVERIFY(!fails([](store::RegistryKey &k) { QCOMPARE(k.readString("Absent"), QByteArray()); }));
+        QVERIFY(
+            !fails([](store::RegistryKey &k) { QCOMPARE(k.readString("Absent"), QByteArray()); }));
     }
 
     void deletingAKeyTakesEverythingBelow()
     {
         TestSystem t;
         QVERIFY(access(t.store, [](Access &a) {
-            const auto deep = a.openOrCreate("\\Software\\Zel Software\\Ostrove\\Attachments\\*.zip\\x\\y");
+            const auto deep =
+                a.openOrCreate("\\Software\\Zel Software\\Ostrove\\Attachments\\*.zip\\x\\y");
             deep->writeString("v", "w");
             a.openOrCreate(store::kAttachmentsKey)->deleteKey("*.ZIP");
             a.openOrCreate(store::kAttachmentsKey)->deleteKey("never there"); // no failure
@@ -234,8 +235,9 @@ private slots:
         }));
         QVERIFY(access(t.store, [&](Access &a) {
             QCOMPARE(a.openOrCreate(store::kAccountsKey)->subkeyNames(), QList<QByteArray>{latin1});
-            QCOMPARE(a.openOrCreate(QByteArray(store::kAccountsKey) + "CAF\xE9")->readString("LOGIN"),
-                     latin1);
+            QCOMPARE(
+                a.openOrCreate(QByteArray(store::kAccountsKey) + "CAF\xE9")->readString("LOGIN"),
+                latin1);
         }));
     }
 
@@ -285,7 +287,8 @@ private slots:
         QTest::addColumn<QByteArray>("setup");
         QTest::newRow("text") << QByteArray("text");
         QTest::newRow("other schema") << QByteArray("CREATE TABLE t(x); INSERT INTO t VALUES (1);");
-        QTest::newRow("newer version") << QByteArray("PRAGMA user_version = 2; CREATE TABLE keys(id);");
+        QTest::newRow("newer version")
+            << QByteArray("PRAGMA user_version = 2; CREATE TABLE keys(id);");
         QTest::newRow("missing column")
             << QByteArray("CREATE TABLE keys(id, parent, name); CREATE TABLE vals(key); "
                           "PRAGMA user_version = 1;");
@@ -358,9 +361,8 @@ private slots:
             QVERIFY(key->subkeyNames().isEmpty());
         }));
         QVERIFY(m_prompts.shown.isEmpty());
-        QVERIFY(!access(nowhere, [](Access &a) {
-            a.openOrCreate(store::kAccountsKey)->deleteKey("x");
-        }));
+        QVERIFY(!access(nowhere,
+                        [](Access &a) { a.openOrCreate(store::kAccountsKey)->deleteKey("x"); }));
         QCOMPARE(m_prompts.shown.size(), 1);
     }
 

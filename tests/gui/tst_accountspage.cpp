@@ -1,5 +1,4 @@
 #include "TestSystem.h"
-
 #include "accounts/AccountsPage.h"
 #include "accounts/Form_AddEditAccount.h"
 #include "store/PasswordCipher.h"
@@ -24,8 +23,8 @@ QByteArray accountKey(const QByteArray &address)
 }
 
 // The user fills the dialog and confirms it.
-TestSystem::DialogStep enterAccount(const QString &email, const QString &pop3,
-                                    const QString &login, const QString &password, bool ssl)
+TestSystem::DialogStep enterAccount(const QString &email, const QString &pop3, const QString &login,
+                                    const QString &password, bool ssl)
 {
     return [=](QDialog &dialog) {
         auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
@@ -117,8 +116,7 @@ private slots:
 
         const StoreReader reader(t->storePath);
         const QByteArray key = accountKey("ann@example.com");
-        QCOMPARE(reader.valueNames(key),
-                 (QList<QByteArray>{"Pop3", "Login", "Password", "SSL"}));
+        QCOMPARE(reader.valueNames(key), (QList<QByteArray>{"Pop3", "Login", "Password", "SSL"}));
         QCOMPARE(reader.string(key, "Pop3"), QByteArray("example.com"));
         QCOMPARE(reader.string(key, "Login"), QByteArray("ann"));
         QCOMPARE(reader.string(key, "Password"), store::EncryptPassword("s3cret pw"));
@@ -225,7 +223,8 @@ private slots:
         storeAccount("gone@x", "pop", "g", "pw", true);
         m_page->tsAccountsShow();
         select(0);
-        StoreReader(t->storePath).exec("PRAGMA foreign_keys = ON; DELETE FROM keys WHERE name = 'gone@x'");
+        StoreReader(t->storePath)
+            .exec("PRAGMA foreign_keys = ON; DELETE FROM keys WHERE name = 'gone@x'");
         t->dialogSteps = {[](QDialog &dialog) {
             dynamic_cast<TfrmAddEditAccount &>(dialog).btnCancel->click();
         }};
@@ -294,9 +293,8 @@ private slots:
     {
         storeAccount("a@b", "p", "l", "x", false);
         store::SqliteStore readOnly(t->storePath, {5000, {}, true});
-        platform::System system{readOnly,     t->prompts,       t->processes,
-                                t->windows,   t->services,      t->folder.path(),
-                                t->system.runModal};
+        platform::System system{readOnly,    t->prompts,       t->processes,      t->windows,
+                                t->services, t->folder.path(), t->system.runModal};
         AccountsPage page(system, {m_add.get(), m_edit.get(), m_remove.get()});
         page.tsAccountsShow();
         QCOMPARE(page.lvAccounts->topLevelItemCount(), 1);

@@ -1,5 +1,4 @@
 #include "TestSystem.h"
-
 #include "monitor/ConfigurationPage.h"
 #include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
@@ -27,11 +26,10 @@ private:
     QString enabledButtons() const
     {
         QString flags;
-        for (const QWidget *control :
-             std::initializer_list<const QWidget *>{m_page->btnInstallService, m_page->btnUninstallService,
-                                                    m_page->btnStartService, m_page->btnStopService,
-                                                    m_page->btnStartTray, m_page->btnStopTray,
-                                                    m_page->cbxAutorun})
+        for (const QWidget *control : std::initializer_list<const QWidget *>{
+                 m_page->btnInstallService, m_page->btnUninstallService, m_page->btnStartService,
+                 m_page->btnStopService, m_page->btnStartTray, m_page->btnStopTray,
+                 m_page->cbxAutorun})
             flags.append(control->isEnabled() ? QLatin1Char('1') : QLatin1Char('0'));
         return flags;
     }
@@ -147,8 +145,7 @@ private slots:
         QVERIFY(t->services.calls.contains(QStringLiteral("control 1")));
         QCOMPARE(t->services.sleeps, QList<quint32>{10});
         const QString program = t->folder.path() + QStringLiteral("/OstroveService");
-        QCOMPARE(t->processes.started,
-                 (QList<QStringList>{{program, "/uninstall", "/silent"}}));
+        QCOMPARE(t->processes.started, (QList<QStringList>{{program, "/uninstall", "/silent"}}));
 
         m_page->btnInstallService->click();
         QCOMPARE(enabledButtons(), QStringLiteral("0110000"));
@@ -206,7 +203,8 @@ private slots:
         m_page->cbxAutorun->click();
         m_page->cbxAutorun->click();
         m_page->cbxAutorun->click();
-        QCOMPARE(StoreReader(t->storePath).valueNames(store::kRunKey), QList<QByteArray>{"OstroveTray"});
+        QCOMPARE(StoreReader(t->storePath).valueNames(store::kRunKey),
+                 QList<QByteArray>{"OstroveTray"});
         QVERIFY(t->prompts.shown.isEmpty());
     }
 

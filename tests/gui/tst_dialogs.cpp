@@ -1,5 +1,4 @@
 #include "TestSystem.h"
-
 #include "accounts/Form_AddEditAccount.h"
 #include "filters/Form_AddEditAttachment.h"
 #include "filters/Form_AddEditContent.h"
@@ -72,11 +71,21 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("login");
-        QTest::newRow("plain") << "ann@example.com" << "example.com" << "ann";
-        QTest::newRow("leading @") << "@example.com" << "example.com" << "";
-        QTest::newRow("trailing @") << "ann@" << "" << "ann";
-        QTest::newRow("two @") << "a@b@c" << "b@c" << "a";
-        QTest::newRow("no @") << "annexample" << "" << "";
+        QTest::newRow("plain") << "ann@example.com"
+                               << "example.com"
+                               << "ann";
+        QTest::newRow("leading @") << "@example.com"
+                                   << "example.com"
+                                   << "";
+        QTest::newRow("trailing @") << "ann@"
+                                    << ""
+                                    << "ann";
+        QTest::newRow("two @") << "a@b@c"
+                               << "b@c"
+                               << "a";
+        QTest::newRow("no @") << "annexample"
+                              << ""
+                              << "";
     }
     void leavingTheAddressFillsServerAndLogin()
     {
@@ -131,18 +140,20 @@ private slots:
     {
         QFETCH(int, modifiers);
         TfrmAddEditAccount account;
-        QCOMPARE(execWith(account, [&] {
-                     QTest::keyClick(account.edPassword, Qt::Key_Escape,
-                                     Qt::KeyboardModifiers(modifiers));
-                 }),
+        QCOMPARE(execWith(account,
+                          [&] {
+                              QTest::keyClick(account.edPassword, Qt::Key_Escape,
+                                              Qt::KeyboardModifiers(modifiers));
+                          }),
                  int(QDialog::Rejected));
         TfrmAddEditAttachment attachment;
-        QCOMPARE(execWith(attachment, [&] {
-                     attachment.cbxSize->setChecked(true);
-                     attachment.seSizeFrom->setFocus();
-                     QTest::keyClick(attachment.seSizeFrom, Qt::Key_Escape,
-                                     Qt::KeyboardModifiers(modifiers));
-                 }),
+        QCOMPARE(execWith(attachment,
+                          [&] {
+                              attachment.cbxSize->setChecked(true);
+                              attachment.seSizeFrom->setFocus();
+                              QTest::keyClick(attachment.seSizeFrom, Qt::Key_Escape,
+                                              Qt::KeyboardModifiers(modifiers));
+                          }),
                  int(QDialog::Rejected));
     }
 
@@ -190,7 +201,8 @@ private slots:
         QVERIFY(label(QStringLiteral("kB and ")) && !label(QStringLiteral("kB and "))->isEnabled());
         dialog.cbxSize->click();
         QVERIFY(dialog.seSizeFrom->isEnabled() && dialog.seSizeTo->isEnabled());
-        QVERIFY(label(QStringLiteral("kB and "))->isEnabled() && label(QStringLiteral("kB"))->isEnabled());
+        QVERIFY(label(QStringLiteral("kB and "))->isEnabled()
+                && label(QStringLiteral("kB"))->isEnabled());
         dialog.seSizeTo->setValue(12);
         dialog.cbxSize->click();
         QVERIFY(!dialog.seSizeTo->isEnabled());
@@ -260,11 +272,12 @@ private slots:
         TfrmRODefault plain;
         QVERIFY(!plain.pnlHeader);
         QVERIFY(!plain.lblHeader);
-        QCOMPARE(execWith(plain, [&] {
-                     QTest::keyClick(plain.btnOk, Qt::Key_Escape);
-                     QVERIFY(plain.isVisible());
-                     plain.btnOk->click();
-                 }),
+        QCOMPARE(execWith(plain,
+                          [&] {
+                              QTest::keyClick(plain.btnOk, Qt::Key_Escape);
+                              QVERIFY(plain.isVisible());
+                              plain.btnOk->click();
+                          }),
                  int(QDialog::Accepted));
     }
 };

@@ -1,5 +1,4 @@
 #include "TestSystem.h"
-
 #include "filters/AttachmentFilterPage.h"
 #include "filters/Form_AddEditAttachment.h"
 #include "filters/PatternFilterPage.h"
@@ -28,7 +27,8 @@ TestSystem::DialogStep enterPattern(const QString &text)
     };
 }
 
-TestSystem::DialogStep enterAttachment(const QString &name, std::optional<QPair<QString, QString>> sizes)
+TestSystem::DialogStep enterAttachment(const QString &name,
+                                       std::optional<QPair<QString, QString>> sizes)
 {
     return [=](QDialog &dialog) {
         auto &entry = dynamic_cast<TfrmAddEditAttachment &>(dialog);
@@ -126,9 +126,10 @@ private slots:
     {
         PatternFilterPage filter(t->system, PatternFilterPage::subjectFilter(), &m_add, &m_remove);
         filter.load();
-        t->dialogSteps = {enterPattern(QStringLiteral("Viagra")), enterPattern(QStringLiteral("VIAGRA")),
-                          enterPattern(QStringLiteral("Viag")), enterPattern(QStringLiteral("ŻÓŁW")),
-                          enterPattern(QStringLiteral("żółw"))};
+        t->dialogSteps = {
+            enterPattern(QStringLiteral("Viagra")), enterPattern(QStringLiteral("VIAGRA")),
+            enterPattern(QStringLiteral("Viag")), enterPattern(QStringLiteral("ŻÓŁW")),
+            enterPattern(QStringLiteral("żółw"))};
         for (int i = 0; i < 5; ++i)
             filter.addExecute();
         QCOMPARE(StoreReader(t->storePath).valueNames(store::kSubjectFilterKey),
@@ -140,7 +141,8 @@ private slots:
     {
         PatternFilterPage subject(t->system, PatternFilterPage::subjectFilter(), &m_add, &m_remove);
         PatternFilterPage content(t->system, PatternFilterPage::contentFilter(), &m_add, &m_remove);
-        t->dialogSteps = {enterPattern(QStringLiteral("same")), enterPattern(QStringLiteral("same"))};
+        t->dialogSteps = {enterPattern(QStringLiteral("same")),
+                          enterPattern(QStringLiteral("same"))};
         subject.addExecute();
         content.addExecute();
         QCOMPARE(lines(subject.list()), QStringList{"same"});
@@ -178,7 +180,9 @@ private slots:
         QCOMPARE(lines(filter.list()), QStringList{"*@spam.example"});
 
         PatternFilterPage subject(t->system, PatternFilterPage::subjectFilter(), &m_add, &m_remove);
-        write([](store::Access &a) { a.openOrCreate(store::kSubjectFilterKey)->writeString("w", {}); });
+        write([](store::Access &a) {
+            a.openOrCreate(store::kSubjectFilterKey)->writeString("w", {});
+        });
         subject.load();
         subject.list()->setCurrentRow(0);
         subject.removeExecute();
@@ -189,18 +193,21 @@ private slots:
     {
         AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
         page.tsIgnoreAttachShow();
-        t->dialogSteps = {enterAttachment(QStringLiteral("*.zip"), std::nullopt),
-                          enterAttachment(QStringLiteral("*.exe"), QPair<QString, QString>("0", "0")),
-                          enterAttachment(QStringLiteral("doc*.zip"), QPair<QString, QString>("500", "-1"))};
+        t->dialogSteps = {
+            enterAttachment(QStringLiteral("*.zip"), std::nullopt),
+            enterAttachment(QStringLiteral("*.exe"), QPair<QString, QString>("0", "0")),
+            enterAttachment(QStringLiteral("doc*.zip"), QPair<QString, QString>("500", "-1"))};
         for (int i = 0; i < 3; ++i)
             page.acAddAttachmentExecute();
 
         const StoreReader reader(t->storePath);
-        QCOMPARE(reader.subkeys(store::kAttachmentsKey), (QList<QByteArray>{"*.exe", "*.zip", "doc*.zip"}));
+        QCOMPARE(reader.subkeys(store::kAttachmentsKey),
+                 (QList<QByteArray>{"*.exe", "*.zip", "doc*.zip"}));
         QVERIFY(reader.valueNames(patternKey("*.zip")).isEmpty());
         QCOMPARE(reader.dword(patternKey("*.exe"), "SizeFrom"), 0);
         QCOMPARE(reader.dword(patternKey("*.exe"), "SizeTo"), 0);
-        QCOMPARE(reader.value(patternKey("doc*.zip"), "SizeTo")->data, QByteArray("\xFF\xFF\xFF\xFF", 4));
+        QCOMPARE(reader.value(patternKey("doc*.zip"), "SizeTo")->data,
+                 QByteArray("\xFF\xFF\xFF\xFF", 4));
         QCOMPARE(row(page.lvFiles, 0), (QStringList{"*.exe", "0 kB", "0 kB"}));
         QCOMPARE(row(page.lvFiles, 1), (QStringList{"*.zip", "", ""}));
         QCOMPARE(row(page.lvFiles, 2), (QStringList{"doc*.zip", "500 kB", "-1 kB"}));
@@ -211,14 +218,16 @@ private slots:
     {
         AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
         page.tsIgnoreAttachShow();
-        t->dialogSteps = {enterAttachment(QStringLiteral("*.zip"), std::nullopt),
-                          enterAttachment(QStringLiteral("*.ZIP"), QPair<QString, QString>("1", "2")),
-                          enterAttachment(QStringLiteral("*.zi"), std::nullopt),
-                          enterAttachment(QStringLiteral("*.zipx"), std::nullopt)};
+        t->dialogSteps = {
+            enterAttachment(QStringLiteral("*.zip"), std::nullopt),
+            enterAttachment(QStringLiteral("*.ZIP"), QPair<QString, QString>("1", "2")),
+            enterAttachment(QStringLiteral("*.zi"), std::nullopt),
+            enterAttachment(QStringLiteral("*.zipx"), std::nullopt)};
         for (int i = 0; i < 4; ++i)
             page.acAddAttachmentExecute();
         const StoreReader reader(t->storePath);
-        QCOMPARE(reader.subkeys(store::kAttachmentsKey), (QList<QByteArray>{"*.zi", "*.zip", "*.zipx"}));
+        QCOMPARE(reader.subkeys(store::kAttachmentsKey),
+                 (QList<QByteArray>{"*.zi", "*.zip", "*.zipx"}));
         QVERIFY(reader.valueNames(patternKey("*.zip")).isEmpty());
         QVERIFY(t->prompts.shown.isEmpty());
     }
@@ -262,7 +271,9 @@ private slots:
 
     void attachmentEditWithHalfARangeShowsTheMessageThenTheDialog()
     {
-        write([](store::Access &a) { a.openOrCreate(patternKey("*.scr"))->writeInteger("SizeFrom", 3); });
+        write([](store::Access &a) {
+            a.openOrCreate(patternKey("*.scr"))->writeInteger("SizeFrom", 3);
+        });
         AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
         page.tsIgnoreAttachShow();
         QCOMPARE(row(page.lvFiles, 0), (QStringList{"*.scr", "3 kB", ""}));
@@ -316,7 +327,7 @@ private slots:
     {
         write([](store::Access &a) { a.openOrCreate(store::kAttachmentsKey); });
         store::SqliteStore readOnly(t->storePath, {5000, {}, true});
-        platform::System system{readOnly,   t->prompts,   t->processes,     t->windows,
+        platform::System system{readOnly,    t->prompts,       t->processes,      t->windows,
                                 t->services, t->folder.path(), t->system.runModal};
         AttachmentFilterPage page(system, {&m_add, &m_edit, &m_remove});
         t->dialogSteps = {enterAttachment(QStringLiteral("*.zip"), std::nullopt)};

@@ -1,5 +1,4 @@
 #include "TestSystem.h"
-
 #include "accounts/AccountsPage.h"
 #include "app/Form_Ostrove.h"
 #include "filters/AttachmentFilterPage.h"
@@ -192,9 +191,12 @@ private slots:
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<QString>("selected");
         QTest::addColumn<QString>("addCaption");
-        QTest::newRow("English") << QByteArray("English") << "English" << "&Add";
-        QTest::newRow("not in the file") << QByteArray("Klingon") << "Deutsch" << "Add";
-        QTest::newRow("other case") << QByteArray("POLSKI") << "Deutsch" << "&Dodaj";
+        QTest::newRow("English") << QByteArray("English") << "English"
+                                 << "&Add";
+        QTest::newRow("not in the file") << QByteArray("Klingon") << "Deutsch"
+                                         << "Add";
+        QTest::newRow("other case") << QByteArray("POLSKI") << "Deutsch"
+                                    << "&Dodaj";
     }
     void englishAndUnknownLanguages()
     {

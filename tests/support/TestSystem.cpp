@@ -12,7 +12,7 @@ platform::Answer RecordingPrompts::show(const platform::Prompt &prompt)
     if (!answers.isEmpty())
         return answers.takeFirst();
     return prompt.buttons == platform::Prompt::Buttons::YesNo ? platform::Answer::No
-                                                               : platform::Answer::Ok;
+                                                              : platform::Answer::Ok;
 }
 
 QStringList RecordingPrompts::texts() const
@@ -114,13 +114,7 @@ void FakeServiceManager::sleep(quint32 milliseconds)
 TestSystem::TestSystem()
     : storePath(folder.filePath(QStringLiteral("registry.db")))
     , store(storePath)
-    , system{store,
-             prompts,
-             processes,
-             windows,
-             services,
-             folder.path(),
-             [this](QDialog &dialog) {
+    , system{store, prompts, processes, windows, services, folder.path(), [this](QDialog &dialog) {
                  ++dialogsShown;
                  if (dialogSteps.isEmpty()) {
                      qWarning("a dialog was shown that the test did not expect");
@@ -136,8 +130,7 @@ TestSystem::TestSystem()
                  dialog.hide();
                  return result;
              }}
-{
-}
+{}
 
 namespace {
 
@@ -145,7 +138,8 @@ struct Database
 {
     explicit Database(const QString &path)
     {
-        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     }
     ~Database() { sqlite3_close_v2(db); }
     sqlite3 *db = nullptr;
@@ -168,8 +162,7 @@ struct Query
 
 StoreReader::StoreReader(const QString &path)
     : m_path(path)
-{
-}
+{}
 
 std::optional<qint64> StoreReader::keyId(const QByteArray &keyPath) const
 {

@@ -58,9 +58,8 @@ class FakeServiceManager : public platform::ServiceManager
 {
 public:
     Handle openManager(quint32 access) override;
-    std::optional<QList<platform::ServiceEntry>> enumerateServices(Handle manager, quint32 type,
-                                                                   quint32 state,
-                                                                   qsizetype bufferBytes) override;
+    std::optional<QList<platform::ServiceEntry>>
+    enumerateServices(Handle manager, quint32 type, quint32 state, qsizetype bufferBytes) override;
     Handle openService(Handle manager, const QByteArray &name, quint32 access) override;
     bool queryStatus(Handle service, platform::ServiceStatus &status) override;
     bool startService(Handle service) override;
