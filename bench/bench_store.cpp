@@ -61,8 +61,8 @@ struct Raw
 
 double rawValueNames(const QString &path, const char *keyName, int runs)
 {
+    Raw raw(path);
     return medianMicroseconds(runs, [&] {
-        Raw raw(path);
         sqlite3_exec(raw.db, "BEGIN", nullptr, nullptr, nullptr);
         const qint64 key = raw.keyId(keyName);
         sqlite3_stmt *s = nullptr;
@@ -126,8 +126,8 @@ int main(int argc, char *argv[])
             }
         });
     });
+    Raw raw(path);
     const double rawSubkeys = medianMicroseconds(31, [&] {
-        Raw raw(path);
         sqlite3_exec(raw.db, "BEGIN", nullptr, nullptr, nullptr);
         const qint64 parent = raw.keyId("Accounts");
         sqlite3_stmt *s = nullptr;

@@ -8,9 +8,12 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace store {
 
@@ -30,8 +33,9 @@ enum StatementId
     UpsertValue,
     DeleteValue,
     DeleteChild,
-    ChildNames,
+    ChildrenWithValues,
     ValueNames,
+    UserVersion,
     StatementCount
 };
 
@@ -50,8 +54,10 @@ constexpr std::array<const char *, StatementCount> kSql = {
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "DELETE FROM keys WHERE parent = ?1 AND fold = ?2",
-    "SELECT name FROM keys WHERE parent = ?1 ORDER BY fold",
+    "SELECT k.name, k.id, v.fold, v.type, v.data FROM keys k LEFT JOIN vals v ON v.key = k.id "
+    "WHERE k.parent = ?1 ORDER BY k.fold",
     "SELECT name FROM vals WHERE key = ?1 ORDER BY seq",
+    "PRAGMA user_version",
 };
 
 QByteArray columnBytes(sqlite3_stmt *statement, int column)
@@ -145,16 +151,43 @@ public:
     [[noreturn]] void fail()
     {
         // Whatever failed may have rolled the transaction back; known key ids may be stale.
-        keyIds.clear();
+        forgetTree();
         throw StoreError(sqlite3_errmsg(db));
     }
 
     bool inTransaction() const { return db && !sqlite3_get_autocommit(db); }
 
+    // Forgets what was learnt of the tree; it is valid within one transaction only.
+    void forgetTree()
+    {
+        keyIds.clear();
+        pathIds.clear();
+        childValues.clear();
+    }
+    // A change makes the values read ahead stale.
+    void changed() { childValues.clear(); }
+
+    struct CachedValue
+    {
+        int type;
+        QByteArray data;
+    };
+
     sqlite3 *db = nullptr;
-    bool usable = false;              // false: the file could not be opened at all
-    bool writable = false;            // false: the file may only be read
-    QHash<QByteArray, qint64> keyIds; // folded absolute path to key id, within this transaction
+    bool usable = false;   // false: the file could not be opened at all
+    bool writable = false; // false: the file may only be read
+    FileIdentity identity;
+    int depth = 0; // accesses running on this connection, nested ones included
+    // Folded absolute path to key id, within one transaction.
+    QHash<QByteArray, qint64> keyIds;
+    // The same for paths exactly as the program spells them (without outer separators), so
+    // that a listed key is opened again without folding or looking up its whole path.
+    QHash<QByteArray, qint64> pathIds;
+    // All values of the keys a subkey enumeration listed, read in one go, since a page that
+    // lists accounts reads each account's values next: key id to its values by folded name.
+    // A key holds a handful of values, which a short list finds faster than a hash.
+    using KeyValues = QList<std::pair<QByteArray, CachedValue>>;
+    QHash<qint64, KeyValues> childValues;
 
 private:
     sqlite3_stmt *prepared(StatementId id)
@@ -177,12 +210,21 @@ namespace {
 class SqliteKey : public RegistryKey
 {
 public:
-    SqliteKey(std::shared_ptr<SqliteConnection> connection, qint64 id)
+    SqliteKey(std::shared_ptr<SqliteConnection> connection, qint64 id, QByteArray path)
         : m_connection(std::move(connection))
         , m_id(id)
+        , m_path(std::move(path))
     {}
 
     bool isOpen() const override { return m_id >= 0; }
+
+    void requireWritable() const override
+    {
+        if (!isOpen())
+            throw StoreError("key not open");
+        if (!m_connection->writable)
+            throw StoreError("settings may only be read");
+    }
 
     void writeString(const QByteArray &name, const QByteArray &text) override
     {
@@ -228,11 +270,15 @@ public:
         return static_cast<qint32>(bits);
     }
 
-    bool valueExists(const QByteArray &name) override { return isOpen() && readValue(name); }
+    bool valueExists(const QByteArray &name) override
+    {
+        return isOpen() && readValue(name).has_value();
+    }
 
     void deleteValue(const QByteArray &name) override
     {
         requireWritable();
+        m_connection->changed();
         SqliteConnection::Use use(*m_connection, DeleteValue);
         use.bind(1, m_id).bindText(2, foldName(name)).run();
     }
@@ -240,23 +286,59 @@ public:
     void deleteKey(const QByteArray &name) override
     {
         requireWritable();
+        m_connection->forgetTree();
         SqliteConnection::Use use(*m_connection, DeleteChild);
         use.bind(1, m_id).bindText(2, foldName(name)).run();
-        m_connection->keyIds.clear();
     }
 
-    QList<QByteArray> subkeyNames() override { return names(ChildNames); }
-    QList<QByteArray> valueNames() override { return names(ValueNames); }
+    QList<QByteArray> subkeyNames() override
+    {
+        QList<QByteArray> names;
+        if (!isOpen())
+            return names;
+        SqliteConnection &connection = *m_connection;
+        auto &cache = connection.childValues;
+        SqliteConnection::Use use(connection, ChildrenWithValues);
+        use.bind(1, m_id);
+        qint64 current = -1;
+        SqliteConnection::KeyValues *values = nullptr;
+        while (use.step()) {
+            sqlite3_stmt *row = use.statement();
+            const qint64 child = sqlite3_column_int64(row, 1);
+            if (child != current) {
+                current = child;
+                const QByteArray name = columnBytes(row, 0);
+                names.append(name);
+                connection.pathIds.insert(m_path.isEmpty() ? name : m_path + '\\' + name, child);
+                values = &cache[child];
+            }
+            if (sqlite3_column_type(row, 2) != SQLITE_NULL)
+                values->append({columnBytes(row, 2),
+                                {sqlite3_column_int(row, 3), columnBytes(row, 4)}});
+        }
+        return names;
+    }
+
+    QList<QByteArray> valueNames() override
+    {
+        QList<QByteArray> result;
+        if (!isOpen())
+            return result;
+        SqliteConnection::Use use(*m_connection, ValueNames);
+        use.bind(1, m_id);
+        while (use.step())
+            result.append(columnBytes(use.statement(), 0));
+        return result;
+    }
 
 private:
-    struct Value
-    {
-        int type;
-        QByteArray data;
-    };
+    using Value = SqliteConnection::CachedValue;
 
     std::optional<Value> readValue(const QByteArray &name)
     {
+        const auto &cache = m_connection->childValues;
+        if (const auto known = cache.constFind(m_id); known != cache.cend())
+            return cachedValue(*known, name);
         SqliteConnection::Use use(*m_connection, FindValue);
         use.bind(1, m_id).bindText(2, foldName(name));
         if (!use.step())
@@ -264,40 +346,36 @@ private:
         return Value{sqlite3_column_int(use.statement(), 0), columnBytes(use.statement(), 1)};
     }
 
+    static std::optional<Value> cachedValue(const SqliteConnection::KeyValues &values,
+                                            const QByteArray &name)
+    {
+        // An ASCII name's fold is its upper case, so it compares without folding a copy.
+        const bool ascii = std::all_of(name.cbegin(), name.cend(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        const QByteArray fold = ascii ? QByteArray() : foldName(name);
+        for (const auto &[storedFold, value] : values) {
+            if (ascii ? storedFold.size() == name.size()
+                            && qstrnicmp(storedFold.constData(), name.constData(), name.size()) == 0
+                      : storedFold == fold)
+                return value;
+        }
+        return std::nullopt;
+    }
+
     void writeValue(const QByteArray &name, int type, const QByteArray &data)
     {
         requireWritable();
         if (name.size() > kMaxValueNameBytes)
             throw StoreError("value name too long");
+        m_connection->changed();
         SqliteConnection::Use use(*m_connection, UpsertValue);
         use.bind(1, m_id).bindText(2, name).bindText(3, foldName(name)).bind(4, type);
         use.bindBlob(5, data).run();
     }
 
-    QList<QByteArray> names(StatementId id)
-    {
-        QList<QByteArray> result;
-        if (!isOpen())
-            return result;
-        SqliteConnection::Use use(*m_connection, id);
-        use.bind(1, m_id);
-        while (use.step())
-            result.append(columnBytes(use.statement(), 0));
-        return result;
-    }
-
-public:
-    void requireWritable() const override
-    {
-        if (!isOpen())
-            throw StoreError("key not open");
-        if (!m_connection->writable)
-            throw StoreError("settings may only be read");
-    }
-
-private:
     std::shared_ptr<SqliteConnection> m_connection;
     qint64 m_id;
+    QByteArray m_path; // as opened, without outer separators
 };
 
 class SqliteAccess : public Access
@@ -306,7 +384,9 @@ public:
     SqliteAccess(std::shared_ptr<SqliteConnection> connection, bool nested)
         : m_connection(std::move(connection))
         , m_nested(nested)
-    {}
+    {
+        ++m_connection->depth;
+    }
 
     ~SqliteAccess() override
     {
@@ -316,19 +396,32 @@ public:
             // Only reached when the work ended by something other than a store failure; the
             // failed commit has already been rolled back, leaving the file as it was.
         }
+        --m_connection->depth;
     }
 
     std::unique_ptr<RegistryKey> openOrCreate(const QByteArray &path) override
     {
+        qsizetype begin = 0;
+        qsizetype end = path.size();
+        while (begin < end && path[begin] == '\\')
+            ++begin;
+        while (end > begin && path[end - 1] == '\\')
+            --end;
+        const QByteArray trimmed = path.mid(begin, end - begin);
         qint64 id = -1;
         if (m_connection->usable) {
             try {
-                id = resolve(path);
+                id = m_connection->pathIds.value(trimmed, -1);
+                if (id < 0) {
+                    id = resolve(trimmed);
+                    if (id >= 0)
+                        m_connection->pathIds.insert(trimmed, id);
+                }
             } catch (const StoreError &) {
                 id = -1;
             }
         }
-        return std::make_unique<SqliteKey>(m_connection, id);
+        return std::make_unique<SqliteKey>(m_connection, id, trimmed);
     }
 
     void finish() override
@@ -337,6 +430,8 @@ public:
             return;
         m_finished = true;
         SqliteConnection &connection = *m_connection;
+        if (!m_nested)
+            connection.forgetTree(); // another program may change the tree once this ends
         if (!connection.inTransaction())
             return; // nothing to keep, or SQLite already rolled back after a disk failure
         if (m_nested) {
@@ -346,24 +441,20 @@ public:
         if (sqlite3_exec(connection.db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
             const QByteArray message = sqlite3_errmsg(connection.db);
             sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
-            connection.keyIds.clear();
             throw StoreError(message.toStdString());
         }
     }
 
 private:
+    // The key id of a path without outer separators, walked from the root.
     qint64 resolve(const QByteArray &path)
     {
-        QList<QByteArray> segments = path.split('\\');
-        while (!segments.isEmpty() && segments.first().isEmpty())
-            segments.removeFirst();
-        while (!segments.isEmpty() && segments.last().isEmpty())
-            segments.removeLast();
-
         SqliteConnection &connection = *m_connection;
         qint64 id = rootId();
+        if (path.isEmpty())
+            return id;
         QByteArray foldedPath;
-        for (const QByteArray &segment : std::as_const(segments)) {
+        for (const QByteArray &segment : path.split('\\')) {
             if (segment.isEmpty() || segment.size() > kMaxKeyNameBytes)
                 return -1;
             const QByteArray fold = foldName(segment);
@@ -473,36 +564,92 @@ QString SqliteStore::defaultPath()
                                      : fromEnvironment;
 }
 
+FileIdentity FileIdentity::of(const QString &path)
+{
+    FileIdentity identity;
+    struct stat info{};
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+        identity.exists = true;
+        identity.device = info.st_dev;
+        identity.inode = info.st_ino;
+        identity.writable = ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+    }
+    return identity;
+}
+
 std::unique_ptr<Access> SqliteStore::beginAccess()
 {
-    if (const auto running = m_current.lock()) {
-        if (running->inTransaction())
-            running->exec("SAVEPOINT nested");
-        return std::make_unique<SqliteAccess>(running, true);
+    if (m_connection && m_connection->depth > 0) {
+        if (m_connection->inTransaction())
+            m_connection->exec("SAVEPOINT nested");
+        return std::make_unique<SqliteAccess>(m_connection, true);
     }
 
+    // The open file is used again while it is still the file at the path, with the same
+    // rights; a file replaced, removed or made read-only meanwhile is opened afresh.
+    const FileIdentity now = FileIdentity::of(m_path);
+    if (!m_connection || !m_connection->usable || m_options.readOnly != m_openedReadOnly
+        || !(now == m_connection->identity)) {
+        m_connection.reset();
+        auto opened = openConnection(now);
+        if (!opened->usable)
+            return std::make_unique<SqliteAccess>(std::move(opened), false);
+        m_connection = std::move(opened);
+        m_openedReadOnly = m_options.readOnly;
+    }
+
+    SqliteConnection &connection = *m_connection;
+    try {
+        connection.exec(connection.writable ? "BEGIN IMMEDIATE" : "BEGIN");
+        // Another program may have made it a newer store since we opened it.
+        const auto versionMatches = [&connection] {
+            SqliteConnection::Use version(connection, UserVersion);
+            return version.step()
+                   && sqlite3_column_int(version.statement(), 0) == schema::kUserVersion;
+        };
+        if (!versionMatches())
+            throw StoreError("not a settings store");
+        // Readers who may not write the file cannot read a WAL database, and another program
+        // may have switched the file to it (the first read above tells).
+        if (connection.writable && isWal(connection.db)) {
+            connection.exec("ROLLBACK");
+            connection.exec("PRAGMA journal_mode = DELETE");
+            connection.exec("BEGIN IMMEDIATE");
+        }
+    } catch (const StoreError &) {
+        if (connection.inTransaction())
+            sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
+        m_connection.reset();
+        throw;
+    }
+    return std::make_unique<SqliteAccess>(m_connection, false);
+}
+
+std::shared_ptr<SqliteConnection> SqliteStore::openConnection(const FileIdentity &identity)
+{
     auto connection = std::make_shared<SqliteConnection>();
     const QByteArray file = QFile::encodeName(m_path);
     const QByteArray vfs = m_options.vfsName.toUtf8();
     const char *vfsName = vfs.isEmpty() ? nullptr : vfs.constData();
 
-    int flags =
-        m_options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    // One connection serves one thread: SQLite's own locking of it would only cost time.
+    int flags = SQLITE_OPEN_NOMUTEX
+                | (m_options.readOnly ? SQLITE_OPEN_READONLY
+                                      : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (!m_options.readOnly)
         QDir().mkpath(QFileInfo(m_path).absolutePath()); // where the rights allow
     int rc = sqlite3_open_v2(file.constData(), &connection->db, flags, vfsName);
     if (rc != SQLITE_OK && !m_options.readOnly) {
         sqlite3_close_v2(connection->db);
         connection->db = nullptr;
-        flags = SQLITE_OPEN_READONLY;
+        flags = SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_READONLY;
         rc = sqlite3_open_v2(file.constData(), &connection->db, flags, vfsName);
     }
     if (rc != SQLITE_OK) {
         // Neither readable nor creatable: every key is "not open", every change fails.
         sqlite3_close_v2(connection->db);
         connection->db = nullptr;
-        m_current = connection;
-        return std::make_unique<SqliteAccess>(connection, false);
+        return connection;
     }
 
     sqlite3 *db = connection->db;
@@ -519,10 +666,8 @@ std::unique_ptr<Access> SqliteStore::beginAccess()
         throw StoreError("not a settings store");
 
     if (version == 0 && tables == 0) {
-        if (!connection->writable) {
-            m_current = connection;
-            return std::make_unique<SqliteAccess>(connection, false);
-        }
+        if (!connection->writable)
+            return connection; // an empty file we may not fill holds nothing
         connection->exec("BEGIN IMMEDIATE");
         // Another writer may have created it while we waited for the lock.
         if (queryInt(db, "SELECT count(*) FROM sqlite_schema", &ok) == 0 && ok)
@@ -533,16 +678,11 @@ std::unique_ptr<Access> SqliteStore::beginAccess()
         throw StoreError("not a settings store");
     }
 
-    if (connection->writable) {
-        // Readers who may not write the file cannot read a WAL database; only WAL persists.
-        if (isWal(db))
-            connection->exec("PRAGMA journal_mode = DELETE");
+    if (connection->writable)
         connection->exec("PRAGMA synchronous = FULL");
-    }
     connection->usable = true;
-    connection->exec(connection->writable ? "BEGIN IMMEDIATE" : "BEGIN");
-    m_current = connection;
-    return std::make_unique<SqliteAccess>(connection, false);
+    connection->identity = identity.exists ? identity : FileIdentity::of(m_path);
+    return connection;
 }
 
 } // namespace store

@@ -10,9 +10,22 @@ namespace store {
 
 class SqliteConnection;
 
-// The settings tree kept in one SQLite file, for systems without a registry. Every outermost
-// access opens the file, runs in one transaction and closes it again, so nothing is held
-// between two user actions and the monitor can read at any moment.
+// Which file a path names, and whether we may write it: an open file is used again only while
+// both stay the same.
+struct FileIdentity
+{
+    bool exists = false;
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool writable = false;
+
+    static FileIdentity of(const QString &path);
+    bool operator==(const FileIdentity &) const = default;
+};
+
+// The settings tree kept in one SQLite file, for systems without a registry. Every access is
+// one transaction; between two user actions the file stays open but unlocked, so the monitor
+// can read at any moment, and nothing read from the tree is kept.
 class SqliteStore : public Store
 {
 public:
@@ -35,9 +48,12 @@ public:
     static QString defaultPath();
 
 private:
+    std::shared_ptr<SqliteConnection> openConnection(const FileIdentity &identity);
+
     QString m_path;
     Options m_options;
-    std::weak_ptr<SqliteConnection> m_current; // the outermost access still running, if any
+    std::shared_ptr<SqliteConnection> m_connection;
+    bool m_openedReadOnly = false;
 };
 
 } // namespace store
