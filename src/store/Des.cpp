@@ -3,6 +3,8 @@
 #include "platform/UserPrompts.h"
 #include "store/DesBlock.h"
 
+#include <cstring>
+
 namespace {
 
 // The component keeps the limits of the fixed-size texts it was designed with.
@@ -59,18 +61,18 @@ QByteArray crypt(const QByteArray &input, const QByteArray &key, TActionType act
     const KeySchedule schedule(loadBlock(keyBlock));
 
     const qsizetype blocks = (input.size() + 7) / 8;
-    QByteArray output(blocks * 8, '\0');
+    QByteArray output(blocks * 8, Qt::Uninitialized);
     auto *out = reinterpret_cast<unsigned char *>(output.data());
     const auto *in = reinterpret_cast<const unsigned char *>(input.constData());
-    for (qsizetype b = 0; b < blocks; ++b) {
-        unsigned char block[8] = {};
-        const qsizetype take = qMin<qsizetype>(8, input.size() - 8 * b);
-        for (qsizetype i = 0; i < take; ++i)
-            block[i] = in[8 * b + i];
-        const quint64 word = loadBlock(block);
-        storeBlock(action == TActionType::Encryption ? encryptBlock(schedule, word)
-                                                     : decryptBlock(schedule, word),
-                   out + 8 * b);
+    const auto run = action == TActionType::Encryption ? encryptBlock : decryptBlock;
+    const qsizetype whole = input.size() / 8;
+    for (qsizetype b = 0; b < whole; ++b)
+        storeBlock(run(schedule, loadBlock(in + 8 * b)), out + 8 * b);
+    if (whole < blocks) {
+        // The last, short block is filled up with zero bytes.
+        unsigned char last[8] = {};
+        std::memcpy(last, in + 8 * whole, static_cast<size_t>(input.size() - 8 * whole));
+        storeBlock(run(schedule, loadBlock(last)), out + 8 * whole);
     }
     return output;
 }
@@ -86,7 +88,16 @@ void TEncryption::setInput(const QByteArray &text)
     if (text.size() > kMaxInput)
         return refuse("Input String Length Must Less 127 Character.");
     m_input = text;
-    m_hexInput = des::toHex(text);
+    m_hexInputStale = true;
+}
+
+const QByteArray &TEncryption::HexInput() const
+{
+    if (m_hexInputStale) {
+        m_hexInput = des::toHex(m_input);
+        m_hexInputStale = false;
+    }
+    return m_hexInput;
 }
 
 void TEncryption::setHexInput(const QByteArray &text)
@@ -94,6 +105,7 @@ void TEncryption::setHexInput(const QByteArray &text)
     if (text.size() > kMaxHexInput)
         return refuse("HexInput String Length Must Less 255 Character.");
     m_hexInput = text;
+    m_hexInputStale = false;
     m_input = des::fromHex(text);
 }
 

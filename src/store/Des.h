@@ -32,7 +32,7 @@ public:
 
     const QByteArray &Input() const { return m_input; }
     const QByteArray &Output() const { return m_output; }
-    const QByteArray &HexInput() const { return m_hexInput; }
+    const QByteArray &HexInput() const;
     const QByteArray &HexOutput() const { return m_hexOutput; }
     const QByteArray &Key() const { return m_key; }
     TActionType Action() const { return m_action; }
@@ -54,7 +54,9 @@ private:
     platform::UserPrompts *m_prompts;
     QByteArray m_input;
     QByteArray m_output;
-    QByteArray m_hexInput;
+    // Made from Input when first read; most users never read it.
+    mutable QByteArray m_hexInput;
+    mutable bool m_hexInputStale = false;
     QByteArray m_hexOutput;
     QByteArray m_key;
     TActionType m_action = TActionType::Encryption;

@@ -1,15 +1,14 @@
 #include "store/DesBlock.h"
 
+#include <QtEndian>
+
+#include <bit>
+
 namespace des {
 
 namespace {
 
 // FIPS PUB 46-3 tables, 1-based bit numbers, bit 1 the most significant.
-constexpr int kIp[64] = {58, 50, 42, 34, 26, 18, 10, 2, 60, 52, 44, 36, 28, 20, 12, 4,
-                         62, 54, 46, 38, 30, 22, 14, 6, 64, 56, 48, 40, 32, 24, 16, 8,
-                         57, 49, 41, 33, 25, 17, 9,  1, 59, 51, 43, 35, 27, 19, 11, 3,
-                         61, 53, 45, 37, 29, 21, 13, 5, 63, 55, 47, 39, 31, 23, 15, 7};
-
 constexpr int kP[32] = {16, 7, 20, 21, 29, 12, 28, 17, 1,  15, 23, 26, 5,  18, 31, 10,
                         2,  8, 24, 14, 32, 27, 3,  9,  19, 13, 30, 6,  22, 11, 4,  25};
 
@@ -65,17 +64,17 @@ quint64 permute(quint64 word, const int *table, int m, int n)
     return out;
 }
 
-// A 64-bit permutation as sixteen nibble tables: sixteen lookups instead of 64 bit moves.
-struct NibblePermutation
+// A bit permutation of a 64-bit word as eight byte tables: eight lookups, not 64 bit moves.
+struct BytePermutation
 {
-    quint64 table[16][16];
+    quint64 table[8][256];
 
-    NibblePermutation(const int *map, int n)
+    BytePermutation(const int *map, int n)
     {
-        for (int nibble = 0; nibble < 16; ++nibble) {
-            for (int v = 0; v < 16; ++v) {
-                const quint64 word = quint64(v) << (4 * (15 - nibble));
-                table[nibble][v] = permute(word, map, n, 64) << (64 - n);
+        for (int byte = 0; byte < 8; ++byte) {
+            for (int v = 0; v < 256; ++v) {
+                const quint64 word = quint64(v) << (8 * (7 - byte));
+                table[byte][v] = permute(word, map, n, 64) << (64 - n);
             }
         }
     }
@@ -83,17 +82,15 @@ struct NibblePermutation
     quint64 apply(quint64 word) const
     {
         quint64 out = 0;
-        for (int nibble = 0; nibble < 16; ++nibble)
-            out |= table[nibble][(word >> (4 * (15 - nibble))) & 0xF];
+        for (int byte = 0; byte < 8; ++byte)
+            out |= table[byte][(word >> (8 * (7 - byte))) & 0xFF];
         return out;
     }
 };
 
 struct Tables
 {
-    NibblePermutation ip{kIp, 64};
-    NibblePermutation fp{inverseIp().data(), 64};
-    NibblePermutation pc1{kPc1, 56}; // result in the top 56 bits: C then D
+    BytePermutation pc1{kPc1, 56}; // result in the top 56 bits: C then D
     quint32 sp[8][64];               // S-box i merged with P, indexed by the raw 6-bit group
     // PC-2 from 7-bit slices of C and D straight to the eight 6-bit groups of a round key.
     quint64 pc2c[2][4][128];
@@ -126,14 +123,6 @@ struct Tables
         }
     }
 
-    static std::array<int, 64> inverseIp()
-    {
-        std::array<int, 64> inverse{};
-        for (int i = 0; i < 64; ++i)
-            inverse[kIp[i] - 1] = i + 1;
-        return inverse;
-    }
-
     // The round-key bits that a half (C at offset 0, D at 28) contributes, as 6-bit groups.
     static quint64 spread(quint64 half, const int *pc2, int offset)
     {
@@ -161,37 +150,64 @@ quint32 rotl28(quint32 half, int by)
     return ((half << by) | (half >> (28 - by))) & 0x0FFFFFFF;
 }
 
-quint32 rotl32(quint32 word, int by)
+// Exchanges the bits of b selected by mask with those of a selected by mask << shift.
+inline void swapBits(quint32 &a, quint32 &b, int shift, quint32 mask)
 {
-    by &= 31;
-    return by == 0 ? word : (word << by) | (word >> (32 - by));
+    const quint32 t = ((a >> shift) ^ b) & mask;
+    b ^= t;
+    a ^= t << shift;
 }
 
-quint32 feistel(const Tables &t, quint32 r, quint64 key)
+// The initial permutation and its inverse as five exchanges of bit groups each.
+inline void initialPermutation(quint32 &left, quint32 &right)
 {
-    // The expansion E reads R in overlapping windows of six bits, four bits apart, wrapping
-    // around: window i starts at bit 4i (bit 0 being bit 32).
-    quint32 f = 0;
-    for (int box = 0; box < 8; ++box) {
-        const quint32 window = rotl32(r, 4 * box - 1) >> 26;
-        f ^= t.sp[box][window ^ ((key >> (8 * box)) & 0x3F)];
-    }
-    return f;
+    swapBits(left, right, 4, 0x0F0F0F0F);
+    swapBits(left, right, 16, 0x0000FFFF);
+    swapBits(right, left, 2, 0x33333333);
+    swapBits(right, left, 8, 0x00FF00FF);
+    swapBits(left, right, 1, 0x55555555);
+}
+
+inline void finalPermutation(quint32 &left, quint32 &right)
+{
+    swapBits(left, right, 1, 0x55555555);
+    swapBits(right, left, 8, 0x00FF00FF);
+    swapBits(right, left, 2, 0x33333333);
+    swapBits(left, right, 16, 0x0000FFFF);
+    swapBits(left, right, 4, 0x0F0F0F0F);
+}
+
+// f(R, K): the expansion E reads R in windows of six bits, four bits apart, starting at bit 32
+// and wrapping around; with R turned right by one bit the first seven are plain shifts.
+inline quint32 feistel(const quint32 (&sp)[8][64], quint32 r, const quint8 *k)
+{
+    const quint32 u = std::rotr(r, 1);
+    return sp[0][(u >> 26) ^ k[0]] ^ sp[1][((u >> 22) & 0x3F) ^ k[1]]
+           ^ sp[2][((u >> 18) & 0x3F) ^ k[2]] ^ sp[3][((u >> 14) & 0x3F) ^ k[3]]
+           ^ sp[4][((u >> 10) & 0x3F) ^ k[4]] ^ sp[5][((u >> 6) & 0x3F) ^ k[5]]
+           ^ sp[6][((u >> 2) & 0x3F) ^ k[6]] ^ sp[7][(std::rotl(r, 27) >> 26) ^ k[7]];
 }
 
 quint64 crypt(const KeySchedule &keys, quint64 block, bool decrypt)
 {
-    const Tables &t = tables();
-    const quint64 permuted = t.ip.apply(block);
-    quint32 l = static_cast<quint32>(permuted >> 32);
-    quint32 r = static_cast<quint32>(permuted);
-    for (int round = 0; round < 16; ++round) {
-        const quint64 key = keys.rounds[decrypt ? 15 - round : round];
-        const quint32 next = l ^ feistel(t, r, key);
-        l = r;
-        r = next;
+    const auto &sp = tables().sp;
+    quint32 l = static_cast<quint32>(block >> 32);
+    quint32 r = static_cast<quint32>(block);
+    initialPermutation(l, r);
+    if (decrypt) {
+        for (int round = 15; round > 0; round -= 2) {
+            l ^= feistel(sp, r, keys.rounds[round].data());
+            r ^= feistel(sp, l, keys.rounds[round - 1].data());
+        }
+    } else {
+        for (int round = 0; round < 16; round += 2) {
+            l ^= feistel(sp, r, keys.rounds[round].data());
+            r ^= feistel(sp, l, keys.rounds[round + 1].data());
+        }
     }
-    return t.fp.apply((quint64(r) << 32) | l);
+    // After sixteen rounds the halves are joined the other way round, R16 L16.
+    finalPermutation(r, l);
+    return (quint64(r) << 32) | l;
 }
 
 } // namespace
@@ -212,7 +228,7 @@ KeySchedule::KeySchedule(quint64 key, Pc2 variant)
             roundKey |= t.pc2c[v][slice][(c >> shift) & 0x7F];
             roundKey |= t.pc2d[v][slice][(d >> shift) & 0x7F];
         }
-        rounds[round] = roundKey;
+        qToLittleEndian(roundKey, rounds[round].data()); // group g lands in byte g
     }
 }
 
@@ -228,18 +244,12 @@ quint64 decryptBlock(const KeySchedule &keys, quint64 block)
 
 quint64 loadBlock(const unsigned char *bytes)
 {
-    quint64 block = 0;
-    for (int i = 0; i < 8; ++i)
-        block = (block << 8) | bytes[i];
-    return block;
+    return qFromBigEndian<quint64>(bytes);
 }
 
 void storeBlock(quint64 block, unsigned char *bytes)
 {
-    for (int i = 7; i >= 0; --i) {
-        bytes[i] = static_cast<unsigned char>(block);
-        block >>= 8;
-    }
+    qToBigEndian(block, bytes);
 }
 
 } // namespace des

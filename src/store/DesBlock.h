@@ -21,8 +21,8 @@ public:
     // key: bit 1 is the top bit of key[0], as in FIPS PUB 46-3.
     explicit KeySchedule(quint64 key, Pc2 variant = Pc2::Ostrove);
 
-    // Each round key holds its eight 6-bit groups, group 1 in the lowest byte.
-    std::array<quint64, 16> rounds{};
+    // Each round key as its eight 6-bit groups, one a byte.
+    std::array<std::array<quint8, 8>, 16> rounds{};
 };
 
 quint64 encryptBlock(const KeySchedule &keys, quint64 block);
