@@ -27,6 +27,6 @@ inline double medianMicroseconds(int runs, const std::function<void()> &work)
 inline void printComparison(const char *what, double ours, const char *baselineName,
                             double baseline, const char *unit = "us")
 {
-    std::printf("%-58s %10.1f %s   %-26s %10.1f %s   ratio %5.2f\n", what, ours, unit,
-                baselineName, baseline, unit, ours / baseline);
+    std::printf("%-58s %10.1f %s   %-26s %10.1f %s   ratio %5.2f\n", what, ours, unit, baselineName,
+                baseline, unit, ours / baseline);
 }

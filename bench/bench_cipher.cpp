@@ -1,13 +1,11 @@
 // The password cipher against OpenSSL's DES (same block function but for one table entry), in
 // one run: bulk throughput, and one password including its key schedule.
 #include "BenchSupport.h"
-
 #include "store/Des.h"
 #include "store/PasswordCipher.h"
 
-#include <openssl/des.h>
-
 #include <cstring>
+#include <openssl/des.h>
 
 namespace {
 
@@ -41,10 +39,11 @@ QByteArray opensslEncrypt(const QByteArray &input, const char *key)
 
 double nanosecondsPerCall(int calls, const std::function<void()> &work)
 {
-    return medianMicroseconds(15, [&] {
-               for (int i = 0; i < calls; ++i)
-                   work();
-           })
+    return medianMicroseconds(15,
+                              [&] {
+                                  for (int i = 0; i < calls; ++i)
+                                      work();
+                              })
            * 1000.0 / calls;
 }
 
@@ -58,23 +57,21 @@ int main()
     const double ours = medianMicroseconds(15, [&] {
         sink = static_cast<unsigned char>(des::crypt(bulk, "QZ", TActionType::Encryption)[0]);
     });
-    const double theirs = medianMicroseconds(15, [&] {
-        sink = static_cast<unsigned char>(opensslEncrypt(bulk, "QZ")[0]);
-    });
-    std::printf("1 MiB ECB: ours %.1f MB/s, OpenSSL %.1f MB/s, time ratio %.2f\n",
-                (1 << 20) / ours, (1 << 20) / theirs, ours / theirs);
+    const double theirs = medianMicroseconds(
+        15, [&] { sink = static_cast<unsigned char>(opensslEncrypt(bulk, "QZ")[0]); });
+    std::printf("1 MiB ECB: ours %.1f MB/s, OpenSSL %.1f MB/s, time ratio %.2f\n", (1 << 20) / ours,
+                (1 << 20) / theirs, ours / theirs);
 
     for (const int length : {8, 32, 120}) {
         const QByteArray password = sampleBytes(length);
-        const double oursCall = nanosecondsPerCall(20000, [&] {
-            sink = static_cast<unsigned char>(store::EncryptPassword(password)[0]);
-        });
+        const double oursCall = nanosecondsPerCall(
+            20000, [&] { sink = static_cast<unsigned char>(store::EncryptPassword(password)[0]); });
         const double rawCall = nanosecondsPerCall(20000, [&] {
-            sink = static_cast<unsigned char>(des::crypt(password, "QZ", TActionType::Encryption)[0]);
+            sink =
+                static_cast<unsigned char>(des::crypt(password, "QZ", TActionType::Encryption)[0]);
         });
-        const double theirsCall = nanosecondsPerCall(20000, [&] {
-            sink = static_cast<unsigned char>(opensslEncrypt(password, "QZ")[0]);
-        });
+        const double theirsCall = nanosecondsPerCall(
+            20000, [&] { sink = static_cast<unsigned char>(opensslEncrypt(password, "QZ")[0]); });
         // The stored form is hexadecimal text; give OpenSSL's result the same last step.
         const double theirsHexCall = nanosecondsPerCall(20000, [&] {
             sink = static_cast<unsigned char>(des::toHex(opensslEncrypt(password, "QZ"))[0]);

@@ -1,6 +1,5 @@
 // Registry access against raw SQLite on the same file, measured in one run.
 #include "BenchSupport.h"
-
 #include "platform/UserPrompts.h"
 #include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
@@ -101,8 +100,9 @@ int main(int argc, char *argv[])
 
     fillValues(settings, store::kSubjectFilterKey, 10000);
     fillValues(settings, store::kContentFilterKey, 100000);
-    printComparison("enumerate 10,000 value names", oursValueNames(settings, store::kSubjectFilterKey, 51),
-                    "raw prepared scan", rawValueNames(path, "SubjectFilter", 51));
+    printComparison("enumerate 10,000 value names",
+                    oursValueNames(settings, store::kSubjectFilterKey, 51), "raw prepared scan",
+                    rawValueNames(path, "SubjectFilter", 51));
     printComparison("enumerate 100,000 value names",
                     oursValueNames(settings, store::kContentFilterKey, 11), "raw prepared scan",
                     rawValueNames(path, "ContentFilter", 11));

@@ -40,19 +40,17 @@ constexpr int kLogItem = 6;
 struct NavigationItem
 {
     const char *caption;
-    const char *picture;
+    int image; // in the image list
 };
 
-// In list order; the picture numbers follow the designed image list.
 constexpr NavigationItem kNavigation[] = {
-    {"Mail accounts", ":/icons/nav-accounts.png"},
-    {"Address filter", ":/icons/nav-address.png"},
-    {"Subject filter", ":/icons/nav-subject.png"},
-    {"Content filter", ":/icons/nav-content.png"},
-    {"Attachment filter", ":/icons/nav-attachment.png"},
-    {"Configuration", ":/icons/nav-configuration.png"},
-    {"Statistics", ":/icons/nav-statistics.png"},
+    {"Mail accounts", 0},     {"Address filter", 1}, {"Subject filter", 6}, {"Content filter", 2},
+    {"Attachment filter", 3}, {"Configuration", 5},  {"Statistics", 4},
 };
+
+// The seven 32 x 32 pictures side by side in one image, decoded once.
+constexpr char kImageList[] = ":/icons/ImageList1.png";
+constexpr int kImageSize = 32;
 
 } // namespace
 
@@ -63,9 +61,6 @@ TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
 {
     setObjectName(QStringLiteral("frmOstrove"));
     setWindowTitle(QStringLiteral("Ostrove Configuration"));
-    QFont designFont = font();
-    designFont.setPointSize(8);
-    setFont(designFont);
     resize(kWindowSize);
 
     buildActions();
@@ -183,9 +178,10 @@ void TfrmOstrove::buildNavigation()
     colours.setColor(QPalette::Base, QColor(128, 128, 128));
     colours.setColor(QPalette::Text, Qt::white);
     lvDodatki->setPalette(colours);
+    const QPixmap ImageList1{QLatin1String(kImageList)};
     for (const NavigationItem &entry : kNavigation) {
-        auto *item = new QListWidgetItem(QIcon(QLatin1String(entry.picture)),
-                                         QLatin1String(entry.caption), lvDodatki);
+        const QIcon picture(ImageList1.copy(entry.image * kImageSize, 0, kImageSize, kImageSize));
+        auto *item = new QListWidgetItem(picture, QLatin1String(entry.caption), lvDodatki);
         item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
         item->setSizeHint(lvDodatki->gridSize());
     }

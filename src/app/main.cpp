@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFont>
 #include <QIcon>
 
 int main(int argc, char *argv[])
@@ -18,6 +19,10 @@ int main(int argc, char *argv[])
     QIcon icon(QStringLiteral(":/icons/app.png"));
     icon.addFile(QStringLiteral(":/icons/app16.png"));
     QApplication::setWindowIcon(icon);
+    // The windows are laid out for an 8-point font, as designed.
+    QFont font = QApplication::font();
+    font.setPointSize(8);
+    QApplication::setFont(font);
 
     store::SqliteStore settings(store::SqliteStore::defaultPath());
     MessageBoxPrompts prompts;

@@ -91,7 +91,7 @@ struct BytePermutation
 struct Tables
 {
     BytePermutation pc1{kPc1, 56}; // result in the top 56 bits: C then D
-    quint32 sp[8][64];               // S-box i merged with P, indexed by the raw 6-bit group
+    quint32 sp[8][64];             // S-box i merged with P, indexed by the raw 6-bit group
     // PC-2 from 7-bit slices of C and D straight to the eight 6-bit groups of a round key.
     quint64 pc2c[2][4][128];
     quint64 pc2d[2][4][128];

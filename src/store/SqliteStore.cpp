@@ -313,8 +313,8 @@ public:
                 values = &cache[child];
             }
             if (sqlite3_column_type(row, 2) != SQLITE_NULL)
-                values->append({columnBytes(row, 2),
-                                {sqlite3_column_int(row, 3), columnBytes(row, 4)}});
+                values->append(
+                    {columnBytes(row, 2), {sqlite3_column_int(row, 3), columnBytes(row, 4)}});
         }
         return names;
     }
@@ -567,7 +567,8 @@ QString SqliteStore::defaultPath()
 FileIdentity FileIdentity::of(const QString &path)
 {
     FileIdentity identity;
-    struct stat info{};
+    struct stat info
+    {};
     if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
         identity.exists = true;
         identity.device = info.st_dev;
@@ -633,9 +634,9 @@ std::shared_ptr<SqliteConnection> SqliteStore::openConnection(const FileIdentity
     const char *vfsName = vfs.isEmpty() ? nullptr : vfs.constData();
 
     // One connection serves one thread: SQLite's own locking of it would only cost time.
-    int flags = SQLITE_OPEN_NOMUTEX
-                | (m_options.readOnly ? SQLITE_OPEN_READONLY
-                                      : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    int flags =
+        SQLITE_OPEN_NOMUTEX
+        | (m_options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (!m_options.readOnly)
         QDir().mkpath(QFileInfo(m_path).absolutePath()); // where the rights allow
     int rc = sqlite3_open_v2(file.constData(), &connection->db, flags, vfsName);
