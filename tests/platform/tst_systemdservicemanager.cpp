@@ -1,0 +1,175 @@
+#include "monitor/ServiceControl.h"
+#include "platform/SystemdServiceManager.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+// The systemd service manager layer against python-dbusmock's systemd template on a private
+// bus that this test starts and names as the system bus.
+class TestSystemdServiceManager : public QObject
+{
+    Q_OBJECT
+
+private:
+    QProcess m_bus;
+    QProcess m_mock;
+
+    // Calls a method on the mock; false when the call failed.
+    static bool call(const char *path, const char *interface, const char *member,
+                     const std::function<int(sd_bus_message *)> &arguments)
+    {
+        sd_bus *bus = nullptr;
+        if (sd_bus_open_system(&bus) < 0)
+            return false;
+        sd_bus_message *message = nullptr;
+        sd_bus_message *reply = nullptr;
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        bool ok = sd_bus_message_new_method_call(bus, &message, "org.freedesktop.systemd1", path,
+                                                 interface, member)
+                      >= 0
+                  && arguments(message) >= 0
+                  && sd_bus_call(bus, message, 5000000, &error, &reply) >= 0;
+        if (!ok)
+            qWarning("%s failed: %s", member, error.message ? error.message : "?");
+        sd_bus_error_free(&error);
+        sd_bus_message_unref(reply);
+        sd_bus_message_unref(message);
+        sd_bus_flush_close_unref(bus);
+        return ok;
+    }
+
+    static bool setUnitState(const char *state)
+    {
+        return call("/org/freedesktop/systemd1/unit/OstroveSvc_service",
+                    "org.freedesktop.DBus.Mock", "UpdateProperties", [state](sd_bus_message *m) {
+                        return sd_bus_message_append(m, "sa{sv}", "org.freedesktop.systemd1.Unit",
+                                                     1, "ActiveState", "s", state);
+                    });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_bus.start(QStringLiteral("dbus-daemon"),
+                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                     QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
+        if (!m_bus.waitForStarted(5000))
+            QSKIP("dbus-daemon is not installed");
+        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 10000);
+        const QByteArray address = m_bus.readLine().trimmed();
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+
+        m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_mock.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
+                      QStringLiteral("--template"), QStringLiteral("systemd")});
+        QVERIFY(m_mock.waitForStarted(5000));
+        // The mock is ready once it answers on the bus.
+        QTRY_VERIFY_WITH_TIMEOUT(platform::SystemdServiceManager().isServiceCapable(), 15000);
+
+        // The template lacks ListUnits; add it, listing the mock's units as systemd would.
+        QVERIFY(call("/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMethod",
+                     [](sd_bus_message *m) {
+                         return sd_bus_message_append(
+                             m, "sssss", "org.freedesktop.systemd1.Manager", "ListUnits", "",
+                             "a(ssssssouso)",
+                             "ret = [(n, 'Ostrove mail monitor', 'loaded', "
+                             "objects[p].Get('org.freedesktop.systemd1.Unit', 'ActiveState'), "
+                             "'dead', '', p, 0, '', '/') for n, p in self.units.items()] + "
+                             "[('other.socket', '', 'loaded', 'active', 'running', '', "
+                             "'/org/freedesktop/systemd1/unit/other_socket', 0, '', '/')]");
+                     }));
+        QVERIFY(call("/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMockUnit",
+                     [](sd_bus_message *m) {
+                         return sd_bus_message_append(m, "s", "OstroveSvc.service");
+                     }));
+    }
+    void cleanupTestCase()
+    {
+        m_mock.terminate();
+        m_mock.waitForFinished(5000);
+        m_bus.terminate();
+        m_bus.waitForFinished(5000);
+    }
+
+    void listsServiceUnitsWithoutTheirSuffix()
+    {
+        platform::SystemdServiceManager manager;
+        monitor::ServiceControl control(manager);
+        if (geteuid() != 0)
+            QSKIP("full access to the service manager is for administrators");
+        QVERIFY(control.IsServiceInstalled("OstroveSvc"));
+        QVERIFY(!control.IsServiceInstalled("OstroveSvc.service"));
+        QVERIFY(!control.IsServiceInstalled("ostrovesvc"));
+        QVERIFY(!control.IsServiceInstalled("other"));
+    }
+
+    void startsAndStopsTheUnit()
+    {
+        platform::SystemdServiceManager manager;
+        monitor::ServiceControl control(manager);
+        QCOMPARE(control.GetServiceState("OstroveSvc"), 1u);
+        QVERIFY(control.StartServiceAndWait("OstroveSvc"));
+        QCOMPARE(control.GetServiceState("OstroveSvc"), 4u);
+        QVERIFY(control.StopServiceAndWait("OstroveSvc"));
+        QCOMPARE(control.GetServiceState("OstroveSvc"), 1u);
+    }
+
+    void mapsTheUnitStates_data()
+    {
+        QTest::addColumn<QByteArray>("activeState");
+        QTest::addColumn<quint32>("state");
+        QTest::newRow("active") << QByteArray("active") << 4u;
+        QTest::newRow("reloading") << QByteArray("reloading") << 4u;
+        QTest::newRow("inactive") << QByteArray("inactive") << 1u;
+        QTest::newRow("failed") << QByteArray("failed") << 1u;
+        QTest::newRow("activating") << QByteArray("activating") << 2u;
+        QTest::newRow("deactivating") << QByteArray("deactivating") << 3u;
+    }
+    void mapsTheUnitStates()
+    {
+        QFETCH(QByteArray, activeState);
+        QFETCH(quint32, state);
+        QVERIFY(setUnitState(activeState.constData()));
+        platform::SystemdServiceManager manager;
+        const auto handle = manager.openManager(platform::ServiceManager::kManagerConnect);
+        QVERIFY(handle);
+        const auto service = manager.openService(handle, "OstroveSvc",
+                                                 platform::ServiceManager::kServiceQueryStatus);
+        QVERIFY(service);
+        platform::ServiceStatus status;
+        QVERIFY(manager.queryStatus(service, status));
+        QCOMPARE(status.currentState, state);
+        // While pending, ask again soon; a unit pending without a job makes no progress.
+        QCOMPARE(status.waitHint, state == 2 || state == 3 ? 250u : 0u);
+        QCOMPARE(status.checkPoint, 0u);
+        manager.closeHandle(service);
+        manager.closeHandle(handle);
+        QVERIFY(setUnitState("inactive"));
+    }
+
+    void anUnknownServiceHasNoState()
+    {
+        platform::SystemdServiceManager manager;
+        monitor::ServiceControl control(manager);
+        QCOMPARE(control.GetServiceState("NoSuchService"), 0u);
+        QVERIFY(!control.StartServiceAndWait("NoSuchService"));
+        QVERIFY(!control.StopServiceAndWait("NoSuchService"));
+    }
+
+    void withoutABusNothingIsCapable()
+    {
+        const QByteArray address = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        platform::SystemdServiceManager manager;
+        QVERIFY(!manager.isServiceCapable());
+        QCOMPARE(manager.openManager(platform::ServiceManager::kManagerConnect), 0u);
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSystemdServiceManager)
+#include "tst_systemdservicemanager.moc"
