@@ -3,7 +3,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -13,8 +12,8 @@ int main(int argc, char *argv[])
     Display *display = XOpenDisplay(nullptr);
     if (!display)
         return 2;
-    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 100, 40,
-                                              0, 0, 0);
+    const Window window =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 100, 40, 0, 0, 0);
     XStoreName(display, window, title);
     const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
     XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), utf8, 8,

@@ -82,10 +82,9 @@ private slots:
                              "[('other.socket', '', 'loaded', 'active', 'running', '', "
                              "'/org/freedesktop/systemd1/unit/other_socket', 0, '', '/')]");
                      }));
-        QVERIFY(call("/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMockUnit",
-                     [](sd_bus_message *m) {
-                         return sd_bus_message_append(m, "s", "OstroveSvc.service");
-                     }));
+        QVERIFY(call(
+            "/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMockUnit",
+            [](sd_bus_message *m) { return sd_bus_message_append(m, "s", "OstroveSvc.service"); }));
     }
     void cleanupTestCase()
     {
