@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each one: for FUZZ_SECONDS seconds each
+# (15 by default), or for ten million runs each with OSTROVE_LONG=1. The corpora in
+# tests/fuzz/corpus are the seeds; what the runs find stays in build-fuzz/corpus.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/dependencies.sh
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DOSTROVE_FUZZ=ON -DOSTROVE_BUILD_TESTS=OFF >/dev/null
+cmake --build build-fuzz --target fuzz_profilefile fuzz_hex fuzz_keypath fuzz_storefile
+
+if [ "${OSTROVE_LONG:-0}" = 1 ]; then
+    budget=(-runs=10000000)
+else
+    budget=(-max_total_time="${FUZZ_SECONDS:-15}")
+fi
+export ASAN_OPTIONS="detect_leaks=0"
+# The store targets write real files; memory-backed ones make each sync cheap.
+[ -d /dev/shm ] && export TMPDIR=/dev/shm
+for target in profilefile hex keypath storefile; do
+    mkdir -p "build-fuzz/corpus/$target"
+    cp -n tests/fuzz/corpus/$target/* "build-fuzz/corpus/$target/" 2>/dev/null || true
+    echo "== fuzz_$target"
+    log="build-fuzz/fuzz_$target.log"
+    if ! (cd build-fuzz && "tests/fuzz/fuzz_$target" "${budget[@]}" -max_len=65536 \
+            -print_final_stats=1 "corpus/$target") >"$log" 2>&1; then
+        grep -E "ERROR|SUMMARY|Test unit written" "$log" >&2 || tail -20 "$log" >&2
+        exit 1
+    fi
+    grep -E "^stat::number_of_executed_units" "$log"
+done
+echo "Fuzzing found nothing."
