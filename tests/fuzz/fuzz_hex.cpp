@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     TEncryption cipher;
     try {
         cipher.setHexInput(text);
-        if (text.size() <= 254 && des::toHex(cipher.Input()) != text.left(text.size() / 2 * 2).toUpper())
+        if (text.size() <= 254
+            && des::toHex(cipher.Input()) != text.left(text.size() / 2 * 2).toUpper())
             std::abort();
     } catch (const EConvertError &) {
     }

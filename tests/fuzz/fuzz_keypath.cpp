@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!key->isOpen())
             return;
         key->writeString(name, input);
-        if (key->readString(name) != input.left(input.indexOf('\0') < 0 ? input.size()
-                                                                        : input.indexOf('\0')))
+        if (key->readString(name)
+            != input.left(input.indexOf('\0') < 0 ? input.size() : input.indexOf('\0')))
             std::abort();
         key->deleteValue(name);
         if (key->valueExists(name))

@@ -1,0 +1,270 @@
+#include "TestSystem.h"
+#include "accounts/AccountsPage.h"
+#include "accounts/Form_AddEditAccount.h"
+#include "app/Form_Ostrove.h"
+#include "filters/AttachmentFilterPage.h"
+#include "filters/Form_AddEditAttachment.h"
+#include "filters/PatternFilterPage.h"
+#include "monitor/ConfigurationPage.h"
+#include "store/RegistryAccess.h"
+#include "store/RegistryPaths.h"
+#include "store/Store.h"
+#include "windows/CloseUpComboBox.h"
+#include "windows/WholeNumberField.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCryptographicHash>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <sqlite3.h>
+
+// Every kind of bad input the program meets, from the user, from files and from other programs,
+// driven through the real window: each gets correct handling or the one clear message, never a
+// crash, and the stored data stays whole.
+class TestBadInput : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QByteArray hashOf(const QString &path)
+    {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+    }
+    static void writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+private slots:
+    void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
+
+    // A store file that is not a store: the window opens, every access says so once, and the
+    // file is left exactly as it was.
+    void windowOpensOnAForeignStoreFile_data()
+    {
+        QTest::addColumn<QByteArray>("setup");
+        QTest::newRow("text") << QByteArray("text");
+        QTest::newRow("other schema") << QByteArray("CREATE TABLE t(x);");
+        QTest::newRow("newer version")
+            << QByteArray("PRAGMA user_version = 7; CREATE TABLE keys(id);");
+        QTest::newRow("garbage") << QByteArray("garbage");
+    }
+    void windowOpensOnAForeignStoreFile()
+    {
+        QFETCH(QByteArray, setup);
+        TestSystem t;
+        if (setup == "text")
+            writeFile(t.storePath, "[Settings]\nScanEvery=15\n");
+        else if (setup == "garbage")
+            writeFile(t.storePath, QByteArray("SQLite format 3\0", 16) + QByteArray(5000, '\x5A'));
+        else
+            StoreReader(t.storePath).exec(setup);
+        const QByteArray before = hashOf(t.storePath);
+        {
+            TfrmOstrove window(t.system);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QCOMPARE(t.prompts.texts(), (QStringList{"Error reading/writing to registry",
+                                                     "Error reading/writing to registry"}));
+            window.tsConfiguration->cbxAutorun->click();
+            QCOMPARE(t.prompts.shown.size(), 3);
+        }
+        QCOMPARE(hashOf(t.storePath), before);
+    }
+
+    void windowOpensWhenTheStoreFolderCannotBeMade()
+    {
+        TestSystem t;
+        writeFile(t.folder.filePath(QStringLiteral("plain-file")), "x");
+        store::SqliteStore nowhere(t.folder.filePath(QStringLiteral("plain-file/sub/registry.db")));
+        platform::System system{nowhere,    t.prompts,       t.processes,      t.windows,
+                                t.services, t.folder.path(), t.system.runModal};
+        TfrmOstrove window(system);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(t.prompts.shown.isEmpty()); // nothing to read is no error
+        t.dialogSteps = {[](QDialog &dialog) {
+            auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
+            account.edEmail->setText(QStringLiteral("a@b"));
+            account.btnOK->click();
+        }};
+        window.acAddAccount->trigger();
+        QCOMPARE(t.prompts.texts(), QStringList{"Error reading/writing to registry"});
+    }
+
+    void awkwardAddressesAreStoredAsTyped_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("non-ASCII") << QStringLiteral("Łukasz.Żółć@przykład.pl");
+        QTest::newRow("100 characters")
+            << QString(88, QLatin1Char('x')) + QStringLiteral("@example.com");
+        QTest::newRow("blanks only") << QStringLiteral("   ");
+        QTest::newRow("several @") << QStringLiteral("a@b@c@d");
+        QTest::newRow("wildcards") << QStringLiteral("*?@[]");
+    }
+    void awkwardAddressesAreStoredAsTyped()
+    {
+        QFETCH(QString, address);
+        TestSystem t;
+        QAction add, edit, remove;
+        AccountsPage page(t.system, {&add, &edit, &remove});
+        t.dialogSteps = {[&address](QDialog &dialog) {
+            auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
+            account.edEmail->setText(address);
+            account.edEmailExit();
+            account.btnOK->click();
+        }};
+        page.acAddAccountExecute();
+        QCOMPARE(StoreReader(t.storePath).subkeys(store::kAccountsKey),
+                 QList<QByteArray>{address.toUtf8()});
+        QCOMPARE(page.lvAccounts->topLevelItem(0)->text(0), address);
+        QVERIFY(t.prompts.shown.isEmpty());
+    }
+
+    void awkwardPatternsAreStoredAsTyped_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("100 characters") << QString(100, QLatin1Char('p'));
+        QTest::newRow("blanks only") << QStringLiteral("  ");
+        QTest::newRow("blanks around") << QStringLiteral(" spam ");
+        QTest::newRow("upper non-ASCII") << QStringLiteral("ŻÓŁTY");
+        QTest::newRow("star") << QStringLiteral("*");
+        QTest::newRow("question mark") << QStringLiteral("?");
+        QTest::newRow("backslash") << QStringLiteral("a\\b"); // a value name may hold it
+    }
+    void awkwardPatternsAreStoredAsTyped()
+    {
+        QFETCH(QString, pattern);
+        TestSystem t;
+        QAction add, remove;
+        PatternFilterPage page(t.system, PatternFilterPage::contentFilter(), &add, &remove);
+        t.dialogSteps = {[&pattern](QDialog &dialog) {
+            auto &entry = dynamic_cast<FilterEntryDialog &>(dialog);
+            entry.field()->setText(pattern);
+            entry.btnOK->click();
+        }};
+        page.addExecute();
+        QCOMPARE(StoreReader(t.storePath).valueNames(store::kContentFilterKey),
+                 QList<QByteArray>{pattern.toUtf8()});
+        QCOMPARE(page.list()->item(0)->text(), pattern);
+    }
+
+    void sizeFieldsReadWhatTheyCanAndZeroOtherwise_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<qint32>("stored");
+        QTest::newRow("minus") << "-" << 0;
+        QTest::newRow("plus") << "+" << 0;
+        QTest::newRow("double minus") << "--1" << 0;
+        QTest::newRow("too large") << "2147483648" << 0;
+        QTest::newRow("too small") << "-2147483649" << 0;
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("largest") << "2147483647" << 2147483647;
+        QTest::newRow("negative") << "-12" << -12;
+    }
+    void sizeFieldsReadWhatTheyCanAndZeroOtherwise()
+    {
+        QFETCH(QString, typed);
+        QFETCH(qint32, stored);
+        TestSystem t;
+        QAction add, edit, remove;
+        AttachmentFilterPage page(t.system, {&add, &edit, &remove});
+        t.dialogSteps = {[&typed](QDialog &dialog) {
+            auto &entry = dynamic_cast<TfrmAddEditAttachment &>(dialog);
+            entry.edFileName->setText(QStringLiteral("*.zip"));
+            entry.cbxSize->click();
+            entry.seSizeFrom->setText(QString());
+            entry.seSizeFrom->setFocus();
+            QTest::keyClicks(entry.seSizeFrom, typed);
+            entry.btnOK->click();
+        }};
+        page.acAddAttachmentExecute();
+        QCOMPARE(StoreReader(t.storePath)
+                     .dword(QByteArray(store::kAttachmentsKey) + "*.zip", "SizeFrom"),
+                 stored);
+    }
+
+    void valuesOtherProgramsStoredOddlyAreHandled()
+    {
+        TestSystem t;
+        RecordingPrompts quiet;
+        QVERIFY(store::registryAccess(t.store, quiet, [](store::Access &a) {
+            a.openOrCreate(store::kMailFilterKey)->writeString("with data", "unexpected");
+            a.openOrCreate(store::kMailFilterKey)->writeInteger("a number", 5);
+            a.openOrCreate(QByteArray(store::kAccountsKey) + "nologin@x")
+                ->writeInteger(store::kLogin, 1);
+            a.openOrCreate(QByteArray(store::kAccountsKey) + "ok@x")
+                ->writeString(store::kLogin, "ok");
+        }));
+        TfrmOstrove window(t.system);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // The account whose login is a number: listed, then the message, the rest not read.
+        QCOMPARE(t.prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(window.tsAccounts->lvAccounts->topLevelItemCount(), 1);
+        window.PageControl1->setCurrentWidget(window.tsIgnoreMail);
+        QCOMPARE(window.tsIgnoreMail->list()->count(), 2);
+        window.tsIgnoreMail->list()->setCurrentRow(1);
+        t.prompts.answers = {platform::Answer::Yes};
+        window.acRemoveMail->trigger();
+        QCOMPARE(StoreReader(t.storePath).valueNames(store::kMailFilterKey),
+                 QList<QByteArray>{"with data"});
+    }
+
+    void oddLanguageFilesStillOpenTheWindow_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QString>("addCaption");
+        QTest::newRow("BOM and CRLF")
+            << QByteArray("\xEF\xBB\xBF[Polski]\r\nAdd=&Dodaj\r\n") << "&Dodaj";
+        QTest::newRow("comments, blanks, no =")
+            << QByteArray("; c\n\n[Polski]\nnonsense\n  Add = Dodaj  \n") << "Dodaj";
+        QTest::newRow("keys before sections") << QByteArray("Add=No\n[Polski]\n") << "Add";
+        QTest::newRow("duplicate sections")
+            << QByteArray("[Polski]\n[polski]\nAdd=Late\n") << "Add";
+        QTest::newRow("duplicate keys")
+            << QByteArray("[Polski]\nAdd=First\nAdd=Second\n") << "First";
+        QTest::newRow("blanks around the name") << QByteArray("[  Polski  ]\nAdd=Tak\n") << "Tak";
+        QTest::newRow("garbage") << QByteArray("\x00\xFF[\x01\x02]=\xFE", 8) << "Add";
+    }
+    void oddLanguageFilesStillOpenTheWindow()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, addCaption);
+        TestSystem t;
+        writeFile(t.folder.filePath(QStringLiteral("Ostrove.lng")), contents);
+        RecordingPrompts quiet;
+        QVERIFY(store::registryAccess(t.store, quiet, [](store::Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, "Polski");
+        }));
+        TfrmOstrove window(t.system);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.acAddAccount->text(), addCaption);
+        QVERIFY(t.prompts.shown.isEmpty());
+    }
+
+    void aLanguageFileThatIsAFolderCountsAsNone()
+    {
+        TestSystem t;
+        QVERIFY(QDir(t.folder.path()).mkdir(QStringLiteral("Ostrove.lng")));
+        TfrmOstrove window(t.system);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.tsConfiguration->cbLang->count(), 0);
+    }
+};
+
+QTEST_MAIN(TestBadInput)
+#include "tst_badinput.moc"
