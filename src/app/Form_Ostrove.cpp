@@ -29,8 +29,9 @@
 
 namespace {
 
-// Tall enough for the seven navigation items without a scroll bar in any common font.
-constexpr QSize kWindowSize(399, 372);
+// Tall enough for the seven navigation items without a scroll bar, and wide enough for the
+// configuration page's captions, in the fonts of Linux desktops.
+constexpr QSize kWindowSize(440, 372);
 // Wider than designed so that "Attachment filter" fits in the fonts of Linux desktops.
 constexpr int kNavigationWidth = 106;
 constexpr int kBottomBarHeight = 32;

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 
 namespace {
 
@@ -62,6 +63,8 @@ FilterEntryDialog::FilterEntryDialog(const Layout &layout, QWidget *parent)
                                           "customize your string.\n")
                            + QLatin1String(layout.noteExample));
         note->setEnabled(false);
+        note->setLineWrapMode(QPlainTextEdit::NoWrap);
+        note->document()->setDocumentMargin(1);
         note->setFrameStyle(QFrame::NoFrame);
         note->setFocusPolicy(Qt::NoFocus);
         note->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

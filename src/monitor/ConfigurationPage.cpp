@@ -84,23 +84,27 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
 
     Label9 = new QLabel(QStringLiteral("Check mailbox every"), panel);
     Label9->setObjectName(QStringLiteral("Label9"));
-    Label9->setGeometry(15, 177, 108, 17);
+    Label9->move(15, 177);
+    Label9->adjustSize();
     seEvery = new WholeNumberField(panel);
     seEvery->setObjectName(QStringLiteral("seEvery"));
     seEvery->setBounds(kMinInterval, kMaxInterval);
     seEvery->setValue(kDefaultInterval);
-    seEvery->setGeometry(125, 174, 60, 23);
+    // After its label, however wide the font makes it.
+    const int fieldLeft = qMax(125, Label9->geometry().right() + 6);
+    seEvery->setGeometry(fieldLeft, 174, 60, 23);
     Label9->setBuddy(seEvery);
     auto *minutes = new QLabel(QStringLiteral("min."), panel);
     minutes->setObjectName(QStringLiteral("Label10"));
-    minutes->setGeometry(189, 177, 40, 17);
+    minutes->setGeometry(fieldLeft + 64, 177, 40, 17);
 
     Label5 = new QLabel(QStringLiteral("Language"), panel);
     Label5->setObjectName(QStringLiteral("Label5"));
-    Label5->setGeometry(15, 213, 58, 17);
+    Label5->move(15, 213);
+    Label5->adjustSize();
     cbLang = new CloseUpComboBox(panel);
     cbLang->setObjectName(QStringLiteral("cbLang"));
-    cbLang->setGeometry(74, 211, 145, 23);
+    cbLang->setGeometry(qMax(74, Label5->geometry().right() + 6), 211, 145, 23);
     Label5->setBuddy(cbLang);
 
     setTabOrder(rgService, rbTray);

@@ -1,10 +1,14 @@
 #include "platform/X11Windows.h"
 
+#include <QtGlobal>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace platform {
 
@@ -77,7 +81,15 @@ Window findByTitle(Display *display, const QByteArray &title)
 DisplayPtr openDisplay()
 {
     XSetErrorHandler(ignoreErrors);
-    return DisplayPtr(XOpenDisplay(nullptr));
+    // A busy server may drop a new connection at once; a second or third try gets through.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (Display *display = XOpenDisplay(nullptr))
+            return DisplayPtr(display);
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return nullptr;
 }
 
 } // namespace

@@ -5,11 +5,18 @@
 #include <X11/Xutil.h>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 int main(int argc, char *argv[])
 {
     const char *title = argc > 1 ? argv[1] : "OstroveTray";
-    Display *display = XOpenDisplay(nullptr);
+    Display *display = nullptr;
+    // A loaded server may drop new connections for a moment.
+    for (int attempt = 0; attempt < 250 && !display; ++attempt) {
+        display = XOpenDisplay(nullptr);
+        if (!display)
+            usleep(20000);
+    }
     if (!display)
         return 2;
     const Window window =

@@ -1,7 +1,23 @@
 #include "platform/X11Windows.h"
 
+#include <QElapsedTimer>
+
+#include <X11/Xlib.h>
+#undef Bool
+#undef None
+#undef Status
+#undef Unsorted
+#undef KeyPress
+#undef KeyRelease
+#undef FocusIn
+#undef FocusOut
+#undef FontChange
+#undef Expose
+#undef CursorShape
+
 #include <QProcess>
 #include <QTest>
+#include <QThread>
 
 // The tray window lookup and close request against a real X server (Xvfb) and a stand-in tray
 // program that owns a window titled "OstroveTray".
@@ -16,7 +32,20 @@ private:
     bool startTray(QProcess &tray, const QString &title = QStringLiteral("OstroveTray"))
     {
         tray.start(QStringLiteral(FAKE_TRAY), {title});
-        return tray.waitForReadyRead(5000) && tray.readAll().startsWith("ready");
+        QByteArray said;
+        QElapsedTimer clock;
+        clock.start();
+        while (!said.contains("ready") && clock.elapsed() < 10000) {
+            if (!tray.waitForReadyRead(100) && tray.state() == QProcess::NotRunning)
+                break;
+            said += tray.readAllStandardOutput();
+        }
+        if (!said.contains("ready"))
+            qWarning("the stand-in tray did not start on %s: exit %d, %s; server %d: %s",
+                     m_display.constData(), tray.exitCode(),
+                     tray.readAllStandardError().constData(), int(m_server.state()),
+                     m_server.readAllStandardError().constData());
+        return said.contains("ready");
     }
 
 private slots:
@@ -28,9 +57,31 @@ private slots:
                                                 QStringLiteral("640x480x24")});
         if (!m_server.waitForStarted(5000))
             QSKIP("Xvfb is not installed");
-        QTRY_VERIFY_WITH_TIMEOUT(m_server.canReadLine(), 10000);
-        m_display = ':' + m_server.readLine().trimmed();
+        // The server writes its display number once it takes clients.
+        QByteArray number;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 10000 && !number.endsWith('\n')) {
+            m_server.waitForReadyRead(100);
+            number += m_server.readAllStandardOutput();
+        }
+        number = number.trimmed();
+        bool numeric = false;
+        number.toInt(&numeric);
+        QVERIFY2(numeric, number.constData());
+        m_display = ':' + number;
         qputenv("DISPLAY", m_display);
+        // Under load the server may drop a new connection; make sure it takes them.
+        const auto accepts = [this] {
+            Display *display = XOpenDisplay(m_display.constData());
+            if (display)
+                XCloseDisplay(display);
+            return display != nullptr;
+        };
+        bool accepted = false;
+        for (clock.restart(); !accepted && clock.elapsed() < 10000; QThread::msleep(20))
+            accepted = accepts();
+        QVERIFY(accepted);
     }
     void cleanupTestCase()
     {
