@@ -15,7 +15,8 @@ if [ "${OSTROVE_LONG:-0}" = 1 ]; then
 else
     budget=(-max_total_time="${FUZZ_SECONDS:-15}")
 fi
-export ASAN_OPTIONS="detect_leaks=0"
+# A small quarantine keeps ten million runs within libFuzzer's memory limit.
+export ASAN_OPTIONS="detect_leaks=0:quarantine_size_mb=16"
 # The store targets write real files; memory-backed ones make each sync cheap.
 [ -d /dev/shm ] && export TMPDIR=/dev/shm
 for target in profilefile hex keypath storefile; do
@@ -24,7 +25,7 @@ for target in profilefile hex keypath storefile; do
     echo "== fuzz_$target"
     log="build-fuzz/fuzz_$target.log"
     if ! (cd build-fuzz && "tests/fuzz/fuzz_$target" "${budget[@]}" -max_len=65536 \
-            -print_final_stats=1 "corpus/$target") >"$log" 2>&1; then
+            -rss_limit_mb=4096 -print_final_stats=1 "corpus/$target") >"$log" 2>&1; then
         grep -E "ERROR|SUMMARY|Test unit written" "$log" >&2 || tail -20 "$log" >&2
         exit 1
     fi

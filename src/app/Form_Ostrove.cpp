@@ -312,6 +312,19 @@ QByteArray TfrmOstrove::DecryptPassword(const QByteArray &stored)
     return store::DecryptPassword(stored);
 }
 
+void TfrmOstrove::tsIgnoreMailShow()
+{
+    tsIgnoreMail->load();
+}
+void TfrmOstrove::tsIgnoreSubjectShow()
+{
+    tsIgnoreSubject->load();
+}
+void TfrmOstrove::tsIgnoreContentShow()
+{
+    tsIgnoreContent->load();
+}
+
 void TfrmOstrove::acAddAccountExecute()
 {
     tsAccounts->acAddAccountExecute();

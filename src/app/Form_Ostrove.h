@@ -33,6 +33,11 @@ public:
     void btnAboutClick();
     void cbLangCloseUp();
 
+    // The three pattern pages are one class; their show handlers by name.
+    void tsIgnoreMailShow();
+    void tsIgnoreSubjectShow();
+    void tsIgnoreContentShow();
+
     void acAddAccountExecute();
     void acEditAccountExecute();
     void acRemoveAccountExecute();
