@@ -85,6 +85,27 @@ QByteArray column(sqlite3_stmt *s, int i)
                       sqlite3_column_bytes(s, i));
 }
 
+// Rows of a report list from a join that yields (key name, value fold, value data) ordered by
+// key: one row per key, each value put into the column `place` gives it.
+template <typename Place>
+QList<QTreeWidgetItem *> rowsFromJoin(const Raw &raw, const char *sql, const Place &place)
+{
+    QList<QTreeWidgetItem *> rows;
+    QTreeWidgetItem *row = nullptr;
+    raw.each(sql, [&](sqlite3_stmt *s) {
+        const QString name = QString::fromLocal8Bit(column(s, 0));
+        if (!row || row->text(0) != name) {
+            row = new QTreeWidgetItem({name});
+            row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+            row->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+            rows.append(row);
+        }
+        if (sqlite3_column_type(s, 1) != SQLITE_NULL)
+            place(*row, column(s, 1), column(s, 2));
+    });
+    return rows;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -127,21 +148,14 @@ int main(int argc, char *argv[])
         Raw raw(path);
         const double baseline = medianMicroseconds(7, [&] {
             list.clear();
-            QList<QTreeWidgetItem *> rows;
-            QTreeWidgetItem *row = nullptr;
-            raw.each("SELECT k.name, v.fold, v.data FROM keys k JOIN keys p ON k.parent = p.id "
-                     "LEFT JOIN vals v ON v.key = k.id AND v.fold IN ('LOGIN', 'POP3') "
-                     "WHERE p.name = 'Accounts' ORDER BY k.fold",
-                     [&](sqlite3_stmt *s) {
-                         const QString name = QString::fromLocal8Bit(column(s, 0));
-                         if (!row || row->text(0) != name) {
-                             row = new QTreeWidgetItem({name});
-                             rows.append(row);
-                         }
-                         row->setText(column(s, 1) == "LOGIN" ? 1 : 2,
-                                      QString::fromLocal8Bit(column(s, 2).chopped(1)));
-                     });
-            list.addTopLevelItems(rows);
+            list.addTopLevelItems(rowsFromJoin(
+                raw,
+                "SELECT k.name, v.fold, v.data FROM keys k JOIN keys p ON k.parent = p.id "
+                "LEFT JOIN vals v ON v.key = k.id AND v.fold IN ('LOGIN', 'POP3') "
+                "WHERE p.name = 'Accounts' ORDER BY k.fold",
+                [](QTreeWidgetItem &row, const QByteArray &fold, const QByteArray &data) {
+                    row.setText(fold == "LOGIN" ? 1 : 2, QString::fromLocal8Bit(data.chopped(1)));
+                }));
         });
         char what[64];
         std::snprintf(what, sizeof what, "accounts page, %d accounts", count);
@@ -188,25 +202,16 @@ int main(int argc, char *argv[])
     Raw raw(path);
     const double baseline = medianMicroseconds(7, [&] {
         list.clear();
-        QList<QTreeWidgetItem *> rows;
-        QTreeWidgetItem *row = nullptr;
-        raw.each("SELECT k.name, v.fold, v.data FROM keys k JOIN keys p ON k.parent = p.id "
-                 "LEFT JOIN vals v ON v.key = k.id WHERE p.name = 'Attachments' "
-                 "ORDER BY k.fold, v.seq",
-                 [&](sqlite3_stmt *s) {
-                     const QString name = QString::fromLocal8Bit(column(s, 0));
-                     if (!row || row->text(0) != name) {
-                         row = new QTreeWidgetItem({name});
-                         row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
-                         row->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
-                         rows.append(row);
-                     }
-                     const QByteArray data = column(s, 2);
-                     const qint32 size = qFromLittleEndian<qint32>(data.constData());
-                     row->setText(column(s, 1) == "SIZEFROM" ? 1 : 2,
-                                  QString::number(size) + QStringLiteral(" kB"));
-                 });
-        list.addTopLevelItems(rows);
+        list.addTopLevelItems(rowsFromJoin(
+            raw,
+            "SELECT k.name, v.fold, v.data FROM keys k JOIN keys p ON k.parent = p.id "
+            "LEFT JOIN vals v ON v.key = k.id WHERE p.name = 'Attachments' "
+            "ORDER BY k.fold, v.seq",
+            [](QTreeWidgetItem &row, const QByteArray &fold, const QByteArray &data) {
+                row.setText(fold == "SIZEFROM" ? 1 : 2,
+                            QString::number(qFromLittleEndian<qint32>(data.constData()))
+                                + QStringLiteral(" kB"));
+            }));
     });
     printComparison("attachment page, 10000 patterns with sizes", ours / 1000, "raw scan + list",
                     baseline / 1000, "ms");
