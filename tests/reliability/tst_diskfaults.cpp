@@ -1,6 +1,5 @@
 #include "FaultyVfs.h"
 #include "TestSystem.h"
-
 #include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
@@ -32,7 +31,7 @@ private:
         if (!reader.keyExists(key))
             return QStringLiteral("absent");
         return reader.valueNames(key).size() == 4 ? QStringLiteral("whole")
-                                                   : QStringLiteral("torn");
+                                                  : QStringLiteral("torn");
     }
     static bool integrityOk(const QString &path)
     {
@@ -40,10 +39,9 @@ private:
         sqlite3_open(QFile::encodeName(path).constData(), &db);
         sqlite3_stmt *check = nullptr;
         sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
-        const bool ok = sqlite3_step(check) == SQLITE_ROW
-                        && qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(check, 0)),
-                                   "ok")
-                               == 0;
+        const bool ok =
+            sqlite3_step(check) == SQLITE_ROW
+            && qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(check, 0)), "ok") == 0;
         sqlite3_finalize(check);
         sqlite3_close(db);
         return ok;
@@ -83,9 +81,8 @@ private slots:
 
         store::SqliteStore failing(t.storePath, {5000, QString::fromLatin1(faulty::kName), false});
         faulty::arm({writeAt, syncAt, diskFull, false});
-        const bool done = store::registryAccess(failing, prompts, [](store::Access &a) {
-            addAccount(a, "new@x");
-        });
+        const bool done = store::registryAccess(failing, prompts,
+                                                [](store::Access &a) { addAccount(a, "new@x"); });
         const bool struck = faulty::struck();
         faulty::disarm();
 

@@ -1,8 +1,7 @@
 #include "FaultyVfs.h"
 
-#include <sqlite3.h>
-
 #include <cstring>
+#include <sqlite3.h>
 
 namespace faulty {
 
@@ -89,12 +88,24 @@ int xDeviceCharacteristics(sqlite3_file *file)
 }
 
 // Version 1: no shared memory and no memory mapping, so every write passes through here.
-const sqlite3_io_methods kMethods = {1,         xClose,        xRead,
-                                     xWrite,    xTruncate,     xSync,
-                                     xFileSize, xLock,         xUnlock,
-                                     xCheckReservedLock, xFileControl, xSectorSize,
-                                     xDeviceCharacteristics, nullptr, nullptr,
-                                     nullptr,   nullptr,       nullptr,
+const sqlite3_io_methods kMethods = {1,
+                                     xClose,
+                                     xRead,
+                                     xWrite,
+                                     xTruncate,
+                                     xSync,
+                                     xFileSize,
+                                     xLock,
+                                     xUnlock,
+                                     xCheckReservedLock,
+                                     xFileControl,
+                                     xSectorSize,
+                                     xDeviceCharacteristics,
+                                     nullptr,
+                                     nullptr,
+                                     nullptr,
+                                     nullptr,
+                                     nullptr,
                                      nullptr};
 
 int xOpen(sqlite3_vfs *, const char *name, sqlite3_file *file, int flags, int *outFlags)
