@@ -1,5 +1,7 @@
 #include "TestSystem.h"
 #include "accounts/Form_AddEditAccount.h"
+#include "app/MessageBoxPrompts.h"
+#include "store/RegistryAccess.h"
 #include "filters/Form_AddEditAttachment.h"
 #include "filters/Form_AddEditContent.h"
 #include "filters/Form_AddEditMail.h"
@@ -11,6 +13,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -265,6 +268,58 @@ private slots:
                  int(QDialog::Rejected));
         QCOMPARE(execWith(about, [&] { about.btnCancel->click(); }), int(QDialog::Rejected));
         QCOMPARE(execWith(about, [&] { about.close(); }), int(QDialog::Rejected));
+    }
+
+    // Elsewhere a recorder answers instead of real boxes; these prove the real ones are wired.
+    void theRealErrorBoxShowsTheOneMessage()
+    {
+        MessageBoxPrompts prompts;
+        QString caption, text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            caption = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            QVERIFY(box->button(QMessageBox::Ok));
+            QVERIFY(!box->button(QMessageBox::Cancel));
+            box->button(QMessageBox::Ok)->click();
+        });
+        store::showStoreError(prompts);
+        QCOMPARE(caption, QStringLiteral("Error"));
+        QCOMPARE(text, QStringLiteral("Error reading/writing to registry"));
+        QCOMPARE(icon, QMessageBox::Warning);
+    }
+
+    void theRealQuestionBoxOffersYesAndNo_data()
+    {
+        QTest::addColumn<int>("pressed");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("yes") << int(QMessageBox::Yes) << int(platform::Answer::Yes);
+        QTest::newRow("no") << int(QMessageBox::No) << int(platform::Answer::No);
+        QTest::newRow("escape") << int(QMessageBox::Escape) << int(platform::Answer::No);
+    }
+    void theRealQuestionBoxOffersYesAndNo()
+    {
+        QFETCH(int, pressed);
+        QFETCH(int, answer);
+        MessageBoxPrompts prompts;
+        QTimer::singleShot(0, [pressed] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QCOMPARE(box->windowTitle(), QStringLiteral("Remove"));
+            QCOMPARE(box->icon(), QMessageBox::Question);
+            QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
+            if (pressed == QMessageBox::Escape)
+                QTest::keyClick(box, Qt::Key_Escape);
+            else
+                box->button(QMessageBox::StandardButton(pressed))->click();
+        });
+        const platform::Answer given = prompts.show(
+            {QStringLiteral("Remove"), QStringLiteral("Remove selected account?"),
+             platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
+        QCOMPARE(int(given), answer);
     }
 
     void baseDialogWithoutSwitchesHasNoHeaderAndIgnoresEscape()
