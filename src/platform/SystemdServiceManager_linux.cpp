@@ -1,6 +1,7 @@
 #include "platform/SystemdServiceManager.h"
 
 #include <QHash>
+#include <QSet>
 #include <QThread>
 
 #include <systemd/sd-bus.h>
@@ -88,18 +89,37 @@ SystemdServiceManager::enumerateServices(Handle manager, quint32, quint32, qsize
         return std::nullopt;
 
     QList<ServiceEntry> entries;
+    QSet<QByteArray> listed;
+    const auto add = [&entries, &listed](QByteArray unit, const char *description) {
+        if (!unit.endsWith(kServiceSuffix))
+            return;
+        unit.chop(int(sizeof(kServiceSuffix)) - 1);
+        if (!listed.contains(unit)) {
+            listed.insert(unit);
+            entries.append({unit, QByteArray(description)});
+        }
+    };
     const char *name = nullptr;
     const char *description = nullptr;
     const char *ignored = nullptr;
     uint32_t job = 0;
     while (sd_bus_message_read(call.reply, "(ssssssouso)", &name, &description, &ignored, &ignored,
                                &ignored, &ignored, &ignored, &job, &ignored, &ignored)
-           > 0) {
-        QByteArray unit(name);
-        if (!unit.endsWith(kServiceSuffix))
-            continue;
-        unit.chop(int(sizeof(kServiceSuffix)) - 1);
-        entries.append({unit, QByteArray(description)});
+           > 0)
+        add(QByteArray(name), description);
+
+    // A service that is installed but has not been loaded since is known by its unit file only.
+    CallScope files;
+    if (sd_bus_call_method(it->bus, kDestination, kManagerPath, kManagerInterface, "ListUnitFiles",
+                           &files.error, &files.reply, "")
+            >= 0
+        && sd_bus_message_enter_container(files.reply, SD_BUS_TYPE_ARRAY, "(ss)") >= 0) {
+        const char *path = nullptr;
+        const char *state = nullptr;
+        while (sd_bus_message_read(files.reply, "(ss)", &path, &state) > 0) {
+            const QByteArray file(path);
+            add(file.mid(file.lastIndexOf('/') + 1), "");
+        }
     }
     return entriesThatFit(entries, bufferBytes);
 }

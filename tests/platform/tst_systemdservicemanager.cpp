@@ -82,6 +82,15 @@ private slots:
                              "[('other.socket', '', 'loaded', 'active', 'running', '', "
                              "'/org/freedesktop/systemd1/unit/other_socket', 0, '', '/')]");
                      }));
+        // And ListUnitFiles, with a service that is installed but not loaded.
+        QVERIFY(call("/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMethod",
+                     [](sd_bus_message *m) {
+                         return sd_bus_message_append(
+                             m, "sssss", "org.freedesktop.systemd1.Manager", "ListUnitFiles", "",
+                             "a(ss)",
+                             "ret = [('/etc/systemd/system/Dormant.service', 'enabled'), "
+                             "('/lib/systemd/system/OstroveSvc.service', 'enabled')]");
+                     }));
         QVERIFY(call(
             "/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMockUnit",
             [](sd_bus_message *m) { return sd_bus_message_append(m, "s", "OstroveSvc.service"); }));
@@ -104,6 +113,7 @@ private slots:
         QVERIFY(!control.IsServiceInstalled("OstroveSvc.service"));
         QVERIFY(!control.IsServiceInstalled("ostrovesvc"));
         QVERIFY(!control.IsServiceInstalled("other"));
+        QVERIFY(control.IsServiceInstalled("Dormant"));
     }
 
     void startsAndStopsTheUnit()
