@@ -131,17 +131,28 @@ ServiceManager::Handle SystemdServiceManager::openService(Handle manager, const 
     if (it == m_handles.cend() || !it->isManager)
         return 0;
     const QByteArray unit = name + kServiceSuffix;
-    CallScope call;
-    const char *path = nullptr;
-    if (sd_bus_call_method(it->bus, kDestination, kManagerPath, kManagerInterface, "GetUnit",
-                           &call.error, &call.reply, "s", unit.constData())
-            < 0
-        || sd_bus_message_read(call.reply, "o", &path) < 0)
+    QByteArray unitPath;
+    // A loaded unit answers GetUnit; one installed but not loaded yet is loaded on request, and
+    // a name systemd does not know loads as "not-found".
+    for (const char *method : {"GetUnit", "LoadUnit"}) {
+        CallScope call;
+        const char *path = nullptr;
+        if (sd_bus_call_method(it->bus, kDestination, kManagerPath, kManagerInterface, method,
+                               &call.error, &call.reply, "s", unit.constData())
+                >= 0
+            && sd_bus_message_read(call.reply, "o", &path) > 0) {
+            unitPath = path;
+            break;
+        }
+    }
+    if (unitPath.isEmpty()
+        || stringProperty(it->bus, unitPath, kUnitInterface, "LoadState").value_or("not-found")
+               == "not-found")
         return 0;
     Opened opened;
     opened.bus = it->bus;
     opened.unitName = unit;
-    opened.unitPath = path;
+    opened.unitPath = unitPath;
     const Handle handle = ++m_lastHandle;
     m_handles.insert(handle, opened);
     return handle;
