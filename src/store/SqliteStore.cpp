@@ -536,6 +536,23 @@ bool isWal(sqlite3 *db)
     return wal;
 }
 
+bool isSoundAndEmpty(sqlite3 *db, qint64 fileSize)
+{
+    bool ok = false;
+    const qint64 pageSize = queryInt(db, "PRAGMA page_size", &ok);
+    if (!ok)
+        return false;
+    const qint64 pages = queryInt(db, "PRAGMA page_count", &ok);
+    if (!ok || pageSize * pages != fileSize)
+        return false;
+    sqlite3_stmt *check = nullptr;
+    ok = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &check, nullptr) == SQLITE_OK
+         && sqlite3_step(check) == SQLITE_ROW
+         && qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(check, 0)), "ok") == 0;
+    sqlite3_finalize(check);
+    return ok;
+}
+
 bool prepares(sqlite3 *db, const char *sql)
 {
     sqlite3_stmt *statement = nullptr;
@@ -669,6 +686,11 @@ std::shared_ptr<SqliteConnection> SqliteStore::openConnection(const FileIdentity
     if (version == 0 && tables == 0) {
         if (!connection->writable)
             return connection; // an empty file we may not fill holds nothing
+        // Only a truly empty file, or a sound database without a table, is ours to fill; a
+        // damaged one that merely looks empty is left exactly as it is.
+        const qint64 size = QFileInfo(m_path).size();
+        if (size > 0 && !isSoundAndEmpty(db, size))
+            throw StoreError("not a settings store");
         connection->exec("BEGIN IMMEDIATE");
         // Another writer may have created it while we waited for the lock.
         if (queryInt(db, "SELECT count(*) FROM sqlite_schema", &ok) == 0 && ok)

@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 #include <sqlite3.h>
@@ -293,6 +294,8 @@ private slots:
             << QByteArray("CREATE TABLE keys(id, parent, name); CREATE TABLE vals(key); "
                           "PRAGMA user_version = 1;");
         QTest::newRow("truncated") << QByteArray("truncated");
+        // Found by fuzzing: a header that claims an empty database, cut short after 103 bytes.
+        QTest::newRow("empty-looking header") << QByteArray("header");
     }
     void foreignFilesAreNeverChanged()
     {
@@ -310,6 +313,13 @@ private slots:
             QFile file(t.storePath);
             file.open(QIODevice::ReadWrite);
             file.resize(1500);
+        } else if (setup == "header") {
+            QFile file(t.storePath);
+            file.open(QIODevice::WriteOnly);
+            file.write(QByteArray::fromHex(
+                "53514c69746520666f726d6174203300100001010040202000000001010040202000000000000000"
+                "00000000000000010000000100000001000000000000000000000000000000050d8e000f040fc700"
+                "01000000000000000000000000050d8e000f040fc70dd50edb0d8e00"));
         } else {
             StoreReader(t.storePath).exec(setup);
         }
@@ -364,6 +374,18 @@ private slots:
         QVERIFY(!access(nowhere,
                         [](Access &a) { a.openOrCreate(store::kAccountsKey)->deleteKey("x"); }));
         QCOMPARE(m_prompts.shown.size(), 1);
+    }
+
+    void aSoundEmptyDatabaseIsFilled()
+    {
+        TestSystem t;
+        // An SQLite file whose only table is gone again: pages, but no table.
+        StoreReader(t.storePath).exec("CREATE TABLE x(y); DROP TABLE x;");
+        QVERIFY(QFileInfo(t.storePath).size() > 0);
+        QVERIFY(access(t.store, [](Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeInteger("ScanEvery", 9);
+        }));
+        QCOMPARE(StoreReader(t.storePath).dword(store::kSettingsKey, "ScanEvery"), 9);
     }
 
     void missingFoldersAreCreated()
