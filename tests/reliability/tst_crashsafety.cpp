@@ -20,20 +20,6 @@ class TestCrashSafety : public QObject
     Q_OBJECT
 
 private:
-    static bool integrityOk(const QString &path)
-    {
-        sqlite3 *db = nullptr;
-        sqlite3_open(QFile::encodeName(path).constData(), &db);
-        sqlite3_stmt *check = nullptr;
-        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
-        const bool ok =
-            sqlite3_step(check) == SQLITE_ROW
-            && QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(check, 0))) == "ok";
-        sqlite3_finalize(check);
-        sqlite3_close(db);
-        return ok;
-    }
-
 private slots:
     void killsNeverTearAnAccess()
     {
@@ -64,7 +50,8 @@ private slots:
                 }
             }
 
-            QVERIFY2(integrityOk(path), qPrintable(QStringLiteral("kill %1").arg(kill)));
+            QVERIFY2(StoreReader(path).integrityOk(),
+                     qPrintable(QStringLiteral("kill %1").arg(kill)));
             RecordingPrompts prompts;
             QVERIFY(store::registryAccess(
                 *std::make_unique<store::SqliteStore>(path), prompts,

@@ -33,19 +33,6 @@ private:
         return reader.valueNames(key).size() == 4 ? QStringLiteral("whole")
                                                   : QStringLiteral("torn");
     }
-    static bool integrityOk(const QString &path)
-    {
-        sqlite3 *db = nullptr;
-        sqlite3_open(QFile::encodeName(path).constData(), &db);
-        sqlite3_stmt *check = nullptr;
-        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
-        const bool ok =
-            sqlite3_step(check) == SQLITE_ROW
-            && qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(check, 0)), "ok") == 0;
-        sqlite3_finalize(check);
-        sqlite3_close(db);
-        return ok;
-    }
 
     int m_struckRows = 0;
 
@@ -93,7 +80,7 @@ private slots:
         } else {
             QVERIFY(done);
         }
-        QVERIFY(integrityOk(t.storePath));
+        QVERIFY(StoreReader(t.storePath).integrityOk());
         QCOMPARE(accountState(t.storePath, "kept@x"), QStringLiteral("whole"));
         const QString added = accountState(t.storePath, "new@x");
         QVERIFY2(added == (done ? QStringLiteral("whole") : QStringLiteral("absent")),
@@ -125,7 +112,7 @@ private slots:
         }));
         faulty::disarm();
 
-        QVERIFY(integrityOk(t.storePath));
+        QVERIFY(StoreReader(t.storePath).integrityOk());
         QCOMPARE(accountState(t.storePath, "before@x"), QStringLiteral("whole"));
         QCOMPARE(accountState(t.storePath, "after@x"), QStringLiteral("absent"));
         QVERIFY(store::registryAccess(settings, prompts,

@@ -280,3 +280,10 @@ void typeInto(QLineEdit *field, const QString &text)
             field->insert(QString(c)); // QTest types only ASCII keys
     }
 }
+
+bool StoreReader::integrityOk() const
+{
+    Database database(m_path);
+    Query check(database.db, "PRAGMA integrity_check");
+    return check.next() && check.bytesAt(0) == "ok";
+}

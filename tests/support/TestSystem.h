@@ -131,6 +131,9 @@ public:
     // Runs SQL against the file directly, as another program would.
     void exec(const QByteArray &sql) const;
 
+    // Whether SQLite's own integrity check passes.
+    bool integrityOk() const;
+
 private:
     std::optional<qint64> keyId(const QByteArray &keyPath) const;
     QString m_path;
