@@ -1,11 +1,11 @@
 #include "TestSystem.h"
 #include "accounts/Form_AddEditAccount.h"
 #include "app/MessageBoxPrompts.h"
-#include "store/RegistryAccess.h"
 #include "filters/Form_AddEditAttachment.h"
 #include "filters/Form_AddEditContent.h"
 #include "filters/Form_AddEditMail.h"
 #include "filters/Form_AddEditSubject.h"
+#include "store/RegistryAccess.h"
 #include "windows/Form_About.h"
 #include "windows/WholeNumberField.h"
 
@@ -316,9 +316,9 @@ private slots:
             else
                 box->button(QMessageBox::StandardButton(pressed))->click();
         });
-        const platform::Answer given = prompts.show(
-            {QStringLiteral("Remove"), QStringLiteral("Remove selected account?"),
-             platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
+        const platform::Answer given =
+            prompts.show({QStringLiteral("Remove"), QStringLiteral("Remove selected account?"),
+                          platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
         QCOMPARE(int(given), answer);
     }
 

@@ -9,7 +9,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <sqlite3.h>
 
 // Kills a writer with SIGKILL at random moments, over and over. After every kill the file must
 // pass SQLite's integrity check, open without a message, and hold exactly what the accesses that

@@ -6,8 +6,6 @@
 
 #include <QTest>
 
-#include <sqlite3.h>
-
 // A store whose disk fails part-way through a change, or turns read-only between two changes:
 // the one message, the file intact, and every change committed before the fault still there.
 class TestDiskFaults : public QObject
