@@ -212,6 +212,20 @@ private slots:
         QCOMPARE(dialog.seSizeTo->value(), 12);
     }
 
+    void enterInABoundFieldConfirmsTheDialog()
+    {
+        TfrmAddEditAttachment dialog;
+        const int result = execWith(dialog, [&] {
+            QTest::keyClicks(dialog.edFileName, QStringLiteral("*.zip"));
+            dialog.cbxSize->click();
+            dialog.seSizeTo->setFocus();
+            QTest::keyClicks(dialog.seSizeTo, QStringLiteral("12"));
+            QTest::keyClick(dialog.seSizeTo, Qt::Key_Return);
+        });
+        QCOMPARE(result, int(QDialog::Accepted));
+        QCOMPARE(dialog.seSizeTo->value(), 12);
+    }
+
     void wholeNumberFieldTakesDigitsAndSignsOnly()
     {
         WholeNumberField field;

@@ -4,6 +4,7 @@
 #include "filters/AttachmentFilterPage.h"
 #include "filters/PatternFilterPage.h"
 #include "monitor/ConfigurationPage.h"
+#include "platform/ProfileFile.h"
 #include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
@@ -184,6 +185,59 @@ private slots:
         QCOMPARE(m_window->tsConfiguration->Label9->text(), QStringLiteral("Co"));
         QCOMPARE(m_window->tsConfiguration->cbxAutorun->text(),
                  QStringLiteral("Autorun on Windows startup"));
+    }
+
+    // The shipped file: every section complete, and each language's texts on all 26 captions.
+    void eachShippedLanguageRenamesAllTwentySixCaptions_data()
+    {
+        QTest::addColumn<QByteArray>("language");
+        for (const QByteArray &name :
+             platform::ProfileFile(QStringLiteral(SHIPPED_LANGUAGES)).sectionNames())
+            QTest::newRow(name.constData()) << name;
+    }
+    void eachShippedLanguageRenamesAllTwentySixCaptions()
+    {
+        QFETCH(QByteArray, language);
+        QFile::copy(QStringLiteral(SHIPPED_LANGUAGES),
+                    t->folder.filePath(QStringLiteral("Ostrove.lng")));
+        const platform::ProfileFile file(QStringLiteral(SHIPPED_LANGUAGES));
+        const QList<QByteArray> keys{
+            "MailAccounts",  "AddressFilter", "SubjectFilter", "ContentFilter", "AttachmentFilter",
+            "Configuration", "Statistics",    "Add",           "Remove",        "Edit",
+            "About",         "Close",         "RunAsService",  "RunAsTray",     "Language",
+            "Autorun",       "CheckMailEvery"};
+        QHash<QByteArray, QString> text;
+        for (const QByteArray &key : keys) {
+            const QByteArray value = file.readString(language, key, "<missing>");
+            QVERIFY2(value != "<missing>" && !value.isEmpty(), key.constData());
+            text.insert(key, QString::fromUtf8(value));
+        }
+        storeLanguage(language);
+        open();
+        if (language == "English") {
+            QCOMPARE(m_window->acAddAccount->text(), QStringLiteral("&Add")); // nothing applied
+            return;
+        }
+        const QStringList navigation = navigationCaptions();
+        for (int i = 0; i < 7; ++i)
+            QCOMPARE(navigation[i], text.value(keys[i]));
+        for (QAction *add : {m_window->acAddAccount, m_window->acAddMail, m_window->acAddSubject,
+                             m_window->acAddContent, m_window->acAddAttachment})
+            QCOMPARE(add->text(), text.value("Add"));
+        for (QAction *remove :
+             {m_window->acRemoveAccount, m_window->acRemoveMail, m_window->acRemoveSubject,
+              m_window->acRemoveContent, m_window->acRemoveAttachment})
+            QCOMPARE(remove->text(), text.value("Remove"));
+        QCOMPARE(m_window->acEditAccount->text(), text.value("Edit"));
+        QCOMPARE(m_window->acEditAttachment->text(), text.value("Edit"));
+        QCOMPARE(m_window->btnAbout->text(), text.value("About"));
+        QCOMPARE(m_window->btnCancel->text(), text.value("Close"));
+        ConfigurationPage *page = m_window->tsConfiguration;
+        QCOMPARE(page->rgService->text(), text.value("RunAsService"));
+        QCOMPARE(page->rbTray->text(), text.value("RunAsTray"));
+        QCOMPARE(page->Label5->text(), text.value("Language"));
+        QCOMPARE(page->cbxAutorun->text(), text.value("Autorun"));
+        QCOMPARE(page->Label9->text(), text.value("CheckMailEvery"));
     }
 
     void englishAndUnknownLanguages_data()
