@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -171,6 +172,7 @@ public:
     {
         int type;
         QByteArray data;
+        bool isText = false; // a string's data already cut at its terminating zero
     };
 
     sqlite3 *db = nullptr;
@@ -207,6 +209,19 @@ private:
 
 namespace {
 
+// A value read ahead; a string keeps just its text, so reading it later copies nothing.
+SqliteConnection::CachedValue cachedData(sqlite3_stmt *row, int typeColumn, int dataColumn)
+{
+    const int type = sqlite3_column_int(row, typeColumn);
+    const auto *data = static_cast<const char *>(sqlite3_column_blob(row, dataColumn));
+    const int size = sqlite3_column_bytes(row, dataColumn);
+    if (type != RegSz && type != RegExpandSz)
+        return {type, QByteArray(data, size), false};
+    const void *zero = size > 0 ? std::memchr(data, 0, static_cast<size_t>(size)) : nullptr;
+    const qsizetype length = zero ? static_cast<const char *>(zero) - data : size;
+    return {type, QByteArray(data, length), true};
+}
+
 class SqliteKey : public RegistryKey
 {
 public:
@@ -242,6 +257,8 @@ public:
             return {};
         if (value->type != RegSz && value->type != RegExpandSz)
             throw StoreError("value is not a string");
+        if (value->isText)
+            return value->data;
         const qsizetype end = value->data.indexOf('\0');
         return end < 0 ? value->data : value->data.left(end);
     }
@@ -313,8 +330,7 @@ public:
                 values = &cache[child];
             }
             if (sqlite3_column_type(row, 2) != SQLITE_NULL)
-                values->append(
-                    {columnBytes(row, 2), {sqlite3_column_int(row, 3), columnBytes(row, 4)}});
+                values->append({columnBytes(row, 2), cachedData(row, 3, 4)});
         }
         return names;
     }
