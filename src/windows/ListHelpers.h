@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -18,7 +19,7 @@ inline QByteArray toStored(const QString &text)
 
 // The name a row or line stands for, byte for byte as stored, kept beside its caption so that a
 // name the local encoding cannot show is still found again in the store.
-inline constexpr int kStoredNameRole = 0x0100 + 1;
+inline constexpr int kStoredNameRole = Qt::UserRole + 1;
 
 // A report list as the pages use it: whole-row single selection that stays visible without the
 // focus, fixed columns, rows told to be alike so that large lists fill fast.
