@@ -182,6 +182,10 @@ private slots:
         QCOMPARE(enabledButtons(), QStringLiteral("0000011"));
         QCOMPARE(t->processes.started,
                  QList<QStringList>{{t->folder.path() + QStringLiteral("/OstroveTray")}});
+        // Nothing came up (no tray program there): showing the page again tells.
+        m_page->tsConfigurationShow();
+        QCOMPARE(enabledButtons(), QStringLiteral("0000101"));
+        m_page->btnStartTray->click();
 
         m_page->btnStopTray->click(); // no tray window: nothing is sent
         QCOMPARE(enabledButtons(), QStringLiteral("0000101"));

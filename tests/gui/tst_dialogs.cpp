@@ -37,6 +37,23 @@ int execWith(QDialog &dialog, const std::function<void()> &step)
 
 } // namespace
 
+// A dialog on the base frame whose own layout already brings a header picture.
+class PictureDialog : public TfrmRODefault
+{
+public:
+    explicit PictureDialog(bool description)
+        : TfrmRODefault(DeferCreate::Yes, nullptr)
+    {
+        QPixmap own(10, 10);
+        own.fill(Qt::red);
+        imgHeader->setPixmap(own);
+        if (description)
+            lblHeaderDescription->setText(QStringLiteral("What this dialog is for."));
+        ROShowHeader = true;
+        FormCreate();
+    }
+};
+
 class TestDialogs : public QObject
 {
     Q_OBJECT
@@ -334,6 +351,17 @@ private slots:
             prompts.show({QStringLiteral("Remove"), QStringLiteral("Remove selected account?"),
                           platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
         QCOMPARE(int(given), answer);
+    }
+
+    void aPictureOfTheLayoutIsKeptAndTheTitleFitsTheDescription()
+    {
+        PictureDialog alone(false);
+        QCOMPARE(alone.imgHeader->pixmap().size(), QSize(10, 10)); // AppLogo only when empty
+        alone.show();
+        QCOMPARE(alone.lblHeader->height(), 48);
+        PictureDialog described(true);
+        described.show();
+        QCOMPARE(described.lblHeader->height(), 20);
     }
 
     void baseDialogWithoutSwitchesHasNoHeaderAndIgnoresEscape()
