@@ -39,8 +39,6 @@ public:
     void btnStopTrayClick();
     void cbxAutorunClick();
 
-    monitor::ServiceControl &services() { return m_services; }
-
     QRadioButton *rgService = nullptr;
     QRadioButton *rbTray = nullptr;
     QPushButton *btnInstallService = nullptr;

@@ -27,8 +27,6 @@ INSERT INTO keys(parent, name, fold) VALUES (NULL, 'HKEY_LOCAL_MACHINE', 'HKEY_L
 PRAGMA user_version = 1;
 )sql";
 
-inline constexpr char kRootName[] = "HKEY_LOCAL_MACHINE";
-
 // A file is ours when both tables answer with every column we use.
 inline constexpr char kProbeKeys[] = "SELECT id, parent, name, fold FROM keys LIMIT 0";
 inline constexpr char kProbeVals[] = "SELECT key, name, fold, type, data, seq FROM vals LIMIT 0";

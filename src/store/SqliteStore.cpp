@@ -600,13 +600,14 @@ QString SqliteStore::defaultPath()
 FileIdentity FileIdentity::of(const QString &path)
 {
     FileIdentity identity;
+    const QByteArray file = QFile::encodeName(path);
     struct stat info
     {};
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+    if (::stat(file.constData(), &info) == 0) {
         identity.exists = true;
         identity.device = info.st_dev;
         identity.inode = info.st_ino;
-        identity.writable = ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+        identity.writable = ::access(file.constData(), W_OK) == 0;
     }
     return identity;
 }

@@ -42,8 +42,6 @@ public:
 
     std::unique_ptr<Access> beginAccess() override;
 
-    const QString &path() const { return m_path; }
-
     // OSTROVE_REGISTRY when set and not empty, else the machine-wide file.
     static QString defaultPath();
 
