@@ -10,6 +10,7 @@ packages=(
     dbus python3-dbusmock
     clang clang-format libclang-rt-14-dev libbenchmark-dev libssl-dev
     fonts-dejavu-core
+    libgmime-3.0-dev dovecot-pop3d openssl ca-certificates mailfilter
 )
 
 missing=()
