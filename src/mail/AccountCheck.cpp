@@ -1,0 +1,185 @@
+#include "mail/AccountCheck.h"
+
+#include "mail/MessageFacts.h"
+#include "mail/MonitorLog.h"
+#include "mail/Pop3Session.h"
+#include "mail/Rules.h"
+#include "mail/SeenState.h"
+#include "mail/ServerAddress.h"
+
+#include <QSet>
+
+namespace mail {
+
+namespace {
+
+// Larger messages are not fetched to be judged: they are kept, and the log says so.
+constexpr qint64 kMaxJudgedBytes = 64 * 1024 * 1024;
+
+QString quoted(const QString &text)
+{
+    return u'"' + text + u'"';
+}
+
+} // namespace
+
+QByteArray accountIdentity(const AccountSettings &account)
+{
+    return account.address + '\0' + account.pop3.trimmed() + '\0' + account.login;
+}
+
+void AccountCheck::logOutcome(const AccountOutcome &outcome, int newMessages)
+{
+    if (!outcome.checked) {
+        m_context.log.write(QStringLiteral("%1: %2").arg(outcome.address, outcome.failure));
+        return;
+    }
+    m_context.log.write(QStringLiteral("%1: %2 messages, %3 new, %4 %5")
+                            .arg(outcome.address)
+                            .arg(outcome.messages)
+                            .arg(newMessages)
+                            .arg(outcome.matched.size())
+                            .arg(m_context.dryRun ? QStringLiteral("would be removed")
+                                                  : QStringLiteral("removed")));
+}
+
+AccountOutcome AccountCheck::run(const AccountSettings &account)
+{
+    AccountOutcome outcome;
+    outcome.address = QString::fromLocal8Bit(account.address);
+    if (!account.problem.isEmpty()) {
+        outcome.failure = QStringLiteral("not checked: %1").arg(account.problem);
+        logOutcome(outcome, 0);
+        return outcome;
+    }
+    const std::optional<ServerAddress> server = parseServerAddress(account.pop3, account.ssl);
+    if (!server) {
+        outcome.failure = QStringLiteral("not checked: the POP3 server \"%1\" is not a host or "
+                                         "host:port")
+                              .arg(QString::fromLocal8Bit(account.pop3));
+        logOutcome(outcome, 0);
+        return outcome;
+    }
+
+    Pop3Session::Options options;
+    options.connectTimeoutMs = m_context.connectTimeoutMs;
+    options.replyTimeoutMs = m_context.replyTimeoutMs;
+    options.tls = m_context.tls;
+    options.cancel = m_context.cancel;
+    options.maxMessageBytes = kMaxJudgedBytes + 1024 * 1024;
+    Pop3Session session(options);
+
+    const auto failed = [&]() {
+        outcome.checked = false;
+        outcome.failure = session.failureText();
+        outcome.matched.clear();
+        logOutcome(outcome, 0);
+        return outcome;
+    };
+
+    const QByteArray login = account.login.isEmpty() ? account.address : account.login;
+    QHash<int, QByteArray> ids;
+    bool haveIds = false;
+    QList<std::pair<int, qint64>> sizes;
+    if (!session.open(*server) || !session.login(login, account.password)
+        || !session.uniqueIds(&ids, &haveIds) || !session.listSizes(&sizes))
+        return failed();
+    outcome.messages = int(sizes.size());
+
+    const Rules &rules = m_context.rules;
+    const QByteArray identity = accountIdentity(account);
+    const QSet<QByteArray> judgedBefore =
+        haveIds ? m_context.seen.judged(identity, rules.fingerprint()) : QSet<QByteArray>();
+
+    // Only messages not judged under these rules are fetched, and only as much as needed.
+    QList<std::pair<int, qint64>> toFetch;
+    QSet<QByteArray> judgedNow;
+    const bool whole = rules.needsWholeMessage();
+    if (!rules.isEmpty()) {
+        for (const auto &[number, size] : std::as_const(sizes)) {
+            const QByteArray id = ids.value(number);
+            if (haveIds && judgedBefore.contains(id))
+                continue;
+            if (whole && size > kMaxJudgedBytes) {
+                m_context.log.write(QStringLiteral("%1: message %2 kept: %3 bytes is too large "
+                                                   "to judge")
+                                        .arg(outcome.address)
+                                        .arg(number)
+                                        .arg(size));
+                if (haveIds)
+                    judgedNow.insert(id);
+                continue;
+            }
+            toFetch.append({number, size});
+        }
+    }
+    const int newMessages = int(toFetch.size());
+
+    QList<int> toDelete;
+    QHash<int, MatchedMessage> matches;
+    const bool fetched = session.fetch(toFetch, !whole, [&](int number, const QByteArray &message) {
+        if (message.isEmpty())
+            return; // the server would not send it: judged next time
+        const MessageFacts facts = readMessageFacts(message, whole);
+        ++outcome.judged;
+        const QByteArray id = ids.value(number);
+        if (!facts.judgeable) {
+            m_context.log.write(QStringLiteral("%1: message %2 kept: %3")
+                                    .arg(outcome.address)
+                                    .arg(number)
+                                    .arg(facts.problem));
+            if (haveIds)
+                judgedNow.insert(id);
+            return;
+        }
+        const std::optional<RuleMatch> match = rules.match(facts);
+        if (!match) {
+            if (haveIds)
+                judgedNow.insert(id);
+            return;
+        }
+        toDelete.append(number);
+        matches.insert(number, MatchedMessage{facts.fromText, facts.subject, message.size(), *match});
+    });
+    if (!fetched)
+        return failed();
+
+    QList<int> refused;
+    if (!m_context.dryRun && !session.markDeleted(toDelete, &refused))
+        return failed();
+    if (!session.quit())
+        return failed();
+
+    outcome.checked = true;
+    for (int number : std::as_const(toDelete)) {
+        if (refused.contains(number))
+            continue;
+        const MatchedMessage &match = matches[number];
+        outcome.matched.append(match);
+        m_context.log.write(QStringLiteral("%1: %2 message from %3, subject %4, %5 bytes (%6: %7)")
+                                .arg(outcome.address,
+                                     m_context.dryRun ? QStringLiteral("would remove")
+                                                      : QStringLiteral("removed"),
+                                     match.sender.isEmpty() ? QStringLiteral("(nobody)") : match.sender,
+                                     quoted(match.subject))
+                                .arg(match.size)
+                                .arg(match.rule.list, match.rule.pattern));
+    }
+    for (int number : std::as_const(refused)) {
+        m_context.log.write(QStringLiteral("%1: the server would not remove message %2; it is "
+                                           "judged again next time")
+                                .arg(outcome.address)
+                                .arg(number));
+    }
+    // A dry run leaves the state as it was, so the next real check judges the same messages.
+    if (haveIds && !m_context.dryRun) {
+        QSet<QByteArray> onServer;
+        for (const QByteArray &id : std::as_const(ids))
+            onServer.insert(id);
+        m_context.seen.record(identity, rules.fingerprint(), onServer, judgedNow);
+    }
+    logOutcome(outcome, newMessages);
+    return outcome;
+}
+
+} // namespace mail

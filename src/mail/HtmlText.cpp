@@ -1,0 +1,208 @@
+#include "mail/HtmlText.h"
+
+#include <QHash>
+#include <QStringList>
+
+namespace mail {
+
+namespace {
+
+// The named references mail actually uses; an unknown name is left as written.
+const QHash<QString, char32_t> &namedReferences()
+{
+    static const QHash<QString, char32_t> names = [] {
+        QHash<QString, char32_t> table{
+            {QStringLiteral("amp"), U'&'},     {QStringLiteral("lt"), U'<'},
+            {QStringLiteral("gt"), U'>'},      {QStringLiteral("quot"), U'"'},
+            {QStringLiteral("apos"), U'\''},   {QStringLiteral("nbsp"), U' '},
+            {QStringLiteral("ndash"), U'–'},   {QStringLiteral("mdash"), U'—'},
+            {QStringLiteral("lsquo"), U'‘'},   {QStringLiteral("rsquo"), U'’'},
+            {QStringLiteral("ldquo"), U'“'},   {QStringLiteral("rdquo"), U'”'},
+            {QStringLiteral("bdquo"), U'„'},   {QStringLiteral("sbquo"), U'‚'},
+            {QStringLiteral("hellip"), U'…'},  {QStringLiteral("euro"), U'€'},
+            {QStringLiteral("bull"), U'•'},    {QStringLiteral("trade"), U'™'},
+            {QStringLiteral("zwnj"), U'\u200C'}, {QStringLiteral("zwj"), U'\u200D'},
+            {QStringLiteral("shy"), U'\u00AD'}, {QStringLiteral("OElig"), U'Œ'},
+            {QStringLiteral("oelig"), U'œ'},   {QStringLiteral("Scaron"), U'Š'},
+            {QStringLiteral("scaron"), U'š'},  {QStringLiteral("Yuml"), U'Ÿ'},
+            {QStringLiteral("dagger"), U'†'},  {QStringLiteral("permil"), U'‰'},
+        };
+        // Latin-1's named references, in code point order from U+00A1.
+        static const char *const latin1[] = {
+            "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",
+            "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",   "deg",
+            "plusmn", "sup2",   "sup3",   "acute",  "micro",  "para",   "middot", "cedil",
+            "sup1",   "ordm",   "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave",
+            "Aacute", "Acirc",  "Atilde", "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave",
+            "Eacute", "Ecirc",  "Euml",   "Igrave", "Iacute", "Icirc",  "Iuml",   "ETH",
+            "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde", "Ouml",   "times",  "Oslash",
+            "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",  "szlig",  "agrave",
+            "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil", "egrave",
+            "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",   "eth",
+            "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide", "oslash",
+            "ugrave", "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml"};
+        char32_t code = 0xA1;
+        for (const char *name : latin1)
+            table.insert(QString::fromLatin1(name), code++);
+        return table;
+    }();
+    return names;
+}
+
+void appendCodePoint(QString &out, char32_t code)
+{
+    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        code = 0xFFFD;
+    if (code == 0xA0)
+        code = U' ';
+    out += QString::fromUcs4(&code, 1);
+}
+
+// Decodes the reference starting at `at` (the "&"); returns where the text goes on, or -1.
+qsizetype decodeReference(const QString &html, qsizetype at, QString &out)
+{
+    const qsizetype limit = std::min(html.size(), at + 40);
+    qsizetype i = at + 1;
+    if (i < limit && html[i] == u'#') {
+        ++i;
+        int base = 10;
+        if (i < limit && (html[i] == u'x' || html[i] == u'X')) {
+            base = 16;
+            ++i;
+        }
+        const qsizetype digits = i;
+        char32_t code = 0;
+        while (i < limit) {
+            const char16_t ch = html[i].unicode();
+            int digit = -1;
+            if (ch >= u'0' && ch <= u'9')
+                digit = ch - u'0';
+            else if (base == 16 && ch >= u'a' && ch <= u'f')
+                digit = ch - u'a' + 10;
+            else if (base == 16 && ch >= u'A' && ch <= u'F')
+                digit = ch - u'A' + 10;
+            if (digit < 0)
+                break;
+            code = std::min<char32_t>(code * char32_t(base) + char32_t(digit), 0x110000);
+            ++i;
+        }
+        if (i == digits)
+            return -1;
+        appendCodePoint(out, code);
+        return (i < html.size() && html[i] == u';') ? i + 1 : i;
+    }
+    const qsizetype nameStart = i;
+    while (i < limit && html[i].isLetterOrNumber())
+        ++i;
+    const auto found = namedReferences().constFind(html.mid(nameStart, i - nameStart));
+    if (found == namedReferences().constEnd())
+        return -1;
+    appendCodePoint(out, found.value());
+    return (i < html.size() && html[i] == u';') ? i + 1 : i;
+}
+
+bool startsWithTag(const QString &html, qsizetype at, QLatin1StringView name)
+{
+    const qsizetype end = at + 1 + name.size();
+    return html.mid(at + 1, name.size()).compare(name, Qt::CaseInsensitive) == 0
+           && (end >= html.size() || !html[end].isLetterOrNumber());
+}
+
+// Where the element whose content is not text (script, style) ends.
+qsizetype skipRawElement(const QString &html, qsizetype at, QLatin1StringView name)
+{
+    const QString closing = QLatin1String("</") + name;
+    const qsizetype end = html.indexOf(closing, at, Qt::CaseInsensitive);
+    if (end < 0)
+        return html.size();
+    const qsizetype close = html.indexOf(u'>', end);
+    return close < 0 ? html.size() : close + 1;
+}
+
+bool isInlineTag(const QString &html, qsizetype at)
+{
+    static const QStringList inlineNames{
+        QStringLiteral("a"),    QStringLiteral("abbr"),   QStringLiteral("b"),
+        QStringLiteral("big"),  QStringLiteral("code"),   QStringLiteral("em"),
+        QStringLiteral("font"), QStringLiteral("i"),      QStringLiteral("ins"),
+        QStringLiteral("del"),  QStringLiteral("mark"),   QStringLiteral("s"),
+        QStringLiteral("small"), QStringLiteral("span"),  QStringLiteral("strike"),
+        QStringLiteral("strong"), QStringLiteral("sub"),  QStringLiteral("sup"),
+        QStringLiteral("u"),    QStringLiteral("wbr"),    QStringLiteral("!--"),
+    };
+    qsizetype i = at + 1;
+    if (i < html.size() && html[i] == u'/')
+        ++i;
+    const qsizetype start = i;
+    while (i < html.size() && html[i].isLetterOrNumber())
+        ++i;
+    return inlineNames.contains(html.mid(start, i - start).toLower());
+}
+
+} // namespace
+
+QString htmlToText(const QString &html)
+{
+    QString out;
+    out.reserve(html.size() / 2);
+    bool pendingBlank = false;
+    const auto blank = [&] { pendingBlank = !out.isEmpty(); };
+    for (qsizetype i = 0; i < html.size();) {
+        const QChar c = html[i];
+        if (c == u'<') {
+            if (html.mid(i, 4) == QLatin1String("<!--")) {
+                const qsizetype end = html.indexOf(QLatin1String("-->"), i + 4);
+                i = end < 0 ? html.size() : end + 3;
+            } else if (startsWithTag(html, i, QLatin1StringView("script"))) {
+                i = skipRawElement(html, i, QLatin1StringView("script"));
+            } else if (startsWithTag(html, i, QLatin1StringView("style"))) {
+                i = skipRawElement(html, i, QLatin1StringView("style"));
+            } else if (i + 1 < html.size()
+                       && (html[i + 1].isLetter() || html[i + 1] == u'/' || html[i + 1] == u'!'
+                           || html[i + 1] == u'?')) {
+                // A tag, quoted attribute values included: a ">" inside quotes does not end it.
+                QChar quote;
+                qsizetype j = i + 1;
+                for (; j < html.size(); ++j) {
+                    if (!quote.isNull()) {
+                        if (html[j] == quote)
+                            quote = QChar();
+                    } else if (html[j] == u'"' || html[j] == u'\'') {
+                        quote = html[j];
+                    } else if (html[j] == u'>') {
+                        break;
+                    }
+                }
+                // Inline elements do not part words: "<b>V</b>iagra" reads "Viagra".
+                if (!isInlineTag(html, i))
+                    blank();
+                i = j + 1;
+            } else {
+                out += c;
+                ++i;
+            }
+            continue;
+        }
+        if (c.isSpace()) {
+            blank();
+            ++i;
+            continue;
+        }
+        if (pendingBlank) {
+            out += u' ';
+            pendingBlank = false;
+        }
+        if (c == u'&') {
+            const qsizetype next = decodeReference(html, i, out);
+            if (next > 0) {
+                i = next;
+                continue;
+            }
+        }
+        out += c;
+        ++i;
+    }
+    return out;
+}
+
+} // namespace mail

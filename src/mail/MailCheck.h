@@ -1,0 +1,85 @@
+#pragma once
+
+#include "mail/Rules.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <atomic>
+
+namespace store {
+class Store;
+}
+
+namespace mail {
+
+class MonitorLog;
+class SeenState;
+
+// A message the rules matched: removed, or only named in a dry run.
+struct MatchedMessage
+{
+    QString sender;
+    QString subject;
+    qint64 size = 0;
+    RuleMatch rule;
+};
+
+struct AccountOutcome
+{
+    QString address;
+    bool checked = false; // the session ran to its end
+    QString failure;      // why not, as the log says it
+    int messages = 0;
+    int judged = 0;
+    QList<MatchedMessage> matched; // removed, or would be in a dry run
+};
+
+struct CheckReport
+{
+    bool dryRun = false;
+    QString settingsProblem; // the settings could not be read: nothing was checked
+    QList<AccountOutcome> accounts;
+    int judged = 0;
+    int removed = 0; // or, in a dry run, would be removed
+    qint64 milliseconds = 0;
+
+    bool allChecked() const;
+    // One line for a tray tooltip or the service's status.
+    QString summary() const;
+};
+
+// One check of every account: reads the settings, talks to each server (several at once),
+// removes what the rules match (unless a dry run), records what was judged and logs it all.
+class MailCheck
+{
+public:
+    struct Options
+    {
+        bool dryRun = false;
+        int connectTimeoutMs = 20000;
+        int replyTimeoutMs = 60000;
+        int accountsAtOnce = 4;
+        const std::atomic<bool> *cancel = nullptr;
+    };
+
+    MailCheck(store::Store &store, SeenState &seen, MonitorLog &log, Options options);
+
+    CheckReport run();
+
+private:
+    store::Store &m_store;
+    SeenState &m_seen;
+    MonitorLog &m_log;
+    Options m_options;
+};
+
+// The monitor's files live beside the settings store: its folder cannot be the program's.
+QString monitorFolder(const QString &storePath);
+QString logPathFor(const QString &storePath);
+QString seenStatePathFor(const QString &storePath);
+// A warning for the log when others than the owner may read the store (it holds passwords).
+QString storePermissionWarning(const QString &storePath);
+
+} // namespace mail

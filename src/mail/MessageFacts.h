@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace mail {
+
+struct AttachmentFact
+{
+    QString name;
+    qint64 decodedBytes = 0;
+};
+
+// What the rules look at in one message, all as decoded text.
+struct MessageFacts
+{
+    bool judgeable = false;  // false: the message could not be read and must be kept
+    QString problem;         // why it could not be read
+    QStringList senders;     // the addr-spec of each mailbox in From
+    QString fromText;        // From as a person reads it, for the log
+    QString subject;
+    QString bodyText;        // text/plain and de-tagged text/html parts, blanks collapsed
+    QList<AttachmentFact> attachments;
+};
+
+// Reads a message (or only its header, from TOP n 0) with GMime. With withBody false, neither
+// the body text nor the attachments are looked at.
+MessageFacts readMessageFacts(const QByteArray &message, bool withBody);
+
+} // namespace mail

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace mail {
+
+// Splits what a POP3 server sends into replies, without trusting it: status lines are bounded,
+// multi-line data is bounded, the terminating "." is required and dot-stuffing is undone.
+// Bytes go in with append(); each take... call either completes one item or asks for more.
+class Pop3ReplyReader
+{
+public:
+    enum class Result
+    {
+        NeedMore,
+        Ready,
+        Bad, // the server broke the protocol or a limit; the session must end
+    };
+
+    struct Status
+    {
+        bool ok = false;
+        QByteArray text; // after "+OK " or "-ERR "
+    };
+
+    // A status line is at most this long (RFC 2449 allows 512; servers send a little more).
+    static constexpr qsizetype kMaxStatusLine = 4096;
+
+    void append(const QByteArray &bytes);
+    Result takeStatus(Status *status);
+    // The data of a multi-line reply whose "+OK" was taken; lines end in CRLF in `data`. Data
+    // beyond maxBytes is a Bad reply.
+    Result takeData(QByteArray *data, qint64 maxBytes);
+    // Bytes held that no call has taken yet.
+    qsizetype pendingBytes() const { return m_buffer.size() - m_position; }
+
+private:
+    // The next line without its end, or false when no whole line is there yet.
+    bool nextLine(QByteArrayView *line, qsizetype *next) const;
+    void consumeTo(qsizetype position);
+
+    QByteArray m_buffer;
+    qsizetype m_position = 0;
+    QByteArray m_partialData; // data of a multi-line reply taken so far
+};
+
+} // namespace mail

@@ -1,0 +1,381 @@
+#include "mail/Pop3Session.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSslSocket>
+#include <QTimer>
+
+namespace mail {
+
+namespace {
+
+// Replies in flight at once when pipelining, and the bytes of whole messages in flight.
+constexpr int kPipelineWindow = 64;
+constexpr qint64 kBytesInFlight = 4 * 1024 * 1024;
+constexpr qint64 kMaxListingBytes = 64 * 1024 * 1024;
+constexpr int kPollMs = 50;
+
+bool holdsLineBreak(const QByteArray &text)
+{
+    return text.contains('\r') || text.contains('\n') || text.contains('\0');
+}
+
+} // namespace
+
+Pop3Session::Pop3Session(Options options)
+    : m_options(std::move(options))
+{}
+
+Pop3Session::~Pop3Session()
+{
+    abort();
+}
+
+bool Pop3Session::fail(Failure failure, const QString &text)
+{
+    if (m_failure == Failure::None) {
+        m_failure = failure;
+        m_failureText = text;
+    }
+    abort();
+    return false;
+}
+
+bool Pop3Session::cancelled() const
+{
+    return m_options.cancel && m_options.cancel->load();
+}
+
+void Pop3Session::abort()
+{
+    if (m_socket)
+        m_socket->abort();
+}
+
+bool Pop3Session::encrypted() const
+{
+    return m_socket && m_socket->isEncrypted();
+}
+
+// Runs this thread's events until `done`, the time-out, a cancel or the connection's end.
+bool Pop3Session::waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (cancelled())
+            return fail(Failure::Cancelled, QStringLiteral("stopped"));
+        if (m_socket->state() == QAbstractSocket::UnconnectedState)
+            return false;
+        if (clock.elapsed() > timeoutMs)
+            return fail(Failure::Timeout, QStringLiteral("timeout"));
+        QEventLoop loop;
+        QTimer::singleShot(kPollMs, &loop, &QEventLoop::quit);
+        QObject::connect(m_socket.get(), &QSslSocket::encrypted, &loop, &QEventLoop::quit);
+        QObject::connect(m_socket.get(), &QSslSocket::connected, &loop, &QEventLoop::quit);
+        QObject::connect(m_socket.get(), &QSslSocket::errorOccurred, &loop, &QEventLoop::quit);
+        QObject::connect(m_socket.get(), &QSslSocket::stateChanged, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+bool Pop3Session::secureFailure(const QString &action)
+{
+    if (cancelled())
+        return fail(Failure::Cancelled, QStringLiteral("stopped"));
+    const auto errors = m_socket->sslHandshakeErrors();
+    if (!errors.isEmpty()) {
+        return fail(Failure::CertificateNotTrusted,
+                    QStringLiteral("certificate not trusted (%1)").arg(errors.first().errorString()));
+    }
+    if (m_failure != Failure::None)
+        return false;
+    return fail(Failure::CannotConnect,
+                QStringLiteral("%1 (%2)").arg(action, m_socket->errorString()));
+}
+
+bool Pop3Session::open(const ServerAddress &server)
+{
+    m_server = server;
+    m_socket = std::make_unique<QSslSocket>();
+    m_socket->setSslConfiguration(m_options.tls);
+    m_socket->setPeerVerifyName(server.host);
+    const QString where = QStringLiteral("%1:%2").arg(server.host).arg(server.port);
+
+    if (server.security == Security::ImplicitTls) {
+        m_socket->connectToHostEncrypted(server.host, server.port);
+        if (!waitUntil([this] { return m_socket->isEncrypted(); }, m_options.connectTimeoutMs))
+            return secureFailure(QStringLiteral("cannot connect to %1").arg(where));
+    } else {
+        m_socket->connectToHost(server.host, server.port);
+        if (!waitUntil([this] { return m_socket->state() == QAbstractSocket::ConnectedState; },
+                       m_options.connectTimeoutMs)) {
+            if (m_failure == Failure::Timeout)
+                m_failureText = QStringLiteral("cannot connect to %1 (timeout)").arg(where);
+            return secureFailure(QStringLiteral("cannot connect to %1").arg(where));
+        }
+    }
+
+    Pop3ReplyReader::Status greeting;
+    if (!readStatus(&greeting))
+        return false;
+    if (!greeting.ok)
+        return fail(Failure::Refused, QStringLiteral("the server refused the connection"));
+    if (!readCapabilities())
+        return false;
+
+    const bool offersStls = m_capabilities.contains("STLS");
+    if (server.security == Security::StartTlsRequired && !offersStls) {
+        return fail(Failure::CertificateNotTrusted,
+                    QStringLiteral("the server offers no secure connection (STLS)"));
+    }
+    if (server.security != Security::ImplicitTls && offersStls) {
+        if (!startTls())
+            return false;
+    }
+    return true;
+}
+
+bool Pop3Session::startTls()
+{
+    if (!send("STLS"))
+        return false;
+    Pop3ReplyReader::Status status;
+    if (!readStatus(&status))
+        return false;
+    if (!status.ok) {
+        // Offered but refused: going on in the clear would hand the password to whoever
+        // made the server refuse.
+        return fail(Failure::CertificateNotTrusted, QStringLiteral("the server refused STLS"));
+    }
+    if (m_reader.pendingBytes() > 0)
+        return fail(Failure::Protocol, QStringLiteral("the server sent data before TLS"));
+    m_socket->startClientEncryption();
+    if (!waitUntil([this] { return m_socket->isEncrypted(); }, m_options.connectTimeoutMs))
+        return secureFailure(QStringLiteral("secure connection failed"));
+    // What a server offers may change once the connection is secure.
+    return readCapabilities();
+}
+
+bool Pop3Session::readCapabilities()
+{
+    m_capabilities.clear();
+    m_pipelining = false;
+    if (!send("CAPA"))
+        return false;
+    Pop3ReplyReader::Status status;
+    if (!readStatus(&status))
+        return false;
+    if (!status.ok)
+        return true; // an RFC 1939 server without CAPA
+    QByteArray data;
+    if (!readData(&data, Pop3ReplyReader::kMaxStatusLine * 16))
+        return false;
+    for (const QByteArray &line : data.split('\n')) {
+        const QByteArray name = line.trimmed().split(' ').value(0).toUpper();
+        if (!name.isEmpty())
+            m_capabilities.append(name);
+    }
+    m_pipelining = m_capabilities.contains("PIPELINING");
+    return true;
+}
+
+bool Pop3Session::login(const QByteArray &user, const QByteArray &password)
+{
+    if (holdsLineBreak(user) || holdsLineBreak(password))
+        return fail(Failure::LoginRefused, QStringLiteral("login refused (the login or password "
+                                                          "holds a line break)"));
+    Pop3ReplyReader::Status status;
+    if (!send("USER " + user) || !readStatus(&status))
+        return false;
+    if (!status.ok)
+        return fail(Failure::LoginRefused, QStringLiteral("login refused"));
+    if (!send("PASS " + password) || !readStatus(&status))
+        return false;
+    if (!status.ok) {
+        const bool inUse = status.text.startsWith("[IN-USE]");
+        return fail(Failure::LoginRefused, inUse ? QStringLiteral("mailbox in use")
+                                                 : QStringLiteral("login refused"));
+    }
+    return true;
+}
+
+bool Pop3Session::uniqueIds(QHash<int, QByteArray> *ids, bool *supported)
+{
+    ids->clear();
+    Pop3ReplyReader::Status status;
+    if (!send("UIDL") || !readStatus(&status))
+        return false;
+    *supported = status.ok;
+    if (!status.ok)
+        return true;
+    QByteArray data;
+    if (!readData(&data, kMaxListingBytes))
+        return false;
+    for (const QByteArray &line : data.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.size() < 2)
+            continue;
+        bool ok = false;
+        const int number = fields[0].toInt(&ok);
+        if (!ok || number <= 0)
+            return fail(Failure::Protocol, QStringLiteral("the server sent a damaged UIDL list"));
+        ids->insert(number, fields[1]);
+    }
+    return true;
+}
+
+bool Pop3Session::listSizes(QList<std::pair<int, qint64>> *sizes)
+{
+    sizes->clear();
+    Pop3ReplyReader::Status status;
+    if (!send("LIST") || !readStatus(&status))
+        return false;
+    if (!status.ok)
+        return fail(Failure::Refused, QStringLiteral("the server refused to list messages"));
+    QByteArray data;
+    if (!readData(&data, kMaxListingBytes))
+        return false;
+    for (const QByteArray &line : data.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.size() < 2)
+            continue;
+        bool numberOk = false;
+        bool sizeOk = false;
+        const int number = fields[0].toInt(&numberOk);
+        const qint64 size = fields[1].toLongLong(&sizeOk);
+        if (!numberOk || !sizeOk || number <= 0 || size < 0)
+            return fail(Failure::Protocol, QStringLiteral("the server sent a damaged list"));
+        sizes->append({number, size});
+    }
+    return true;
+}
+
+bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool headerOnly,
+                        const std::function<void(int, const QByteArray &)> &onMessage)
+{
+    const auto command = [headerOnly](int number) {
+        return (headerOnly ? QByteArrayLiteral("TOP ") : QByteArrayLiteral("RETR "))
+               + QByteArray::number(number) + (headerOnly ? " 0" : "");
+    };
+    const qsizetype total = messages.size();
+    qsizetype sent = 0;
+    qint64 bytesInFlight = 0;
+    for (qsizetype received = 0; received < total; ++received) {
+        // Keep the server busy while we read, but with a bounded amount of mail in flight.
+        while (sent < total
+               && (sent == received
+                   || (m_pipelining && sent - received < kPipelineWindow
+                       && (headerOnly || bytesInFlight + messages[sent].second <= kBytesInFlight)))) {
+            if (!send(command(messages[sent].first)))
+                return false;
+            bytesInFlight += headerOnly ? 0 : messages[sent].second;
+            ++sent;
+        }
+        Pop3ReplyReader::Status status;
+        if (!readStatus(&status))
+            return false;
+        QByteArray message;
+        if (status.ok && !readData(&message, m_options.maxMessageBytes))
+            return false;
+        bytesInFlight -= headerOnly ? 0 : messages[received].second;
+        onMessage(messages[received].first, message);
+    }
+    return true;
+}
+
+bool Pop3Session::markDeleted(const QList<int> &numbers, QList<int> *refused)
+{
+    qsizetype sent = 0;
+    for (qsizetype received = 0; received < numbers.size(); ++received) {
+        while (sent < numbers.size()
+               && (sent == received || (m_pipelining && sent - received < kPipelineWindow))) {
+            if (!send("DELE " + QByteArray::number(numbers[sent])))
+                return false;
+            ++sent;
+        }
+        Pop3ReplyReader::Status status;
+        if (!readStatus(&status))
+            return false;
+        if (!status.ok)
+            refused->append(numbers[received]);
+    }
+    return true;
+}
+
+bool Pop3Session::quit()
+{
+    Pop3ReplyReader::Status status;
+    if (!send("QUIT") || !readStatus(&status))
+        return false;
+    if (!status.ok)
+        return fail(Failure::Refused, QStringLiteral("the server could not remove the messages (%1)")
+                                          .arg(QString::fromUtf8(status.text)));
+    m_socket->disconnectFromHost();
+    return true;
+}
+
+bool Pop3Session::send(const QByteArray &command)
+{
+    if (cancelled())
+        return fail(Failure::Cancelled, QStringLiteral("stopped"));
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        return fail(Failure::Protocol, QStringLiteral("the server closed the connection"));
+    m_socket->write(command + "\r\n");
+    m_socket->flush();
+    return true;
+}
+
+bool Pop3Session::waitForBytes()
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (cancelled())
+            return fail(Failure::Cancelled, QStringLiteral("stopped"));
+        if (m_socket->bytesAvailable() > 0) {
+            m_reader.append(m_socket->readAll());
+            return true;
+        }
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            return fail(Failure::Protocol, QStringLiteral("the server closed the connection"));
+        const qint64 left = m_options.replyTimeoutMs - clock.elapsed();
+        if (left <= 0)
+            return fail(Failure::Timeout, QStringLiteral("timeout"));
+        m_socket->waitForReadyRead(int(std::min<qint64>(left, kPollMs * 4)));
+    }
+}
+
+bool Pop3Session::readStatus(Pop3ReplyReader::Status *status)
+{
+    for (;;) {
+        switch (m_reader.takeStatus(status)) {
+        case Pop3ReplyReader::Result::Ready:
+            return true;
+        case Pop3ReplyReader::Result::Bad:
+            return fail(Failure::Protocol, QStringLiteral("the server's reply is damaged"));
+        case Pop3ReplyReader::Result::NeedMore:
+            if (!waitForBytes())
+                return false;
+        }
+    }
+}
+
+bool Pop3Session::readData(QByteArray *data, qint64 maxBytes)
+{
+    for (;;) {
+        switch (m_reader.takeData(data, maxBytes)) {
+        case Pop3ReplyReader::Result::Ready:
+            return true;
+        case Pop3ReplyReader::Result::Bad:
+            return fail(Failure::Protocol, QStringLiteral("the server's reply is damaged or too "
+                                                          "large"));
+        case Pop3ReplyReader::Result::NeedMore:
+            if (!waitForBytes())
+                return false;
+        }
+    }
+}
+
+} // namespace mail

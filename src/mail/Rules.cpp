@@ -1,0 +1,152 @@
+#include "mail/Rules.h"
+
+#include "mail/Wildcard.h"
+
+#include <QCryptographicHash>
+
+namespace mail {
+
+namespace {
+
+// Part of the fingerprint: a change in how messages are judged judges them all again.
+constexpr char kJudgingVersion[] = "ostrove-rules-1";
+
+constexpr char kMailFilter[] = "MailFilter";
+constexpr char kSubjectFilter[] = "SubjectFilter";
+constexpr char kContentFilter[] = "ContentFilter";
+constexpr char kAttachments[] = "Attachments";
+
+} // namespace
+
+qint64 sizeInKilobytes(qint64 bytes)
+{
+    return (bytes + 1023) / 1024;
+}
+
+QList<Rules::Pattern> Rules::takeTextPatterns(const QStringList &patterns, const char *list)
+{
+    QList<Pattern> taken;
+    for (const QString &pattern : patterns) {
+        if (pattern.isEmpty())
+            continue;
+        if (isOnlyWildcards(pattern)) {
+            m_warnings.append(QStringLiteral("%1 pattern \"%2\" ignored: it would match nearly "
+                                             "every message")
+                                  .arg(QLatin1String(list), pattern));
+            continue;
+        }
+        taken.append({pattern.toCaseFolded(), pattern});
+    }
+    return taken;
+}
+
+Rules::Rules(const MonitorSettings &settings)
+{
+    m_senders = takeTextPatterns(settings.senderPatterns, kMailFilter);
+    m_subjects = takeTextPatterns(settings.subjectPatterns, kSubjectFilter);
+    m_contents = takeTextPatterns(settings.contentPatterns, kContentFilter);
+    for (const AttachmentPattern &stored : settings.attachmentPatterns) {
+        if (stored.pattern.isEmpty())
+            continue;
+        if (!stored.hasRange && isOnlyWildcards(stored.pattern)) {
+            m_warnings.append(QStringLiteral("Attachments pattern \"%1\" without a size range "
+                                             "ignored: it would match every attachment")
+                                  .arg(stored.pattern));
+            continue;
+        }
+        if (stored.hasRange && stored.sizeFrom > stored.sizeTo) {
+            m_warnings.append(QStringLiteral("Attachments pattern \"%1\" matches nothing: its "
+                                             "size range %2 to %3 kB is reversed")
+                                  .arg(stored.pattern)
+                                  .arg(stored.sizeFrom)
+                                  .arg(stored.sizeTo));
+            continue;
+        }
+        m_attachments.append({stored.pattern.toCaseFolded(), stored.pattern, stored.hasRange,
+                              stored.sizeFrom, stored.sizeTo});
+    }
+
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const auto add = [&hash](const QString &text) {
+        const QByteArray bytes = text.toUtf8();
+        const qint64 length = bytes.size();
+        hash.addData(QByteArrayView(reinterpret_cast<const char *>(&length), sizeof length));
+        hash.addData(bytes);
+    };
+    add(QLatin1String(kJudgingVersion));
+    for (const auto *list : {&m_senders, &m_subjects, &m_contents}) {
+        QStringList folded;
+        for (const Pattern &pattern : *list)
+            folded.append(pattern.folded);
+        folded.sort();
+        add(QString::number(folded.size()));
+        for (const QString &text : folded)
+            add(text);
+    }
+    QStringList attachments;
+    for (const Attachment &rule : m_attachments) {
+        attachments.append(rule.hasRange ? QStringLiteral("%1|%2|%3")
+                                               .arg(rule.folded)
+                                               .arg(rule.sizeFrom)
+                                               .arg(rule.sizeTo)
+                                         : rule.folded + QLatin1String("|-"));
+    }
+    attachments.sort();
+    add(QString::number(attachments.size()));
+    for (const QString &text : attachments)
+        add(text);
+    m_fingerprint = hash.result().toHex();
+}
+
+bool Rules::isEmpty() const
+{
+    return m_senders.isEmpty() && m_subjects.isEmpty() && m_contents.isEmpty()
+           && m_attachments.isEmpty();
+}
+
+bool Rules::needsWholeMessage() const
+{
+    return !m_contents.isEmpty() || !m_attachments.isEmpty();
+}
+
+std::optional<RuleMatch> Rules::match(const MessageFacts &facts) const
+{
+    if (!facts.judgeable)
+        return std::nullopt;
+    if (!m_senders.isEmpty()) {
+        for (const QString &sender : facts.senders) {
+            const QString folded = sender.toCaseFolded();
+            for (const Pattern &pattern : m_senders) {
+                if (wildcardMatchesWhole(folded, pattern.folded))
+                    return RuleMatch{QLatin1String(kMailFilter), pattern.pattern};
+            }
+        }
+    }
+    if (!m_subjects.isEmpty()) {
+        const QString folded = facts.subject.toCaseFolded();
+        for (const Pattern &pattern : m_subjects) {
+            if (wildcardMatchesPart(folded, pattern.folded))
+                return RuleMatch{QLatin1String(kSubjectFilter), pattern.pattern};
+        }
+    }
+    if (!m_contents.isEmpty()) {
+        const QString folded = facts.bodyText.toCaseFolded();
+        for (const Pattern &pattern : m_contents) {
+            if (wildcardMatchesPart(folded, pattern.folded))
+                return RuleMatch{QLatin1String(kContentFilter), pattern.pattern};
+        }
+    }
+    for (const AttachmentFact &attachment : facts.attachments) {
+        const QString folded = attachment.name.toCaseFolded();
+        const qint64 kilobytes = sizeInKilobytes(attachment.decodedBytes);
+        for (const Attachment &rule : m_attachments) {
+            if (rule.hasRange && (kilobytes < rule.sizeFrom || kilobytes > rule.sizeTo))
+                continue;
+            if (wildcardMatchesWhole(folded, rule.folded))
+                return RuleMatch{QLatin1String(kAttachments), rule.pattern};
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace mail

@@ -1,0 +1,179 @@
+#include "mail/SeenState.h"
+
+#include <QFile>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+namespace mail {
+
+namespace {
+
+constexpr char kSchema[] = R"(
+CREATE TABLE IF NOT EXISTS accounts (
+  account     BLOB PRIMARY KEY,
+  fingerprint BLOB NOT NULL
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS seen (
+  account BLOB NOT NULL,
+  uidl    BLOB NOT NULL,
+  PRIMARY KEY (account, uidl)
+) WITHOUT ROWID;
+)";
+
+class Statement
+{
+public:
+    Statement(sqlite3 *db, const char *sql)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr) != SQLITE_OK)
+            m_statement = nullptr;
+    }
+    ~Statement() { sqlite3_finalize(m_statement); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    bool valid() const { return m_statement != nullptr; }
+    sqlite3_stmt *get() const { return m_statement; }
+    void bind(int index, const QByteArray &bytes)
+    {
+        sqlite3_bind_blob(m_statement, index, bytes.constData(), int(bytes.size()),
+                          SQLITE_TRANSIENT);
+    }
+    QByteArray column(int index) const
+    {
+        return QByteArray(static_cast<const char *>(sqlite3_column_blob(m_statement, index)),
+                          sqlite3_column_bytes(m_statement, index));
+    }
+
+private:
+    sqlite3_stmt *m_statement = nullptr;
+};
+
+bool exec(sqlite3 *db, const char *sql)
+{
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+} // namespace
+
+SeenState::SeenState(const QString &path)
+{
+    const QByteArray file = QFile::encodeName(path);
+    // Only the monitor needs it; nobody else should learn what mail arrived.
+    const mode_t previous = ::umask(077);
+    const int rc = sqlite3_open_v2(file.constData(), &m_db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                                       | SQLITE_OPEN_FULLMUTEX,
+                                   nullptr);
+    bool ok = rc == SQLITE_OK;
+    if (ok) {
+        sqlite3_busy_timeout(m_db, 5000);
+        ok = exec(m_db, "PRAGMA synchronous = FULL") && exec(m_db, kSchema);
+    }
+    ::umask(previous);
+    if (!ok) {
+        m_problem = QStringLiteral("%1: %2").arg(path, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db))
+                                                            : QStringLiteral("cannot open"));
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+}
+
+SeenState::~SeenState()
+{
+    sqlite3_close_v2(m_db);
+}
+
+bool SeenState::load(const QByteArray &account, Entry *entry)
+{
+    if (!m_db) {
+        *entry = m_memory.value(account);
+        return true;
+    }
+    Statement fingerprint(m_db, "SELECT fingerprint FROM accounts WHERE account = ?1");
+    Statement ids(m_db, "SELECT uidl FROM seen WHERE account = ?1");
+    if (!fingerprint.valid() || !ids.valid())
+        return false;
+    fingerprint.bind(1, account);
+    if (sqlite3_step(fingerprint.get()) == SQLITE_ROW)
+        entry->fingerprint = fingerprint.column(0);
+    ids.bind(1, account);
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(ids.get())) == SQLITE_ROW)
+        entry->ids.insert(ids.column(0));
+    return rc == SQLITE_DONE;
+}
+
+QSet<QByteArray> SeenState::judged(const QByteArray &account, const QByteArray &fingerprint)
+{
+    std::lock_guard lock(m_mutex);
+    Entry entry;
+    if (!load(account, &entry) || entry.fingerprint != fingerprint)
+        return {};
+    return entry.ids;
+}
+
+bool SeenState::store(const QByteArray &account, const Entry &entry)
+{
+    if (!m_db) {
+        m_memory.insert(account, entry);
+        return true;
+    }
+    if (!exec(m_db, "BEGIN IMMEDIATE"))
+        return false;
+    bool ok = true;
+    {
+        Statement clear(m_db, "DELETE FROM seen WHERE account = ?1");
+        Statement setFingerprint(
+            m_db, "INSERT OR REPLACE INTO accounts (account, fingerprint) VALUES (?1, ?2)");
+        Statement insert(m_db, "INSERT OR IGNORE INTO seen (account, uidl) VALUES (?1, ?2)");
+        ok = clear.valid() && setFingerprint.valid() && insert.valid();
+        if (ok) {
+            clear.bind(1, account);
+            ok = sqlite3_step(clear.get()) == SQLITE_DONE;
+            setFingerprint.bind(1, account);
+            setFingerprint.bind(2, entry.fingerprint);
+            ok = ok && sqlite3_step(setFingerprint.get()) == SQLITE_DONE;
+            insert.bind(1, account);
+            for (const QByteArray &id : entry.ids) {
+                if (!ok)
+                    break;
+                insert.bind(2, id);
+                ok = sqlite3_step(insert.get()) == SQLITE_DONE;
+                sqlite3_reset(insert.get());
+            }
+        }
+    }
+    if (ok && exec(m_db, "COMMIT"))
+        return true;
+    exec(m_db, "ROLLBACK");
+    return false;
+}
+
+void SeenState::record(const QByteArray &account, const QByteArray &fingerprint,
+                       const QSet<QByteArray> &onServer, const QSet<QByteArray> &judgedNow)
+{
+    std::lock_guard lock(m_mutex);
+    Entry before;
+    if (!load(account, &before))
+        return;
+    Entry after;
+    after.fingerprint = fingerprint;
+    if (before.fingerprint == fingerprint) {
+        for (const QByteArray &id : std::as_const(before.ids)) {
+            if (onServer.contains(id))
+                after.ids.insert(id);
+        }
+    }
+    for (const QByteArray &id : judgedNow) {
+        if (onServer.contains(id))
+            after.ids.insert(id);
+    }
+    // A check that found nothing new writes nothing.
+    if (after.fingerprint == before.fingerprint && after.ids == before.ids)
+        return;
+    store(account, after);
+}
+
+} // namespace mail

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+#include <mutex>
+
+struct sqlite3;
+
+namespace mail {
+
+// Which messages of each account were judged, and under which rules: kept in a small SQLite
+// file beside the settings store, or in memory when that folder cannot be written. Safe to use
+// from several account threads.
+class SeenState
+{
+public:
+    explicit SeenState(const QString &path);
+    ~SeenState();
+    SeenState(const SeenState &) = delete;
+    SeenState &operator=(const SeenState &) = delete;
+
+    // Why the file could not be used (the state then lives in memory), else empty.
+    QString problem() const { return m_problem; }
+
+    // The unique ids judged under these rules; empty when the rules changed since.
+    QSet<QByteArray> judged(const QByteArray &account, const QByteArray &fingerprint);
+    // Records the ids judged now under these rules. Ids not in `onServer` are dropped; ids
+    // judged before stay when they are still there.
+    void record(const QByteArray &account, const QByteArray &fingerprint,
+                const QSet<QByteArray> &onServer, const QSet<QByteArray> &judgedNow);
+
+private:
+    struct Entry
+    {
+        QByteArray fingerprint;
+        QSet<QByteArray> ids;
+    };
+    bool load(const QByteArray &account, Entry *entry);
+    bool store(const QByteArray &account, const Entry &entry);
+
+    std::mutex m_mutex;
+    sqlite3 *m_db = nullptr;
+    QString m_problem;
+    QHash<QByteArray, Entry> m_memory; // used when there is no file
+};
+
+} // namespace mail

@@ -1,0 +1,92 @@
+#include "mail/Settings.h"
+
+#include "store/PasswordCipher.h"
+#include "store/RegistryPaths.h"
+#include "store/Store.h"
+#include "store/StoreError.h"
+
+namespace mail {
+
+namespace {
+
+QString nameText(const QByteArray &name)
+{
+    return QString::fromLocal8Bit(name);
+}
+
+QStringList valueNamesOf(store::Access &access, const char *path)
+{
+    QStringList names;
+    for (const QByteArray &name : access.openOrCreate(path)->valueNames())
+        names.append(nameText(name));
+    return names;
+}
+
+AccountSettings readAccount(store::Access &access, const QByteArray &address)
+{
+    AccountSettings account;
+    account.address = address;
+    try {
+        auto key = access.openOrCreate(QByteArray(store::kAccountsKey) + address);
+        account.pop3 = key->readString(store::kPop3);
+        account.login = key->readString(store::kLogin);
+        account.password = store::DecryptPassword(key->readString(store::kPassword));
+        account.ssl = key->valueExists(store::kSsl) && key->readBool(store::kSsl);
+    } catch (const store::StoreError &) {
+        account.problem = QStringLiteral("its settings cannot be read");
+    }
+    return account;
+}
+
+AttachmentPattern readAttachment(store::Access &access, const QByteArray &name)
+{
+    AttachmentPattern pattern;
+    pattern.pattern = nameText(name);
+    try {
+        auto key = access.openOrCreate(QByteArray(store::kAttachmentsKey) + name);
+        if (key->valueExists(store::kSizeFrom) && key->valueExists(store::kSizeTo)) {
+            pattern.sizeFrom = key->readInteger(store::kSizeFrom);
+            pattern.sizeTo = key->readInteger(store::kSizeTo);
+            pattern.hasRange = true;
+        }
+    } catch (const store::StoreError &) {
+        // A range that cannot be read is no range; the rules warn about patterns like "*".
+        pattern.hasRange = false;
+    }
+    return pattern;
+}
+
+} // namespace
+
+std::optional<MonitorSettings> readMonitorSettings(store::Store &store, QString *error)
+{
+    try {
+        MonitorSettings settings;
+        auto access = store.beginAccess();
+        auto root = access->openOrCreate(store::kSettingsKey);
+        if (root->valueExists(store::kScanEvery)) {
+            try {
+                settings.scanEveryMinutes =
+                    std::clamp(root->readInteger(store::kScanEvery), kMinScanEvery, kMaxScanEvery);
+            } catch (const store::StoreError &) {
+                settings.scanEveryMinutes = kDefaultScanEvery;
+            }
+        }
+        for (const QByteArray &address : access->openOrCreate(store::kAccountsKey)->subkeyNames())
+            settings.accounts.append(readAccount(*access, address));
+        settings.senderPatterns = valueNamesOf(*access, store::kMailFilterKey);
+        settings.subjectPatterns = valueNamesOf(*access, store::kSubjectFilterKey);
+        settings.contentPatterns = valueNamesOf(*access, store::kContentFilterKey);
+        for (const QByteArray &name : access->openOrCreate(store::kAttachmentsKey)->subkeyNames())
+            settings.attachmentPatterns.append(readAttachment(*access, name));
+        settings.autorun = access->openOrCreate(store::kRunKey)->valueExists(store::kAutorunValue);
+        access->finish();
+        return settings;
+    } catch (const store::StoreError &failure) {
+        if (error)
+            *error = QString::fromLocal8Bit(failure.what());
+        return std::nullopt;
+    }
+}
+
+} // namespace mail

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace store {
+class Store;
+}
+
+namespace mail {
+
+struct AccountSettings
+{
+    QByteArray address; // the account's key name, as stored
+    QByteArray pop3;
+    QByteArray login;
+    QByteArray password; // deciphered
+    bool ssl = false;
+    QString problem; // set when the account's values cannot be read; the account is skipped
+};
+
+struct AttachmentPattern
+{
+    QString pattern;
+    bool hasRange = false;
+    qint32 sizeFrom = 0;
+    qint32 sizeTo = 0;
+};
+
+// Everything one check needs, read in one read transaction so that it is consistent.
+struct MonitorSettings
+{
+    QList<AccountSettings> accounts;
+    QStringList senderPatterns;
+    QStringList subjectPatterns;
+    QStringList contentPatterns;
+    QList<AttachmentPattern> attachmentPatterns;
+    int scanEveryMinutes = 15;
+    bool autorun = false;
+};
+
+inline constexpr int kDefaultScanEvery = 15;
+inline constexpr int kMinScanEvery = 1;
+inline constexpr int kMaxScanEvery = 200;
+
+// Reads the settings tree without writing anything; an empty optional and the reason when the
+// store cannot be read at all.
+std::optional<MonitorSettings> readMonitorSettings(store::Store &store, QString *error);
+
+} // namespace mail

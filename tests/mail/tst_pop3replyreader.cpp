@@ -1,0 +1,90 @@
+#include "mail/Pop3ReplyReader.h"
+
+#include <QTest>
+
+using mail::Pop3ReplyReader;
+using Result = Pop3ReplyReader::Result;
+
+class TestPop3ReplyReader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void statusLines()
+    {
+        Pop3ReplyReader reader;
+        Pop3ReplyReader::Status status;
+        QCOMPARE(reader.takeStatus(&status), Result::NeedMore);
+        reader.append("+OK ready\r\n-ERR no such message\r\n+OK\r\n");
+        QCOMPARE(reader.takeStatus(&status), Result::Ready);
+        QVERIFY(status.ok);
+        QCOMPARE(status.text, QByteArray("ready"));
+        QCOMPARE(reader.takeStatus(&status), Result::Ready);
+        QVERIFY(!status.ok);
+        QCOMPARE(status.text, QByteArray("no such message"));
+        QCOMPARE(reader.takeStatus(&status), Result::Ready);
+        QVERIFY(status.ok);
+        QCOMPARE(reader.pendingBytes(), 0);
+    }
+
+    void aReplyArrivingInPiecesIsWhole()
+    {
+        Pop3ReplyReader reader;
+        Pop3ReplyReader::Status status;
+        const QByteArray wire = "+OK 2 octets\r\nab\r\n..dot\r\n.\r\n";
+        qsizetype fed = 0;
+        while (reader.takeStatus(&status) != Result::Ready)
+            reader.append(wire.mid(fed++, 1));
+        QVERIFY(status.ok);
+        QCOMPARE(fed, 14); // not before the status line was whole
+        reader.append(wire.mid(fed, wire.size() - 1 - fed));
+        QByteArray data;
+        QCOMPARE(reader.takeData(&data, 1000), Result::NeedMore);
+        reader.append(wire.right(1));
+        QCOMPARE(reader.takeData(&data, 1000), Result::Ready);
+        QCOMPARE(data, QByteArray("ab\r\n.dot\r\n")); // dot-stuffing undone
+    }
+
+    void bareLineFeedsEndLinesToo()
+    {
+        Pop3ReplyReader reader;
+        reader.append("+OK\nline\n.\n");
+        Pop3ReplyReader::Status status;
+        QByteArray data;
+        QCOMPARE(reader.takeStatus(&status), Result::Ready);
+        QCOMPARE(reader.takeData(&data, 100), Result::Ready);
+        QCOMPARE(data, QByteArray("line\r\n"));
+    }
+
+    void brokenReplies_data()
+    {
+        QTest::addColumn<QByteArray>("wire");
+        QTest::newRow("no status word") << QByteArray("HELLO\r\n");
+        QTest::newRow("status glued to text") << QByteArray("+OKAY\r\n");
+        QTest::newRow("binary") << QByteArray("\x00\xff\r\n", 4);
+        QTest::newRow("overlong status line") << QByteArray(5000, 'x');
+    }
+    void brokenReplies()
+    {
+        QFETCH(QByteArray, wire);
+        Pop3ReplyReader reader;
+        reader.append(wire);
+        Pop3ReplyReader::Status status;
+        QCOMPARE(reader.takeStatus(&status), Result::Bad);
+    }
+
+    void dataBeyondTheLimitIsRefused()
+    {
+        Pop3ReplyReader reader;
+        reader.append(QByteArray(100, 'a') + "\r\n");
+        QByteArray data;
+        QCOMPARE(reader.takeData(&data, 50), Result::Bad);
+        Pop3ReplyReader unterminated;
+        unterminated.append(QByteArray(100, 'a'));
+        QCOMPARE(unterminated.takeData(&data, 50), Result::Bad);
+        QCOMPARE(unterminated.takeData(&data, 500), Result::NeedMore);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPop3ReplyReader)
+#include "tst_pop3replyreader.moc"
