@@ -117,6 +117,9 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
 
     QList<int> toDelete;
     QHash<int, MatchedMessage> matches;
+    QHash<int, qint64> listedSize;
+    for (const auto &[number, size] : std::as_const(toFetch))
+        listedSize.insert(number, size);
     const bool fetched = session.fetch(toFetch, !whole, [&](int number, const QByteArray &message) {
         if (message.isEmpty())
             return; // the server would not send it: judged next time
@@ -139,7 +142,8 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
             return;
         }
         toDelete.append(number);
-        matches.insert(number, MatchedMessage{facts.fromText, facts.subject, message.size(), *match});
+        matches.insert(number,
+                       MatchedMessage{facts.fromText, facts.subject, listedSize.value(number), *match});
     });
     if (!fetched)
         return failed();

@@ -1,0 +1,411 @@
+#include "DovecotServer.h"
+#include "MailTestSupport.h"
+#include "Pop3Proxy.h"
+#include "store/RegistryPaths.h"
+
+#include <QTcpServer>
+#include <QTest>
+
+// The whole check against a real Dovecot server: what is left on the server afterwards, byte for
+// byte, and what the log says.
+class TestMailCheck : public QObject
+{
+    Q_OBJECT
+
+private:
+    DovecotServer m_server;
+    int m_users = 0;
+    QString m_user;
+    QByteArray m_address;
+
+    static QByteArray mail(const QByteArray &from, const QByteArray &subject,
+                           const QByteArray &body = "Hello.\r\n")
+    {
+        static int serial = 0;
+        return "Date: Mon, 7 Dec 2026 10:00:00 +0100\r\nMessage-ID: <" + QByteArray::number(++serial)
+               + "@test.example>\r\nFrom: " + from + "\r\nTo: user@test.example\r\nSubject: "
+               + subject + "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
+               + body;
+    }
+
+    QByteArray plainServer() const { return "127.0.0.1:" + QByteArray::number(m_server.plainPort()); }
+    QByteArray tlsServer() const { return "localhost:" + QByteArray::number(m_server.tlsPort()); }
+
+    // A user of our own for each test: a maildir filled twice within a second reuses ids.
+    void freshUser()
+    {
+        m_user = QStringLiteral("user%1").arg(++m_users);
+        m_address = m_user.toUtf8() + "@test.example";
+        m_server.addUser(m_user, QStringLiteral("secret"));
+    }
+
+    void waitForServer(int sessions)
+    {
+        QVERIFY(m_server.waitForSessionsEnded(m_user, sessions));
+    }
+
+    int commandCount(const QByteArray &word) const
+    {
+        int count = 0;
+        for (const QByteArray &line : m_server.clientCommands(m_user).split('\n')) {
+            if (line.toUpper().startsWith(word))
+                ++count;
+        }
+        return count;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(m_server.start(&error), qPrintable(error));
+        qputenv("SSL_CERT_FILE", QFile::encodeName(m_server.caCertificatePath()));
+    }
+
+    void init() { freshUser(); }
+
+    void senderAndSubjectRulesRemoveExactlyTheirMatches()
+    {
+        MailTestBench bench;
+        const QList<QByteArray> keep{
+            mail("Friend <friend@good.example>", "Lunch?"),
+            mail("boss@spam.example.org", "A longer domain is not the pattern"),
+            mail("=?UTF-8?Q?Wr=C3=B3g?= <x@good.example>", "=?UTF-8?Q?Zwyk=C5=82y?= list"),
+        };
+        const QList<QByteArray> remove{
+            mail("\"Spam King\" <king@SPAM.EXAMPLE>", "Offer"),
+            mail("a@good.example, b@spam.example", "Two senders"),
+            mail("x@good.example", "=?UTF-8?B?VGFuaWUg?= =?UTF-8?B?dmlhZ3Jh?="),
+            mail("x@good.example", "=?ISO-8859-2?Q?=AF=D3=A3W?= na sprzeda=BF"),
+        };
+        m_server.deliver(m_user, keep[0]);
+        m_server.deliver(m_user, remove[0]);
+        m_server.deliver(m_user, keep[1]);
+        m_server.deliver(m_user, remove[1]);
+        m_server.deliver(m_user, remove[2]);
+        m_server.deliver(m_user, keep[2]);
+        m_server.deliver(m_user, remove[3]);
+        bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        bench.addPattern(store::kSubjectFilterKey, "VIAGRA");
+        bench.addPattern(store::kSubjectFilterKey, "żółw");
+
+        const mail::CheckReport report = bench.check();
+        QVERIFY(report.allChecked());
+        QCOMPARE(report.removed, 4);
+        waitForServer(1);
+        QCOMPARE(m_server.messages(m_user), keep);
+        QCOMPARE(commandCount("TOP"), 7); // headers only: no rule needs the body
+        QCOMPARE(commandCount("RETR"), 0);
+        const QStringList lines = bench.newLogLines();
+        QVERIFY2(lines.contains(m_address + ": 7 messages, 7 new, 4 removed"),
+                 qPrintable(lines.join(u'\n')));
+        QVERIFY2(lines.contains(m_address + ": removed message from \"Spam King\" "
+                                            "<king@SPAM.EXAMPLE>, subject \"Offer\", "
+                                + QString::number(remove[0].size())
+                                + " bytes (MailFilter: *@spam.example)"),
+                 qPrintable(lines.join(u'\n')));
+        QCOMPARE(lines.filter(QStringLiteral("subject \"Tanie viagra\"")).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("(SubjectFilter: żółw)")).size(), 1);
+    }
+
+    void aDryRunRemovesNothingAndSaysWhatItWould()
+    {
+        MailTestBench bench;
+        const QByteArray spam = mail("x@spam.example", "Buy");
+        m_server.deliver(m_user, spam);
+        bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        mail::CheckReport report = bench.check(true);
+        QVERIFY(report.allChecked());
+        QCOMPARE(report.removed, 1);
+        waitForServer(1);
+        QCOMPARE(m_server.messages(m_user), QList<QByteArray>{spam});
+        QCOMPARE(commandCount("DELE"), 0);
+        const QStringList lines = bench.newLogLines();
+        QVERIFY(!lines.filter(QStringLiteral("would remove message from x@spam.example")).isEmpty());
+        QVERIFY(lines.contains(m_address + ": 1 messages, 1 new, 1 would be removed"));
+        // The dry run recorded nothing: the real check judges the message and removes it.
+        report = bench.check();
+        QCOMPARE(report.removed, 1);
+        waitForServer(2);
+        QVERIFY(m_server.messages(m_user).isEmpty());
+    }
+
+    void bodyAndAttachmentRulesFetchWholeMessages()
+    {
+        MailTestBench bench;
+        const QByteArray plainWord = mail("a@b.example", "x", "Cheap pills here\r\n");
+        const QByteArray quotedPrintable =
+            "From: a@b.example\r\nSubject: qp\r\nMIME-Version: 1.0\r\n"
+            "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: "
+            "quoted-printable\r\n\r\nGr=C3=B6=C3=9Fte Ch=\r\nance\r\n";
+        const QByteArray innocent = mail("a@b.example", "cheap pills in the subject only");
+        const QByteArray zip = "From: a@b.example\r\nSubject: files\r\nMIME-Version: 1.0\r\n"
+                               "Content-Type: multipart/mixed; boundary=\"X\"\r\n\r\n--X\r\n"
+                               "Content-Type: text/plain\r\n\r\nsee attached\r\n--X\r\n"
+                               "Content-Type: application/zip; name=\"Offer.ZIP\"\r\n"
+                               "Content-Transfer-Encoding: base64\r\n\r\n"
+                               + QByteArray(1025, 'q').toBase64() + "\r\n--X--\r\n";
+        for (const QByteArray &message : {plainWord, quotedPrintable, innocent, zip})
+            m_server.deliver(m_user, message);
+        bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);
+        bench.addPattern(store::kContentFilterKey, "cheap pills");
+        bench.addPattern(store::kContentFilterKey, "größte chance");
+        bench.addAttachment("*.zip", 2, 2); // 1025 bytes are 2 kB
+        QCOMPARE(bench.check().removed, 3);
+        waitForServer(1);
+        QCOMPARE(m_server.messages(m_user), QList<QByteArray>{innocent});
+        QCOMPARE(commandCount("RETR"), 4);
+    }
+
+    void aSecondCheckFetchesNothingAgainUntilTheRulesChange()
+    {
+        MailTestBench bench;
+        for (int i = 0; i < 5; ++i)
+            m_server.deliver(m_user, mail("a@b.example", "message " + QByteArray::number(i)));
+        bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);
+        bench.addPattern(store::kSubjectFilterKey, "nothing like this");
+        QCOMPARE(bench.check().judged, 5);
+        QCOMPARE(bench.check().judged, 0);
+        waitForServer(2);
+        QCOMPARE(commandCount("TOP"), 5);
+        QVERIFY(bench.newLogLines().contains(m_address + ": 5 messages, 0 new, 0 removed"));
+
+        // New mail alone is judged; a change of the rules judges everything again.
+        m_server.deliver(m_user, mail("a@b.example", "message 5"));
+        QCOMPARE(bench.check().judged, 1);
+        bench.addPattern(store::kSubjectFilterKey, "message 3");
+        const mail::CheckReport report = bench.check();
+        QCOMPARE(report.judged, 6);
+        QCOMPARE(report.removed, 1);
+        waitForServer(4);
+        QCOMPARE(m_server.messages(m_user).size(), 5);
+        QCOMPARE(bench.check().judged, 0);
+    }
+
+    void idsGoneFromTheServerAreForgotten()
+    {
+        MailTestBench bench;
+        m_server.deliver(m_user, mail("a@b.example", "one"));
+        m_server.deliver(m_user, mail("a@b.example", "two"));
+        bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);
+        bench.addPattern(store::kSubjectFilterKey, "zzz");
+        QCOMPARE(bench.check().judged, 2);
+        waitForServer(1);
+        // Another mail client removes one message.
+        const QString maildir = m_server.maildirPath(m_user);
+        QDir cur(maildir + QStringLiteral("/cur"));
+        QStringList files = cur.entryList(QDir::Files, QDir::Name);
+        QCOMPARE(files.size(), 2);
+        QVERIFY(QFile::remove(cur.filePath(files.first())));
+        QCOMPARE(bench.check().judged, 0);
+        waitForServer(2);
+        QVERIFY(!bench.newLogLines().filter(QStringLiteral(": 1 messages, 0 new")).isEmpty());
+    }
+
+    void aWrongPasswordRemovesNothing()
+    {
+        MailTestBench bench;
+        const QByteArray spam = mail("x@spam.example", "Buy");
+        m_server.deliver(m_user, spam);
+        bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "wrong", false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        const mail::CheckReport report = bench.check();
+        QVERIFY(!report.allChecked());
+        QCOMPARE(report.accounts.first().failure, QStringLiteral("login refused"));
+        QVERIFY(bench.newLogLines().contains(m_address + ": login refused"));
+        QCOMPARE(m_server.messages(m_user), QList<QByteArray>{spam});
+    }
+
+    void aRefusedConnectionIsReported()
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        MailTestBench bench;
+        bench.addAccount(m_address, "127.0.0.1:" + QByteArray::number(port), "x", "y", false);
+        const mail::CheckReport report = bench.check();
+        QVERIFY(!report.allChecked());
+        QVERIFY2(report.accounts.first().failure.startsWith(
+                     QStringLiteral("cannot connect to 127.0.0.1:%1").arg(port)),
+                 qPrintable(report.accounts.first().failure));
+    }
+
+    void implicitTlsWorksWithTheTrustedAuthority()
+    {
+        MailTestBench bench;
+        m_server.deliver(m_user, mail("x@spam.example", "Buy"));
+        bench.addAccount(m_address, tlsServer(), m_user.toUtf8(), "secret", true);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        QCOMPARE(bench.check().removed, 1);
+        waitForServer(1);
+        QVERIFY(m_server.messages(m_user).isEmpty());
+    }
+
+    void anUntrustedCertificateEndsTheSessionBeforeThePassword()
+    {
+        const QByteArray authority = qgetenv("SSL_CERT_FILE");
+        qunsetenv("SSL_CERT_FILE");
+        MailTestBench bench;
+        const QByteArray spam = mail("x@spam.example", "Buy");
+        m_server.deliver(m_user, spam);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        bench.addAccount(m_address, tlsServer(), m_user.toUtf8(), "secret", true);
+        // The plain port offers STLS: it is taken, and a failed certificate is no reason to
+        // go on in the clear.
+        bench.addAccount("plain@test.example", plainServer(), m_user.toUtf8(), "secret", false);
+        // The certificate names localhost and 127.0.0.1, not this name.
+        const mail::CheckReport report = bench.check();
+        qputenv("SSL_CERT_FILE", authority);
+        QCOMPARE(report.accounts.size(), 2);
+        for (const mail::AccountOutcome &account : report.accounts) {
+            QVERIFY(!account.checked);
+            QVERIFY2(account.failure.startsWith(QStringLiteral("certificate not trusted")),
+                     qPrintable(account.failure));
+        }
+        QCOMPARE(m_server.loginCount(m_user), 0);
+        QVERIFY(!m_server.logText().contains(QStringLiteral("secret")));
+        QCOMPARE(m_server.messages(m_user), QList<QByteArray>{spam});
+    }
+
+    void aHostNameTheCertificateDoesNotNameIsRefused()
+    {
+        MailTestBench bench;
+        bench.addAccount(m_address, "127.0.0.2:" + QByteArray::number(m_server.tlsPort()),
+                         m_user.toUtf8(), "secret", true);
+        const mail::CheckReport report = bench.check();
+        QVERIFY(!report.allChecked());
+        QVERIFY2(report.accounts.first().failure.startsWith(QStringLiteral("certificate not trusted"))
+                     || report.accounts.first().failure.startsWith(QStringLiteral("cannot connect")),
+                 qPrintable(report.accounts.first().failure));
+        QCOMPARE(m_server.loginCount(m_user), 0);
+    }
+
+    void aConnectionCutDuringRetrRemovesNothing()
+    {
+        Pop3Proxy proxy(m_server.plainPort());
+        QVERIFY(proxy.start());
+        proxy.setHideStls(true);
+        proxy.cutOnCommand("RETR", 200);
+        MailTestBench bench;
+        const QByteArray first = mail("x@spam.example", "one", QByteArray(4000, 'a') + "\r\n");
+        const QByteArray second = mail("x@spam.example", "two", QByteArray(4000, 'b') + "\r\n");
+        m_server.deliver(m_user, first);
+        m_server.deliver(m_user, second);
+        bench.addAccount(m_address, "127.0.0.1:" + QByteArray::number(proxy.port()),
+                         m_user.toUtf8(), "secret", false);
+        bench.addPattern(store::kContentFilterKey, "aaaa");
+        bench.addPattern(store::kContentFilterKey, "bbbb");
+        const mail::CheckReport report = bench.check();
+        QVERIFY(!report.allChecked());
+        QCOMPARE(proxy.faultCount(), 1);
+        waitForServer(1);
+        QCOMPARE(m_server.messages(m_user), (QList<QByteArray>{first, second}));
+        QVERIFY(bench.newLogLines().contains(m_address + ": the server closed the connection"));
+    }
+
+    void aConnectionCutAfterDeleBeforeQuitRemovesNothing()
+    {
+        Pop3Proxy proxy(m_server.plainPort());
+        QVERIFY(proxy.start());
+        proxy.setHideStls(true);
+        proxy.cutOnCommand("QUIT");
+        MailTestBench bench;
+        const QByteArray spam = mail("x@spam.example", "Buy");
+        m_server.deliver(m_user, spam);
+        bench.addAccount(m_address, "127.0.0.1:" + QByteArray::number(proxy.port()),
+                         m_user.toUtf8(), "secret", false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        const mail::CheckReport report = bench.check();
+        QVERIFY(!report.allChecked());
+        QCOMPARE(report.removed, 0);
+        QVERIFY(proxy.clientData(0).contains("DELE 1"));
+        waitForServer(1);
+        QCOMPARE(m_server.messages(m_user), QList<QByteArray>{spam});
+        // Nothing was recorded: the next check judges it again and removes it.
+        proxy.passThrough();
+        QCOMPARE(bench.check().removed, 1);
+        waitForServer(2);
+        QVERIFY(m_server.messages(m_user).isEmpty());
+    }
+
+    void aHungServerTimesOut()
+    {
+        Pop3Proxy proxy(m_server.plainPort());
+        QVERIFY(proxy.start());
+        proxy.setHideStls(true);
+        proxy.stallOnCommand("UIDL");
+        MailTestBench bench;
+        m_server.deliver(m_user, mail("x@spam.example", "Buy"));
+        bench.addAccount(m_address, "127.0.0.1:" + QByteArray::number(proxy.port()),
+                         m_user.toUtf8(), "secret", false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        QElapsedTimer clock;
+        clock.start();
+        const mail::CheckReport report = bench.check(false, 1000);
+        QVERIFY(clock.elapsed() < 5000);
+        QCOMPARE(report.accounts.first().failure, QStringLiteral("timeout"));
+        QCOMPARE(m_server.messages(m_user).size(), 1);
+    }
+
+    void oneFailingAccountDoesNotStopTheOthers()
+    {
+        MailTestBench bench;
+        const QString second = m_user;
+        const QByteArray secondAddress = m_address;
+        freshUser();
+        const QString third = m_user;
+        for (const QString &user : {second, third})
+            m_server.deliver(user, mail("x@spam.example", "Buy"));
+        bench.addAccount(secondAddress, plainServer(), second.toUtf8(), "secret", false);
+        bench.addAccount("broken@test.example", "127.0.0.1:1", "nobody", "x", false);
+        bench.addAccount(m_address, tlsServer(), third.toUtf8(), "secret", true);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        const mail::CheckReport report = bench.check();
+        QVERIFY(!report.allChecked());
+        QCOMPARE(report.removed, 2);
+        QVERIFY(m_server.waitForSessionsEnded(second, 1));
+        QVERIFY(m_server.waitForSessionsEnded(third, 1));
+        QVERIFY(m_server.messages(second).isEmpty());
+        QVERIFY(m_server.messages(third).isEmpty());
+    }
+
+    void aLargeMessageIsJudgedWhole()
+    {
+        MailTestBench bench;
+        QByteArray big = "From: a@b.example\r\nSubject: big\r\nMIME-Version: 1.0\r\n"
+                         "Content-Type: multipart/mixed; boundary=\"X\"\r\n\r\n--X\r\n"
+                         "Content-Type: text/plain\r\n\r\nlarge file attached\r\n--X\r\n"
+                         "Content-Type: application/octet-stream; name=\"disk.img\"\r\n"
+                         "Content-Transfer-Encoding: base64\r\n\r\n";
+        const QByteArray line = QByteArray(57, 'x').toBase64() + "\r\n";
+        while (big.size() < 20 * 1024 * 1024)
+            big += line;
+        big += "--X--\r\n";
+        m_server.deliver(m_user, big);
+        m_server.deliver(m_user, mail("a@b.example", "small"));
+        bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);
+        bench.addAttachment("*.img", 10000, 20000);
+        const mail::CheckReport report = bench.check();
+        QVERIFY(report.allChecked());
+        QCOMPARE(report.removed, 1);
+        waitForServer(1);
+        QCOMPARE(m_server.messages(m_user).size(), 1);
+        QVERIFY(m_server.messages(m_user).first().contains("Subject: small"));
+    }
+
+    void anEmptyMailboxIsChecked()
+    {
+        MailTestBench bench;
+        bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        const mail::CheckReport report = bench.check();
+        QVERIFY(report.allChecked());
+        QVERIFY(bench.newLogLines().contains(m_address + ": 0 messages, 0 new, 0 removed"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMailCheck)
+#include "tst_mailcheck.moc"
