@@ -64,14 +64,23 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     Pop3Session::Options options;
     options.connectTimeoutMs = m_context.connectTimeoutMs;
     options.replyTimeoutMs = m_context.replyTimeoutMs;
-    options.tls = m_context.tls;
     options.cancel = m_context.cancel;
     options.maxMessageBytes = kMaxJudgedBytes + 1024 * 1024;
-    Pop3Session session(options);
+    auto session = std::make_unique<Pop3Session>(options);
+    // A certificate the system does not vouch for may come from an authority the user added
+    // through SSL_CERT_FILE: only then is that file read, and a new session made trusting it.
+    if (!session->open(*server)
+        && session->failure() == Pop3Session::Failure::CertificateNotTrusted) {
+        if (auto extra = m_context.trust.extraConfiguration()) {
+            options.tls = *extra;
+            session = std::make_unique<Pop3Session>(options);
+            session->open(*server);
+        }
+    }
 
     const auto failed = [&]() {
         outcome.checked = false;
-        outcome.failure = session.failureText();
+        outcome.failure = session->failureText();
         outcome.matched.clear();
         logOutcome(outcome, 0);
         return outcome;
@@ -81,8 +90,9 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     QHash<int, QByteArray> ids;
     bool haveIds = false;
     QList<std::pair<int, qint64>> sizes;
-    if (!session.open(*server) || !session.login(login, account.password)
-        || !session.uniqueIds(&ids, &haveIds) || !session.listSizes(&sizes))
+    if (session->failure() != Pop3Session::Failure::None
+        || !session->login(login, account.password) || !session->uniqueIds(&ids, &haveIds)
+        || !session->listSizes(&sizes))
         return failed();
     outcome.messages = int(sizes.size());
 
@@ -120,7 +130,7 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     QHash<int, qint64> listedSize;
     for (const auto &[number, size] : std::as_const(toFetch))
         listedSize.insert(number, size);
-    const bool fetched = session.fetch(toFetch, !whole, [&](int number, const QByteArray &message) {
+    const bool fetched = session->fetch(toFetch, !whole, [&](int number, const QByteArray &message) {
         if (message.isEmpty())
             return; // the server would not send it: judged next time
         const MessageFacts facts = readMessageFacts(message, whole);
@@ -149,9 +159,9 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
         return failed();
 
     QList<int> refused;
-    if (!m_context.dryRun && !session.markDeleted(toDelete, &refused))
+    if (!m_context.dryRun && !session->markDeleted(toDelete, &refused))
         return failed();
-    if (!session.quit())
+    if (!session->quit())
         return failed();
 
     outcome.checked = true;

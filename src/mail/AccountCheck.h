@@ -2,8 +2,7 @@
 
 #include "mail/MailCheck.h"
 #include "mail/Settings.h"
-
-#include <QSslConfiguration>
+#include "mail/TlsTrust.h"
 
 #include <atomic>
 
@@ -24,7 +23,7 @@ public:
         const Rules &rules;
         SeenState &seen;
         MonitorLog &log;
-        QSslConfiguration tls;
+        TlsTrust &trust;
         bool dryRun = false;
         int connectTimeoutMs = 20000;
         int replyTimeoutMs = 60000;

@@ -9,33 +9,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSslCertificate>
-#include <QSslConfiguration>
 #include <QThreadPool>
 
 #include <sys/stat.h>
 
 namespace mail {
-
-namespace {
-
-// The system's CAs, plus those of the file SSL_CERT_FILE names, which QSslSocket does not read
-// by itself: that is how a private server's CA is trusted.
-QSslConfiguration tlsConfiguration()
-{
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
-    const QString extraFile = qEnvironmentVariable("SSL_CERT_FILE");
-    if (!extraFile.isEmpty()) {
-        authorities += QSslCertificate::fromPath(extraFile, QSsl::Pem);
-        authorities += QSslCertificate::fromPath(extraFile, QSsl::Der);
-    }
-    configuration.setCaCertificates(authorities);
-    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    return configuration;
-}
-
-} // namespace
 
 bool CheckReport::allChecked() const
 {
@@ -94,7 +72,8 @@ CheckReport MailCheck::run()
     for (const QString &warning : rules.warnings())
         m_log.write(QStringLiteral("Warning: %1").arg(warning));
 
-    AccountCheck::Context context{rules, m_seen, m_log, tlsConfiguration(), m_options.dryRun,
+    TlsTrust trust;
+    AccountCheck::Context context{rules, m_seen, m_log, trust, m_options.dryRun,
                                   m_options.connectTimeoutMs, m_options.replyTimeoutMs,
                                   m_options.cancel};
     report.accounts.resize(settings->accounts.size());
@@ -114,7 +93,7 @@ CheckReport MailCheck::run()
     report.milliseconds = clock.elapsed();
     m_log.write(QStringLiteral("Check ends: %1 in %2 s")
                     .arg(report.summary())
-                    .arg(double(report.milliseconds) / 1000.0, 0, 'f', 1));
+                    .arg(double(report.milliseconds) / 1000.0, 0, 'f', 3));
     return report;
 }
 

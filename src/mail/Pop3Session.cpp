@@ -1,5 +1,7 @@
 #include "mail/Pop3Session.h"
 
+#include "mail/TlsTrust.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSslSocket>
@@ -99,11 +101,11 @@ bool Pop3Session::open(const ServerAddress &server)
 {
     m_server = server;
     m_socket = std::make_unique<QSslSocket>();
-    m_socket->setSslConfiguration(m_options.tls);
     m_socket->setPeerVerifyName(server.host);
     const QString where = QStringLiteral("%1:%2").arg(server.host).arg(server.port);
 
     if (server.security == Security::ImplicitTls) {
+        prepareTls();
         m_socket->connectToHostEncrypted(server.host, server.port);
         if (!waitUntil([this] { return m_socket->isEncrypted(); }, m_options.connectTimeoutMs))
             return secureFailure(QStringLiteral("cannot connect to %1").arg(where));
@@ -137,6 +139,12 @@ bool Pop3Session::open(const ServerAddress &server)
     return true;
 }
 
+void Pop3Session::prepareTls()
+{
+    m_socket->setSslConfiguration(m_options.tls ? *m_options.tls
+                                                : TlsTrust::systemConfiguration());
+}
+
 bool Pop3Session::startTls()
 {
     if (!send("STLS"))
@@ -151,6 +159,7 @@ bool Pop3Session::startTls()
     }
     if (m_reader.pendingBytes() > 0)
         return fail(Failure::Protocol, QStringLiteral("the server sent data before TLS"));
+    prepareTls();
     m_socket->startClientEncryption();
     if (!waitUntil([this] { return m_socket->isEncrypted(); }, m_options.connectTimeoutMs))
         return secureFailure(QStringLiteral("secure connection failed"));

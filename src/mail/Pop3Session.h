@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <memory>
 
 class QSslSocket;
@@ -39,7 +40,8 @@ public:
     {
         int connectTimeoutMs = 20000;
         int replyTimeoutMs = 60000;
-        QSslConfiguration tls;
+        // Set: the authorities to trust; unset: the system's (built only if TLS is used).
+        std::optional<QSslConfiguration> tls;
         const std::atomic<bool> *cancel = nullptr;
         qint64 maxMessageBytes = 64 * 1024 * 1024;
     };
@@ -83,6 +85,7 @@ private:
     bool readCapabilities();
     bool startTls();
     bool secureFailure(const QString &action);
+    void prepareTls();
 
     Options m_options;
     std::unique_ptr<QSslSocket> m_socket;

@@ -92,6 +92,29 @@ private slots:
         QVERIFY(facts.bodyText.isEmpty()); // not asked for
     }
 
+    void theHeaderAloneGivesTheSameSendersAndSubject_data()
+    {
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("folded, encoded, group")
+            << crlf("Received: x\nfrom: =?UTF-8?Q?J=C3=B3zef?=\n <j@x.example>, grp: a@b.c,\n"
+                    "  \"Q, R\" <q@r.s>;\nSUBJECT: =?UTF-8?B?TGVraSBiZXogcmVjZQ==?=\n"
+                    " =?UTF-8?B?cHR5IOKAkyB0YW5pbw==?=\nSubject: second\n\nFrom: body@x.y\n");
+        QTest::newRow("no From, bare line feeds") << QByteArray("Subject: hi\n\nbody\n");
+        QTest::newRow("comments and route") << crlf("From: (c) a@b.c (d)\nSubject:\n\n");
+        QTest::newRow("8-bit display name") << QByteArray("From: Ren\xE9 <r@x.y>\r\n\r\n");
+        QTest::newRow("header only, no body") << QByteArray("From: a@b.c\r\nSubject: s");
+    }
+    void theHeaderAloneGivesTheSameSendersAndSubject()
+    {
+        QFETCH(QByteArray, message);
+        const MessageFacts header = readMessageFacts(message, false);
+        const MessageFacts whole = readMessageFacts(message, true);
+        QVERIFY(header.judgeable);
+        QCOMPARE(header.senders, whole.senders);
+        QCOMPARE(header.subject, whole.subject);
+        QCOMPARE(header.fromText, whole.fromText);
+    }
+
     void bodyTextLeavesAttachmentsOut()
     {
         const QByteArray message = crlf("From: a@b.c\nSubject: x\nMIME-Version: 1.0\n"

@@ -1,0 +1,273 @@
+// One check of a real Dovecot mailbox by OstroveService --check-once, next to mailfilter (an
+// existing POP3 filter, with the same two header rules) and a floor (log in, UIDL, every
+// "TOP n 0" pipelined). Each runs as its own process; time and peak memory are theirs.
+// Mailboxes of 1,000 and 10,000 messages of about 2 KB, 5% matching, plain and implicit TLS.
+// BENCH_SIZES="1000 10000" picks the sizes.
+#include "DovecotServer.h"
+#include "Pop3Proxy.h"
+#include "mail/MailCheck.h"
+#include "store/PasswordCipher.h"
+#include "store/RegistryPaths.h"
+#include "store/SqliteStore.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+
+extern char **environ;
+
+namespace {
+
+struct Measure
+{
+    double seconds = 0;
+    double peakMb = 0;
+    int exitCode = -1;
+};
+
+Measure runProcess(const QStringList &arguments, const QStringList &extraEnvironment)
+{
+    QList<QByteArray> argumentBytes;
+    for (const QString &argument : arguments)
+        argumentBytes.append(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &argument : argumentBytes)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    QList<QByteArray> environmentBytes;
+    for (char **entry = environ; *entry; ++entry) {
+        const QByteArray text(*entry);
+        const bool replaced = std::any_of(
+            extraEnvironment.cbegin(), extraEnvironment.cend(), [&text](const QString &extra) {
+                return text.startsWith(extra.left(extra.indexOf(u'=') + 1).toLocal8Bit());
+            });
+        if (!replaced)
+            environmentBytes.append(text);
+    }
+    for (const QString &entry : extraEnvironment)
+        environmentBytes.append(entry.toLocal8Bit());
+    std::vector<char *> envp;
+    for (QByteArray &entry : environmentBytes)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    Measure measure;
+    timespec start{};
+    timespec end{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+        return measure;
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    posix_spawn_file_actions_destroy(&actions);
+    measure.seconds = double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) / 1e9;
+    measure.peakMb = double(usage.ru_maxrss) / 1024.0;
+    measure.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return measure;
+}
+
+QByteArray message(int index, bool *matches)
+{
+    static const char *const words[] = {"meeting", "report", "invoice", "holiday", "project",
+                                        "update", "lunch", "budget", "review", "notes"};
+    const bool spamSender = index % 40 == 7;
+    const bool spamSubject = index % 40 == 27;
+    *matches = spamSender || spamSubject;
+    const QByteArray from = spamSender ? "Offers <deals" + QByteArray::number(index) + "@spam.example>"
+                                       : "Colleague " + QByteArray::number(index % 97) + " <person"
+                                             + QByteArray::number(index % 97) + "@work.example>";
+    QByteArray subject = QByteArray(words[index % 10]) + " " + words[(index / 10) % 10] + " "
+                         + QByteArray::number(index);
+    if (spamSubject)
+        subject = "Cheap VIAGRA " + QByteArray::number(index);
+    QByteArray body;
+    while (body.size() < 1700)
+        body += QByteArray(words[(index + body.size()) % 10]) + " text of the message body, "
+                "nothing to see here.\r\n";
+    return "Return-Path: <x@work.example>\r\nDate: Mon, 7 Dec 2026 10:00:00 +0100\r\n"
+           "Message-ID: <"
+           + QByteArray::number(index) + ".1796630400@bench.example>\r\nFrom: " + from
+           + "\r\nTo: me@bench.example\r\nSubject: " + subject
+           + "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n" + body;
+}
+
+QSet<QByteArray> messageIds(const QList<QByteArray> &messages)
+{
+    QSet<QByteArray> ids;
+    static const QRegularExpression id(QStringLiteral("Message-ID: <([^>]*)>"));
+    for (const QByteArray &text : messages)
+        ids.insert(id.match(QString::fromLatin1(text)).captured(1).toLatin1());
+    return ids;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    const QString here = QCoreApplication::applicationDirPath();
+    const QString ours = qEnvironmentVariableIsSet("BENCH_OURS") ? qEnvironmentVariable("BENCH_OURS")
+                                                                 : here + QStringLiteral("/../OstroveService");
+    const QString floor = here + QStringLiteral("/pop3_floor");
+    const QString mailfilter = QStringLiteral("/usr/bin/mailfilter");
+    if (!QFile::exists(mailfilter))
+        std::printf("mailfilter is not installed (apt-get install mailfilter): its column is empty\n");
+
+    DovecotServer server;
+    QString error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "Dovecot: %s\n", qPrintable(error));
+        return 1;
+    }
+    // Plain means plain for all three: the proxy hides STLS, which Dovecot offers and
+    // OstroveService would take.
+    Pop3Proxy proxy(server.plainPort());
+    proxy.setHideStls(true);
+    if (!proxy.start(&error))
+        return 1;
+    const QString authority = QStringLiteral("SSL_CERT_FILE=") + server.caCertificatePath();
+    QTemporaryDir work;
+    if (qEnvironmentVariableIsSet("BENCH_PAUSE")) {
+        server.addUser(QStringLiteral("probe"), QStringLiteral("secret"));
+        std::printf("CA %s TLS port %d plain port %d\n", qPrintable(server.caCertificatePath()),
+                    server.tlsPort(), server.plainPort());
+        std::fflush(stdout);
+        QThread::sleep(60);
+    }
+
+    QList<int> sizes{1000, 10000};
+    if (qEnvironmentVariableIsSet("BENCH_SIZES")) {
+        sizes.clear();
+        for (const QString &size : qEnvironmentVariable("BENCH_SIZES").split(u' ', Qt::SkipEmptyParts))
+            sizes.append(size.toInt());
+    }
+    std::printf("%-14s %-22s %-22s %-22s %-12s %-12s %-10s %s\n", "mailbox", "OstroveService",
+                "mailfilter", "floor", "ours/floor", "ours/mf", "2nd check", "removed (ours/mf)");
+    QHash<bool, double> peakAtSmallest;
+    for (int size : sizes) {
+        for (bool tls : {false, true}) {
+            const QString tag = QStringLiteral("%1%2").arg(size).arg(tls ? "t" : "p");
+            const QString oursUser = QStringLiteral("ours") + tag;
+            const QString mfUser = QStringLiteral("mf") + tag;
+            const QString floorUser = QStringLiteral("floor") + tag;
+            for (const QString &user : {oursUser, mfUser, floorUser})
+                server.addUser(user, QStringLiteral("secret"));
+            int matching = 0;
+            for (int i = 0; i < size; ++i) {
+                bool matches = false;
+                const QByteArray text = message(i, &matches);
+                matching += matches ? 1 : 0;
+                for (const QString &user : {oursUser, mfUser, floorUser})
+                    server.deliver(user, text);
+            }
+            const QString host = tls ? QStringLiteral("localhost") : QStringLiteral("127.0.0.1");
+            const quint16 port = tls ? server.tlsPort() : proxy.port();
+            const QString mode = tls ? QStringLiteral("tls") : QStringLiteral("plain");
+            // Dovecot reads a fresh maildir once at the first login: not part of anyone's time.
+            for (const QString &user : {oursUser, mfUser, floorUser})
+                runProcess({floor, host, QString::number(port), mode, user, QStringLiteral("secret"),
+                            QStringLiteral("--stat-only")},
+                           {authority});
+
+            const Measure floorRun = runProcess(
+                {floor, host, QString::number(port), mode, floorUser, QStringLiteral("secret")},
+                {authority});
+
+            const QString rc = work.filePath(tag + QStringLiteral(".mailfilterrc"));
+            QFile rcFile(rc);
+            rcFile.open(QIODevice::WriteOnly);
+            rcFile.write(QStringLiteral("LOGFILE = \"%1\"\nVERBOSE = 0\nREG_CASE = \"no\"\n"
+                                        "SERVER = \"%2\"\nUSER = \"%3\"\nPASS = \"secret\"\n"
+                                        "PROTOCOL = \"%4\"\nPORT = %5\n"
+                                        "DENY = \"^From:.*@spam\\.example\"\n"
+                                        "DENY = \"^Subject:.*viagra\"\n")
+                             .arg(work.filePath(tag + QStringLiteral(".mailfilter.log")), host,
+                                  mfUser, tls ? QStringLiteral("pop3/ssl") : QStringLiteral("pop3"))
+                             .arg(port)
+                             .toUtf8());
+            rcFile.close();
+            Measure mfRun;
+            if (QFile::exists(mailfilter)) {
+                QStringList arguments{mailfilter, QStringLiteral("-M"), rc, QStringLiteral("-i")};
+                if (tls)
+                    arguments << QStringLiteral("-s");
+                mfRun = runProcess(arguments, {});
+            }
+
+            const QString storePath = work.filePath(tag + QStringLiteral("/registry.db"));
+            {
+                store::SqliteStore settings(storePath);
+                auto access = settings.beginAccess();
+                auto account = access->openOrCreate(QByteArray(store::kAccountsKey) + oursUser.toUtf8()
+                                                    + "@bench.example");
+                account->writeString(store::kPop3,
+                                     QStringLiteral("%1:%2").arg(host).arg(port).toUtf8());
+                account->writeString(store::kLogin, oursUser.toUtf8());
+                account->writeString(store::kPassword, store::EncryptPassword("secret"));
+                account->writeBool(store::kSsl, tls);
+                access->openOrCreate(store::kMailFilterKey)->writeString("*@spam.example", {});
+                access->openOrCreate(store::kSubjectFilterKey)->writeString("viagra", {});
+                access->finish();
+            }
+            const QStringList oursEnvironment{QStringLiteral("OSTROVE_REGISTRY=") + storePath,
+                                              authority};
+            const Measure first = runProcess({ours, QStringLiteral("--check-once")}, oursEnvironment);
+            const Measure second = runProcess({ours, QStringLiteral("--check-once")}, oursEnvironment);
+            if (first.exitCode != 0) {
+                QFile log(mail::logPathFor(storePath));
+                log.open(QIODevice::ReadOnly);
+                std::fprintf(stderr, "OstroveService failed:\n%s", log.readAll().constData());
+            }
+
+            server.waitForSessionsEnded(oursUser, server.loginCount(oursUser), 30000);
+            server.waitForSessionsEnded(mfUser, server.loginCount(mfUser), 30000);
+            const QSet<QByteArray> oursLeft = messageIds(server.messages(oursUser));
+            const QSet<QByteArray> mfLeft = messageIds(server.messages(mfUser));
+            const int oursRemoved = size - int(oursLeft.size());
+            const int mfRemoved = size - int(mfLeft.size());
+
+            const auto cell = [](const Measure &m) {
+                return m.exitCode < 0 ? QStringLiteral("-")
+                                      : QStringLiteral("%1 s %2 MB%3")
+                                            .arg(m.seconds, 0, 'f', 3)
+                                            .arg(m.peakMb, 0, 'f', 1)
+                                            .arg(m.exitCode == 0 ? QString()
+                                                                 : QStringLiteral(" exit %1").arg(m.exitCode));
+            };
+            std::printf("%-14s %-22s %-22s %-22s %-12.2f %-12.2f %-10s %d/%d of %d%s\n",
+                        qPrintable(QStringLiteral("%1 %2").arg(size).arg(mode)),
+                        qPrintable(cell(first)), qPrintable(cell(mfRun)), qPrintable(cell(floorRun)),
+                        first.seconds / floorRun.seconds,
+                        mfRun.seconds > 0 ? first.seconds / mfRun.seconds : 0.0,
+                        qPrintable(QStringLiteral("%1%").arg(100.0 * second.seconds / first.seconds,
+                                                             0, 'f', 1)),
+                        oursRemoved, mfRemoved, matching,
+                        oursLeft == mfLeft ? " agree" : (mfRun.exitCode == 0 ? " DIFFER" : ""));
+            if (!peakAtSmallest.contains(tls))
+                peakAtSmallest.insert(tls, first.peakMb);
+            else
+                std::printf("%-14s peak memory %.1f MB against %.1f MB at the smallest mailbox: "
+                            "ratio %.2f\n",
+                            "", first.peakMb, peakAtSmallest.value(tls),
+                            first.peakMb / peakAtSmallest.value(tls));
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
