@@ -146,6 +146,13 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
             return;
         }
         const std::optional<RuleMatch> match = rules.match(facts);
+        if (!match && !facts.bodyProblem.isEmpty()) {
+            m_context.log.write(QStringLiteral("%1: message %2 kept unjudged by the content and "
+                                               "attachment rules: %3")
+                                    .arg(outcome.address)
+                                    .arg(number)
+                                    .arg(facts.bodyProblem));
+        }
         if (!match) {
             if (haveIds)
                 judgedNow.insert(id);

@@ -68,6 +68,48 @@ QByteArray rawHeader(GMimeObject *object, const char *name)
     return raw ? QByteArray(raw) : QByteArray();
 }
 
+// Lenient decoders make something of any base64; a part whose base64 is not whole (cut off,
+// or with bytes outside the alphabet) is one we cannot claim to have read.
+bool isWholeBase64(GMimePart *part)
+{
+    if (g_mime_part_get_content_encoding(part) != GMIME_CONTENT_ENCODING_BASE64)
+        return true;
+    GMimeDataWrapper *content = g_mime_part_get_content(part);
+    GMimeStream *raw = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+    if (!raw)
+        return true;
+    g_mime_stream_reset(raw);
+    qint64 symbols = 0;
+    int padding = 0;
+    char buffer[4096];
+    bool whole = true;
+    for (;;) {
+        const ssize_t got = g_mime_stream_read(raw, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        for (ssize_t i = 0; i < got && whole; ++i) {
+            const char c = buffer[i];
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+                continue;
+            if (c == '=') {
+                ++padding;
+                ++symbols;
+                whole = padding <= 2;
+            } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
+                       || c == '+' || c == '/') {
+                ++symbols;
+                whole = padding == 0; // nothing after the padding
+            } else {
+                whole = false;
+            }
+        }
+        if (!whole)
+            break;
+    }
+    g_mime_stream_reset(raw);
+    return whole && symbols % 4 == 0;
+}
+
 qint64 decodedSize(GMimePart *part)
 {
     GMimeDataWrapper *content = g_mime_part_get_content(part);
@@ -125,6 +167,13 @@ public:
         } else if (GMIME_IS_PART(object)) {
             GMimePart *part = GMIME_PART(object);
             const char *name = g_mime_part_get_filename(part);
+            if (!isWholeBase64(part)) {
+                m_problem = name && *name
+                                ? QStringLiteral("the attachment \"%1\" cannot be decoded")
+                                      .arg(QString::fromUtf8(name))
+                                : QStringLiteral("a part cannot be decoded");
+                return;
+            }
             if (name && *name) {
                 const qint64 size = decodedSize(part);
                 if (size < 0) {
@@ -256,10 +305,7 @@ MessageFacts readMessageFacts(const QByteArray &message, bool withBody)
 
     Walker walker(facts);
     walker.walk(g_mime_message_get_mime_part(parsed.get()), false, 0);
-    if (!walker.problem().isEmpty()) {
-        facts.problem = walker.problem();
-        return facts;
-    }
+    facts.bodyProblem = walker.problem();
     facts.judgeable = true;
     return facts;
 }

@@ -18,6 +18,9 @@ struct MessageFacts
 {
     bool judgeable = false;  // false: the message could not be read and must be kept
     QString problem;         // why it could not be read
+    // Set when a part cannot be decoded: the text and attachments are then not whole, so only
+    // the sender and subject may be judged.
+    QString bodyProblem;
     QStringList senders;     // the addr-spec of each mailbox in From
     QString fromText;        // From as a person reads it, for the log
     QString subject;

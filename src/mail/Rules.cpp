@@ -129,6 +129,9 @@ std::optional<RuleMatch> Rules::match(const MessageFacts &facts) const
                 return RuleMatch{QLatin1String(kSubjectFilter), pattern.pattern};
         }
     }
+    // Text and attachments of a message with a part we could not read are not judged.
+    if (!facts.bodyProblem.isEmpty())
+        return std::nullopt;
     if (!m_contents.isEmpty()) {
         const QString folded = facts.bodyText.toCaseFolded();
         for (const Pattern &pattern : m_contents) {
