@@ -294,13 +294,50 @@ private slots:
                      QByteArray("English"));
     }
 
-    void withoutALanguageFileTheListIsEmptyAndStoresEmptyText()
+    void withoutALanguageFileTheListIsEmptyAndStoresNothing()
     {
         open();
-        QCOMPARE(m_window->tsConfiguration->cbLang->count(), 0);
-        m_window->tsConfiguration->cbLang->hidePopup();
-        QTRY_VERIFY(StoreReader(t->storePath).value(store::kSettingsKey, "Language").has_value());
-        QCOMPARE(StoreReader(t->storePath).string(store::kSettingsKey, "Language"), QByteArray());
+        CloseUpComboBox *languages = m_window->tsConfiguration->cbLang;
+        QCOMPARE(languages->count(), 0);
+        choose(5);
+        languages->showPopup(); // an empty list does not open
+        languages->hidePopup();
+        choose(0);
+        QTest::qWait(20);
+        QVERIFY(!StoreReader(t->storePath).value(store::kSettingsKey, "Language"));
+    }
+
+    void leavingThePageOrClosingTheWindowStoresNoLanguage()
+    {
+        writeLanguageFile("[Deutsch]\n[English]\n[Polski]\n");
+        storeLanguage("polski");
+        open();
+        QCOMPARE(m_window->tsConfiguration->cbLang->currentText(), QStringLiteral("Deutsch"));
+        choose(5);
+        choose(0);
+        choose(5);
+        m_window->btnCancel->click();
+        QTest::qWait(20);
+        QCOMPARE(StoreReader(t->storePath).string(store::kSettingsKey, "Language"),
+                 QByteArray("polski"));
+        QVERIFY(t->prompts.shown.isEmpty());
+    }
+
+    void leavingThePageOfAReadOnlyStoreSaysNothing()
+    {
+        writeLanguageFile("[Deutsch]\n[English]\n");
+        storeLanguage("English");
+        store::SqliteStore readOnly(t->storePath, {5000, {}, true});
+        platform::System system{readOnly,    t->prompts,       t->processes,      t->windows,
+                                t->services, t->folder.path(), t->system.runModal};
+        m_window = std::make_unique<TfrmOstrove>(system);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        choose(5);
+        choose(1);
+        QTest::qWait(20);
+        QCOMPARE(t->prompts.texts(), QStringList());
+        m_window.reset();
     }
 
     void aLanguageStoredAsANumberShowsTheMessageAndOpens()
