@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -338,6 +339,20 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(t->prompts.texts(), QStringList());
         m_window.reset();
+    }
+
+    void listColumnsKeepTheirWidths()
+    {
+        open();
+        const QHeaderView *accounts = m_window->tsAccounts->lvAccounts->header();
+        QCOMPARE(accounts->sectionSize(0), 85);
+        QCOMPARE(accounts->sectionSize(1), 65);
+        QCOMPARE(accounts->sectionSize(2), 110);
+        choose(4);
+        const QHeaderView *files = m_window->tsIgnoreAttach->lvFiles->header();
+        QCOMPARE(files->sectionSize(0), 120);
+        QCOMPARE(files->sectionSize(1), 65);
+        QCOMPARE(files->sectionSize(2), 65);
     }
 
     void aLanguageStoredAsANumberShowsTheMessageAndOpens()
