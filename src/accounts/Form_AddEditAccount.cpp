@@ -42,9 +42,11 @@ TfrmAddEditAccount::TfrmAddEditAccount(QWidget *parent)
 
     auto *fields = new QVBoxLayout;
     fields->setSpacing(3);
-    const auto addField = [this, fields](QLineEdit *field, const char *name, const char *label) {
+    const auto addField = [this,
+                           fields](QLineEdit *field, const char *name, const char *label,
+                                   LengthLimit::Count count = LengthLimit::Count::Characters) {
         field->setObjectName(QLatin1String(name));
-        new LengthLimit(field, kFieldLimit);
+        new LengthLimit(field, kFieldLimit, count);
         auto *caption = new QLabel(QLatin1String(label), this);
         caption->setBuddy(field);
         fields->addWidget(caption);
@@ -55,7 +57,8 @@ TfrmAddEditAccount::TfrmAddEditAccount(QWidget *parent)
     addField(edEmail, "edEmail", "eMail");
     addField(edPop3, "edPop3", "pop3 server");
     addField(edLogin, "edLogin", "Login");
-    addField(edPassword, "edPassword", "Password");
+    // The cipher keeps 100 bytes of the stored form whole, however many characters they are.
+    addField(edPassword, "edPassword", "Password", LengthLimit::Count::StoredBytes);
     edPassword->setEchoMode(QLineEdit::Password);
     edPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // '*'
     cbxSSL->setObjectName(QStringLiteral("cbxSSL"));

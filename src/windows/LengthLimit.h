@@ -4,18 +4,28 @@
 
 class QLineEdit;
 
-// Caps what the user types at a number of characters without cutting a longer text that the
-// program put in the field: such a text can still be shortened, never lengthened.
+// Caps what the user types at a number of characters, or of bytes in the stored 8-bit form,
+// without cutting a longer text that the program put in the field: such a text can still be
+// shortened, never lengthened.
 class LengthLimit : public QValidator
 {
     Q_OBJECT
 
 public:
-    LengthLimit(QLineEdit *field, int maxLength);
+    enum class Count
+    {
+        Characters,
+        StoredBytes
+    };
+
+    LengthLimit(QLineEdit *field, int maxLength, Count count = Count::Characters);
 
     State validate(QString &input, int &position) const override;
 
 private:
+    qsizetype length(const QString &text) const;
+
     QLineEdit *m_field;
     int m_maxLength;
+    Count m_count;
 };

@@ -281,6 +281,34 @@ private slots:
         QCOMPARE(m_page->lvAccounts->topLevelItem(1)->text(2), QString());
     }
 
+    void aPasswordAtTheLimitComesBackUnchanged_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept");
+        const QString cyrillic(63, QChar(0x0416));
+        QTest::newRow("two-byte letters") << cyrillic << cyrillic.left(50);
+        const QString euro = QString(40, QChar(0x20AC)) + QStringLiteral("ab");
+        QTest::newRow("three-byte signs") << euro << euro.left(33) + QStringLiteral("a");
+        QTest::newRow("ascii") << QString(105, QLatin1Char('p')) << QString(100, QLatin1Char('p'));
+    }
+    void aPasswordAtTheLimitComesBackUnchanged()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        t->dialogSteps = {enterAccount("a@b", {}, {}, typed, false)};
+        m_page->acAddAccountExecute();
+        QCOMPARE(t->prompts.texts(), QStringList());
+        select(0);
+        QString shown;
+        t->dialogSteps = {[&shown](QDialog &dialog) {
+            shown = dynamic_cast<TfrmAddEditAccount &>(dialog).edPassword->text();
+            dialog.reject();
+        }};
+        m_page->acEditAccountExecute();
+        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(shown, kept);
+    }
+
     void rowsAlternateGreyAndWhite()
     {
         QCOMPARE(AlternatingRowDelegate::rowColour(0), QColor(238, 238, 238));

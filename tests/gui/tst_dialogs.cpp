@@ -364,6 +364,19 @@ private slots:
         QCOMPARE(described.lblHeader->height(), 20);
     }
 
+    void thePasswordTakesAHundredBytesAsStored()
+    {
+        TfrmAddEditAccount dialog;
+        typeInto(dialog.edPassword, QString(60, QChar(0x0416)));
+        QCOMPARE(dialog.edPassword->text(), QString(50, QChar(0x0416)));
+        dialog.edPassword->clear();
+        typeInto(dialog.edPassword, QString(120, QLatin1Char('x')));
+        QCOMPARE(dialog.edPassword->text().size(), 100);
+        // The other fields count characters.
+        typeInto(dialog.edLogin, QString(60, QChar(0x0416)));
+        QCOMPARE(dialog.edLogin->text().size(), 60);
+    }
+
     void baseDialogWithoutSwitchesHasNoHeaderAndIgnoresEscape()
     {
         TfrmRODefault plain;
