@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -133,7 +134,11 @@ void TfrmAddEditAccount::accept()
 
 bool TfrmAddEditAccount::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == edEmail && event->type() == QEvent::FocusOut)
-        edEmailExit();
+    if (watched == edEmail && event->type() == QEvent::FocusOut) {
+        // Another window or the field's own menu taking the focus does not leave the field.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            edEmailExit();
+    }
     return QDialog::eventFilter(watched, event);
 }

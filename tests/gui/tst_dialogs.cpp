@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -362,6 +363,35 @@ private slots:
         PictureDialog described(true);
         described.show();
         QCOMPARE(described.lblHeader->height(), 20);
+    }
+
+    void onlyMovingTheFocusInsideTheDialogFillsServerAndLogin()
+    {
+        TfrmAddEditAccount dialog;
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(dialog.edEmail->hasFocus());
+        QTest::keyClicks(dialog.edEmail, QStringLiteral("ann@exa"));
+
+        QWidget elsewhere;
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+        QCOMPARE(dialog.edPop3->text(), QString());
+        QCOMPARE(dialog.edLogin->text(), QString());
+
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(dialog.edEmail->hasFocus());
+        QFocusEvent toMenu(QEvent::FocusOut, Qt::PopupFocusReason); // its context menu opens
+        QApplication::sendEvent(dialog.edEmail, &toMenu);
+        QCOMPARE(dialog.edPop3->text(), QString());
+
+        QTest::keyClicks(dialog.edEmail, QStringLiteral("mple.com"));
+        QTest::keyClick(dialog.edEmail, Qt::Key_Tab);
+        QCOMPARE(dialog.edPop3->text(), QStringLiteral("example.com"));
+        QCOMPARE(dialog.edLogin->text(), QStringLiteral("ann"));
     }
 
     void thePasswordTakesAHundredBytesAsStored()
