@@ -365,6 +365,24 @@ private slots:
         QCOMPARE(described.lblHeader->height(), 20);
     }
 
+    void baseDialogOpensOnOkAndEnterConfirms()
+    {
+        TfrmRODefault plain;
+        QCOMPARE(execWith(plain,
+                          [&] {
+                              QCOMPARE(QApplication::focusWidget(), plain.btnOk);
+                              QTest::keyClick(plain.btnOk, Qt::Key_Tab);
+                              QCOMPARE(QApplication::focusWidget(), plain.btnCancel);
+                              QTest::keyClick(plain.btnCancel, Qt::Key_Tab);
+                              QCOMPARE(QApplication::focusWidget(), plain.btnOk);
+                              QTest::keyClick(plain.btnOk, Qt::Key_Backtab);
+                              QCOMPARE(QApplication::focusWidget(), plain.btnCancel);
+                              QTest::keyClick(plain.btnCancel, Qt::Key_Backtab);
+                              QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+                          }),
+                 int(QDialog::Accepted));
+    }
+
     void onlyMovingTheFocusInsideTheDialogFillsServerAndLogin()
     {
         TfrmAddEditAccount dialog;
