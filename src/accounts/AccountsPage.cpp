@@ -24,14 +24,28 @@ QByteArray accountKey(const QByteArray &address)
     return QByteArray(store::kAccountsKey) + address;
 }
 
+// What editing read from the store, so that a value the user left alone goes back byte for
+// byte even where the local encoding cannot show it.
+struct ReadValues
+{
+    QByteArray pop3;
+    QByteArray login;
+    QByteArray password; // deciphered
+};
+
+QByteArray keptOrTyped(const QLineEdit *field, const QByteArray &read)
+{
+    return field->text() == fromStored(read) ? read : toStored(field->text());
+}
+
 // Writes the four values of an account from the dialog, in the order the monitor expects.
-void writeAccount(store::RegistryKey &key, const TfrmAddEditAccount &dialog,
+void writeAccount(store::RegistryKey &key, const TfrmAddEditAccount &dialog, const ReadValues &read,
                   platform::UserPrompts &prompts)
 {
-    key.writeString(store::kPop3, toStored(dialog.edPop3->text()));
-    key.writeString(store::kLogin, toStored(dialog.edLogin->text()));
-    key.writeString(store::kPassword,
-                    store::EncryptPassword(toStored(dialog.edPassword->text()), &prompts));
+    key.writeString(store::kPop3, keptOrTyped(dialog.edPop3, read.pop3));
+    key.writeString(store::kLogin, keptOrTyped(dialog.edLogin, read.login));
+    key.writeString(store::kPassword, store::EncryptPassword(
+                                          keptOrTyped(dialog.edPassword, read.password), &prompts));
     key.writeBool(store::kSsl, dialog.cbxSSL->isChecked());
 }
 
@@ -98,7 +112,7 @@ void AccountsPage::acAddAccountExecute()
 
     store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
         const auto account = access.openOrCreate(accountKey(address));
-        writeAccount(*account, dialog, m_system.prompts);
+        writeAccount(*account, dialog, {}, m_system.prompts);
         tsAccountsShow();
     });
 }
@@ -112,13 +126,17 @@ void AccountsPage::acEditAccountExecute()
 
     TfrmAddEditAccount dialog;
     dialog.edEmail->setEnabled(false);
+    ReadValues read;
     store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
         const auto account = access.openOrCreate(accountKey(address));
         dialog.edEmail->setText(fromStored(address));
-        dialog.edPop3->setText(fromStored(account->readString(store::kPop3)));
-        dialog.edLogin->setText(fromStored(account->readString(store::kLogin)));
-        dialog.edPassword->setText(fromStored(
-            store::DecryptPassword(account->readString(store::kPassword), &m_system.prompts)));
+        read.pop3 = account->readString(store::kPop3);
+        dialog.edPop3->setText(fromStored(read.pop3));
+        read.login = account->readString(store::kLogin);
+        dialog.edLogin->setText(fromStored(read.login));
+        read.password =
+            store::DecryptPassword(account->readString(store::kPassword), &m_system.prompts);
+        dialog.edPassword->setText(fromStored(read.password));
         dialog.cbxSSL->setChecked(account->readBool(store::kSsl));
     });
 
@@ -127,7 +145,7 @@ void AccountsPage::acEditAccountExecute()
 
     store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
         const auto account = access.openOrCreate(accountKey(address));
-        writeAccount(*account, dialog, m_system.prompts);
+        writeAccount(*account, dialog, read, m_system.prompts);
         tsAccountsShow();
     });
 }

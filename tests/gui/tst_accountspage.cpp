@@ -281,6 +281,37 @@ private slots:
         QCOMPARE(m_page->lvAccounts->topLevelItem(1)->text(2), QString());
     }
 
+    void editKeepsWhatWasNotChangedAsTheStoredBytes()
+    {
+        const QByteArray pop3("pop.caf\xE9", 8);
+        const QByteArray login("\xFF\xFEuser", 6);
+        const QByteArray password("pa\xE9ss", 5);
+        storeAccount("a@b", pop3, login, password, true);
+        m_page->tsAccountsShow();
+        select(0);
+        t->dialogSteps = {[](QDialog &dialog) {
+            dynamic_cast<TfrmAddEditAccount &>(dialog).btnOK->click();
+        }};
+        m_page->acEditAccountExecute();
+        QVERIFY(t->prompts.shown.isEmpty());
+        const StoreReader reader(t->storePath);
+        QCOMPARE(reader.string(accountKey("a@b"), "Pop3"), pop3);
+        QCOMPARE(reader.string(accountKey("a@b"), "Login"), login);
+        QCOMPARE(reader.string(accountKey("a@b"), "Password"), store::EncryptPassword(password));
+
+        // A field the user changed is written as typed; the others keep their bytes.
+        select(0);
+        t->dialogSteps = {[](QDialog &dialog) {
+            auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
+            account.edLogin->setText(QStringLiteral("ann"));
+            account.btnOK->click();
+        }};
+        m_page->acEditAccountExecute();
+        QCOMPARE(reader.string(accountKey("a@b"), "Login"), QByteArray("ann"));
+        QCOMPARE(reader.string(accountKey("a@b"), "Pop3"), pop3);
+        QCOMPARE(reader.string(accountKey("a@b"), "Password"), store::EncryptPassword(password));
+    }
+
     void aPasswordAtTheLimitComesBackUnchanged_data()
     {
         QTest::addColumn<QString>("typed");
