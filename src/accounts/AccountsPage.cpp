@@ -72,6 +72,7 @@ void AccountsPage::tsAccountsShow()
 {
     lvAccounts->clear();
     QList<QTreeWidgetItem *> rows;
+    const store::MessageHold hold(m_system.store, m_system.prompts);
     store::registryAccess(m_system.store, m_system.prompts, [&rows](store::Access &access) {
         const auto accounts = access.openOrCreate(store::kAccountsKey);
         for (const QByteArray &name : accounts->subkeyNames()) {
@@ -83,7 +84,8 @@ void AccountsPage::tsAccountsShow()
             row->setText(2, fromStored(account->readString(store::kPop3)));
         }
     });
-    // Rows read before a failure stay listed; adding them in one go keeps large lists fast.
+    // Rows read before a failure stay listed, and show before the message; adding them in one go
+    // keeps large lists fast.
     lvAccounts->addTopLevelItems(rows);
 }
 
@@ -110,11 +112,16 @@ void AccountsPage::acAddAccountExecute()
             return;
     }
 
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        const auto account = access.openOrCreate(accountKey(address));
-        writeAccount(*account, dialog, {}, m_system.prompts);
+    store::MessageHold hold(m_system.store, m_system.prompts);
+    const bool written =
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            const auto account = access.openOrCreate(accountKey(address));
+            writeAccount(*account, dialog, {}, hold);
+            tsAccountsShow();
+        });
+    // A change that failed may have been undone whole, the reload inside it included.
+    if (!written)
         tsAccountsShow();
-    });
 }
 
 void AccountsPage::acEditAccountExecute()
@@ -127,27 +134,33 @@ void AccountsPage::acEditAccountExecute()
     TfrmAddEditAccount dialog;
     dialog.edEmail->setEnabled(false);
     ReadValues read;
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        const auto account = access.openOrCreate(accountKey(address));
-        dialog.edEmail->setText(fromStored(address));
-        read.pop3 = account->readString(store::kPop3);
-        dialog.edPop3->setText(fromStored(read.pop3));
-        read.login = account->readString(store::kLogin);
-        dialog.edLogin->setText(fromStored(read.login));
-        read.password =
-            store::DecryptPassword(account->readString(store::kPassword), &m_system.prompts);
-        dialog.edPassword->setText(fromStored(read.password));
-        dialog.cbxSSL->setChecked(account->readBool(store::kSsl));
-    });
+    {
+        store::MessageHold hold(m_system.store, m_system.prompts);
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            const auto account = access.openOrCreate(accountKey(address));
+            dialog.edEmail->setText(fromStored(address));
+            read.pop3 = account->readString(store::kPop3);
+            dialog.edPop3->setText(fromStored(read.pop3));
+            read.login = account->readString(store::kLogin);
+            dialog.edLogin->setText(fromStored(read.login));
+            read.password = store::DecryptPassword(account->readString(store::kPassword), &hold);
+            dialog.edPassword->setText(fromStored(read.password));
+            dialog.cbxSSL->setChecked(account->readBool(store::kSsl));
+        });
+    }
 
     if (m_system.runModal(dialog) != QDialog::Accepted)
         return;
 
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        const auto account = access.openOrCreate(accountKey(address));
-        writeAccount(*account, dialog, read, m_system.prompts);
+    store::MessageHold hold(m_system.store, m_system.prompts);
+    const bool written =
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            const auto account = access.openOrCreate(accountKey(address));
+            writeAccount(*account, dialog, read, hold);
+            tsAccountsShow();
+        });
+    if (!written)
         tsAccountsShow();
-    });
 }
 
 void AccountsPage::acRemoveAccountExecute()
@@ -163,8 +176,12 @@ void AccountsPage::acRemoveAccountExecute()
     if (answer != platform::Answer::Yes)
         return;
 
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        access.openOrCreate(store::kAccountsKey)->deleteKey(address);
+    const store::MessageHold hold(m_system.store, m_system.prompts);
+    const bool removed =
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            access.openOrCreate(store::kAccountsKey)->deleteKey(address);
+            tsAccountsShow();
+        });
+    if (!removed)
         tsAccountsShow();
-    });
 }

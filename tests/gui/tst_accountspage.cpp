@@ -10,12 +10,36 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 
+#include <sqlite3.h>
+
 namespace {
+
+// Another program in the middle of a read: nothing can be committed to the file until it ends.
+class ReaderInTheWay
+{
+public:
+    explicit ReaderInTheWay(const QString &path)
+    {
+        sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_exec(m_db, "BEGIN; SELECT count(*) FROM keys;", nullptr, nullptr, nullptr);
+    }
+    ~ReaderInTheWay()
+    {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close_v2(m_db);
+    }
+    ReaderInTheWay(const ReaderInTheWay &) = delete;
+    ReaderInTheWay &operator=(const ReaderInTheWay &) = delete;
+
+private:
+    sqlite3 *m_db = nullptr;
+};
 
 QByteArray accountKey(const QByteArray &address)
 {
@@ -279,6 +303,84 @@ private slots:
         QCOMPARE(captions(), (QStringList{"a@b", "b@c"}));
         QCOMPARE(m_page->lvAccounts->topLevelItem(1)->text(1), QStringLiteral("l2"));
         QCOMPARE(m_page->lvAccounts->topLevelItem(1)->text(2), QString());
+    }
+
+    void aFailedCommitListsWhatIsStored()
+    {
+        storeAccount("a@b", "p", "l", "x", false);
+        store::SqliteStore quick(t->storePath, {200, {}, false});
+        platform::System system{quick,       t->prompts,       t->processes,      t->windows,
+                                t->services, t->folder.path(), t->system.runModal};
+        AccountsPage page(system, {m_add.get(), m_edit.get(), m_remove.get()});
+        page.tsAccountsShow();
+        t->dialogSteps = {enterAccount("new@x", {}, {}, "pw", false)};
+        {
+            const ReaderInTheWay reader(t->storePath);
+            page.acAddAccountExecute();
+        }
+        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(StoreReader(t->storePath).subkeys(store::kAccountsKey), QList<QByteArray>{"a@b"});
+        QCOMPARE(page.lvAccounts->topLevelItemCount(), 1);
+        QCOMPARE(page.lvAccounts->topLevelItem(0)->text(0), QStringLiteral("a@b"));
+    }
+
+    void aFailedLoadShowsItsRowsBeforeTheMessage()
+    {
+        storeAccount("a@b", "p1", "l1", "x", false);
+        storeAccount("b@c", "p2", "l2", "x", false);
+        StoreReader(t->storePath)
+            .exec("UPDATE vals SET type = 4, data = x'01000000' WHERE name = 'Pop3' AND key = "
+                  "(SELECT id FROM keys WHERE name = 'b@c')");
+        QStringList listedAtTheMessage;
+        t->prompts.onShow = [&](const platform::Prompt &) {
+            listedAtTheMessage = captions();
+        };
+        m_page->tsAccountsShow();
+        QCOMPARE(t->prompts.shown.size(), 1);
+        QCOMPARE(listedAtTheMessage, (QStringList{"a@b", "b@c"}));
+    }
+
+    void aFailedReloadInsideAChangeSpeaksOnlyOnceTheFileIsFree()
+    {
+        storeAccount("b@c", "p2", "l2", "x", false);
+        StoreReader(t->storePath)
+            .exec("UPDATE vals SET type = 4, data = x'01000000' WHERE name = 'Pop3' AND key = "
+                  "(SELECT id FROM keys WHERE name = 'b@c')");
+        m_page->tsAccountsShow();
+        t->prompts.shown.clear();
+        QList<bool> freeAtTheMessage;
+        t->prompts.onShow = [&](const platform::Prompt &) {
+            freeAtTheMessage.append(StoreReader(t->storePath).unlocked());
+        };
+        t->dialogSteps = {enterAccount("new@x", {}, {}, "pw", false)};
+        m_page->acAddAccountExecute();
+        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(freeAtTheMessage, QList<bool>{true});
+        QCOMPARE(StoreReader(t->storePath).string(accountKey("new@x"), "Login"), QByteArray("new"));
+    }
+
+    void theCipherSpeaksOnlyOnceTheFileIsFree()
+    {
+        storeAccount("a@b", "p", "l", "x", true);
+        // 256 hex digits: more than the cipher takes.
+        StoreReader(t->storePath)
+            .exec("UPDATE vals SET data = CAST(replace(hex(zeroblob(128)), '0', 'A') AS BLOB) "
+                  "|| x'00' WHERE name = 'Password'");
+        m_page->tsAccountsShow();
+        select(0);
+        QList<bool> freeAtTheMessage;
+        t->prompts.onShow = [&](const platform::Prompt &) {
+            freeAtTheMessage.append(StoreReader(t->storePath).unlocked());
+        };
+        t->dialogSteps = {[this](QDialog &dialog) {
+            QCOMPARE(t->prompts.texts(),
+                     QStringList{"HexInput String Length Must Less 255 Character."});
+            QCOMPARE(dynamic_cast<TfrmAddEditAccount &>(dialog).edPassword->text(), QString());
+            dialog.reject();
+        }};
+        m_page->acEditAccountExecute();
+        QCOMPARE(t->dialogsShown, 1);
+        QCOMPARE(freeAtTheMessage, QList<bool>{true});
     }
 
     void editKeepsWhatWasNotChangedAsTheStoredBytes()

@@ -29,6 +29,8 @@ public:
 
     QList<platform::Prompt> shown;
     QList<platform::Answer> answers; // taken in order; afterwards Ok, or No for a question
+    // Runs as each prompt comes up, before it is answered: what the user would see behind it.
+    std::function<void(const platform::Prompt &)> onShow;
     QStringList texts() const;
 };
 
@@ -133,6 +135,10 @@ public:
 
     // Whether SQLite's own integrity check passes.
     bool integrityOk() const;
+
+    // Whether another program could take the file for writing at once: no transaction, not
+    // even a read, holds it.
+    bool unlocked() const;
 
 private:
     std::optional<qint64> keyId(const QByteArray &keyPath) const;
