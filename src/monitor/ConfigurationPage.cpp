@@ -8,6 +8,7 @@
 #include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
+#include "store/StoreError.h"
 #include "windows/CloseUpComboBox.h"
 #include "windows/ListHelpers.h"
 #include "windows/WholeNumberField.h"
@@ -19,6 +20,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include <optional>
 
 namespace {
 
@@ -35,6 +38,18 @@ public:
     WaitCursor(const WaitCursor &) = delete;
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
+
+// The stored interval, if there is one that reads as a number.
+std::optional<qint32> storedInterval(store::RegistryKey &settings)
+{
+    if (!settings.valueExists(store::kScanEvery))
+        return std::nullopt;
+    try {
+        return settings.readInteger(store::kScanEvery);
+    } catch (const store::StoreError &) {
+        return std::nullopt; // not a number: the write replaces it
+    }
+}
 
 QFrame *separator(QWidget *parent, const QRect &geometry)
 {
@@ -187,8 +202,14 @@ void ConfigurationPage::rgServiceClick()
 
 void ConfigurationPage::seEveryChange()
 {
-    store::registryAccess(m_system.store, m_system.prompts, [this](store::Access &access) {
-        access.openOrCreate(store::kSettingsKey)->writeInteger(store::kScanEvery, seEvery->value());
+    const qint32 minutes = seEvery->value();
+    store::registryAccess(m_system.store, m_system.prompts, [minutes](store::Access &access) {
+        const auto settings = access.openOrCreate(store::kSettingsKey);
+        // Writing back what is stored changes nothing, and would fail for a user who may only
+        // read the settings.
+        if (storedInterval(*settings) == minutes)
+            return;
+        settings->writeInteger(store::kScanEvery, minutes);
     });
 }
 

@@ -247,6 +247,44 @@ private slots:
         QCOMPARE(m_page->seEvery->text(), QStringLiteral("15"));
     }
 
+    void showingAReadOnlyStoreWritesBackOnlyACorrection()
+    {
+        storeValue([](store::RegistryKey &k) { k.writeInteger("ScanEvery", 30); });
+        store::SqliteStore readOnly(t->storePath, {5000, {}, true});
+        platform::System system{readOnly,    t->prompts,       t->processes,      t->windows,
+                                t->services, t->folder.path(), t->system.runModal};
+        ConfigurationPage page(system);
+        page.show();
+        page.tsConfigurationShow();
+        QCOMPARE(page.seEvery->value(), 30);
+        QCOMPARE(t->prompts.texts(), QStringList());
+
+        QList<bool> freeAtTheMessage;
+        t->prompts.onShow = [&](const platform::Prompt &) {
+            freeAtTheMessage.append(StoreReader(t->storePath).unlocked());
+        };
+        storeValue([](store::RegistryKey &k) { k.writeInteger("ScanEvery", 500); });
+        page.tsConfigurationShow();
+        QCOMPARE(page.seEvery->value(), 200);
+        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(freeAtTheMessage, QList<bool>{true});
+        QCOMPARE(storedInterval(), 500);
+    }
+
+    void showingTheStoredIntervalAgainWritesNothing()
+    {
+        m_page->seEvery->setValue(40);
+        storeValue([](store::RegistryKey &k) { k.writeInteger("ScanEvery", 30); });
+        // From here on any write fails, and would say so.
+        StoreReader(t->storePath)
+            .exec("CREATE TRIGGER refused BEFORE UPDATE ON vals BEGIN SELECT raise(ABORT, 'x'); "
+                  "END");
+        m_page->tsConfigurationShow();
+        QCOMPARE(m_page->seEvery->value(), 30);
+        QCOMPARE(t->prompts.texts(), QStringList());
+        StoreReader(t->storePath).exec("DROP TRIGGER refused");
+    }
+
     void typingWritesEveryChangeAndLeavingBringsItIntoRange()
     {
         m_page->seEvery->setFocus();
