@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QWheelEvent>
 
 using platform::ServiceManager;
 using platform::ServiceStatus;
@@ -283,6 +284,41 @@ private slots:
         QCOMPARE(m_page->seEvery->value(), 30);
         QCOMPARE(t->prompts.texts(), QStringList());
         StoreReader(t->storePath).exec("DROP TRIGGER refused");
+    }
+
+    void onlyArrowsStepTheIntervalAndTheWheelNeedsTheFocus()
+    {
+        WholeNumberField *every = m_page->seEvery;
+        every->setFocus();
+        QVERIFY(every->hasFocus());
+        QTest::keyClick(every, Qt::Key_PageUp);
+        QTest::keyClick(every, Qt::Key_PageDown);
+        QTest::keyClick(every, Qt::Key_PageDown);
+        QCOMPARE(every->text(), QStringLiteral("15"));
+        QVERIFY(!storedInterval());
+        QTest::keyClick(every, Qt::Key_Up, Qt::ControlModifier);
+        QCOMPARE(every->text(), QStringLiteral("16"));
+        QTest::keyClick(every, Qt::Key_Down, Qt::ControlModifier);
+        QTest::keyClick(every, Qt::Key_Down, Qt::ControlModifier);
+        QCOMPARE(every->text(), QStringLiteral("14"));
+        QCOMPARE(storedInterval(), 14);
+
+        const auto turnWheel = [every](Qt::KeyboardModifiers modifiers) {
+            const QPointF centre = QRectF(every->rect()).center();
+            QWheelEvent wheel(centre, every->mapToGlobal(centre), QPoint(), QPoint(0, 120),
+                              Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(every, &wheel);
+        };
+        m_page->btnStartTray->setFocus();
+        turnWheel(Qt::NoModifier);
+        QCOMPARE(every->text(), QStringLiteral("14"));
+        QVERIFY(!every->hasFocus());
+        every->setFocus();
+        turnWheel(Qt::NoModifier);
+        QCOMPARE(every->text(), QStringLiteral("15"));
+        turnWheel(Qt::ControlModifier);
+        QCOMPARE(every->text(), QStringLiteral("16"));
+        QCOMPARE(storedInterval(), 16);
     }
 
     void typingWritesEveryChangeAndLeavingBringsItIntoRange()
