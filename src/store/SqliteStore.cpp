@@ -20,9 +20,16 @@ namespace store {
 
 namespace {
 
-// The Windows registry's own limits, kept so both systems refuse the same names.
-constexpr qsizetype kMaxKeyNameBytes = 255;
-constexpr qsizetype kMaxValueNameBytes = 16383;
+// The Windows registry's own limits, kept so both systems refuse the same names. They count
+// characters, not the bytes of the 8-bit form.
+constexpr qsizetype kMaxKeyNameLength = 255;
+constexpr qsizetype kMaxValueNameLength = 16383;
+
+bool longerThan(const QByteArray &name, qsizetype limit)
+{
+    // A character is at least one byte, so only a name with more bytes needs counting.
+    return name.size() > limit && QString::fromUtf8(name).size() > limit;
+}
 
 enum StatementId
 {
@@ -381,7 +388,7 @@ private:
     void writeValue(const QByteArray &name, int type, const QByteArray &data)
     {
         requireWritable();
-        if (name.size() > kMaxValueNameBytes)
+        if (longerThan(name, kMaxValueNameLength))
             throw StoreError("value name too long");
         m_connection->changed();
         SqliteConnection::Use use(*m_connection, UpsertValue);
@@ -471,7 +478,7 @@ private:
             return id;
         QByteArray foldedPath;
         for (const QByteArray &segment : path.split('\\')) {
-            if (segment.isEmpty() || segment.size() > kMaxKeyNameBytes)
+            if (segment.isEmpty() || longerThan(segment, kMaxKeyNameLength))
                 return -1;
             const QByteArray fold = foldName(segment);
             foldedPath.append('\\').append(fold);

@@ -227,6 +227,30 @@ private slots:
         }));
     }
 
+    void nameLimitsCountCharacters()
+    {
+        TestSystem t;
+        const QString ideograph(QChar(0x6587));
+        const QByteArray pattern = ideograph.repeated(90).toUtf8(); // 270 bytes
+        const QByteArray longestKey = ideograph.repeated(255).toUtf8();
+        const QByteArray longestValue = ideograph.repeated(16383).toUtf8();
+        QVERIFY(access(t.store, [&](Access &a) {
+            QVERIFY(a.openOrCreate(QByteArray(store::kAttachmentsKey) + pattern)->isOpen());
+            QVERIFY(a.openOrCreate("\\Software\\" + longestKey)->isOpen());
+            QVERIFY(!a.openOrCreate("\\Software\\" + longestKey + "k")->isOpen());
+            a.openOrCreate(store::kSubjectFilterKey)->writeString(longestValue, {});
+        }));
+        QVERIFY(m_prompts.shown.isEmpty());
+        QCOMPARE(StoreReader(t.storePath).subkeys(store::kAttachmentsKey),
+                 QList<QByteArray>{pattern});
+        QCOMPARE(StoreReader(t.storePath).valueNames(store::kSubjectFilterKey),
+                 QList<QByteArray>{longestValue});
+        QVERIFY(!access(t.store, [&](Access &a) {
+            a.openOrCreate(store::kSubjectFilterKey)->writeString(longestValue + "n", {});
+        }));
+        QCOMPARE(m_prompts.texts(), QStringList{"Error reading/writing to registry"});
+    }
+
     void bytesThatAreNotUtf8SurviveUnchanged()
     {
         TestSystem t;
