@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -678,8 +679,18 @@ std::shared_ptr<SqliteConnection> SqliteStore::openConnection(const FileIdentity
     int flags =
         SQLITE_OPEN_NOMUTEX
         | (m_options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    if (!m_options.readOnly)
+    if (!m_options.readOnly) {
         QDir().mkpath(QFileInfo(m_path).absolutePath()); // where the rights allow
+        // The store holds the account passwords: a new one is the owner's alone whatever the
+        // umask, and SQLite gives its journal the same mode. An existing file keeps its mode.
+        if (!identity.exists) {
+            const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                ::fchmod(fd, 0600);
+                ::close(fd);
+            }
+        }
+    }
     int rc = sqlite3_open_v2(file.constData(), &connection->db, flags, vfsName);
     if (rc != SQLITE_OK && !m_options.readOnly) {
         sqlite3_close_v2(connection->db);

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using store::Access;
@@ -249,6 +250,44 @@ private slots:
             a.openOrCreate(store::kSubjectFilterKey)->writeString(longestValue + "n", {});
         }));
         QCOMPARE(m_prompts.texts(), QStringList{"Error reading/writing to registry"});
+    }
+
+    void aNewStoreAndItsJournalAreTheOwnersAlone()
+    {
+        TestSystem t;
+        const mode_t previous = ::umask(022);
+        mode_t journalMode = 0;
+        const bool done = access(t.store, [&](Access &a) {
+            a.openOrCreate(store::kAccountsKey + QByteArray("a@b"))->writeString("Password", "00");
+            struct stat info
+            {};
+            if (::stat(QFile::encodeName(t.storePath + QStringLiteral("-journal")), &info) == 0)
+                journalMode = info.st_mode & 0777;
+        });
+        ::umask(previous);
+        QVERIFY(done);
+        struct stat info
+        {};
+        QCOMPARE(::stat(QFile::encodeName(t.storePath), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0600));
+        QCOMPARE(journalMode, mode_t(0600));
+    }
+
+    void anExistingStoreKeepsItsMode()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeInteger("ScanEvery", 5);
+        }));
+        QCOMPARE(::chmod(QFile::encodeName(t.storePath), 0644), 0);
+        store::SqliteStore again(t.storePath);
+        QVERIFY(access(again, [](Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeInteger("ScanEvery", 6);
+        }));
+        struct stat info
+        {};
+        QCOMPARE(::stat(QFile::encodeName(t.storePath), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0644));
     }
 
     void bytesThatAreNotUtf8SurviveUnchanged()
