@@ -1,12 +1,13 @@
 #pragma once
 
+#include <QString>
 #include <QValidator>
 
 class QLineEdit;
 
-// Caps what the user types at a number of characters, or of bytes in the stored 8-bit form,
-// without cutting a longer text that the program put in the field: such a text can still be
-// shortened, never lengthened.
+// Caps what the user types or pastes at a number of characters, or of bytes in the stored 8-bit
+// form: a paste is cut to what fits. A longer text that the program put in the field is not cut;
+// it can still be shortened, never lengthened.
 class LengthLimit : public QValidator
 {
     Q_OBJECT
@@ -28,4 +29,5 @@ private:
     QLineEdit *m_field;
     int m_maxLength;
     Count m_count;
+    QString m_previous; // the field's text before the change being validated
 };

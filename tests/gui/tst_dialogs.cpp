@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -83,6 +84,26 @@ private slots:
         QCOMPARE(dialog.edLogin->text().size(), 100);
         dialog.edPop3->setText(QString(150, QLatin1Char('y')));
         QCOMPARE(dialog.edPop3->text().size(), 150);
+        QTest::keyClick(dialog.edPop3, Qt::Key_Backspace);
+        QCOMPARE(dialog.edPop3->text().size(), 149);
+    }
+
+    void pastingIntoAnAccountFieldKeepsWhatFits()
+    {
+        TfrmAddEditAccount dialog;
+        typeInto(dialog.edLogin, QStringLiteral("ab"));
+        QApplication::clipboard()->setText(QString(120, QLatin1Char('x')));
+        dialog.edLogin->paste();
+        QCOMPARE(dialog.edLogin->text(), QStringLiteral("ab") + QString(98, QLatin1Char('x')));
+        dialog.edLogin->paste();
+        QCOMPARE(dialog.edLogin->text().size(), 100);
+        QApplication::clipboard()->setText(QString(60, QChar(0x0416)));
+        dialog.edPassword->paste();
+        QCOMPARE(dialog.edPassword->text(), QString(50, QChar(0x0416)));
+        // A longer text the page put in stays whole and can be shortened, never lengthened.
+        dialog.edPop3->setText(QString(150, QLatin1Char('y')));
+        QTest::keyClick(dialog.edPop3, Qt::Key_Z);
+        QCOMPARE(dialog.edPop3->text(), QString(150, QLatin1Char('y')));
         QTest::keyClick(dialog.edPop3, Qt::Key_Backspace);
         QCOMPARE(dialog.edPop3->text().size(), 149);
     }
