@@ -16,8 +16,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QTimer>
 
 namespace {
@@ -224,6 +230,42 @@ private slots:
         QCOMPARE(attachment.edFileName->objectName(), QStringLiteral("edFileName"));
         QVERIFY(!content.findChild<QWidget *>(QStringLiteral("note")));
         QVERIFY(subject.findChild<QWidget *>(QStringLiteral("note")));
+    }
+
+    // As the program sets it up: the layouts are made for an 8-point font.
+    void everyNoteLineShowsWholeInTheEightPointFont()
+    {
+        const QFont previous = QApplication::font();
+        QFont small = previous;
+        small.setPointSize(8);
+        QApplication::setFont(small);
+        TfrmAddEditMail mail;
+        TfrmAddEditSubject subject;
+        TfrmAddEditAttachment attachment;
+        for (FilterEntryDialog *dialog :
+             std::initializer_list<FilterEntryDialog *>{&mail, &subject, &attachment}) {
+            dialog->show();
+            QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            const auto *note = dialog->findChild<QPlainTextEdit *>(QStringLiteral("note"));
+            QVERIFY(note);
+            QVERIFY(note->toPlainText().endsWith(QStringLiteral(".zip"))
+                    || note->toPlainText().endsWith(QStringLiteral("???"))
+                    || note->toPlainText().endsWith(QStringLiteral("*sex*")));
+            // Every line of text fits the width, and nothing is left to scroll down to.
+            const qreal room = note->viewport()->width() - 2 * note->document()->documentMargin();
+            for (QTextBlock block = note->document()->begin(); block.isValid();
+                 block = block.next()) {
+                for (int i = 0; i < block.layout()->lineCount(); ++i)
+                    QVERIFY2(block.layout()->lineAt(i).naturalTextWidth() <= room,
+                             qPrintable(block.text()));
+            }
+            QCOMPARE(note->verticalScrollBar()->maximum(), 0);
+            const QRect end = note->cursorRect(QTextCursor(note->document()->lastBlock()));
+            QVERIFY(end.bottom() <= note->viewport()->height());
+            QVERIFY(note->geometry().bottom() < dialog->btnOK->geometry().top());
+            dialog->hide();
+        }
+        QApplication::setFont(previous);
     }
 
     void sizeBoxEnablesTheBoundsAndKeepsTheirNumbers()
