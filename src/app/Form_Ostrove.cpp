@@ -18,6 +18,7 @@
 #include "windows/ListHelpers.h"
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -229,6 +230,29 @@ void TfrmOstrove::FormShow()
          btnAbout,
          btnCancel,
          tsConfiguration});
+    fitNavigation();
+}
+
+void TfrmOstrove::fitNavigation()
+{
+    constexpr int kTextMargins = 6; // the item's own margins around its caption
+    const QFontMetrics metrics(lvDodatki->font());
+    const QSize grid = lvDodatki->gridSize();
+    bool wraps = false;
+    for (int i = 0; i < lvDodatki->count(); ++i)
+        wraps =
+            wraps
+            || metrics.horizontalAdvance(lvDodatki->item(i)->text()) > grid.width() - kTextMargins;
+    if (!wraps)
+        return;
+    // A caption wider than its item wraps to a second line, and the items and the window grow
+    // by that line so that all seven stay in view.
+    const QSize taller(grid.width(), grid.height() + metrics.lineSpacing() + 2);
+    lvDodatki->setWordWrap(true);
+    lvDodatki->setGridSize(taller);
+    for (int i = 0; i < lvDodatki->count(); ++i)
+        lvDodatki->item(i)->setSizeHint(taller);
+    resize(width(), height() + lvDodatki->count() * (taller.height() - grid.height()));
 }
 
 void TfrmOstrove::showEvent(QShowEvent *event)

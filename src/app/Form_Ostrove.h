@@ -88,6 +88,7 @@ private:
     void buildActions();
     void buildNavigation();
     void pageChanged(int index);
+    void fitNavigation();
     QString languageFilePath() const;
 
     platform::System &m_system;

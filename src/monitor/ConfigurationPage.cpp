@@ -105,13 +105,9 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     seEvery->setObjectName(QStringLiteral("seEvery"));
     seEvery->setBounds(kMinInterval, kMaxInterval);
     seEvery->setValue(kDefaultInterval);
-    // After its label, however wide the font makes it.
-    const int fieldLeft = qMax(125, Label9->geometry().right() + 6);
-    seEvery->setGeometry(fieldLeft, 174, 60, 23);
     Label9->setBuddy(seEvery);
-    auto *minutes = new QLabel(QStringLiteral("min."), panel);
-    minutes->setObjectName(QStringLiteral("Label10"));
-    minutes->setGeometry(fieldLeft + 64, 177, 40, 17);
+    m_minutes = new QLabel(QStringLiteral("min."), panel);
+    m_minutes->setObjectName(QStringLiteral("Label10"));
 
     Label5 = new QLabel(QStringLiteral("Language"), panel);
     Label5->setObjectName(QStringLiteral("Label5"));
@@ -119,8 +115,8 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     Label5->adjustSize();
     cbLang = new CloseUpComboBox(panel);
     cbLang->setObjectName(QStringLiteral("cbLang"));
-    cbLang->setGeometry(qMax(74, Label5->geometry().right() + 6), 211, 145, 23);
     Label5->setBuddy(cbLang);
+    placeFields();
 
     setTabOrder(rgService, rbTray);
     setTabOrder(rbTray, btnInstallService);
@@ -157,6 +153,24 @@ ConfigurationPage::~ConfigurationPage()
     // The interval field loses the focus while the page is torn down and may correct its
     // number then; that change must not reach a page that is already half gone.
     seEvery->disconnect(this);
+}
+
+void ConfigurationPage::fitCaptions()
+{
+    for (QWidget *caption : std::initializer_list<QWidget *>{rgService, rbTray, cbxAutorun})
+        caption->resize(qMax(caption->width(), caption->sizeHint().width()), caption->height());
+    Label9->adjustSize();
+    Label5->adjustSize();
+    placeFields();
+}
+
+void ConfigurationPage::placeFields()
+{
+    // After their labels, however wide the font or the language makes them.
+    const int fieldLeft = qMax(125, Label9->geometry().right() + 6);
+    seEvery->setGeometry(fieldLeft, 174, 60, 23);
+    m_minutes->setGeometry(fieldLeft + 64, 177, 40, 17);
+    cbLang->setGeometry(qMax(74, Label5->geometry().right() + 6), 211, 145, 23);
 }
 
 bool ConfigurationPage::trayWindowExists()

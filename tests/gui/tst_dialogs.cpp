@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -236,6 +237,7 @@ private slots:
     void everyNoteLineShowsWholeInTheEightPointFont()
     {
         const QFont previous = QApplication::font();
+        const auto restore = qScopeGuard([previous] { QApplication::setFont(previous); });
         QFont small = previous;
         small.setPointSize(8);
         QApplication::setFont(small);
@@ -265,7 +267,6 @@ private slots:
             QVERIFY(note->geometry().bottom() < dialog->btnOK->geometry().top());
             dialog->hide();
         }
-        QApplication::setFont(previous);
     }
 
     void sizeBoxEnablesTheBoundsAndKeepsTheirNumbers()

@@ -10,6 +10,7 @@
 #include "store/Store.h"
 #include "windows/CloseUpComboBox.h"
 #include "windows/Form_About.h"
+#include "windows/WholeNumberField.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -21,6 +22,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -239,6 +241,55 @@ private slots:
         QCOMPARE(page->Label5->text(), text.value("Language"));
         QCOMPARE(page->cbxAutorun->text(), text.value("Autorun"));
         QCOMPARE(page->Label9->text(), text.value("CheckMailEvery"));
+    }
+
+    // As the program sets it up: the layouts are made for an 8-point font.
+    void everyLanguagesCaptionsShowWhole_data()
+    {
+        eachShippedLanguageRenamesAllTwentySixCaptions_data();
+    }
+    void everyLanguagesCaptionsShowWhole()
+    {
+        QFETCH(QByteArray, language);
+        const QFont previous = QApplication::font();
+        const auto restore = qScopeGuard([previous] { QApplication::setFont(previous); });
+        QFont small = previous;
+        small.setPointSize(8);
+        QApplication::setFont(small);
+        QFile::copy(QStringLiteral(SHIPPED_LANGUAGES),
+                    t->folder.filePath(QStringLiteral("Ostrove.lng")));
+        storeLanguage(language);
+        open();
+        choose(5);
+        ConfigurationPage *page = m_window->tsConfiguration;
+        for (QWidget *caption : std::initializer_list<QWidget *>{
+                 page->Label9, page->Label5, page->rgService, page->rbTray, page->cbxAutorun})
+            QVERIFY2(caption->width() >= caption->sizeHint().width(),
+                     qPrintable(caption->objectName()));
+        QVERIFY(page->seEvery->x() > page->Label9->geometry().right());
+        QVERIFY(page->cbLang->x() > page->Label5->geometry().right());
+        // The style gives a button room around its caption; a caption wider than that is cut.
+        for (QPushButton *button : m_window->findChildren<QPushButton *>()) {
+            const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+            QVERIFY2(button->fontMetrics().horizontalAdvance(caption) + 10 <= button->width(),
+                     qPrintable(button->objectName()));
+        }
+        // Each navigation caption in full, on up to two lines under its picture, and all seven
+        // items in view.
+        QListWidget *list = m_window->lvDodatki;
+        const QFontMetrics metrics(list->font());
+        for (int i = 0; i < list->count(); ++i) {
+            const QRect item = list->visualItemRect(list->item(i));
+            const QRect text = metrics.boundingRect(QRect(0, 0, item.width() - 6, 1000),
+                                                    Qt::TextWordWrap, list->item(i)->text());
+            QVERIFY2(text.height() <= 2 * metrics.lineSpacing(), qPrintable(list->item(i)->text()));
+            QVERIFY2(list->wordWrap() || text.height() <= metrics.lineSpacing(),
+                     qPrintable(list->item(i)->text()));
+            QVERIFY2(item.height() - list->iconSize().height() >= text.height(),
+                     qPrintable(list->item(i)->text()));
+            QVERIFY(item.bottom() <= list->viewport()->height());
+        }
+        m_window.reset();
     }
 
     void englishAndUnknownLanguages_data()
