@@ -57,8 +57,8 @@ constexpr int kImageSize = 32;
 } // namespace
 
 TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                              | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , m_system(system)
 {
     setObjectName(QStringLiteral("frmOstrove"));
@@ -111,7 +111,10 @@ TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
     upper->setSpacing(0);
     upper->addWidget(navigationPanel);
     upper->addWidget(PageControl1, 1);
-    auto *layout = new QVBoxLayout(this);
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+    auto *layout = new QVBoxLayout(client);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addLayout(upper, 1);
@@ -257,7 +260,7 @@ void TfrmOstrove::fitNavigation()
 
 void TfrmOstrove::showEvent(QShowEvent *event)
 {
-    QWidget::showEvent(event);
+    QMainWindow::showEvent(event);
     // Only the first showing loads the active page; restoring a minimised window reloads nothing.
     if (m_shownOnce)
         return;
@@ -297,7 +300,7 @@ bool TfrmOstrove::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
     }
-    return QWidget::eventFilter(watched, event);
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TfrmOstrove::btnCancelClick()

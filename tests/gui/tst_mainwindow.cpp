@@ -13,6 +13,7 @@
 #include "windows/WholeNumberField.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -145,6 +146,25 @@ private slots:
         QTest::keyClick(list, Qt::Key_Return);
         QCOMPARE(m_window->PageControl1->currentWidget(),
                  static_cast<QWidget *>(m_window->tsIgnoreAttach));
+    }
+
+    void assistiveTechnologyIsToldItIsAWindow()
+    {
+        open();
+        QAccessibleInterface *window = QAccessible::queryAccessibleInterface(m_window.get());
+        QVERIFY(window);
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Ostrove Configuration"));
+        // Its controls are still reached from it.
+        bool navigationFound = false;
+        QList<QAccessibleInterface *> pending{window};
+        while (!pending.isEmpty() && !navigationFound) {
+            QAccessibleInterface *node = pending.takeFirst();
+            navigationFound = node->object() == m_window->lvDodatki;
+            for (int i = 0; i < node->childCount(); ++i)
+                pending.append(node->child(i));
+        }
+        QVERIFY(navigationFound);
     }
 
     void closeEndsTheWindow()
