@@ -10,36 +10,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 
-#include <sqlite3.h>
-
 namespace {
-
-// Another program in the middle of a read: nothing can be committed to the file until it ends.
-class ReaderInTheWay
-{
-public:
-    explicit ReaderInTheWay(const QString &path)
-    {
-        sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_exec(m_db, "BEGIN; SELECT count(*) FROM keys;", nullptr, nullptr, nullptr);
-    }
-    ~ReaderInTheWay()
-    {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close_v2(m_db);
-    }
-    ReaderInTheWay(const ReaderInTheWay &) = delete;
-    ReaderInTheWay &operator=(const ReaderInTheWay &) = delete;
-
-private:
-    sqlite3 *m_db = nullptr;
-};
 
 QByteArray accountKey(const QByteArray &address)
 {

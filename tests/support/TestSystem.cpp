@@ -299,3 +299,15 @@ bool StoreReader::unlocked() const
     sqlite3_exec(database.db, "ROLLBACK", nullptr, nullptr, nullptr);
     return true;
 }
+
+ReaderInTheWay::ReaderInTheWay(const QString &path)
+{
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_exec(m_db, "BEGIN; SELECT count(*) FROM keys;", nullptr, nullptr, nullptr);
+}
+
+ReaderInTheWay::~ReaderInTheWay()
+{
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(m_db);
+}

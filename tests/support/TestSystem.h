@@ -145,6 +145,20 @@ private:
     QString m_path;
 };
 
+// Another program in the middle of a read while it lives: nothing can be committed to the file
+// until it ends.
+class ReaderInTheWay
+{
+public:
+    explicit ReaderInTheWay(const QString &path);
+    ~ReaderInTheWay();
+    ReaderInTheWay(const ReaderInTheWay &) = delete;
+    ReaderInTheWay &operator=(const ReaderInTheWay &) = delete;
+
+private:
+    struct sqlite3 *m_db = nullptr;
+};
+
 // Test shorthand: the same text as the store's 8-bit form.
 inline QByteArray bytes(const char *text)
 {
