@@ -43,9 +43,9 @@ TfrmAddEditAccount::TfrmAddEditAccount(QWidget *parent)
 
     auto *fields = new QVBoxLayout;
     fields->setSpacing(3);
-    const auto addField = [this,
-                           fields](QLineEdit *field, const char *name, const char *label,
-                                   LengthLimit::Count count = LengthLimit::Count::Characters) {
+    using Count = LengthLimit::Count;
+    const auto addField = [this, fields](QLineEdit *field, const char *name, const char *label,
+                                         Count count) {
         field->setObjectName(QLatin1String(name));
         new LengthLimit(field, kFieldLimit, count);
         auto *caption = new QLabel(QLatin1String(label), this);
@@ -55,11 +55,11 @@ TfrmAddEditAccount::TfrmAddEditAccount(QWidget *parent)
         fields->addSpacing(4);
         connect(field, &QLineEdit::textChanged, this, &TfrmAddEditAccount::edEmailChange);
     };
-    addField(edEmail, "edEmail", "eMail");
-    addField(edPop3, "edPop3", "pop3 server");
-    addField(edLogin, "edLogin", "Login");
+    addField(edEmail, "edEmail", "eMail", Count::Characters);
+    addField(edPop3, "edPop3", "pop3 server", Count::Characters);
+    addField(edLogin, "edLogin", "Login", Count::Characters);
     // The cipher keeps 100 bytes of the stored form whole, however many characters they are.
-    addField(edPassword, "edPassword", "Password", LengthLimit::Count::StoredBytes);
+    addField(edPassword, "edPassword", "Password", Count::StoredBytes);
     edPassword->setEchoMode(QLineEdit::Password);
     edPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // '*'
     cbxSSL->setObjectName(QStringLiteral("cbxSSL"));

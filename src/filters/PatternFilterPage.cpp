@@ -98,6 +98,7 @@ void PatternFilterPage::addExecute()
             return;
     }
 
+    // Whatever goes wrong is said once the file is free and the list shows what is stored.
     const store::MessageHold hold(m_system.store, m_system.prompts);
     const bool written =
         store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
