@@ -24,14 +24,28 @@ QByteArray accountKey(const QByteArray &address)
     return QByteArray(store::kAccountsKey) + address;
 }
 
+// What editing read from the store, so that a value the user left alone goes back byte for
+// byte even where the local encoding cannot show it.
+struct ReadValues
+{
+    QByteArray pop3;
+    QByteArray login;
+    QByteArray password; // deciphered
+};
+
+QByteArray keptOrTyped(const QLineEdit *field, const QByteArray &read)
+{
+    return field->text() == fromStored(read) ? read : toStored(field->text());
+}
+
 // Writes the four values of an account from the dialog, in the order the monitor expects.
-void writeAccount(store::RegistryKey &key, const TfrmAddEditAccount &dialog,
+void writeAccount(store::RegistryKey &key, const TfrmAddEditAccount &dialog, const ReadValues &read,
                   platform::UserPrompts &prompts)
 {
-    key.writeString(store::kPop3, toStored(dialog.edPop3->text()));
-    key.writeString(store::kLogin, toStored(dialog.edLogin->text()));
-    key.writeString(store::kPassword,
-                    store::EncryptPassword(toStored(dialog.edPassword->text()), &prompts));
+    key.writeString(store::kPop3, keptOrTyped(dialog.edPop3, read.pop3));
+    key.writeString(store::kLogin, keptOrTyped(dialog.edLogin, read.login));
+    key.writeString(store::kPassword, store::EncryptPassword(
+                                          keptOrTyped(dialog.edPassword, read.password), &prompts));
     key.writeBool(store::kSsl, dialog.cbxSSL->isChecked());
 }
 
@@ -58,6 +72,7 @@ void AccountsPage::tsAccountsShow()
 {
     lvAccounts->clear();
     QList<QTreeWidgetItem *> rows;
+    const store::MessageHold hold(m_system.store, m_system.prompts);
     store::registryAccess(m_system.store, m_system.prompts, [&rows](store::Access &access) {
         const auto accounts = access.openOrCreate(store::kAccountsKey);
         for (const QByteArray &name : accounts->subkeyNames()) {
@@ -69,7 +84,8 @@ void AccountsPage::tsAccountsShow()
             row->setText(2, fromStored(account->readString(store::kPop3)));
         }
     });
-    // Rows read before a failure stay listed; adding them in one go keeps large lists fast.
+    // Rows read before a failure stay listed, and show before the message; adding them in one go
+    // keeps large lists fast.
     lvAccounts->addTopLevelItems(rows);
 }
 
@@ -96,11 +112,17 @@ void AccountsPage::acAddAccountExecute()
             return;
     }
 
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        const auto account = access.openOrCreate(accountKey(address));
-        writeAccount(*account, dialog, m_system.prompts);
+    // Whatever goes wrong is said once the file is free and the list shows what is stored.
+    store::MessageHold hold(m_system.store, m_system.prompts);
+    const bool written =
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            const auto account = access.openOrCreate(accountKey(address));
+            writeAccount(*account, dialog, {}, hold);
+            tsAccountsShow();
+        });
+    // A change that failed may have been undone whole, the reload inside it included.
+    if (!written)
         tsAccountsShow();
-    });
 }
 
 void AccountsPage::acEditAccountExecute()
@@ -112,24 +134,34 @@ void AccountsPage::acEditAccountExecute()
 
     TfrmAddEditAccount dialog;
     dialog.edEmail->setEnabled(false);
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        const auto account = access.openOrCreate(accountKey(address));
-        dialog.edEmail->setText(fromStored(address));
-        dialog.edPop3->setText(fromStored(account->readString(store::kPop3)));
-        dialog.edLogin->setText(fromStored(account->readString(store::kLogin)));
-        dialog.edPassword->setText(fromStored(
-            store::DecryptPassword(account->readString(store::kPassword), &m_system.prompts)));
-        dialog.cbxSSL->setChecked(account->readBool(store::kSsl));
-    });
+    ReadValues read;
+    {
+        store::MessageHold hold(m_system.store, m_system.prompts);
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            const auto account = access.openOrCreate(accountKey(address));
+            dialog.edEmail->setText(fromStored(address));
+            read.pop3 = account->readString(store::kPop3);
+            dialog.edPop3->setText(fromStored(read.pop3));
+            read.login = account->readString(store::kLogin);
+            dialog.edLogin->setText(fromStored(read.login));
+            read.password = store::DecryptPassword(account->readString(store::kPassword), &hold);
+            dialog.edPassword->setText(fromStored(read.password));
+            dialog.cbxSSL->setChecked(account->readBool(store::kSsl));
+        });
+    }
 
     if (m_system.runModal(dialog) != QDialog::Accepted)
         return;
 
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        const auto account = access.openOrCreate(accountKey(address));
-        writeAccount(*account, dialog, m_system.prompts);
+    store::MessageHold hold(m_system.store, m_system.prompts);
+    const bool written =
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            const auto account = access.openOrCreate(accountKey(address));
+            writeAccount(*account, dialog, read, hold);
+            tsAccountsShow();
+        });
+    if (!written)
         tsAccountsShow();
-    });
 }
 
 void AccountsPage::acRemoveAccountExecute()
@@ -145,8 +177,12 @@ void AccountsPage::acRemoveAccountExecute()
     if (answer != platform::Answer::Yes)
         return;
 
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        access.openOrCreate(store::kAccountsKey)->deleteKey(address);
+    const store::MessageHold hold(m_system.store, m_system.prompts);
+    const bool removed =
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            access.openOrCreate(store::kAccountsKey)->deleteKey(address);
+            tsAccountsShow();
+        });
+    if (!removed)
         tsAccountsShow();
-    });
 }

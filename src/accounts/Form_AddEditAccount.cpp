@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -42,9 +43,11 @@ TfrmAddEditAccount::TfrmAddEditAccount(QWidget *parent)
 
     auto *fields = new QVBoxLayout;
     fields->setSpacing(3);
-    const auto addField = [this, fields](QLineEdit *field, const char *name, const char *label) {
+    using Count = LengthLimit::Count;
+    const auto addField = [this, fields](QLineEdit *field, const char *name, const char *label,
+                                         Count count) {
         field->setObjectName(QLatin1String(name));
-        new LengthLimit(field, kFieldLimit);
+        new LengthLimit(field, kFieldLimit, count);
         auto *caption = new QLabel(QLatin1String(label), this);
         caption->setBuddy(field);
         fields->addWidget(caption);
@@ -52,10 +55,11 @@ TfrmAddEditAccount::TfrmAddEditAccount(QWidget *parent)
         fields->addSpacing(4);
         connect(field, &QLineEdit::textChanged, this, &TfrmAddEditAccount::edEmailChange);
     };
-    addField(edEmail, "edEmail", "eMail");
-    addField(edPop3, "edPop3", "pop3 server");
-    addField(edLogin, "edLogin", "Login");
-    addField(edPassword, "edPassword", "Password");
+    addField(edEmail, "edEmail", "eMail", Count::Characters);
+    addField(edPop3, "edPop3", "pop3 server", Count::Characters);
+    addField(edLogin, "edLogin", "Login", Count::Characters);
+    // The cipher keeps 100 bytes of the stored form whole, however many characters they are.
+    addField(edPassword, "edPassword", "Password", Count::StoredBytes);
     edPassword->setEchoMode(QLineEdit::Password);
     edPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // '*'
     cbxSSL->setObjectName(QStringLiteral("cbxSSL"));
@@ -130,7 +134,11 @@ void TfrmAddEditAccount::accept()
 
 bool TfrmAddEditAccount::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == edEmail && event->type() == QEvent::FocusOut)
-        edEmailExit();
+    if (watched == edEmail && event->type() == QEvent::FocusOut) {
+        // Another window or the field's own menu taking the focus does not leave the field.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            edEmailExit();
+    }
     return QDialog::eventFilter(watched, event);
 }

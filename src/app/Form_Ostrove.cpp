@@ -18,6 +18,7 @@
 #include "windows/ListHelpers.h"
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -56,8 +57,8 @@ constexpr int kImageSize = 32;
 } // namespace
 
 TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                              | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , m_system(system)
 {
     setObjectName(QStringLiteral("frmOstrove"));
@@ -110,7 +111,10 @@ TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
     upper->setSpacing(0);
     upper->addWidget(navigationPanel);
     upper->addWidget(PageControl1, 1);
-    auto *layout = new QVBoxLayout(this);
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+    auto *layout = new QVBoxLayout(client);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addLayout(upper, 1);
@@ -229,11 +233,34 @@ void TfrmOstrove::FormShow()
          btnAbout,
          btnCancel,
          tsConfiguration});
+    fitNavigation();
+}
+
+void TfrmOstrove::fitNavigation()
+{
+    constexpr int kTextMargins = 6; // the item's own margins around its caption
+    const QFontMetrics metrics(lvDodatki->font());
+    const QSize grid = lvDodatki->gridSize();
+    bool wraps = false;
+    for (int i = 0; i < lvDodatki->count(); ++i)
+        wraps =
+            wraps
+            || metrics.horizontalAdvance(lvDodatki->item(i)->text()) > grid.width() - kTextMargins;
+    if (!wraps)
+        return;
+    // A caption wider than its item wraps to a second line, and the items and the window grow
+    // by that line so that all seven stay in view.
+    const QSize taller(grid.width(), grid.height() + metrics.lineSpacing() + 2);
+    lvDodatki->setWordWrap(true);
+    lvDodatki->setGridSize(taller);
+    for (int i = 0; i < lvDodatki->count(); ++i)
+        lvDodatki->item(i)->setSizeHint(taller);
+    resize(width(), height() + lvDodatki->count() * (taller.height() - grid.height()));
 }
 
 void TfrmOstrove::showEvent(QShowEvent *event)
 {
-    QWidget::showEvent(event);
+    QMainWindow::showEvent(event);
     // Only the first showing loads the active page; restoring a minimised window reloads nothing.
     if (m_shownOnce)
         return;
@@ -273,7 +300,7 @@ bool TfrmOstrove::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
     }
-    return QWidget::eventFilter(watched, event);
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TfrmOstrove::btnCancelClick()

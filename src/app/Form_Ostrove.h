@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include <QMainWindow>
 
 class AccountsPage;
 class AttachmentFilterPage;
@@ -18,8 +18,9 @@ struct System;
 
 // The one main window: the navigation list on the left, the six pages on the right, About and
 // Close below. Built once by main with the system's parts; every page writes its changes at
-// once, so closing saves nothing.
-class TfrmOstrove : public QWidget
+// once, so closing saves nothing. A main window, so that assistive technology announces it as a
+// window.
+class TfrmOstrove : public QMainWindow
 {
     Q_OBJECT
 
@@ -88,6 +89,7 @@ private:
     void buildActions();
     void buildNavigation();
     void pageChanged(int index);
+    void fitNavigation();
     QString languageFilePath() const;
 
     platform::System &m_system;

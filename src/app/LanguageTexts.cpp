@@ -2,6 +2,7 @@
 
 #include "monitor/ConfigurationPage.h"
 #include "platform/ProfileFile.h"
+#include "windows/ActionButton.h"
 #include "windows/ListHelpers.h"
 
 #include <QAction>
@@ -51,4 +52,7 @@ void applyLanguage(const platform::ProfileFile &file, const QByteArray &language
     page->Label5->setText(text("Language", "Language"));
     page->cbxAutorun->setText(text("Autorun", "Autorun on Windows startup"));
     page->Label9->setText(text("CheckMailEvery", "Check mailbox every"));
+    page->fitCaptions();
+    fitCaption(targets.about);
+    fitCaption(targets.close);
 }

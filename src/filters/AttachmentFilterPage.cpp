@@ -58,6 +58,7 @@ void AttachmentFilterPage::tsIgnoreAttachShow()
 {
     lvFiles->clear();
     QList<QTreeWidgetItem *> rows;
+    const store::MessageHold hold(m_system.store, m_system.prompts);
     store::registryAccess(m_system.store, m_system.prompts, [&rows](store::Access &access) {
         const auto parent = access.openOrCreate(store::kAttachmentsKey);
         for (const QByteArray &name : parent->subkeyNames()) {
@@ -100,17 +101,23 @@ void AttachmentFilterPage::acAddAttachmentExecute()
             return;
     }
 
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        const auto key = access.openOrCreate(patternKey(pattern));
-        // Without a size range the new key is the whole change; one that could not be
-        // created must still fail the access.
-        key->requireWritable();
-        if (dialog.cbxSize->isChecked())
-            key->writeInteger(store::kSizeFrom, dialog.seSizeFrom->value());
-        if (dialog.cbxSize->isChecked())
-            key->writeInteger(store::kSizeTo, dialog.seSizeTo->value());
+    // Whatever goes wrong is said once the file is free and the list shows what is stored.
+    const store::MessageHold hold(m_system.store, m_system.prompts);
+    const bool written =
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            const auto key = access.openOrCreate(patternKey(pattern));
+            // Without a size range the new key is the whole change; one that could not be
+            // created must still fail the access.
+            key->requireWritable();
+            if (dialog.cbxSize->isChecked())
+                key->writeInteger(store::kSizeFrom, dialog.seSizeFrom->value());
+            if (dialog.cbxSize->isChecked())
+                key->writeInteger(store::kSizeTo, dialog.seSizeTo->value());
+            tsIgnoreAttachShow();
+        });
+    // A change that failed may have been undone whole, the reload inside it included.
+    if (!written)
         tsIgnoreAttachShow();
-    });
 }
 
 void AttachmentFilterPage::acEditAttachmentExecute()
@@ -136,18 +143,22 @@ void AttachmentFilterPage::acEditAttachmentExecute()
     if (m_system.runModal(dialog) != QDialog::Accepted)
         return;
 
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        const auto key = access.openOrCreate(patternKey(pattern));
-        if (dialog.cbxSize->isChecked())
-            key->writeInteger(store::kSizeFrom, dialog.seSizeFrom->value());
-        else
-            key->deleteValue(store::kSizeFrom);
-        if (dialog.cbxSize->isChecked())
-            key->writeInteger(store::kSizeTo, dialog.seSizeTo->value());
-        else
-            key->deleteValue(store::kSizeTo);
+    const store::MessageHold hold(m_system.store, m_system.prompts);
+    const bool written =
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            const auto key = access.openOrCreate(patternKey(pattern));
+            if (dialog.cbxSize->isChecked())
+                key->writeInteger(store::kSizeFrom, dialog.seSizeFrom->value());
+            else
+                key->deleteValue(store::kSizeFrom);
+            if (dialog.cbxSize->isChecked())
+                key->writeInteger(store::kSizeTo, dialog.seSizeTo->value());
+            else
+                key->deleteValue(store::kSizeTo);
+            tsIgnoreAttachShow();
+        });
+    if (!written)
         tsIgnoreAttachShow();
-    });
 }
 
 void AttachmentFilterPage::acRemoveAttachmentExecute()
@@ -163,8 +174,12 @@ void AttachmentFilterPage::acRemoveAttachmentExecute()
     if (answer != platform::Answer::Yes)
         return;
 
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        access.openOrCreate(store::kAttachmentsKey)->deleteKey(pattern);
+    const store::MessageHold hold(m_system.store, m_system.prompts);
+    const bool removed =
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            access.openOrCreate(store::kAttachmentsKey)->deleteKey(pattern);
+            tsIgnoreAttachShow();
+        });
+    if (!removed)
         tsIgnoreAttachShow();
-    });
 }

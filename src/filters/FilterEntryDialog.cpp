@@ -2,12 +2,14 @@
 
 #include "windows/DialogKeys.h"
 
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextDocument>
+#include <QTextOption>
 
 namespace {
 
@@ -19,6 +21,29 @@ constexpr int kCancelFromRight = 81;
 constexpr QRect kPicture(13, 12, 32, 32);
 constexpr QRect kField(72, 25, 184, 21);
 constexpr int kNoteHeight = 46;
+constexpr int kNoteMargin = 1;
+
+QString noteText(const char *example)
+{
+    return QStringLiteral("You can use asterisk (*) or question mark (?) to \n"
+                          "customize your string.\n")
+           + QLatin1String(example);
+}
+
+// The note's height for its text wrapped to its width: in a font wider than the designed one a
+// line wraps rather than being cut, and the dialog grows to show it whole.
+int noteHeight(const QFont &font, const QString &text, int width)
+{
+    const QFontMetrics metrics(font);
+    const int textWidth = width - 2 * kNoteMargin;
+    int lines = 0;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const QRect wrapped = metrics.boundingRect(QRect(0, 0, textWidth, 1 << 16),
+                                                   Qt::TextWordWrap | Qt::TextWrapAnywhere, line);
+        lines += qMax(1, (wrapped.height() + metrics.lineSpacing() - 1) / metrics.lineSpacing());
+    }
+    return qMax(kNoteHeight, lines * metrics.lineSpacing() + 2 * kNoteMargin + 2);
+}
 
 } // namespace
 
@@ -31,10 +56,15 @@ FilterEntryDialog::FilterEntryDialog(const Layout &layout, QWidget *parent)
 {
     setObjectName(QLatin1String(layout.objectName));
     setWindowTitle(QLatin1String(layout.caption));
-    setFixedSize(layout.clientSize);
+    const int noteWidth = layout.clientSize.width() - 8;
+    const int noteTall =
+        layout.noteExample ? noteHeight(font(), noteText(layout.noteExample), noteWidth) : 0;
+    const QSize clientSize =
+        layout.clientSize + QSize(0, layout.noteExample ? noteTall - kNoteHeight : 0);
+    setFixedSize(clientSize);
 
-    const int upperHeight = layout.clientSize.height() - kButtonStripHeight;
-    m_upper->setGeometry(0, 0, layout.clientSize.width(), upperHeight);
+    const int upperHeight = clientSize.height() - kButtonStripHeight;
+    m_upper->setGeometry(0, 0, clientSize.width(), upperHeight);
     m_upper->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
 
     auto *picture = new QLabel(m_upper);
@@ -59,30 +89,27 @@ FilterEntryDialog::FilterEntryDialog(const Layout &layout, QWidget *parent)
         noteLabel->move(7, layout.noteTop);
         auto *note = new QPlainTextEdit(m_upper);
         note->setObjectName(QStringLiteral("note"));
-        note->setPlainText(QStringLiteral("You can use asterisk (*) or question mark (?) to \n"
-                                          "customize your string.\n")
-                           + QLatin1String(layout.noteExample));
+        note->setPlainText(noteText(layout.noteExample));
         note->setEnabled(false);
-        note->setLineWrapMode(QPlainTextEdit::NoWrap);
-        note->document()->setDocumentMargin(1);
+        note->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        note->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        note->document()->setDocumentMargin(kNoteMargin);
         note->setFrameStyle(QFrame::NoFrame);
         note->setFocusPolicy(Qt::NoFocus);
         note->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         note->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         note->setBackgroundRole(QPalette::Button);
-        note->setGeometry(4, upperHeight - kNoteHeight - 4, layout.clientSize.width() - 8,
-                          kNoteHeight);
+        note->setGeometry(4, upperHeight - noteTall - 4, noteWidth, noteTall);
     }
 
     const int buttonTop = upperHeight + 1;
     btnOK->setObjectName(QStringLiteral("btnOK"));
-    btnOK->setGeometry(
-        QRect(QPoint(layout.clientSize.width() - kOkFromRight, buttonTop), kButtonSize));
+    btnOK->setGeometry(QRect(QPoint(clientSize.width() - kOkFromRight, buttonTop), kButtonSize));
     btnOK->setDefault(true);
     btnOK->setEnabled(false);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setGeometry(
-        QRect(QPoint(layout.clientSize.width() - kCancelFromRight, buttonTop), kButtonSize));
+        QRect(QPoint(clientSize.width() - kCancelFromRight, buttonTop), kButtonSize));
 
     connect(m_field, &QLineEdit::textChanged, this, &FilterEntryDialog::fieldChange);
     connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);

@@ -71,6 +71,7 @@ void PatternFilterPage::load()
 {
     m_list->clear();
     QList<QByteArray> names;
+    const store::MessageHold hold(m_system.store, m_system.prompts);
     store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
         names = access.openOrCreate(m_configuration.key)->valueNames();
     });
@@ -97,10 +98,16 @@ void PatternFilterPage::addExecute()
             return;
     }
 
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        access.openOrCreate(m_configuration.key)->writeString(pattern, QByteArray());
+    // Whatever goes wrong is said once the file is free and the list shows what is stored.
+    const store::MessageHold hold(m_system.store, m_system.prompts);
+    const bool written =
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            access.openOrCreate(m_configuration.key)->writeString(pattern, QByteArray());
+            load();
+        });
+    // A change that failed may have been undone whole, the reload inside it included.
+    if (!written)
         load();
-    });
 }
 
 void PatternFilterPage::removeExecute()
@@ -116,9 +123,13 @@ void PatternFilterPage::removeExecute()
     if (answer != platform::Answer::Yes)
         return;
 
-    store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        access.openOrCreate(store::withoutTrailingSeparator(m_configuration.key))
-            ->deleteValue(pattern);
+    const store::MessageHold hold(m_system.store, m_system.prompts);
+    const bool removed =
+        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
+            access.openOrCreate(store::withoutTrailingSeparator(m_configuration.key))
+                ->deleteValue(pattern);
+            load();
+        });
+    if (!removed)
         load();
-    });
 }

@@ -8,6 +8,7 @@
 #include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
+#include "store/StoreError.h"
 #include "windows/CloseUpComboBox.h"
 #include "windows/ListHelpers.h"
 #include "windows/WholeNumberField.h"
@@ -19,6 +20,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include <optional>
 
 namespace {
 
@@ -35,6 +38,18 @@ public:
     WaitCursor(const WaitCursor &) = delete;
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
+
+// The stored interval, if there is one that reads as a number.
+std::optional<qint32> storedInterval(store::RegistryKey &settings)
+{
+    if (!settings.valueExists(store::kScanEvery))
+        return std::nullopt;
+    try {
+        return settings.readInteger(store::kScanEvery);
+    } catch (const store::StoreError &) {
+        return std::nullopt; // not a number: the write replaces it
+    }
+}
 
 QFrame *separator(QWidget *parent, const QRect &geometry)
 {
@@ -90,13 +105,9 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     seEvery->setObjectName(QStringLiteral("seEvery"));
     seEvery->setBounds(kMinInterval, kMaxInterval);
     seEvery->setValue(kDefaultInterval);
-    // After its label, however wide the font makes it.
-    const int fieldLeft = qMax(125, Label9->geometry().right() + 6);
-    seEvery->setGeometry(fieldLeft, 174, 60, 23);
     Label9->setBuddy(seEvery);
-    auto *minutes = new QLabel(QStringLiteral("min."), panel);
-    minutes->setObjectName(QStringLiteral("Label10"));
-    minutes->setGeometry(fieldLeft + 64, 177, 40, 17);
+    m_minutes = new QLabel(QStringLiteral("min."), panel);
+    m_minutes->setObjectName(QStringLiteral("Label10"));
 
     Label5 = new QLabel(QStringLiteral("Language"), panel);
     Label5->setObjectName(QStringLiteral("Label5"));
@@ -104,8 +115,8 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     Label5->adjustSize();
     cbLang = new CloseUpComboBox(panel);
     cbLang->setObjectName(QStringLiteral("cbLang"));
-    cbLang->setGeometry(qMax(74, Label5->geometry().right() + 6), 211, 145, 23);
     Label5->setBuddy(cbLang);
+    placeFields();
 
     setTabOrder(rgService, rbTray);
     setTabOrder(rbTray, btnInstallService);
@@ -142,6 +153,24 @@ ConfigurationPage::~ConfigurationPage()
     // The interval field loses the focus while the page is torn down and may correct its
     // number then; that change must not reach a page that is already half gone.
     seEvery->disconnect(this);
+}
+
+void ConfigurationPage::fitCaptions()
+{
+    for (QWidget *caption : std::initializer_list<QWidget *>{rgService, rbTray, cbxAutorun})
+        caption->resize(qMax(caption->width(), caption->sizeHint().width()), caption->height());
+    Label9->adjustSize();
+    Label5->adjustSize();
+    placeFields();
+}
+
+void ConfigurationPage::placeFields()
+{
+    // After their labels, however wide the font or the language makes them.
+    const int fieldLeft = qMax(125, Label9->geometry().right() + 6);
+    seEvery->setGeometry(fieldLeft, 174, 60, 23);
+    m_minutes->setGeometry(fieldLeft + 64, 177, 40, 17);
+    cbLang->setGeometry(qMax(74, Label5->geometry().right() + 6), 211, 145, 23);
 }
 
 bool ConfigurationPage::trayWindowExists()
@@ -187,8 +216,14 @@ void ConfigurationPage::rgServiceClick()
 
 void ConfigurationPage::seEveryChange()
 {
-    store::registryAccess(m_system.store, m_system.prompts, [this](store::Access &access) {
-        access.openOrCreate(store::kSettingsKey)->writeInteger(store::kScanEvery, seEvery->value());
+    const qint32 minutes = seEvery->value();
+    store::registryAccess(m_system.store, m_system.prompts, [minutes](store::Access &access) {
+        const auto settings = access.openOrCreate(store::kSettingsKey);
+        // Writing back what is stored changes nothing, and would fail for a user who may only
+        // read the settings.
+        if (storedInterval(*settings) == minutes)
+            return;
+        settings->writeInteger(store::kScanEvery, minutes);
     });
 }
 

@@ -39,6 +39,9 @@ public:
     void btnStopTrayClick();
     void cbxAutorunClick();
 
+    // Sizes the captions to their texts once the interface language has replaced them.
+    void fitCaptions();
+
     QRadioButton *rgService = nullptr;
     QRadioButton *rbTray = nullptr;
     QPushButton *btnInstallService = nullptr;
@@ -55,7 +58,9 @@ public:
 
 private:
     bool trayWindowExists();
+    void placeFields();
 
+    QLabel *m_minutes = nullptr;
     platform::System &m_system;
     monitor::ServiceControl m_services;
 };

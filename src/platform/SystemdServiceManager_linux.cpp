@@ -45,6 +45,23 @@ std::optional<QByteArray> stringProperty(sd_bus *bus, const QByteArray &path, co
     return result;
 }
 
+// Whether a job for the unit is queued or running.
+bool unitHasJob(sd_bus *bus, const QByteArray &unitPath)
+{
+    CallScope call;
+    const char *jobPath = nullptr;
+    uint32_t jobId = 0;
+    return sd_bus_get_property(bus, kDestination, unitPath.constData(), kUnitInterface, "Job",
+                               &call.error, &call.reply, "(uo)")
+               >= 0
+           && sd_bus_message_read(call.reply, "(uo)", &jobId, &jobPath) > 0 && jobId != 0;
+}
+
+bool isRunning(const QByteArray &activeState)
+{
+    return activeState == "active" || activeState == "reloading";
+}
+
 } // namespace
 
 SystemdServiceManager::SystemdServiceManager() = default;
@@ -101,12 +118,16 @@ SystemdServiceManager::enumerateServices(Handle manager, quint32, quint32, qsize
     };
     const char *name = nullptr;
     const char *description = nullptr;
+    const char *loadState = nullptr;
     const char *ignored = nullptr;
     uint32_t job = 0;
-    while (sd_bus_message_read(call.reply, "(ssssssouso)", &name, &description, &ignored, &ignored,
-                               &ignored, &ignored, &ignored, &job, &ignored, &ignored)
-           > 0)
-        add(QByteArray(name), description);
+    while (sd_bus_message_read(call.reply, "(ssssssouso)", &name, &description, &loadState,
+                               &ignored, &ignored, &ignored, &ignored, &job, &ignored, &ignored)
+           > 0) {
+        // A unit systemd was asked about but has no file for is listed as "not-found".
+        if (qstrcmp(loadState, "not-found") != 0)
+            add(QByteArray(name), description);
+    }
 
     // A service that is installed but has not been loaded since is known by its unit file only.
     CallScope files;
@@ -167,7 +188,7 @@ bool SystemdServiceManager::queryStatus(Handle service, ServiceStatus &status)
     if (!state)
         return false;
     status = ServiceStatus();
-    if (*state == "active" || *state == "reloading")
+    if (isRunning(*state))
         status.currentState = kRunning;
     else if (*state == "activating")
         status.currentState = kStartPending;
@@ -176,16 +197,14 @@ bool SystemdServiceManager::queryStatus(Handle service, ServiceStatus &status)
     else
         status.currentState = kStopped;
 
+    const bool hasJob = unitHasJob(it->bus, it->unitPath);
+    // A stopped unit whose start job waits behind other jobs is starting, not stopped.
+    if (status.currentState == kStopped && hasJob)
+        status.currentState = kStartPending;
     if (status.currentState == kStartPending || status.currentState == kStopPending) {
         // The checkpoint moves on while the unit still has a job; a unit pending without one
         // has stalled.
-        CallScope call;
-        const char *jobPath = nullptr;
-        uint32_t jobId = 0;
-        if (sd_bus_get_property(it->bus, kDestination, it->unitPath.constData(), kUnitInterface,
-                                "Job", &call.error, &call.reply, "(uo)")
-                >= 0
-            && sd_bus_message_read(call.reply, "(uo)", &jobId, &jobPath) > 0 && jobId != 0)
+        if (hasJob)
             ++it->checkPoint;
         status.checkPoint = it->checkPoint;
         status.waitHint = kPendingWaitHintMs;
@@ -197,6 +216,10 @@ bool SystemdServiceManager::startService(Handle service)
 {
     const auto it = m_handles.constFind(service);
     if (it == m_handles.cend() || it->isManager)
+        return false;
+    // Windows refuses to start a running service; systemd would accept and do nothing.
+    if (isRunning(stringProperty(it->bus, it->unitPath, kUnitInterface, "ActiveState")
+                      .value_or(QByteArray())))
         return false;
     CallScope call;
     return sd_bus_call_method(it->bus, kDestination, kManagerPath, kManagerInterface, "StartUnit",

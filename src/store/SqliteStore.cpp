@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -20,9 +21,16 @@ namespace store {
 
 namespace {
 
-// The Windows registry's own limits, kept so both systems refuse the same names.
-constexpr qsizetype kMaxKeyNameBytes = 255;
-constexpr qsizetype kMaxValueNameBytes = 16383;
+// The Windows registry's own limits, kept so both systems refuse the same names. They count
+// characters, not the bytes of the 8-bit form.
+constexpr qsizetype kMaxKeyNameLength = 255;
+constexpr qsizetype kMaxValueNameLength = 16383;
+
+bool longerThan(const QByteArray &name, qsizetype limit)
+{
+    // A character is at least one byte, so only a name with more bytes needs counting.
+    return name.size() > limit && QString::fromUtf8(name).size() > limit;
+}
 
 enum StatementId
 {
@@ -381,7 +389,7 @@ private:
     void writeValue(const QByteArray &name, int type, const QByteArray &data)
     {
         requireWritable();
-        if (name.size() > kMaxValueNameBytes)
+        if (longerThan(name, kMaxValueNameLength))
             throw StoreError("value name too long");
         m_connection->changed();
         SqliteConnection::Use use(*m_connection, UpsertValue);
@@ -471,7 +479,7 @@ private:
             return id;
         QByteArray foldedPath;
         for (const QByteArray &segment : path.split('\\')) {
-            if (segment.isEmpty() || segment.size() > kMaxKeyNameBytes)
+            if (segment.isEmpty() || longerThan(segment, kMaxKeyNameLength))
                 return -1;
             const QByteArray fold = foldName(segment);
             foldedPath.append('\\').append(fold);
@@ -671,8 +679,18 @@ std::shared_ptr<SqliteConnection> SqliteStore::openConnection(const FileIdentity
     int flags =
         SQLITE_OPEN_NOMUTEX
         | (m_options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    if (!m_options.readOnly)
+    if (!m_options.readOnly) {
         QDir().mkpath(QFileInfo(m_path).absolutePath()); // where the rights allow
+        // The store holds the account passwords: a new one is the owner's alone whatever the
+        // umask, and SQLite gives its journal the same mode. An existing file keeps its mode.
+        if (!identity.exists) {
+            const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                ::fchmod(fd, 0600);
+                ::close(fd);
+            }
+        }
+    }
     int rc = sqlite3_open_v2(file.constData(), &connection->db, flags, vfsName);
     if (rc != SQLITE_OK && !m_options.readOnly) {
         sqlite3_close_v2(connection->db);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/UserPrompts.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -65,6 +67,18 @@ public:
     // Starts an access; inside a running access it starts a nested one that sees the outer
     // one's writes. Throws StoreError when the store cannot be used at all.
     virtual std::unique_ptr<Access> beginAccess() = 0;
+
+    // Messages that came up while accesses to this store ran, waiting for the last of them to
+    // end (see MessageHold).
+    struct HeldMessages
+    {
+        int holds = 0;
+        QList<platform::Prompt> prompts;
+    };
+    HeldMessages &heldMessages() { return m_heldMessages; }
+
+private:
+    HeldMessages m_heldMessages;
 };
 
 } // namespace store

@@ -11,6 +11,7 @@ void setUpReportList(QTreeWidget *list, const QStringList &columns, const QList<
     list->setHeaderLabels(columns);
     for (int i = 0; i < widths.size(); ++i)
         list->setColumnWidth(i, widths[i]);
+    list->header()->setStretchLastSection(false); // the designed widths, also of the last column
     list->header()->setSectionsClickable(false);
     list->header()->setSectionsMovable(false);
     list->setRootIsDecorated(false);

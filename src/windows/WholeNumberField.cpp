@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QWheelEvent>
 
 #include <limits>
 
@@ -20,6 +21,7 @@ WholeNumberField::WholeNumberField(QWidget *parent)
     : QAbstractSpinBox(parent)
 {
     lineEdit()->setText(QStringLiteral("0"));
+    setFocusPolicy(Qt::StrongFocus); // the wheel passing over it neither takes the focus nor steps
     connect(lineEdit(), &QLineEdit::textChanged, this, &WholeNumberField::textChanged);
 }
 
@@ -65,7 +67,10 @@ void WholeNumberField::setText(const QString &text)
 
 void WholeNumberField::stepBy(int steps)
 {
-    setValue(qint64(value()) + steps);
+    if (steps == 0)
+        return;
+    // Qt steps by ten with a modifier held; here every step is one.
+    setValue(qint64(value()) + (steps > 0 ? 1 : -1));
     selectAll();
 }
 
@@ -85,6 +90,10 @@ QAbstractSpinBox::StepEnabled WholeNumberField::stepEnabled() const
 
 void WholeNumberField::keyPressEvent(QKeyEvent *event)
 {
+    if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown) {
+        event->ignore();
+        return;
+    }
     const QString typed = event->text();
     if (!typed.isEmpty() && typed.at(0).isPrint() && !isNumberCharacter(typed.at(0))
         && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
@@ -93,6 +102,15 @@ void WholeNumberField::keyPressEvent(QKeyEvent *event)
         return;
     }
     QAbstractSpinBox::keyPressEvent(event);
+}
+
+void WholeNumberField::wheelEvent(QWheelEvent *event)
+{
+    if (!hasFocus()) {
+        event->ignore();
+        return;
+    }
+    QAbstractSpinBox::wheelEvent(event);
 }
 
 void WholeNumberField::focusOutEvent(QFocusEvent *event)

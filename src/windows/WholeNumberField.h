@@ -7,7 +7,8 @@
 // A text field with spin buttons holding a signed 32-bit whole number. It takes only digits and
 // signs (anything else beeps), keeps whatever the user types, and reads unparsable text as the
 // lower bound, or 0 without bounds. With bounds, the arrows stay inside them and leaving the
-// field brings an out-of-range number back to the nearest bound.
+// field brings an out-of-range number back to the nearest bound. Only the arrow buttons, the Up
+// and Down keys and, with the focus, the wheel step it, by one: each step may be a write.
 class WholeNumberField : public QAbstractSpinBox
 {
     Q_OBJECT
@@ -33,6 +34,7 @@ signals:
 protected:
     StepEnabled stepEnabled() const override;
     void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
 
 private:

@@ -111,14 +111,16 @@ void TfrmRODefault::buildLayout()
     separatorLayout->addWidget(line, 1);
     lblDeveloper->move(20, 1);
 
-    btnCancel = new QPushButton(QIcon(QStringLiteral(":/icons/cancel.png")),
-                                QStringLiteral("&Anuluj"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setFixedSize(kFooterButton);
+    // Made first so that it comes first in the tab order and has the focus when the dialog
+    // opens: setTabOrder alone does not reorder the two in Qt 6.4.
     btnOk = new QPushButton(QIcon(QStringLiteral(":/icons/ok.png")),
                             QStringLiteral("&Zapisz i zamknij"), this);
     btnOk->setObjectName(QStringLiteral("btnOk"));
     btnOk->setFixedSize(kFooterButton);
+    btnCancel = new QPushButton(QIcon(QStringLiteral(":/icons/cancel.png")),
+                                QStringLiteral("&Anuluj"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setFixedSize(kFooterButton);
     auto *footer = new QWidget(this);
     footer->setObjectName(QStringLiteral("pnlFooter"));
     footer->setFixedHeight(kFooterHeight);

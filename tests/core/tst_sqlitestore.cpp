@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using store::Access;
@@ -225,6 +226,68 @@ private slots:
             QVERIFY(!key->valueExists("x"));
             key->writeString("x", "y");
         }));
+    }
+
+    void nameLimitsCountCharacters()
+    {
+        TestSystem t;
+        const QString ideograph(QChar(0x6587));
+        const QByteArray pattern = ideograph.repeated(90).toUtf8(); // 270 bytes
+        const QByteArray longestKey = ideograph.repeated(255).toUtf8();
+        const QByteArray longestValue = ideograph.repeated(16383).toUtf8();
+        QVERIFY(access(t.store, [&](Access &a) {
+            QVERIFY(a.openOrCreate(QByteArray(store::kAttachmentsKey) + pattern)->isOpen());
+            QVERIFY(a.openOrCreate("\\Software\\" + longestKey)->isOpen());
+            QVERIFY(!a.openOrCreate("\\Software\\" + longestKey + "k")->isOpen());
+            a.openOrCreate(store::kSubjectFilterKey)->writeString(longestValue, {});
+        }));
+        QVERIFY(m_prompts.shown.isEmpty());
+        QCOMPARE(StoreReader(t.storePath).subkeys(store::kAttachmentsKey),
+                 QList<QByteArray>{pattern});
+        QCOMPARE(StoreReader(t.storePath).valueNames(store::kSubjectFilterKey),
+                 QList<QByteArray>{longestValue});
+        QVERIFY(!access(t.store, [&](Access &a) {
+            a.openOrCreate(store::kSubjectFilterKey)->writeString(longestValue + "n", {});
+        }));
+        QCOMPARE(m_prompts.texts(), QStringList{"Error reading/writing to registry"});
+    }
+
+    void aNewStoreAndItsJournalAreTheOwnersAlone()
+    {
+        TestSystem t;
+        const mode_t previous = ::umask(022);
+        mode_t journalMode = 0;
+        const bool done = access(t.store, [&](Access &a) {
+            a.openOrCreate(store::kAccountsKey + QByteArray("a@b"))->writeString("Password", "00");
+            struct stat info
+            {};
+            if (::stat(QFile::encodeName(t.storePath + QStringLiteral("-journal")), &info) == 0)
+                journalMode = info.st_mode & 0777;
+        });
+        ::umask(previous);
+        QVERIFY(done);
+        struct stat info
+        {};
+        QCOMPARE(::stat(QFile::encodeName(t.storePath), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0600));
+        QCOMPARE(journalMode, mode_t(0600));
+    }
+
+    void anExistingStoreKeepsItsMode()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeInteger("ScanEvery", 5);
+        }));
+        QCOMPARE(::chmod(QFile::encodeName(t.storePath), 0644), 0);
+        store::SqliteStore again(t.storePath);
+        QVERIFY(access(again, [](Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeInteger("ScanEvery", 6);
+        }));
+        struct stat info
+        {};
+        QCOMPARE(::stat(QFile::encodeName(t.storePath), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0644));
     }
 
     void bytesThatAreNotUtf8SurviveUnchanged()

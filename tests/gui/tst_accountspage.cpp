@@ -281,6 +281,143 @@ private slots:
         QCOMPARE(m_page->lvAccounts->topLevelItem(1)->text(2), QString());
     }
 
+    void aFailedCommitListsWhatIsStored()
+    {
+        storeAccount("a@b", "p", "l", "x", false);
+        store::SqliteStore quick(t->storePath, {200, {}, false});
+        platform::System system{quick,       t->prompts,       t->processes,      t->windows,
+                                t->services, t->folder.path(), t->system.runModal};
+        AccountsPage page(system, {m_add.get(), m_edit.get(), m_remove.get()});
+        page.tsAccountsShow();
+        t->dialogSteps = {enterAccount("new@x", {}, {}, "pw", false)};
+        {
+            const ReaderInTheWay reader(t->storePath);
+            page.acAddAccountExecute();
+        }
+        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(StoreReader(t->storePath).subkeys(store::kAccountsKey), QList<QByteArray>{"a@b"});
+        QCOMPARE(page.lvAccounts->topLevelItemCount(), 1);
+        QCOMPARE(page.lvAccounts->topLevelItem(0)->text(0), QStringLiteral("a@b"));
+    }
+
+    void aFailedLoadShowsItsRowsBeforeTheMessage()
+    {
+        storeAccount("a@b", "p1", "l1", "x", false);
+        storeAccount("b@c", "p2", "l2", "x", false);
+        StoreReader(t->storePath)
+            .exec("UPDATE vals SET type = 4, data = x'01000000' WHERE name = 'Pop3' AND key = "
+                  "(SELECT id FROM keys WHERE name = 'b@c')");
+        QStringList listedAtTheMessage;
+        t->prompts.onShow = [&](const platform::Prompt &) {
+            listedAtTheMessage = captions();
+        };
+        m_page->tsAccountsShow();
+        QCOMPARE(t->prompts.shown.size(), 1);
+        QCOMPARE(listedAtTheMessage, (QStringList{"a@b", "b@c"}));
+    }
+
+    void aFailedReloadInsideAChangeSpeaksOnlyOnceTheFileIsFree()
+    {
+        storeAccount("b@c", "p2", "l2", "x", false);
+        StoreReader(t->storePath)
+            .exec("UPDATE vals SET type = 4, data = x'01000000' WHERE name = 'Pop3' AND key = "
+                  "(SELECT id FROM keys WHERE name = 'b@c')");
+        m_page->tsAccountsShow();
+        t->prompts.shown.clear();
+        QList<bool> freeAtTheMessage;
+        t->prompts.onShow = [&](const platform::Prompt &) {
+            freeAtTheMessage.append(StoreReader(t->storePath).unlocked());
+        };
+        t->dialogSteps = {enterAccount("new@x", {}, {}, "pw", false)};
+        m_page->acAddAccountExecute();
+        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(freeAtTheMessage, QList<bool>{true});
+        QCOMPARE(StoreReader(t->storePath).string(accountKey("new@x"), "Login"), QByteArray("new"));
+    }
+
+    void theCipherSpeaksOnlyOnceTheFileIsFree()
+    {
+        storeAccount("a@b", "p", "l", "x", true);
+        // 256 hex digits: more than the cipher takes.
+        StoreReader(t->storePath)
+            .exec("UPDATE vals SET data = CAST(replace(hex(zeroblob(128)), '0', 'A') AS BLOB) "
+                  "|| x'00' WHERE name = 'Password'");
+        m_page->tsAccountsShow();
+        select(0);
+        QList<bool> freeAtTheMessage;
+        t->prompts.onShow = [&](const platform::Prompt &) {
+            freeAtTheMessage.append(StoreReader(t->storePath).unlocked());
+        };
+        t->dialogSteps = {[this](QDialog &dialog) {
+            QCOMPARE(t->prompts.texts(),
+                     QStringList{"HexInput String Length Must Less 255 Character."});
+            QCOMPARE(dynamic_cast<TfrmAddEditAccount &>(dialog).edPassword->text(), QString());
+            dialog.reject();
+        }};
+        m_page->acEditAccountExecute();
+        QCOMPARE(t->dialogsShown, 1);
+        QCOMPARE(freeAtTheMessage, QList<bool>{true});
+    }
+
+    void editKeepsWhatWasNotChangedAsTheStoredBytes()
+    {
+        const QByteArray pop3("pop.caf\xE9", 8);
+        const QByteArray login("\xFF\xFEuser", 6);
+        const QByteArray password("pa\xE9ss", 5);
+        storeAccount("a@b", pop3, login, password, true);
+        m_page->tsAccountsShow();
+        select(0);
+        t->dialogSteps = {[](QDialog &dialog) {
+            dynamic_cast<TfrmAddEditAccount &>(dialog).btnOK->click();
+        }};
+        m_page->acEditAccountExecute();
+        QVERIFY(t->prompts.shown.isEmpty());
+        const StoreReader reader(t->storePath);
+        QCOMPARE(reader.string(accountKey("a@b"), "Pop3"), pop3);
+        QCOMPARE(reader.string(accountKey("a@b"), "Login"), login);
+        QCOMPARE(reader.string(accountKey("a@b"), "Password"), store::EncryptPassword(password));
+
+        // A field the user changed is written as typed; the others keep their bytes.
+        select(0);
+        t->dialogSteps = {[](QDialog &dialog) {
+            auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
+            account.edLogin->setText(QStringLiteral("ann"));
+            account.btnOK->click();
+        }};
+        m_page->acEditAccountExecute();
+        QCOMPARE(reader.string(accountKey("a@b"), "Login"), QByteArray("ann"));
+        QCOMPARE(reader.string(accountKey("a@b"), "Pop3"), pop3);
+        QCOMPARE(reader.string(accountKey("a@b"), "Password"), store::EncryptPassword(password));
+    }
+
+    void aPasswordAtTheLimitComesBackUnchanged_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept");
+        const QString cyrillic(63, QChar(0x0416));
+        QTest::newRow("two-byte letters") << cyrillic << cyrillic.left(50);
+        const QString euro = QString(40, QChar(0x20AC)) + QStringLiteral("ab");
+        QTest::newRow("three-byte signs") << euro << euro.left(33) + QStringLiteral("a");
+        QTest::newRow("ascii") << QString(105, QLatin1Char('p')) << QString(100, QLatin1Char('p'));
+    }
+    void aPasswordAtTheLimitComesBackUnchanged()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        t->dialogSteps = {enterAccount("a@b", {}, {}, typed, false)};
+        m_page->acAddAccountExecute();
+        QCOMPARE(t->prompts.texts(), QStringList());
+        select(0);
+        QString shown;
+        t->dialogSteps = {[&shown](QDialog &dialog) {
+            shown = dynamic_cast<TfrmAddEditAccount &>(dialog).edPassword->text();
+            dialog.reject();
+        }};
+        m_page->acEditAccountExecute();
+        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(shown, kept);
+    }
+
     void rowsAlternateGreyAndWhite()
     {
         QCOMPARE(AlternatingRowDelegate::rowColour(0), QColor(238, 238, 238));

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QWheelEvent>
 
 using platform::ServiceManager;
 using platform::ServiceStatus;
@@ -245,6 +246,79 @@ private slots:
         m_page->tsConfigurationShow();
         QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(m_page->seEvery->text(), QStringLiteral("15"));
+    }
+
+    void showingAReadOnlyStoreWritesBackOnlyACorrection()
+    {
+        storeValue([](store::RegistryKey &k) { k.writeInteger("ScanEvery", 30); });
+        store::SqliteStore readOnly(t->storePath, {5000, {}, true});
+        platform::System system{readOnly,    t->prompts,       t->processes,      t->windows,
+                                t->services, t->folder.path(), t->system.runModal};
+        ConfigurationPage page(system);
+        page.show();
+        page.tsConfigurationShow();
+        QCOMPARE(page.seEvery->value(), 30);
+        QCOMPARE(t->prompts.texts(), QStringList());
+
+        QList<bool> freeAtTheMessage;
+        t->prompts.onShow = [&](const platform::Prompt &) {
+            freeAtTheMessage.append(StoreReader(t->storePath).unlocked());
+        };
+        storeValue([](store::RegistryKey &k) { k.writeInteger("ScanEvery", 500); });
+        page.tsConfigurationShow();
+        QCOMPARE(page.seEvery->value(), 200);
+        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(freeAtTheMessage, QList<bool>{true});
+        QCOMPARE(storedInterval(), 500);
+    }
+
+    void showingTheStoredIntervalAgainWritesNothing()
+    {
+        m_page->seEvery->setValue(40);
+        storeValue([](store::RegistryKey &k) { k.writeInteger("ScanEvery", 30); });
+        // From here on any write fails, and would say so.
+        StoreReader(t->storePath)
+            .exec("CREATE TRIGGER refused BEFORE UPDATE ON vals BEGIN SELECT raise(ABORT, 'x'); "
+                  "END");
+        m_page->tsConfigurationShow();
+        QCOMPARE(m_page->seEvery->value(), 30);
+        QCOMPARE(t->prompts.texts(), QStringList());
+        StoreReader(t->storePath).exec("DROP TRIGGER refused");
+    }
+
+    void onlyArrowsStepTheIntervalAndTheWheelNeedsTheFocus()
+    {
+        WholeNumberField *every = m_page->seEvery;
+        every->setFocus();
+        QVERIFY(every->hasFocus());
+        QTest::keyClick(every, Qt::Key_PageUp);
+        QTest::keyClick(every, Qt::Key_PageDown);
+        QTest::keyClick(every, Qt::Key_PageDown);
+        QCOMPARE(every->text(), QStringLiteral("15"));
+        QVERIFY(!storedInterval());
+        QTest::keyClick(every, Qt::Key_Up, Qt::ControlModifier);
+        QCOMPARE(every->text(), QStringLiteral("16"));
+        QTest::keyClick(every, Qt::Key_Down, Qt::ControlModifier);
+        QTest::keyClick(every, Qt::Key_Down, Qt::ControlModifier);
+        QCOMPARE(every->text(), QStringLiteral("14"));
+        QCOMPARE(storedInterval(), 14);
+
+        const auto turnWheel = [every](Qt::KeyboardModifiers modifiers) {
+            const QPointF centre = QRectF(every->rect()).center();
+            QWheelEvent wheel(centre, every->mapToGlobal(centre), QPoint(), QPoint(0, 120),
+                              Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(every, &wheel);
+        };
+        m_page->btnStartTray->setFocus();
+        turnWheel(Qt::NoModifier);
+        QCOMPARE(every->text(), QStringLiteral("14"));
+        QVERIFY(!every->hasFocus());
+        every->setFocus();
+        turnWheel(Qt::NoModifier);
+        QCOMPARE(every->text(), QStringLiteral("15"));
+        turnWheel(Qt::ControlModifier);
+        QCOMPARE(every->text(), QStringLiteral("16"));
+        QCOMPARE(storedInterval(), 16);
     }
 
     void typingWritesEveryChangeAndLeavingBringsItIntoRange()

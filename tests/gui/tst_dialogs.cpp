@@ -11,11 +11,20 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QTimer>
 
 namespace {
@@ -82,6 +91,26 @@ private slots:
         QCOMPARE(dialog.edLogin->text().size(), 100);
         dialog.edPop3->setText(QString(150, QLatin1Char('y')));
         QCOMPARE(dialog.edPop3->text().size(), 150);
+        QTest::keyClick(dialog.edPop3, Qt::Key_Backspace);
+        QCOMPARE(dialog.edPop3->text().size(), 149);
+    }
+
+    void pastingIntoAnAccountFieldKeepsWhatFits()
+    {
+        TfrmAddEditAccount dialog;
+        typeInto(dialog.edLogin, QStringLiteral("ab"));
+        QApplication::clipboard()->setText(QString(120, QLatin1Char('x')));
+        dialog.edLogin->paste();
+        QCOMPARE(dialog.edLogin->text(), QStringLiteral("ab") + QString(98, QLatin1Char('x')));
+        dialog.edLogin->paste();
+        QCOMPARE(dialog.edLogin->text().size(), 100);
+        QApplication::clipboard()->setText(QString(60, QChar(0x0416)));
+        dialog.edPassword->paste();
+        QCOMPARE(dialog.edPassword->text(), QString(50, QChar(0x0416)));
+        // A longer text the page put in stays whole and can be shortened, never lengthened.
+        dialog.edPop3->setText(QString(150, QLatin1Char('y')));
+        QTest::keyClick(dialog.edPop3, Qt::Key_Z);
+        QCOMPARE(dialog.edPop3->text(), QString(150, QLatin1Char('y')));
         QTest::keyClick(dialog.edPop3, Qt::Key_Backspace);
         QCOMPARE(dialog.edPop3->text().size(), 149);
     }
@@ -202,6 +231,42 @@ private slots:
         QCOMPARE(attachment.edFileName->objectName(), QStringLiteral("edFileName"));
         QVERIFY(!content.findChild<QWidget *>(QStringLiteral("note")));
         QVERIFY(subject.findChild<QWidget *>(QStringLiteral("note")));
+    }
+
+    // As the program sets it up: the layouts are made for an 8-point font.
+    void everyNoteLineShowsWholeInTheEightPointFont()
+    {
+        const QFont previous = QApplication::font();
+        const auto restore = qScopeGuard([previous] { QApplication::setFont(previous); });
+        QFont small = previous;
+        small.setPointSize(8);
+        QApplication::setFont(small);
+        TfrmAddEditMail mail;
+        TfrmAddEditSubject subject;
+        TfrmAddEditAttachment attachment;
+        for (FilterEntryDialog *dialog :
+             std::initializer_list<FilterEntryDialog *>{&mail, &subject, &attachment}) {
+            dialog->show();
+            QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            const auto *note = dialog->findChild<QPlainTextEdit *>(QStringLiteral("note"));
+            QVERIFY(note);
+            QVERIFY(note->toPlainText().endsWith(QStringLiteral(".zip"))
+                    || note->toPlainText().endsWith(QStringLiteral("???"))
+                    || note->toPlainText().endsWith(QStringLiteral("*sex*")));
+            // Every line of text fits the width, and nothing is left to scroll down to.
+            const qreal room = note->viewport()->width() - 2 * note->document()->documentMargin();
+            for (QTextBlock block = note->document()->begin(); block.isValid();
+                 block = block.next()) {
+                for (int i = 0; i < block.layout()->lineCount(); ++i)
+                    QVERIFY2(block.layout()->lineAt(i).naturalTextWidth() <= room,
+                             qPrintable(block.text()));
+            }
+            QCOMPARE(note->verticalScrollBar()->maximum(), 0);
+            const QRect end = note->cursorRect(QTextCursor(note->document()->lastBlock()));
+            QVERIFY(end.bottom() <= note->viewport()->height());
+            QVERIFY(note->geometry().bottom() < dialog->btnOK->geometry().top());
+            dialog->hide();
+        }
     }
 
     void sizeBoxEnablesTheBoundsAndKeepsTheirNumbers()
@@ -362,6 +427,66 @@ private slots:
         PictureDialog described(true);
         described.show();
         QCOMPARE(described.lblHeader->height(), 20);
+    }
+
+    void baseDialogOpensOnOkAndEnterConfirms()
+    {
+        TfrmRODefault plain;
+        QCOMPARE(execWith(plain,
+                          [&] {
+                              QCOMPARE(QApplication::focusWidget(), plain.btnOk);
+                              QTest::keyClick(plain.btnOk, Qt::Key_Tab);
+                              QCOMPARE(QApplication::focusWidget(), plain.btnCancel);
+                              QTest::keyClick(plain.btnCancel, Qt::Key_Tab);
+                              QCOMPARE(QApplication::focusWidget(), plain.btnOk);
+                              QTest::keyClick(plain.btnOk, Qt::Key_Backtab);
+                              QCOMPARE(QApplication::focusWidget(), plain.btnCancel);
+                              QTest::keyClick(plain.btnCancel, Qt::Key_Backtab);
+                              QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+                          }),
+                 int(QDialog::Accepted));
+    }
+
+    void onlyMovingTheFocusInsideTheDialogFillsServerAndLogin()
+    {
+        TfrmAddEditAccount dialog;
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(dialog.edEmail->hasFocus());
+        QTest::keyClicks(dialog.edEmail, QStringLiteral("ann@exa"));
+
+        QWidget elsewhere;
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+        QCOMPARE(dialog.edPop3->text(), QString());
+        QCOMPARE(dialog.edLogin->text(), QString());
+
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(dialog.edEmail->hasFocus());
+        QFocusEvent toMenu(QEvent::FocusOut, Qt::PopupFocusReason); // its context menu opens
+        QApplication::sendEvent(dialog.edEmail, &toMenu);
+        QCOMPARE(dialog.edPop3->text(), QString());
+
+        QTest::keyClicks(dialog.edEmail, QStringLiteral("mple.com"));
+        QTest::keyClick(dialog.edEmail, Qt::Key_Tab);
+        QCOMPARE(dialog.edPop3->text(), QStringLiteral("example.com"));
+        QCOMPARE(dialog.edLogin->text(), QStringLiteral("ann"));
+    }
+
+    void thePasswordTakesAHundredBytesAsStored()
+    {
+        TfrmAddEditAccount dialog;
+        typeInto(dialog.edPassword, QString(60, QChar(0x0416)));
+        QCOMPARE(dialog.edPassword->text(), QString(50, QChar(0x0416)));
+        dialog.edPassword->clear();
+        typeInto(dialog.edPassword, QString(120, QLatin1Char('x')));
+        QCOMPARE(dialog.edPassword->text().size(), 100);
+        // The other fields count characters.
+        typeInto(dialog.edLogin, QString(60, QChar(0x0416)));
+        QCOMPARE(dialog.edLogin->text().size(), 60);
     }
 
     void baseDialogWithoutSwitchesHasNoHeaderAndIgnoresEscape()

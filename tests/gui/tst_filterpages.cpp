@@ -149,6 +149,48 @@ private slots:
         QCOMPARE(lines(content.list()), QStringList{"same"});
     }
 
+    void aFailedCommitListsWhatIsStored()
+    {
+        write([](store::Access &a) {
+            a.openOrCreate(store::kSubjectFilterKey)->writeString("kept", {});
+            a.openOrCreate(QByteArray(store::kAttachmentsKey) + "kept.zip");
+        });
+        store::SqliteStore quick(t->storePath, {200, {}, false});
+        platform::System system{quick,       t->prompts,       t->processes,      t->windows,
+                                t->services, t->folder.path(), t->system.runModal};
+        PatternFilterPage subject(system, PatternFilterPage::subjectFilter(), &m_add, &m_remove);
+        AttachmentFilterPage attachments(system, {&m_add, &m_edit, &m_remove});
+        subject.load();
+        attachments.tsIgnoreAttachShow();
+        t->dialogSteps = {enterPattern(QStringLiteral("new")),
+                          enterPattern(QStringLiteral("new.zip"))};
+        {
+            const ReaderInTheWay reader(t->storePath);
+            subject.addExecute();
+            attachments.acAddAttachmentExecute();
+        }
+        QCOMPARE(t->prompts.texts(), QStringList(2, "Error reading/writing to registry"));
+        QCOMPARE(lines(subject.list()), QStringList{"kept"});
+        QCOMPARE(attachments.lvFiles->topLevelItemCount(), 1);
+        QCOMPARE(row(attachments.lvFiles, 0).first(), QStringLiteral("kept.zip"));
+        const StoreReader reader(t->storePath);
+        QCOMPARE(reader.valueNames(store::kSubjectFilterKey), QList<QByteArray>{"kept"});
+        QCOMPARE(reader.subkeys(store::kAttachmentsKey), QList<QByteArray>{"kept.zip"});
+    }
+
+    void aLongPatternInAnotherScriptIsAccepted()
+    {
+        AttachmentFilterPage attachments(t->system, {&m_add, &m_edit, &m_remove});
+        attachments.tsIgnoreAttachShow();
+        const QString pattern = QString(QChar(0x6587)).repeated(89) + QStringLiteral("*");
+        t->dialogSteps = {enterPattern(pattern)};
+        attachments.acAddAttachmentExecute();
+        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(StoreReader(t->storePath).subkeys(store::kAttachmentsKey),
+                 QList<QByteArray>{pattern.toUtf8()});
+        QCOMPARE(row(attachments.lvFiles, 0).first(), pattern);
+    }
+
     void removeAsksWithThePageText()
     {
         write([](store::Access &a) {

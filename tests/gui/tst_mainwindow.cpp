@@ -10,16 +10,20 @@
 #include "store/Store.h"
 #include "windows/CloseUpComboBox.h"
 #include "windows/Form_About.h"
+#include "windows/WholeNumberField.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -144,6 +148,25 @@ private slots:
                  static_cast<QWidget *>(m_window->tsIgnoreAttach));
     }
 
+    void assistiveTechnologyIsToldItIsAWindow()
+    {
+        open();
+        QAccessibleInterface *window = QAccessible::queryAccessibleInterface(m_window.get());
+        QVERIFY(window);
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Ostrove Configuration"));
+        // Its controls are still reached from it.
+        bool navigationFound = false;
+        QList<QAccessibleInterface *> pending{window};
+        while (!pending.isEmpty() && !navigationFound) {
+            QAccessibleInterface *node = pending.takeFirst();
+            navigationFound = node->object() == m_window->lvDodatki;
+            for (int i = 0; i < node->childCount(); ++i)
+                pending.append(node->child(i));
+        }
+        QVERIFY(navigationFound);
+    }
+
     void closeEndsTheWindow()
     {
         open();
@@ -240,6 +263,55 @@ private slots:
         QCOMPARE(page->Label9->text(), text.value("CheckMailEvery"));
     }
 
+    // As the program sets it up: the layouts are made for an 8-point font.
+    void everyLanguagesCaptionsShowWhole_data()
+    {
+        eachShippedLanguageRenamesAllTwentySixCaptions_data();
+    }
+    void everyLanguagesCaptionsShowWhole()
+    {
+        QFETCH(QByteArray, language);
+        const QFont previous = QApplication::font();
+        const auto restore = qScopeGuard([previous] { QApplication::setFont(previous); });
+        QFont small = previous;
+        small.setPointSize(8);
+        QApplication::setFont(small);
+        QFile::copy(QStringLiteral(SHIPPED_LANGUAGES),
+                    t->folder.filePath(QStringLiteral("Ostrove.lng")));
+        storeLanguage(language);
+        open();
+        choose(5);
+        ConfigurationPage *page = m_window->tsConfiguration;
+        for (QWidget *caption : std::initializer_list<QWidget *>{
+                 page->Label9, page->Label5, page->rgService, page->rbTray, page->cbxAutorun})
+            QVERIFY2(caption->width() >= caption->sizeHint().width(),
+                     qPrintable(caption->objectName()));
+        QVERIFY(page->seEvery->x() > page->Label9->geometry().right());
+        QVERIFY(page->cbLang->x() > page->Label5->geometry().right());
+        // The style gives a button room around its caption; a caption wider than that is cut.
+        for (QPushButton *button : m_window->findChildren<QPushButton *>()) {
+            const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+            QVERIFY2(button->fontMetrics().horizontalAdvance(caption) + 10 <= button->width(),
+                     qPrintable(button->objectName()));
+        }
+        // Each navigation caption in full, on up to two lines under its picture, and all seven
+        // items in view.
+        QListWidget *list = m_window->lvDodatki;
+        const QFontMetrics metrics(list->font());
+        for (int i = 0; i < list->count(); ++i) {
+            const QRect item = list->visualItemRect(list->item(i));
+            const QRect text = metrics.boundingRect(QRect(0, 0, item.width() - 6, 1000),
+                                                    Qt::TextWordWrap, list->item(i)->text());
+            QVERIFY2(text.height() <= 2 * metrics.lineSpacing(), qPrintable(list->item(i)->text()));
+            QVERIFY2(list->wordWrap() || text.height() <= metrics.lineSpacing(),
+                     qPrintable(list->item(i)->text()));
+            QVERIFY2(item.height() - list->iconSize().height() >= text.height(),
+                     qPrintable(list->item(i)->text()));
+            QVERIFY(item.bottom() <= list->viewport()->height());
+        }
+        m_window.reset();
+    }
+
     void englishAndUnknownLanguages_data()
     {
         QTest::addColumn<QByteArray>("stored");
@@ -294,13 +366,64 @@ private slots:
                      QByteArray("English"));
     }
 
-    void withoutALanguageFileTheListIsEmptyAndStoresEmptyText()
+    void withoutALanguageFileTheListIsEmptyAndStoresNothing()
     {
         open();
-        QCOMPARE(m_window->tsConfiguration->cbLang->count(), 0);
-        m_window->tsConfiguration->cbLang->hidePopup();
-        QTRY_VERIFY(StoreReader(t->storePath).value(store::kSettingsKey, "Language").has_value());
-        QCOMPARE(StoreReader(t->storePath).string(store::kSettingsKey, "Language"), QByteArray());
+        CloseUpComboBox *languages = m_window->tsConfiguration->cbLang;
+        QCOMPARE(languages->count(), 0);
+        choose(5);
+        languages->showPopup(); // an empty list does not open
+        languages->hidePopup();
+        choose(0);
+        QTest::qWait(20);
+        QVERIFY(!StoreReader(t->storePath).value(store::kSettingsKey, "Language"));
+    }
+
+    void leavingThePageOrClosingTheWindowStoresNoLanguage()
+    {
+        writeLanguageFile("[Deutsch]\n[English]\n[Polski]\n");
+        storeLanguage("polski");
+        open();
+        QCOMPARE(m_window->tsConfiguration->cbLang->currentText(), QStringLiteral("Deutsch"));
+        choose(5);
+        choose(0);
+        choose(5);
+        m_window->btnCancel->click();
+        QTest::qWait(20);
+        QCOMPARE(StoreReader(t->storePath).string(store::kSettingsKey, "Language"),
+                 QByteArray("polski"));
+        QVERIFY(t->prompts.shown.isEmpty());
+    }
+
+    void leavingThePageOfAReadOnlyStoreSaysNothing()
+    {
+        writeLanguageFile("[Deutsch]\n[English]\n");
+        storeLanguage("English");
+        store::SqliteStore readOnly(t->storePath, {5000, {}, true});
+        platform::System system{readOnly,    t->prompts,       t->processes,      t->windows,
+                                t->services, t->folder.path(), t->system.runModal};
+        m_window = std::make_unique<TfrmOstrove>(system);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        choose(5);
+        choose(1);
+        QTest::qWait(20);
+        QCOMPARE(t->prompts.texts(), QStringList());
+        m_window.reset();
+    }
+
+    void listColumnsKeepTheirWidths()
+    {
+        open();
+        const QHeaderView *accounts = m_window->tsAccounts->lvAccounts->header();
+        QCOMPARE(accounts->sectionSize(0), 85);
+        QCOMPARE(accounts->sectionSize(1), 65);
+        QCOMPARE(accounts->sectionSize(2), 110);
+        choose(4);
+        const QHeaderView *files = m_window->tsIgnoreAttach->lvFiles->header();
+        QCOMPARE(files->sectionSize(0), 120);
+        QCOMPARE(files->sectionSize(1), 65);
+        QCOMPARE(files->sectionSize(2), 65);
     }
 
     void aLanguageStoredAsANumberShowsTheMessageAndOpens()

@@ -41,6 +41,42 @@ private:
         return ok;
     }
 
+    // How many times the mock was asked to run a method of the manager.
+    static int methodCalls(const char *method)
+    {
+        sd_bus *bus = nullptr;
+        if (sd_bus_open_system(&bus) < 0)
+            return -1;
+        sd_bus_message *reply = nullptr;
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        int count = -1;
+        if (sd_bus_call_method(bus, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                               "org.freedesktop.DBus.Mock", "GetMethodCalls", &error, &reply, "s",
+                               method)
+                >= 0
+            && sd_bus_message_enter_container(reply, SD_BUS_TYPE_ARRAY, "(tav)") >= 0) {
+            count = 0;
+            while (sd_bus_message_skip(reply, "(tav)") > 0)
+                ++count;
+        }
+        sd_bus_error_free(&error);
+        sd_bus_message_unref(reply);
+        sd_bus_flush_close_unref(bus);
+        return count;
+    }
+
+    // The unit's start job, or none with id 0, as systemd shows it while the job waits.
+    static bool setUnitJob(quint32 id)
+    {
+        const QByteArray path =
+            id ? "/org/freedesktop/systemd1/job/" + QByteArray::number(id) : QByteArray("/");
+        return call("/org/freedesktop/systemd1/unit/OstroveSvc_service",
+                    "org.freedesktop.DBus.Properties", "Set", [&](sd_bus_message *m) {
+                        return sd_bus_message_append(m, "ssv", "org.freedesktop.systemd1.Unit",
+                                                     "Job", "(uo)", id, path.constData());
+                    });
+    }
+
     static bool setUnitState(const char *state)
     {
         return call("/org/freedesktop/systemd1/unit/OstroveSvc_service",
@@ -80,7 +116,9 @@ private slots:
                              "objects[p].Get('org.freedesktop.systemd1.Unit', 'ActiveState'), "
                              "'dead', '', p, 0, '', '/') for n, p in self.units.items()] + "
                              "[('other.socket', '', 'loaded', 'active', 'running', '', "
-                             "'/org/freedesktop/systemd1/unit/other_socket', 0, '', '/')]");
+                             "'/org/freedesktop/systemd1/unit/other_socket', 0, '', '/'), "
+                             "('Ghost.service', 'Ghost.service', 'not-found', 'inactive', 'dead', "
+                             "'', '/org/freedesktop/systemd1/unit/Ghost_service', 0, '', '/')]");
                      }));
         // And ListUnitFiles, with a service that is installed but not loaded.
         QVERIFY(call("/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMethod",
@@ -94,6 +132,12 @@ private slots:
         QVERIFY(call(
             "/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMockUnit",
             [](sd_bus_message *m) { return sd_bus_message_append(m, "s", "OstroveSvc.service"); }));
+        // As systemd shows a unit without a job.
+        QVERIFY(call("/org/freedesktop/systemd1/unit/OstroveSvc_service",
+                     "org.freedesktop.DBus.Mock", "AddProperty", [](sd_bus_message *m) {
+                         return sd_bus_message_append(m, "ssv", "org.freedesktop.systemd1.Unit",
+                                                      "Job", "(uo)", 0u, "/");
+                     }));
     }
     void cleanupTestCase()
     {
@@ -158,6 +202,51 @@ private slots:
         manager.closeHandle(service);
         manager.closeHandle(handle);
         QVERIFY(setUnitState("inactive"));
+    }
+
+    void unitsSystemdCannotFindAreNotInstalled()
+    {
+        platform::SystemdServiceManager manager;
+        monitor::ServiceControl control(manager);
+        if (geteuid() != 0)
+            QSKIP("full access to the service manager is for administrators");
+        QVERIFY(control.IsServiceInstalled("OstroveSvc"));
+        QVERIFY(!control.IsServiceInstalled("Ghost"));
+    }
+
+    void startingARunningServiceFailsAndChangesNothing()
+    {
+        QVERIFY(setUnitState("active"));
+        const int before = methodCalls("StartUnit");
+        QVERIFY(before >= 0);
+        platform::SystemdServiceManager manager;
+        monitor::ServiceControl control(manager);
+        QVERIFY(!control.StartServiceAndWait("OstroveSvc"));
+        QCOMPARE(methodCalls("StartUnit"), before);
+        QCOMPARE(control.GetServiceState("OstroveSvc"), 4u);
+        QVERIFY(setUnitState("inactive"));
+    }
+
+    void aUnitWhoseStartJobWaitsIsPending()
+    {
+        QVERIFY(setUnitState("inactive"));
+        QVERIFY(setUnitJob(7));
+        platform::SystemdServiceManager manager;
+        const auto handle = manager.openManager(platform::ServiceManager::kManagerConnect);
+        QVERIFY(handle);
+        const auto service = manager.openService(handle, "OstroveSvc",
+                                                 platform::ServiceManager::kServiceQueryStatus);
+        QVERIFY(service);
+        platform::ServiceStatus first;
+        QVERIFY(manager.queryStatus(service, first));
+        platform::ServiceStatus second;
+        QVERIFY(manager.queryStatus(service, second));
+        manager.closeHandle(service);
+        manager.closeHandle(handle);
+        QVERIFY(setUnitJob(0));
+        QCOMPARE(first.currentState, platform::ServiceManager::kStartPending);
+        QVERIFY(first.waitHint > 0);
+        QVERIFY(second.checkPoint > first.checkPoint); // the wait goes on while the job is there
     }
 
     void anUnknownServiceHasNoState()

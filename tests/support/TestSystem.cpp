@@ -9,6 +9,8 @@
 platform::Answer RecordingPrompts::show(const platform::Prompt &prompt)
 {
     shown.append(prompt);
+    if (onShow)
+        onShow(prompt);
     if (!answers.isEmpty())
         return answers.takeFirst();
     return prompt.buttons == platform::Prompt::Buttons::YesNo ? platform::Answer::No
@@ -286,4 +288,26 @@ bool StoreReader::integrityOk() const
     Database database(m_path);
     Query check(database.db, "PRAGMA integrity_check");
     return check.next() && check.bytesAt(0) == "ok";
+}
+
+bool StoreReader::unlocked() const
+{
+    Database database(m_path);
+    sqlite3_busy_timeout(database.db, 0);
+    if (sqlite3_exec(database.db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return false;
+    sqlite3_exec(database.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return true;
+}
+
+ReaderInTheWay::ReaderInTheWay(const QString &path)
+{
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_exec(m_db, "BEGIN; SELECT count(*) FROM keys;", nullptr, nullptr, nullptr);
+}
+
+ReaderInTheWay::~ReaderInTheWay()
+{
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(m_db);
 }

@@ -29,6 +29,8 @@ public:
 
     QList<platform::Prompt> shown;
     QList<platform::Answer> answers; // taken in order; afterwards Ok, or No for a question
+    // Runs as each prompt comes up, before it is answered: what the user would see behind it.
+    std::function<void(const platform::Prompt &)> onShow;
     QStringList texts() const;
 };
 
@@ -134,9 +136,27 @@ public:
     // Whether SQLite's own integrity check passes.
     bool integrityOk() const;
 
+    // Whether another program could take the file for writing at once: no transaction, not
+    // even a read, holds it.
+    bool unlocked() const;
+
 private:
     std::optional<qint64> keyId(const QByteArray &keyPath) const;
     QString m_path;
+};
+
+// Another program in the middle of a read while it lives: nothing can be committed to the file
+// until it ends.
+class ReaderInTheWay
+{
+public:
+    explicit ReaderInTheWay(const QString &path);
+    ~ReaderInTheWay();
+    ReaderInTheWay(const ReaderInTheWay &) = delete;
+    ReaderInTheWay &operator=(const ReaderInTheWay &) = delete;
+
+private:
+    struct sqlite3 *m_db = nullptr;
 };
 
 // Test shorthand: the same text as the store's 8-bit form.
