@@ -3,6 +3,8 @@
 // beyond the limit; and a reply fed whole or in pieces comes out the same.
 #include "mail/Pop3ReplyReader.h"
 
+#include <QList>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
