@@ -96,7 +96,7 @@ private slots:
 
         Run run = runService({QStringLiteral("--check-once"), QStringLiteral("--dry-run")},
                              bench.storePath());
-        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
         QVERIFY(run.out.contains(QStringLiteral("alice@test.example: would remove message from "
                                                 "x@spam.example, subject \"offer\"")));
         QVERIFY(run.out.contains(QStringLiteral("can be read by others than its owner")));
@@ -104,7 +104,7 @@ private slots:
         QCOMPARE(m_server.messages(QStringLiteral("alice")), QList<QByteArray>{spam});
 
         run = runService({QStringLiteral("--check-once")}, bench.storePath());
-        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
         QVERIFY(run.out.contains(QStringLiteral("alice@test.example: 1 messages, 1 new, 1 removed")));
         QVERIFY(bench.log().contains(QStringLiteral("alice@test.example: removed message from")));
         QVERIFY(!run.out.contains(QStringLiteral("secret")));

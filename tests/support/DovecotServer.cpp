@@ -602,31 +602,40 @@ QString DovecotServer::deliver(const QString &user, const QByteArray &message)
 
 QList<QByteArray> DovecotServer::messages(const QString &user) const
 {
-    // Dovecot moves a file from new/ to cur/ and appends flags after ':' once it has seen it.
-    QHash<QString, QString> byBase;
-    for (const QString &sub : {QStringLiteral("/new"), QStringLiteral("/cur")}) {
-        const QDir dir(maildirPath(user) + sub);
-        const QStringList names = dir.entryList(QDir::Files, QDir::Name);
-        for (const QString &name : names) {
-            const QString base = name.section(QLatin1Char(':'), 0, 0);
-            byBase.insert(base, dir.filePath(name));
+    // Dovecot moves a file from new/ to cur/ and renames it for its flags while a session runs:
+    // a file listed may be gone under that name when it is opened. Read again until every file
+    // listed could be read.
+    for (int attempt = 0;; ++attempt) {
+        QHash<QString, QString> byBase;
+        for (const QString &sub : {QStringLiteral("/new"), QStringLiteral("/cur")}) {
+            const QDir dir(maildirPath(user) + sub);
+            const QStringList names = dir.entryList(QDir::Files, QDir::Name);
+            for (const QString &name : names) {
+                const QString base = name.section(QLatin1Char(':'), 0, 0);
+                byBase.insert(base, dir.filePath(name));
+            }
         }
+        QList<QByteArray> result;
+        bool whole = true;
+        auto read = [&result, &whole](const QString &path) {
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly))
+                result << file.readAll();
+            else
+                whole = false;
+        };
+        for (const QString &name : m_delivered.value(user)) {
+            if (byBase.contains(name))
+                read(byBase.take(name));
+        }
+        QStringList rest = byBase.keys();
+        rest.sort();
+        for (const QString &base : std::as_const(rest))
+            read(byBase.value(base));
+        if (whole || attempt >= 50)
+            return result;
+        QThread::msleep(10);
     }
-    QList<QByteArray> result;
-    auto read = [&result](const QString &path) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            result << file.readAll();
-    };
-    for (const QString &name : m_delivered.value(user)) {
-        if (byBase.contains(name))
-            read(byBase.take(name));
-    }
-    QStringList rest = byBase.keys();
-    rest.sort();
-    for (const QString &base : std::as_const(rest))
-        read(byBase.value(base));
-    return result;
 }
 
 QString DovecotServer::logText() const
