@@ -1,0 +1,161 @@
+#include "regtool/RegWriter.h"
+
+#include "regtool/TextCodec.h"
+#include "store/Store.h"
+
+#include <QString>
+
+namespace regtool {
+
+namespace {
+
+// Windows wraps hex lists so that no line, its trailing backslash included, passes 80 columns.
+constexpr qsizetype kHexLineLimit = 79;
+
+void appendEscaped(QByteArray &out, const QByteArray &text)
+{
+    for (const char c : text) {
+        if (c == '\\' || c == '"')
+            out.append('\\');
+        out.append(c);
+    }
+}
+
+bool hasLineBreak(const QByteArray &text)
+{
+    return text.contains('\n') || text.contains('\r');
+}
+
+bool isTextType(quint32 type)
+{
+    return type == store::RegSz || type == store::RegExpandSz || type == store::RegMultiSz;
+}
+
+} // namespace
+
+RegWriter::RegWriter(RegFormat format)
+    : m_format(format)
+{
+    m_text = format == RegFormat::Version5 ? kVersion5Header : kRegedit4Header;
+    m_text.append("\r\n");
+}
+
+bool RegWriter::refuse(const QString &reason)
+{
+    m_error = reason;
+    return false;
+}
+
+bool RegWriter::carriesText(const QByteArray &text) const
+{
+    return m_format == RegFormat::Regedit4 || isUtf8(text);
+}
+
+bool RegWriter::key(const QByteArray &path)
+{
+    const QString shown = QString::fromUtf8(path);
+    if (hasLineBreak(path))
+        return refuse(QStringLiteral("the key name \"%1\" holds a line break").arg(shown));
+    if (!carriesText(path))
+        return refuse(QStringLiteral("the key name \"%1\" is not UTF-8 text; "
+                                     "the REGEDIT4 form keeps it as it is")
+                          .arg(shown));
+    m_text.append("\r\n[").append(kRootName);
+    if (!path.isEmpty())
+        m_text.append('\\').append(path);
+    m_text.append("]\r\n");
+    return true;
+}
+
+bool RegWriter::value(const QByteArray &name, quint32 type, const QByteArray &data)
+{
+    const QString shown = QString::fromUtf8(name);
+    if (hasLineBreak(name))
+        return refuse(QStringLiteral("the value name \"%1\" holds a line break").arg(shown));
+    if (!carriesText(name))
+        return refuse(QStringLiteral("the value name \"%1\" is not UTF-8 text; "
+                                     "the REGEDIT4 form keeps it as it is")
+                          .arg(shown));
+
+    m_lineStart = m_text.size();
+    if (name.isEmpty()) {
+        m_text.append('@');
+    } else {
+        m_text.append('"');
+        appendEscaped(m_text, name);
+        m_text.append('"');
+    }
+    m_text.append('=');
+
+    // A string that ends in its one zero and fits on a line is written as text; anything else
+    // (no terminator, inner zeros, line breaks) only survives as bytes.
+    const qsizetype zero = data.indexOf('\0');
+    const QByteArray text = data.left(zero);
+    if (type == store::RegSz && zero == data.size() - 1 && zero >= 0 && !hasLineBreak(text)
+        && carriesText(text)) {
+        m_text.append('"');
+        appendEscaped(m_text, text);
+        m_text.append("\"\r\n");
+        return true;
+    }
+    if (type == store::RegDword && data.size() == 4) {
+        quint32 number = 0;
+        for (int i = 3; i >= 0; --i)
+            number = (number << 8) | static_cast<unsigned char>(data[i]);
+        m_text.append("dword:").append(QByteArray::number(number, 16).rightJustified(8, '0'));
+        m_text.append("\r\n");
+        return true;
+    }
+
+    QByteArray bytes = data;
+    if (m_format == RegFormat::Version5 && isTextType(type)) {
+        const auto wide = utf8ToUtf16le(data);
+        if (!wide) {
+            m_text.truncate(m_lineStart);
+            return refuse(QStringLiteral("the data of \"%1\" is not UTF-8 text; "
+                                         "the REGEDIT4 form keeps it as it is")
+                              .arg(shown));
+        }
+        bytes = *wide;
+    }
+    if (type == store::RegBinary)
+        m_text.append("hex:");
+    else
+        m_text.append("hex(").append(QByteArray::number(type, 16)).append("):");
+    appendHex(bytes);
+    m_text.append("\r\n");
+    return true;
+}
+
+void RegWriter::appendHex(const QByteArray &bytes)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    qsizetype column = m_text.size() - m_lineStart;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (i > 0 && column + 3 > kHexLineLimit) {
+            m_text.append("\\\r\n  ");
+            column = 2;
+        }
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        m_text.append(kDigits[byte >> 4]).append(kDigits[byte & 0xF]);
+        column += 2;
+        if (i + 1 < bytes.size()) {
+            m_text.append(',');
+            ++column;
+        }
+    }
+}
+
+QByteArray RegWriter::finish() const
+{
+    QByteArray text = m_text;
+    text.append("\r\n");
+    if (m_format == RegFormat::Regedit4)
+        return text;
+    // Every piece was checked on the way in, so this conversion cannot fail.
+    QByteArray file("\xFF\xFE", 2);
+    file.append(utf8ToUtf16le(text).value_or(QByteArray()));
+    return file;
+}
+
+} // namespace regtool

@@ -1,0 +1,83 @@
+#include "regtool/TextCodec.h"
+
+#include <QStringDecoder>
+
+namespace regtool {
+
+namespace {
+
+void appendUtf8(QByteArray &out, char32_t code)
+{
+    if (code < 0x80) {
+        out.append(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.append(static_cast<char>(0xC0 | (code >> 6)));
+        out.append(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.append(static_cast<char>(0xE0 | (code >> 12)));
+        out.append(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.append(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.append(static_cast<char>(0xF0 | (code >> 18)));
+        out.append(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.append(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.append(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+} // namespace
+
+bool isUtf8(const QByteArray &text)
+{
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return utf8ToUtf16le(text).has_value();
+    }
+    return true;
+}
+
+std::optional<QByteArray> utf8ToUtf16le(const QByteArray &text)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = decoder.decode(text);
+    // Qt's decoder flags malformed input; the round trip also catches anything it let through.
+    if (decoder.hasError() || decoded.toUtf8() != text)
+        return std::nullopt;
+    QByteArray out;
+    out.reserve(decoded.size() * 2);
+    for (const QChar c : decoded) {
+        const char16_t unit = c.unicode();
+        out.append(static_cast<char>(unit & 0xFF));
+        out.append(static_cast<char>(unit >> 8));
+    }
+    return out;
+}
+
+std::optional<QByteArray> utf16leToUtf8(const QByteArray &data)
+{
+    if (data.size() % 2 != 0)
+        return std::nullopt;
+    QByteArray out;
+    out.reserve(data.size());
+    const auto unitAt = [&data](qsizetype i) {
+        return static_cast<char16_t>(static_cast<unsigned char>(data[2 * i])
+                                     | (static_cast<unsigned char>(data[2 * i + 1]) << 8));
+    };
+    const qsizetype units = data.size() / 2;
+    for (qsizetype i = 0; i < units; ++i) {
+        const char16_t unit = unitAt(i);
+        if (QChar::isLowSurrogate(unit))
+            return std::nullopt;
+        if (QChar::isHighSurrogate(unit)) {
+            if (i + 1 >= units || !QChar::isLowSurrogate(unitAt(i + 1)))
+                return std::nullopt;
+            appendUtf8(out, QChar::surrogateToUcs4(unit, unitAt(i + 1)));
+            ++i;
+            continue;
+        }
+        appendUtf8(out, unit);
+    }
+    return out;
+}
+
+} // namespace regtool
