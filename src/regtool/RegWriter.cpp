@@ -53,13 +53,15 @@ bool RegWriter::carriesText(const QByteArray &text) const
 
 bool RegWriter::key(const QByteArray &path)
 {
-    const QString shown = QString::fromUtf8(path);
+    const auto shown = [&path] {
+        return QString::fromUtf8(path);
+    };
     if (hasLineBreak(path))
-        return refuse(QStringLiteral("the key name \"%1\" holds a line break").arg(shown));
+        return refuse(QStringLiteral("the key name \"%1\" holds a line break").arg(shown()));
     if (!carriesText(path))
         return refuse(QStringLiteral("the key name \"%1\" is not UTF-8 text; "
                                      "the REGEDIT4 form keeps it as it is")
-                          .arg(shown));
+                          .arg(shown()));
     m_text.append("\r\n[").append(kRootName);
     if (!path.isEmpty())
         m_text.append('\\').append(path);
@@ -69,13 +71,16 @@ bool RegWriter::key(const QByteArray &path)
 
 bool RegWriter::value(const QByteArray &name, quint32 type, const QByteArray &data)
 {
-    const QString shown = QString::fromUtf8(name);
+    // Only for messages: building it for every value would cost more than writing it.
+    const auto shown = [&name] {
+        return QString::fromUtf8(name);
+    };
     if (hasLineBreak(name))
-        return refuse(QStringLiteral("the value name \"%1\" holds a line break").arg(shown));
+        return refuse(QStringLiteral("the value name \"%1\" holds a line break").arg(shown()));
     if (!carriesText(name))
         return refuse(QStringLiteral("the value name \"%1\" is not UTF-8 text; "
                                      "the REGEDIT4 form keeps it as it is")
-                          .arg(shown));
+                          .arg(shown()));
 
     m_lineStart = m_text.size();
     if (name.isEmpty()) {
@@ -114,7 +119,7 @@ bool RegWriter::value(const QByteArray &name, quint32 type, const QByteArray &da
             m_text.truncate(m_lineStart);
             return refuse(QStringLiteral("the data of \"%1\" is not UTF-8 text; "
                                          "the REGEDIT4 form keeps it as it is")
-                              .arg(shown));
+                              .arg(shown()));
         }
         bytes = *wide;
     }

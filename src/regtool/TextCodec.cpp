@@ -1,6 +1,9 @@
 #include "regtool/TextCodec.h"
 
 #include <QStringDecoder>
+#include <QtEndian>
+
+#include <utility>
 
 namespace regtool {
 
@@ -43,12 +46,10 @@ std::optional<QByteArray> utf8ToUtf16le(const QByteArray &text)
     // Qt's decoder flags malformed input; the round trip also catches anything it let through.
     if (decoder.hasError() || decoded.toUtf8() != text)
         return std::nullopt;
-    QByteArray out;
-    out.reserve(decoded.size() * 2);
-    for (const QChar c : decoded) {
-        const char16_t unit = c.unicode();
-        out.append(static_cast<char>(unit & 0xFF));
-        out.append(static_cast<char>(unit >> 8));
+    QByteArray out(reinterpret_cast<const char *>(decoded.utf16()), decoded.size() * 2);
+    if constexpr (Q_BYTE_ORDER == Q_BIG_ENDIAN) {
+        for (qsizetype i = 0; i + 1 < out.size(); i += 2)
+            std::swap(out[i], out[i + 1]);
     }
     return out;
 }
