@@ -145,6 +145,8 @@ std::optional<QString> saveBackup(const QString &storePath, const QByteArray &by
             *error = file.errorString();
             return std::nullopt;
         }
+        // The tree holds the accounts' passwords: the copy is as private as the store.
+        file.setPermissions(QFile::permissions(storePath));
         if (file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0) {
             *error = file.errorString();
             file.remove();

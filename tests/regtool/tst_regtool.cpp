@@ -398,6 +398,20 @@ private slots:
         QCOMPARE(withTrigger, before);
     }
 
+    void aFileThatIsNoStoreIsLeftAlone()
+    {
+        TestSystem t;
+        writeFile(t.storePath, "not a database\n");
+        const QString path = t.folder.filePath(QStringLiteral("good.reg"));
+        writeFile(path, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n\"a\"=\"b\"\n");
+        const Run imported = run(t.storePath, {QStringLiteral("import"), path});
+        QCOMPARE(imported.exitCode, 1);
+        QVERIFY2(imported.err.contains("cannot use the settings store"), imported.err.constData());
+        QCOMPARE(readFile(t.storePath), QByteArray("not a database\n"));
+        QVERIFY(backups(t.folder).isEmpty());
+        QCOMPARE(run(t.storePath, {QStringLiteral("export")}).exitCode, 1);
+    }
+
     void dryRunListsTheChangesAndWritesNothing()
     {
         TestSystem t;
@@ -456,6 +470,7 @@ private slots:
         QVERIFY(imported.out.startsWith("Saved the settings as they were to "
                                         + QFile::encodeName(backup) + "\n"));
         QVERIFY(!StoreReader(t.storePath).keyExists("\\Software\\Zel Software"));
+        QCOMPARE(QFile::permissions(backup), QFile::permissions(t.storePath));
 
         // A second import the same second does not overwrite the first backup.
         QCOMPARE(run(t.storePath, {QStringLiteral("import"), path}).exitCode, 0);
