@@ -16,11 +16,6 @@ constexpr const char *kOtherRoots[] = {
     "HKEY_CLASSES_ROOT",   "HKEY_CURRENT_USER",     "HKEY_USERS",
     "HKEY_CURRENT_CONFIG", "HKEY_PERFORMANCE_DATA", "HKEY_DYN_DATA"};
 
-struct Failure
-{
-    RegError error;
-};
-
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
@@ -119,6 +114,7 @@ private:
     }
 };
 
+// Each step returns false once the file is refused; error() then says where and why.
 class Parser
 {
 public:
@@ -126,7 +122,7 @@ public:
         : m_lines(std::move(lines))
     {}
 
-    RegFile run()
+    bool run()
     {
         const QByteArray header = trimmedRight(m_lines.value(0));
         if (header == kVersion5Header)
@@ -134,42 +130,51 @@ public:
         else if (header == kRegedit4Header)
             m_file.format = RegFormat::Regedit4;
         else
-            fail(1, QStringLiteral("not a registry file: the first line must be \"%1\" or \"%2\"")
-                        .arg(QLatin1String(kVersion5Header), QLatin1String(kRegedit4Header)));
+            return fail(
+                1, QStringLiteral("not a registry file: the first line must be \"%1\" or \"%2\"")
+                       .arg(QLatin1String(kVersion5Header), QLatin1String(kRegedit4Header)));
 
         for (m_index = 1; m_index < m_lines.size(); ++m_index) {
             const QByteArray &line = m_lines[m_index];
             if (line.contains('\0'))
-                fail(lineNumber(), QStringLiteral("a zero character"));
+                return fail(lineNumber(), QStringLiteral("a zero character"));
             qsizetype pos = 0;
             while (pos < line.size() && isBlank(line[pos]))
                 ++pos;
             const QByteArray rest = trimmedRight(line.mid(pos));
             if (rest.isEmpty() || rest.startsWith(';'))
                 continue;
+            bool read = false;
             if (rest.startsWith('['))
-                keyLine(rest);
+                read = keyLine(rest);
             else if (rest.startsWith('"') || rest.startsWith('@'))
-                valueLine(rest);
+                read = valueLine(rest);
             else
-                fail(lineNumber(), QStringLiteral("neither a key, a value nor a comment: \"%1\"")
-                                       .arg(shown(rest)));
+                return fail(lineNumber(), QStringLiteral("neither a key, a value nor a comment: "
+                                                         "\"%1\"")
+                                              .arg(shown(rest)));
+            if (!read)
+                return false;
         }
-        return m_file;
+        return true;
     }
 
+    const RegFile &file() const { return m_file; }
+    const RegError &error() const { return m_error; }
+
 private:
-    [[noreturn]] static void fail(int line, const QString &reason)
+    bool fail(int line, const QString &reason)
     {
-        throw Failure{{line, reason}};
+        m_error = {line, reason};
+        return false;
     }
 
     int lineNumber() const { return int(m_index) + 1; }
 
-    void keyLine(const QByteArray &line)
+    bool keyLine(const QByteArray &line)
     {
         if (!line.endsWith(']') || line.size() < 2)
-            fail(lineNumber(), QStringLiteral("a key line without its closing \"]\""));
+            return fail(lineNumber(), QStringLiteral("a key line without its closing \"]\""));
         QByteArray path = line.mid(1, line.size() - 2);
         const bool deletion = path.startsWith('-');
         if (deletion)
@@ -180,11 +185,11 @@ private:
         if (root.compare(kRootName, Qt::CaseInsensitive) != 0) {
             for (const char *other : kOtherRoots) {
                 if (root.compare(other, Qt::CaseInsensitive) == 0)
-                    fail(lineNumber(), QStringLiteral("only keys under HKEY_LOCAL_MACHINE can be "
-                                                      "imported, not under %1")
-                                           .arg(QLatin1String(other)));
+                    return fail(lineNumber(), QStringLiteral("only keys under HKEY_LOCAL_MACHINE "
+                                                             "can be imported, not under %1")
+                                                  .arg(QLatin1String(other)));
             }
-            fail(lineNumber(), QStringLiteral("unknown root key \"%1\"").arg(shown(root)));
+            return fail(lineNumber(), QStringLiteral("unknown root key \"%1\"").arg(shown(root)));
         }
         QByteArray below = separator < 0 ? QByteArray() : path.mid(separator + 1);
         while (below.endsWith('\\'))
@@ -192,14 +197,16 @@ private:
         if (!below.isEmpty()) {
             for (const QByteArray &name : below.split('\\')) {
                 if (name.isEmpty())
-                    fail(lineNumber(), QStringLiteral("an empty key name in the path"));
+                    return fail(lineNumber(), QStringLiteral("an empty key name in the path"));
                 if (name.size() > kMaxKeyNameBytes)
-                    fail(lineNumber(),
-                         QStringLiteral("a key name longer than %1 bytes").arg(kMaxKeyNameBytes));
+                    return fail(
+                        lineNumber(),
+                        QStringLiteral("a key name longer than %1 bytes").arg(kMaxKeyNameBytes));
             }
         }
         if (deletion && below.isEmpty())
-            fail(lineNumber(), QStringLiteral("HKEY_LOCAL_MACHINE itself cannot be deleted"));
+            return fail(lineNumber(),
+                        QStringLiteral("HKEY_LOCAL_MACHINE itself cannot be deleted"));
 
         m_haveKey = true;
         m_deleting = deletion;
@@ -209,31 +216,33 @@ private:
         operation.keyPath = below;
         operation.line = lineNumber();
         m_file.operations.append(operation);
+        return true;
     }
 
     // A quoted string from `pos` (at its opening quote); leaves `pos` after the closing one.
-    QByteArray quoted(const QByteArray &line, qsizetype &pos)
+    bool quoted(const QByteArray &line, qsizetype &pos, QByteArray &text)
     {
-        QByteArray text;
+        text.clear();
         for (++pos; pos < line.size(); ++pos) {
             const char c = line[pos];
             if (c == '"') {
                 ++pos;
-                return text;
+                return true;
             }
             if (c == '\\') {
                 if (pos + 1 >= line.size())
                     break;
                 const char escaped = line[++pos];
                 if (escaped != '\\' && escaped != '"')
-                    fail(lineNumber(), QStringLiteral("an unknown escape \"\\%1\" in a string")
-                                           .arg(QChar::fromLatin1(escaped)));
+                    return fail(lineNumber(),
+                                QStringLiteral("an unknown escape \"\\%1\" in a string")
+                                    .arg(QChar::fromLatin1(escaped)));
                 text.append(escaped);
                 continue;
             }
             text.append(c);
         }
-        fail(lineNumber(), QStringLiteral("an unterminated string (no closing quote)"));
+        return fail(lineNumber(), QStringLiteral("an unterminated string (no closing quote)"));
     }
 
     static void skipBlanks(const QByteArray &line, qsizetype &pos)
@@ -242,12 +251,13 @@ private:
             ++pos;
     }
 
-    void expectEnd(const QByteArray &line, qsizetype pos)
+    bool expectEnd(const QByteArray &line, qsizetype pos)
     {
         skipBlanks(line, pos);
         if (pos < line.size())
-            fail(lineNumber(), QStringLiteral("unexpected text after the value: \"%1\"")
-                                   .arg(shown(line.mid(pos))));
+            return fail(lineNumber(), QStringLiteral("unexpected text after the value: \"%1\"")
+                                          .arg(shown(line.mid(pos))));
+        return true;
     }
 
     static bool startsWithAt(const QByteArray &line, qsizetype pos, const char *word)
@@ -256,12 +266,12 @@ private:
         return line.mid(pos, prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
     }
 
-    void valueLine(const QByteArray &line)
+    bool valueLine(const QByteArray &line)
     {
         if (!m_haveKey)
-            fail(lineNumber(), QStringLiteral("a value before any key"));
+            return fail(lineNumber(), QStringLiteral("a value before any key"));
         if (m_deleting)
-            fail(lineNumber(), QStringLiteral("a value under a key that this file deletes"));
+            return fail(lineNumber(), QStringLiteral("a value under a key that this file deletes"));
 
         RegOperation operation;
         operation.keyPath = m_keyPath;
@@ -269,61 +279,65 @@ private:
         qsizetype pos = 0;
         if (line[0] == '@')
             pos = 1;
-        else
-            operation.name = quoted(line, pos);
+        else if (!quoted(line, pos, operation.name))
+            return false;
         if (operation.name.size() > kMaxValueNameBytes)
-            fail(lineNumber(),
-                 QStringLiteral("a value name longer than %1 bytes").arg(kMaxValueNameBytes));
+            return fail(
+                lineNumber(),
+                QStringLiteral("a value name longer than %1 bytes").arg(kMaxValueNameBytes));
         skipBlanks(line, pos);
         if (pos >= line.size() || line[pos] != '=')
-            fail(lineNumber(), QStringLiteral("\"=\" expected after the value name"));
+            return fail(lineNumber(), QStringLiteral("\"=\" expected after the value name"));
         ++pos;
         skipBlanks(line, pos);
 
+        bool read = false;
         if (pos < line.size() && line[pos] == '-') {
-            expectEnd(line, pos + 1);
             operation.kind = RegOperation::Kind::DeleteValue;
+            read = expectEnd(line, pos + 1);
         } else if (pos < line.size() && line[pos] == '"') {
             operation.kind = RegOperation::Kind::SetValue;
             operation.type = store::RegSz;
-            operation.data = quoted(line, pos);
+            read = quoted(line, pos, operation.data) && expectEnd(line, pos);
             operation.data.append('\0');
-            expectEnd(line, pos);
         } else if (startsWithAt(line, pos, "dword:")) {
             operation.kind = RegOperation::Kind::SetValue;
             operation.type = store::RegDword;
-            operation.data = dword(line, pos + 6);
+            read = dword(line, pos + 6, operation.data);
         } else if (startsWithAt(line, pos, "hex")) {
             operation.kind = RegOperation::Kind::SetValue;
-            hexValue(line, pos + 3, operation);
+            read = hexValue(line, pos + 3, operation);
         } else {
-            fail(lineNumber(), QStringLiteral("unknown value data \"%1\" (expected a string, "
-                                              "dword:, hex: or -)")
-                                   .arg(shown(line.mid(pos))));
+            return fail(lineNumber(), QStringLiteral("unknown value data \"%1\" (expected a "
+                                                     "string, dword:, hex: or -)")
+                                          .arg(shown(line.mid(pos))));
         }
-        m_file.operations.append(operation);
+        if (read)
+            m_file.operations.append(operation);
+        return read;
     }
 
-    QByteArray dword(const QByteArray &line, qsizetype pos)
+    bool dword(const QByteArray &line, qsizetype pos, QByteArray &data)
     {
         const QByteArray digits = trimmedRight(line.mid(pos));
         if (digits.isEmpty() || digits.size() > 8)
-            fail(lineNumber(), QStringLiteral("a dword needs one to eight hex digits"));
+            return fail(lineNumber(), QStringLiteral("a dword needs one to eight hex digits"));
         quint32 number = 0;
         for (const char c : digits) {
             const int digit = hexDigit(c);
             if (digit < 0)
-                fail(lineNumber(),
-                     QStringLiteral("a bad hex digit in the dword \"%1\"").arg(shown(digits)));
+                return fail(
+                    lineNumber(),
+                    QStringLiteral("a bad hex digit in the dword \"%1\"").arg(shown(digits)));
             number = (number << 4) | static_cast<quint32>(digit);
         }
-        QByteArray data(4, '\0');
+        data = QByteArray(4, '\0');
         for (int i = 0; i < 4; ++i)
             data[i] = static_cast<char>((number >> (8 * i)) & 0xFF);
-        return data;
+        return true;
     }
 
-    void hexValue(const QByteArray &line, qsizetype pos, RegOperation &operation)
+    bool hexValue(const QByteArray &line, qsizetype pos, RegOperation &operation)
     {
         const int firstLine = lineNumber();
         operation.type = store::RegBinary;
@@ -338,51 +352,53 @@ private:
                 type = (type << 4) | static_cast<quint32>(digit & 0xF);
             }
             if (!ok)
-                fail(lineNumber(), QStringLiteral("a bad type in hex(...): one to eight hex "
-                                                  "digits expected"));
+                return fail(lineNumber(), QStringLiteral("a bad type in hex(...): one to eight "
+                                                         "hex digits expected"));
             operation.type = type;
             pos = close + 1;
         }
         if (pos >= line.size() || line[pos] != ':')
-            fail(lineNumber(), QStringLiteral("\":\" expected after hex"));
+            return fail(lineNumber(), QStringLiteral("\":\" expected after hex"));
         ++pos;
-        operation.data = hexList(line, pos);
+        if (!hexList(line, pos, operation.data))
+            return false;
 
         if (m_file.format == RegFormat::Version5
             && (operation.type == store::RegSz || operation.type == store::RegExpandSz
                 || operation.type == store::RegMultiSz)) {
             const auto text = utf16leToUtf8(operation.data);
             if (!text)
-                fail(firstLine,
-                     QStringLiteral("%1 data is not UTF-16LE text (%2)")
-                         .arg(QLatin1String(typeName(operation.type)),
-                              operation.data.size() % 2 ? QStringLiteral("an odd number of bytes")
-                                                        : QStringLiteral("a lone surrogate")));
+                return fail(firstLine, QStringLiteral("%1 data is not UTF-16LE text (%2)")
+                                           .arg(QLatin1String(typeName(operation.type)),
+                                                operation.data.size() % 2
+                                                    ? QStringLiteral("an odd number of bytes")
+                                                    : QStringLiteral("a lone surrogate")));
             operation.data = *text;
         }
+        return true;
     }
 
     // Comma-separated byte pairs, continued on the next line after a trailing backslash.
-    QByteArray hexList(const QByteArray &first, qsizetype pos)
+    bool hexList(const QByteArray &first, qsizetype pos, QByteArray &data)
     {
-        QByteArray data;
         QByteArray line = first;
         for (;;) {
             skipBlanks(line, pos);
             if (pos >= line.size())
-                return data;
+                return true;
             if (line[pos] == '\\') {
-                expectEnd(line, pos + 1);
+                if (!expectEnd(line, pos + 1))
+                    return false;
                 const int continued = lineNumber();
                 if (++m_index >= m_lines.size() || isBlankLine(m_lines[m_index]))
-                    fail(continued, m_index + 1 >= m_lines.size()
-                                        ? QStringLiteral("the file ends inside a value "
-                                                         "continued on the next line")
-                                        : QStringLiteral("a blank line inside a value "
-                                                         "continued on the next line"));
+                    return fail(continued, m_index + 1 >= m_lines.size()
+                                               ? QStringLiteral("the file ends inside a value "
+                                                                "continued on the next line")
+                                               : QStringLiteral("a blank line inside a value "
+                                                                "continued on the next line"));
                 line = trimmedRight(m_lines[m_index]);
                 if (line.contains('\0'))
-                    fail(lineNumber(), QStringLiteral("a zero character"));
+                    return fail(lineNumber(), QStringLiteral("a zero character"));
                 pos = 0;
                 continue;
             }
@@ -394,19 +410,20 @@ private:
             const int high = pair.size() == 2 ? hexDigit(pair[0]) : -1;
             const int low = pair.size() == 2 ? hexDigit(pair[1]) : -1;
             if (high < 0 || low < 0)
-                fail(lineNumber(), QStringLiteral("a bad hex pair \"%1\"").arg(shown(pair)));
+                return fail(lineNumber(), QStringLiteral("a bad hex pair \"%1\"").arg(shown(pair)));
             data.append(static_cast<char>((high << 4) | low));
             skipBlanks(line, pos);
             if (pos < line.size() && line[pos] == ',')
                 ++pos;
             else if (pos < line.size() && line[pos] != '\\')
-                fail(lineNumber(), QStringLiteral("\",\" expected between hex pairs"));
+                return fail(lineNumber(), QStringLiteral("\",\" expected between hex pairs"));
         }
     }
 
     QList<QByteArray> m_lines;
     qsizetype m_index = 0;
     RegFile m_file;
+    RegError m_error;
     bool m_haveKey = false;
     bool m_deleting = false;
     QByteArray m_keyPath;
@@ -422,11 +439,11 @@ RegParseResult parseRegFile(const QByteArray &bytes)
         result.error = error;
         return result;
     }
-    try {
-        result.file = Parser(std::move(lines)).run();
-    } catch (const Failure &failure) {
-        result.error = failure.error;
-    }
+    Parser parser(std::move(lines));
+    if (parser.run())
+        result.file = parser.file();
+    else
+        result.error = parser.error();
     return result;
 }
 
