@@ -530,6 +530,28 @@ private slots:
             readFile(t.folder.filePath(saved.first())).contains("\"ScanEvery\"=dword:00000007"));
     }
 
+    // A store kept busy past the wait gives up before writing anything.
+    void aStoreBusyPastTheWaitIsLeftAsItWas()
+    {
+        TestSystem t;
+        fillAwkwardTree(t.store);
+        const auto before = dump(t.storePath);
+        const QString path = t.folder.filePath(QStringLiteral("busy.reg"));
+        writeFile(path, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Zel Software\\Ostrove]\n"
+                        "\"ScanEvery\"=dword:00000063\n");
+        Run imported;
+        {
+            const auto held = t.store.beginAccess();
+            held->openOrCreate(store::kSettingsKey)->writeInteger(store::kScanEvery, 7);
+            imported = run(t.storePath, {QStringLiteral("import"), path});
+            held->abandon();
+        }
+        QCOMPARE(imported.exitCode, 1);
+        QVERIFY2(imported.err.contains("(database is locked)"), imported.err.constData());
+        QCOMPARE(dump(t.storePath), before);
+        QVERIFY(backups(t.folder).isEmpty());
+    }
+
     void queryPrintsValuesAndSubkeys()
     {
         TestSystem t;
@@ -587,6 +609,10 @@ private slots:
 
         fillAwkwardTree(t.store);
         const QByteArray hash = fileHash(t.storePath);
+        const Run otherRoot =
+            run(t.storePath, {QStringLiteral("query"), QStringLiteral("HKCU\\Software")});
+        QCOMPARE(otherRoot.exitCode, 1);
+        QVERIFY(otherRoot.err.contains("only keys under HKEY_LOCAL_MACHINE"));
         QCOMPARE(
             run(t.storePath, {QStringLiteral("query"), QString::fromLatin1(store::kSettingsKey),
                               QStringLiteral("absent")})
