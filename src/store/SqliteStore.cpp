@@ -39,6 +39,7 @@ enum StatementId
     UserVersion,
     FindRawValue,
     RawValues,
+    Children,
     StatementCount
 };
 
@@ -63,6 +64,7 @@ constexpr std::array<const char *, StatementCount> kSql = {
     "PRAGMA user_version",
     "SELECT name, type, data FROM vals WHERE key = ?1 AND fold = ?2",
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq",
+    "SELECT name, id FROM keys WHERE parent = ?1 ORDER BY fold",
 };
 
 QByteArray columnBytes(sqlite3_stmt *statement, int column)
@@ -377,6 +379,22 @@ public:
         while (use.step())
             result.append(rawValue(use.statement()));
         return result;
+    }
+
+    QList<QByteArray> subkeyNamesOnly() override
+    {
+        QList<QByteArray> names;
+        if (!isOpen())
+            return names;
+        SqliteConnection::Use use(*m_connection, Children);
+        use.bind(1, m_id);
+        while (use.step()) {
+            const QByteArray name = columnBytes(use.statement(), 0);
+            names.append(name);
+            m_connection->pathIds.insert(m_path.isEmpty() ? name : m_path + '\\' + name,
+                                         sqlite3_column_int64(use.statement(), 1));
+        }
+        return names;
     }
 
 private:

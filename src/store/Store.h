@@ -55,6 +55,9 @@ public:
     virtual std::optional<RawValue> readRaw(const QByteArray &name) = 0;
     // Every value with its stored name, in enumeration order; nothing when not open.
     virtual QList<RawValue> rawValues() = 0;
+    // The subkey names as subkeyNames() gives them, without reading their values ahead, for
+    // callers that read each subkey's values their own way.
+    virtual QList<QByteArray> subkeyNamesOnly() = 0;
 };
 
 // One registry access. Everything done through it is one transaction, so a reader never sees

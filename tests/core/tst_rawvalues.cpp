@@ -49,6 +49,30 @@ private slots:
         QCOMPARE(key->readString("a"), QByteArray("no terminator"));
     }
 
+    void subkeyNamesOnlyListAsSubkeyNamesDo()
+    {
+        TestSystem t;
+        {
+            const auto access = t.store.beginAccess();
+            for (const char *name : {"b", "A", "\xC3\xA9", "c", "Z"})
+                access->openOrCreate(QByteArray("\\P\\") + name)->writeString("v", name);
+            access->openOrCreate("\\P\\A\\deeper");
+            access->finish();
+        }
+        const auto access = t.store.beginAccess();
+        const auto parent = access->openExisting("\\p");
+        const QList<QByteArray> names = parent->subkeyNamesOnly();
+        QCOMPARE(names, (QList<QByteArray>{"A", "b", "c", "Z", "\xC3\xA9"}));
+        QCOMPARE(names, parent->subkeyNames());
+        for (const QByteArray &name : names) {
+            const auto child = access->openExisting("\\P\\" + name);
+            QVERIFY(child->isOpen());
+            QCOMPARE(child->readString("v"), name);
+        }
+        QVERIFY(access->openExisting("\\P\\a")->subkeyNamesOnly() == QList<QByteArray>{"deeper"});
+        QVERIFY(access->openExisting("\\Q")->subkeyNamesOnly().isEmpty());
+    }
+
     void rawWritesKeepTheNameLimit()
     {
         TestSystem t;
