@@ -51,7 +51,7 @@ std::optional<QByteArray> storedPath(store::Access &access, const QByteArray &pa
     for (const QByteArray &name : path.split('\\')) {
         const auto parent = access.openExisting(result);
         std::optional<QByteArray> found;
-        for (const QByteArray &child : parent->subkeyNames()) {
+        for (const QByteArray &child : parent->subkeyNamesOnly()) {
             if (store::sameName(child, name)) {
                 found = child;
                 break;

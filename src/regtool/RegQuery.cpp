@@ -88,7 +88,7 @@ std::optional<QByteArray> queryKey(store::Access &access, const QByteArray &path
     }
     for (const store::RawValue &value : key->rawValues())
         out.append(valueLine(value));
-    const auto children = key->subkeyNames();
+    const auto children = key->subkeyNamesOnly();
     if (!children.isEmpty())
         out.append('\n');
     for (const QByteArray &child : children)

@@ -5,23 +5,30 @@
 
 #include <QString>
 
+#include <cstring>
+
 namespace regtool {
 
 namespace {
 
 // Windows wraps hex lists so that no line, its trailing backslash included, passes 80 columns.
 constexpr qsizetype kHexLineLimit = 79;
+constexpr char kHexDigits[] = "0123456789abcdef";
 
-void appendEscaped(QByteArray &out, const QByteArray &text)
+void appendEscaped(QByteArray &out, QByteArrayView text)
 {
-    for (const char c : text) {
-        if (c == '\\' || c == '"')
-            out.append('\\');
-        out.append(c);
+    // Most texts need no escape: copy them whole rather than byte by byte.
+    qsizetype done = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' || text[i] == '"') {
+            out.append(text.sliced(done, i - done)).append('\\');
+            done = i;
+        }
     }
+    out.append(text.sliced(done));
 }
 
-bool hasLineBreak(const QByteArray &text)
+bool hasLineBreak(QByteArrayView text)
 {
     return text.contains('\n') || text.contains('\r');
 }
@@ -46,7 +53,7 @@ bool RegWriter::refuse(const QString &reason)
     return false;
 }
 
-bool RegWriter::carriesText(const QByteArray &text) const
+bool RegWriter::carriesText(QByteArrayView text) const
 {
     return m_format == RegFormat::Regedit4 || isUtf8(text);
 }
@@ -95,7 +102,7 @@ bool RegWriter::value(const QByteArray &name, quint32 type, const QByteArray &da
     // A string that ends in its one zero and fits on a line is written as text; anything else
     // (no terminator, inner zeros, line breaks) only survives as bytes.
     const qsizetype zero = data.indexOf('\0');
-    const QByteArray text = data.left(zero);
+    const QByteArrayView text = QByteArrayView(data).first(zero < 0 ? data.size() : zero);
     if (type == store::RegSz && zero == data.size() - 1 && zero >= 0 && !hasLineBreak(text)
         && carriesText(text)) {
         m_text.append('"');
@@ -107,8 +114,10 @@ bool RegWriter::value(const QByteArray &name, quint32 type, const QByteArray &da
         quint32 number = 0;
         for (int i = 3; i >= 0; --i)
             number = (number << 8) | static_cast<unsigned char>(data[i]);
-        m_text.append("dword:").append(QByteArray::number(number, 16).rightJustified(8, '0'));
-        m_text.append("\r\n");
+        char digits[] = "dword:00000000\r\n";
+        for (int i = 13; i >= 6; --i, number >>= 4)
+            digits[i] = kHexDigits[number & 0xF];
+        m_text.append(digits, sizeof digits - 1);
         return true;
     }
 
@@ -134,33 +143,38 @@ bool RegWriter::value(const QByteArray &name, quint32 type, const QByteArray &da
 
 void RegWriter::appendHex(const QByteArray &bytes)
 {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    qsizetype column = m_text.size() - m_lineStart;
+    // Written straight into the buffer: large binary values make this the writer's inner loop.
+    // Three characters a byte, and a break of five at most every 25 bytes after the first.
+    const qsizetype start = m_text.size();
+    m_text.resize(start + bytes.size() * 3 + (bytes.size() / 25 + 2) * 5);
+    char *const begin = m_text.data() + start;
+    char *out = begin;
+    qsizetype column = start - m_lineStart;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         if (i > 0 && column + 3 > kHexLineLimit) {
-            m_text.append("\\\r\n  ");
+            std::memcpy(out, "\\\r\n  ", 5);
+            out += 5;
             column = 2;
         }
         const auto byte = static_cast<unsigned char>(bytes[i]);
-        m_text.append(kDigits[byte >> 4]).append(kDigits[byte & 0xF]);
+        *out++ = kHexDigits[byte >> 4];
+        *out++ = kHexDigits[byte & 0xF];
         column += 2;
         if (i + 1 < bytes.size()) {
-            m_text.append(',');
+            *out++ = ',';
             ++column;
         }
     }
+    m_text.truncate(start + (out - begin));
 }
 
 QByteArray RegWriter::finish() const
 {
-    QByteArray text = m_text;
-    text.append("\r\n");
+    const QByteArray text = m_text + "\r\n";
     if (m_format == RegFormat::Regedit4)
         return text;
-    // Every piece was checked on the way in, so this conversion cannot fail.
-    QByteArray file("\xFF\xFE", 2);
-    file.append(utf8ToUtf16le(text).value_or(QByteArray()));
-    return file;
+    // Every piece was checked on the way in; checking the whole again would only cost time.
+    return QByteArray("\xFF\xFE", 2) + checkedUtf8ToUtf16le(text);
 }
 
 } // namespace regtool

@@ -3,6 +3,7 @@
 #include "regtool/RegFile.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 namespace regtool {
@@ -27,7 +28,7 @@ public:
 
 private:
     bool refuse(const QString &reason);
-    bool carriesText(const QByteArray &text) const;
+    bool carriesText(QByteArrayView text) const;
     void appendHex(const QByteArray &bytes);
 
     RegFormat m_format;

@@ -28,13 +28,23 @@ void appendUtf8(QByteArray &out, char32_t code)
     }
 }
 
+QByteArray littleEndianUnits(const QString &text)
+{
+    QByteArray out(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    if constexpr (Q_BYTE_ORDER == Q_BIG_ENDIAN) {
+        for (qsizetype i = 0; i + 1 < out.size(); i += 2)
+            std::swap(out[i], out[i + 1]);
+    }
+    return out;
+}
+
 } // namespace
 
-bool isUtf8(const QByteArray &text)
+bool isUtf8(QByteArrayView text)
 {
     for (const char c : text) {
         if (static_cast<unsigned char>(c) >= 0x80)
-            return utf8ToUtf16le(text).has_value();
+            return utf8ToUtf16le(text.toByteArray()).has_value();
     }
     return true;
 }
@@ -46,12 +56,12 @@ std::optional<QByteArray> utf8ToUtf16le(const QByteArray &text)
     // Qt's decoder flags malformed input; the round trip also catches anything it let through.
     if (decoder.hasError() || decoded.toUtf8() != text)
         return std::nullopt;
-    QByteArray out(reinterpret_cast<const char *>(decoded.utf16()), decoded.size() * 2);
-    if constexpr (Q_BYTE_ORDER == Q_BIG_ENDIAN) {
-        for (qsizetype i = 0; i + 1 < out.size(); i += 2)
-            std::swap(out[i], out[i + 1]);
-    }
-    return out;
+    return littleEndianUnits(decoded);
+}
+
+QByteArray checkedUtf8ToUtf16le(const QByteArray &text)
+{
+    return littleEndianUnits(QString::fromUtf8(text));
 }
 
 std::optional<QByteArray> utf16leToUtf8(const QByteArray &data)

@@ -14,7 +14,7 @@ bool exportTree(store::Access &access, const QByteArray &path, RegWriter &writer
         if (!writer.value(value.name, static_cast<quint32>(value.type), value.data))
             return false;
     }
-    for (const QByteArray &child : key->subkeyNames()) {
+    for (const QByteArray &child : key->subkeyNamesOnly()) {
         if (!exportTree(access, path.isEmpty() ? child : path + '\\' + child, writer))
             return false;
     }
