@@ -9,7 +9,7 @@ scripts/dependencies.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DOSTROVE_FUZZ=ON -DOSTROVE_BUILD_TESTS=OFF >/dev/null
 cmake --build build-fuzz --target fuzz_profilefile fuzz_hex fuzz_keypath fuzz_storefile \
-    fuzz_pop3reply fuzz_messagefacts
+    fuzz_pop3reply fuzz_messagefacts fuzz_regfile
 
 if [ "${OSTROVE_LONG:-0}" = 1 ]; then
     budget=(-runs=10000000)
@@ -22,7 +22,7 @@ fi
 export ASAN_OPTIONS="detect_leaks=0:quarantine_size_mb=16${extra_asan:-}"
 # The store targets write real files; memory-backed ones make each sync cheap.
 [ -d /dev/shm ] && export TMPDIR=/dev/shm
-for target in profilefile hex keypath storefile pop3reply messagefacts; do
+for target in profilefile hex keypath storefile pop3reply messagefacts regfile; do
     mkdir -p "build-fuzz/corpus/$target"
     cp -n tests/fuzz/corpus/$target/* "build-fuzz/corpus/$target/" 2>/dev/null || true
     echo "== fuzz_$target"

@@ -45,6 +45,9 @@ enum StatementId
     ChildrenWithValues,
     ValueNames,
     UserVersion,
+    FindRawValue,
+    RawValues,
+    Children,
     StatementCount
 };
 
@@ -67,6 +70,9 @@ constexpr std::array<const char *, StatementCount> kSql = {
     "WHERE k.parent = ?1 ORDER BY k.fold",
     "SELECT name FROM vals WHERE key = ?1 ORDER BY seq",
     "PRAGMA user_version",
+    "SELECT name, type, data FROM vals WHERE key = ?1 AND fold = ?2",
+    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq",
+    "SELECT name, id FROM keys WHERE parent = ?1 ORDER BY fold",
 };
 
 QByteArray columnBytes(sqlite3_stmt *statement, int column)
@@ -355,8 +361,57 @@ public:
         return result;
     }
 
+    void writeRaw(const QByteArray &name, int type, const QByteArray &data) override
+    {
+        writeValue(name, type, data);
+    }
+
+    std::optional<RawValue> readRaw(const QByteArray &name) override
+    {
+        if (!isOpen())
+            return std::nullopt;
+        SqliteConnection::Use use(*m_connection, FindRawValue);
+        use.bind(1, m_id).bindText(2, foldName(name));
+        if (!use.step())
+            return std::nullopt;
+        return rawValue(use.statement());
+    }
+
+    QList<RawValue> rawValues() override
+    {
+        QList<RawValue> result;
+        if (!isOpen())
+            return result;
+        SqliteConnection::Use use(*m_connection, RawValues);
+        use.bind(1, m_id);
+        while (use.step())
+            result.append(rawValue(use.statement()));
+        return result;
+    }
+
+    QList<QByteArray> subkeyNamesOnly() override
+    {
+        QList<QByteArray> names;
+        if (!isOpen())
+            return names;
+        SqliteConnection::Use use(*m_connection, Children);
+        use.bind(1, m_id);
+        while (use.step()) {
+            const QByteArray name = columnBytes(use.statement(), 0);
+            names.append(name);
+            m_connection->pathIds.insert(m_path.isEmpty() ? name : m_path + '\\' + name,
+                                         sqlite3_column_int64(use.statement(), 1));
+        }
+        return names;
+    }
+
 private:
     using Value = SqliteConnection::CachedValue;
+
+    static RawValue rawValue(sqlite3_stmt *row)
+    {
+        return {columnBytes(row, 0), sqlite3_column_int(row, 1), columnBytes(row, 2)};
+    }
 
     std::optional<Value> readValue(const QByteArray &name)
     {
@@ -425,27 +480,12 @@ public:
 
     std::unique_ptr<RegistryKey> openOrCreate(const QByteArray &path) override
     {
-        qsizetype begin = 0;
-        qsizetype end = path.size();
-        while (begin < end && path[begin] == '\\')
-            ++begin;
-        while (end > begin && path[end - 1] == '\\')
-            --end;
-        const QByteArray trimmed = path.mid(begin, end - begin);
-        qint64 id = -1;
-        if (m_connection->usable) {
-            try {
-                id = m_connection->pathIds.value(trimmed, -1);
-                if (id < 0) {
-                    id = resolve(trimmed);
-                    if (id >= 0)
-                        m_connection->pathIds.insert(trimmed, id);
-                }
-            } catch (const StoreError &) {
-                id = -1;
-            }
-        }
-        return std::make_unique<SqliteKey>(m_connection, id, trimmed);
+        return open(path, true);
+    }
+
+    std::unique_ptr<RegistryKey> openExisting(const QByteArray &path) override
+    {
+        return open(path, false);
     }
 
     void finish() override
@@ -469,9 +509,53 @@ public:
         }
     }
 
+    void abandon() override
+    {
+        if (m_finished)
+            return;
+        m_finished = true;
+        SqliteConnection &connection = *m_connection;
+        // Key ids learnt inside what is rolled back may name keys that no longer exist.
+        connection.forgetTree();
+        if (!connection.inTransaction())
+            return;
+        if (m_nested) {
+            connection.exec("ROLLBACK TO nested");
+            connection.exec("RELEASE nested");
+            return;
+        }
+        connection.exec("ROLLBACK");
+    }
+
 private:
-    // The key id of a path without outer separators, walked from the root.
-    qint64 resolve(const QByteArray &path)
+    std::unique_ptr<RegistryKey> open(const QByteArray &path, bool create)
+    {
+        qsizetype begin = 0;
+        qsizetype end = path.size();
+        while (begin < end && path[begin] == '\\')
+            ++begin;
+        while (end > begin && path[end - 1] == '\\')
+            --end;
+        const QByteArray trimmed = path.mid(begin, end - begin);
+        qint64 id = -1;
+        if (m_connection->usable) {
+            try {
+                id = m_connection->pathIds.value(trimmed, -1);
+                if (id < 0) {
+                    id = resolve(trimmed, create);
+                    if (id >= 0)
+                        m_connection->pathIds.insert(trimmed, id);
+                }
+            } catch (const StoreError &) {
+                id = -1;
+            }
+        }
+        return std::make_unique<SqliteKey>(m_connection, id, trimmed);
+    }
+
+    // The key id of a path without outer separators, walked from the root; -1 for a key that
+    // is missing and may not be created.
+    qint64 resolve(const QByteArray &path, bool create)
     {
         SqliteConnection &connection = *m_connection;
         qint64 id = rootId();
@@ -497,7 +581,7 @@ private:
                     continue;
                 }
             }
-            if (!connection.writable)
+            if (!create || !connection.writable)
                 return -1;
             SqliteConnection::Use insert(connection, InsertChild);
             insert.bind(1, id).bindText(2, segment).bindText(3, fold).run();

@@ -6,6 +6,7 @@
 #include <QList>
 
 #include <memory>
+#include <optional>
 
 namespace store {
 
@@ -17,6 +18,14 @@ enum ValueType : int
     RegBinary = 3,
     RegDword = 4,
     RegMultiSz = 7,
+};
+
+// A value exactly as the store keeps it, for tools that move whole trees.
+struct RawValue
+{
+    QByteArray name;
+    int type = 0;
+    QByteArray data;
 };
 
 // A key opened inside one registry access. A key that could be neither opened nor created is
@@ -42,6 +51,15 @@ public:
     virtual void deleteKey(const QByteArray &name) = 0;
     virtual QList<QByteArray> subkeyNames() = 0;
     virtual QList<QByteArray> valueNames() = 0;
+
+    // Any type with its bytes unchanged; names and limits as for the typed writes.
+    virtual void writeRaw(const QByteArray &name, int type, const QByteArray &data) = 0;
+    virtual std::optional<RawValue> readRaw(const QByteArray &name) = 0;
+    // Every value with its stored name, in enumeration order; nothing when not open.
+    virtual QList<RawValue> rawValues() = 0;
+    // The subkey names as subkeyNames() gives them, without reading their values ahead, for
+    // callers that read each subkey's values their own way.
+    virtual QList<QByteArray> subkeyNamesOnly() = 0;
 };
 
 // One registry access. Everything done through it is one transaction, so a reader never sees
@@ -54,8 +72,13 @@ public:
     // Opens the key at an absolute path below HKEY_LOCAL_MACHINE, creating missing keys. Never
     // fails by itself: a key that cannot be had comes back not open.
     virtual std::unique_ptr<RegistryKey> openOrCreate(const QByteArray &path) = 0;
+    // The same without creating anything: a missing key comes back not open.
+    virtual std::unique_ptr<RegistryKey> openExisting(const QByteArray &path) = 0;
 
     virtual void finish() = 0;
+    // Drops everything written in this access instead of keeping it, for changes that must
+    // apply whole or not at all. Finishing afterwards does nothing.
+    virtual void abandon() = 0;
 };
 
 // The settings tree shared with the monitor.
