@@ -2,24 +2,45 @@
 #include "mail/MonitorLog.h"
 #include "mail/SeenState.h"
 #include "service/CommandLine.h"
+#include "service/Daemon.h"
+#include "service/ServiceInstaller.h"
 #include "store/SqliteStore.h"
 
 #include <QCoreApplication>
 
 #include <csignal>
 #include <cstdio>
+#include <pthread.h>
+#include <thread>
 
 namespace {
 
-std::atomic<bool> g_stopRequested{false};
-
-void requestStop(int)
+// Stop requests arrive as SIGTERM (systemd) or SIGINT (a terminal). They are blocked in every
+// thread and taken by one thread that waits for them, so no work happens in a signal handler.
+sigset_t stopSignals()
 {
-    g_stopRequested = true;
+    sigset_t wanted;
+    sigemptyset(&wanted);
+    sigaddset(&wanted, SIGTERM);
+    sigaddset(&wanted, SIGINT);
+    return wanted;
+}
+
+template <typename OnStop>
+void watchStopSignals(OnStop onStop)
+{
+    std::thread([onStop] {
+        const sigset_t wanted = stopSignals();
+        int signal = 0;
+        if (sigwait(&wanted, &signal) == 0)
+            onStop();
+    }).detach();
 }
 
 int checkOnce(bool dryRun)
 {
+    static std::atomic<bool> stop{false};
+    watchStopSignals([] { stop = true; });
     const QString storePath = store::SqliteStore::defaultPath();
     mail::MonitorLog log(mail::logPathFor(storePath), stdout);
     if (const QString warning = mail::storePermissionWarning(storePath); !warning.isEmpty())
@@ -34,19 +55,36 @@ int checkOnce(bool dryRun)
     store::SqliteStore settings(storePath, storeOptions);
     mail::MailCheck::Options options;
     options.dryRun = dryRun;
-    options.cancel = &g_stopRequested;
+    options.cancel = &stop;
     const mail::CheckReport report = mail::MailCheck(settings, seen, log, options).run();
     return report.allChecked() ? 0 : 1;
+}
+
+int runDaemon()
+{
+    static service::Daemon daemon(store::SqliteStore::defaultPath());
+    watchStopSignals([] { daemon.requestStop(); });
+    return daemon.run();
+}
+
+service::ServiceInstaller installer(bool silent)
+{
+    service::ServiceInstaller::Options options;
+    options.programPath = QCoreApplication::applicationFilePath();
+    options.storePath = qEnvironmentVariable("OSTROVE_REGISTRY");
+    options.unitFolder = service::ServiceInstaller::defaultUnitFolder();
+    options.silent = silent;
+    return service::ServiceInstaller(options);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv);
-    std::signal(SIGTERM, requestStop);
-    std::signal(SIGINT, requestStop);
+    const sigset_t wanted = stopSignals();
+    pthread_sigmask(SIG_BLOCK, &wanted, nullptr); // before any thread exists
     std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication application(argc, argv);
 
     const service::CommandLine line =
         service::CommandLine::parse(QCoreApplication::arguments().mid(1));
@@ -61,10 +99,11 @@ int main(int argc, char *argv[])
     case service::CommandLine::Mode::CheckOnce:
         return checkOnce(line.dryRun);
     case service::CommandLine::Mode::Daemon:
+        return runDaemon();
     case service::CommandLine::Mode::Install:
+        return installer(line.silent).install();
     case service::CommandLine::Mode::Uninstall:
-        std::fputs("OstroveService: this mode is not available yet; use --check-once\n", stderr);
-        return 2;
+        return installer(line.silent).uninstall();
     }
     return 2;
 }

@@ -1,0 +1,163 @@
+#include "SystemdMock.h"
+#include "service/ServiceInstaller.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runService(const QStringList &arguments, const QString &unitFolder,
+               const QStringList &prefix = {})
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("OSTROVE_SYSTEMD_UNIT_DIR"), unitFolder);
+    environment.insert(QStringLiteral("OSTROVE_REGISTRY"), QStringLiteral("/srv/mail settings/r.db"));
+    process.setProcessEnvironment(environment);
+    const QStringList command = prefix + QStringList{QStringLiteral(OSTROVE_SERVICE)} + arguments;
+    process.start(command.first(), command.mid(1));
+    if (!process.waitForFinished(60000))
+        return {};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+} // namespace
+
+// /install and /uninstall against a systemd mock and a unit folder of the test's own.
+class TestServiceInstall : public QObject
+{
+    Q_OBJECT
+
+private:
+    SystemdMock m_systemd;
+    QTemporaryDir m_units;
+
+    QString unitFile() const { return m_units.filePath(QStringLiteral("OstroveSvc.service")); }
+
+private slots:
+    void initTestCase()
+    {
+        if (::geteuid() != 0)
+            QSKIP("installing a service is for root");
+        QString why;
+        QVERIFY2(m_systemd.start(&why), qPrintable(why));
+    }
+
+    void init() { QVERIFY(m_systemd.clearCalls()); }
+
+    void theUnitStartsThisProgramWithTheStoreItWasGiven()
+    {
+        const QString text = service::ServiceInstaller::unitText(
+            QStringLiteral("/opt/my progs/OstroveService"), QStringLiteral("/srv/100%\"x\".db"));
+        QVERIFY(text.contains(QStringLiteral("\nType=notify\n")));
+        QVERIFY(text.contains(QStringLiteral("\nExecStart=\"/opt/my progs/OstroveService\"\n")));
+        QVERIFY(text.contains(
+            QStringLiteral("\nEnvironment=\"OSTROVE_REGISTRY=/srv/100%%\\\"x\\\".db\"\n")));
+        QVERIFY(text.contains(QStringLiteral("\nRestart=on-failure\n")));
+        QVERIFY(text.contains(QStringLiteral("[Install]\nWantedBy=multi-user.target\n")));
+        QVERIFY(!service::ServiceInstaller::unitText(QStringLiteral("/p"), QString())
+                     .contains(QStringLiteral("Environment")));
+    }
+
+    void silentInstallWritesTheUnitReloadsAndEnables()
+    {
+        const Run run = runService({QStringLiteral("/install"), QStringLiteral("/silent")},
+                                   m_units.path());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.isEmpty() && run.err.isEmpty(), qPrintable(run.out + run.err));
+        QFile file(unitFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll()),
+                 service::ServiceInstaller::unitText(QStringLiteral(OSTROVE_SERVICE),
+                                                     QStringLiteral("/srv/mail settings/r.db")));
+        QCOMPARE(m_systemd.calls().filter(QRegularExpression(QStringLiteral("^(Reload|EnableUnitFiles|DisableUnitFiles|StartUnit|StopUnit)$"))),
+                 (QStringList{QStringLiteral("Reload"), QStringLiteral("EnableUnitFiles")}));
+    }
+
+    void installSaysWhatItDidWithoutSilent()
+    {
+        const Run run = runService({QStringLiteral("/install")}, m_units.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out.split(u'\n', Qt::SkipEmptyParts),
+                 (QStringList{QStringLiteral("Wrote ") + unitFile(), QStringLiteral("Reloaded systemd"),
+                              QStringLiteral("Enabled OstroveSvc.service; start it with: "
+                                             "systemctl start OstroveSvc")}));
+    }
+
+    void uninstallStopsARunningServiceFirst()
+    {
+        QVERIFY(runService({QStringLiteral("/install"), QStringLiteral("/silent")}, m_units.path())
+                    .exitCode
+                == 0);
+        QVERIFY(m_systemd.addUnit("OstroveSvc.service"));
+        QVERIFY(m_systemd.setActiveState("/org/freedesktop/systemd1/unit/OstroveSvc_service",
+                                         "active"));
+        QVERIFY(m_systemd.clearCalls());
+        const Run run = runService({QStringLiteral("/uninstall")}, m_units.path());
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY(!QFile::exists(unitFile()));
+        const QStringList order = m_systemd.calls().filter(
+            QRegularExpression(QStringLiteral("^(Reload|EnableUnitFiles|DisableUnitFiles|StartUnit|StopUnit)$")));
+        QCOMPARE(order, (QStringList{QStringLiteral("StopUnit"), QStringLiteral("DisableUnitFiles"),
+                                     QStringLiteral("Reload")}));
+        QVERIFY(run.out.startsWith(QStringLiteral("Stopped OstroveSvc.service\nDisabled")));
+    }
+
+    void uninstallOfAStoppedServiceStopsNothing()
+    {
+        QVERIFY(runService({QStringLiteral("/install"), QStringLiteral("/silent")}, m_units.path())
+                    .exitCode
+                == 0);
+        QVERIFY(m_systemd.setActiveState("/org/freedesktop/systemd1/unit/OstroveSvc_service",
+                                         "inactive"));
+        QVERIFY(m_systemd.clearCalls());
+        QCOMPARE(runService({QStringLiteral("/uninstall"), QStringLiteral("/silent")},
+                            m_units.path())
+                     .exitCode,
+                 0);
+        QVERIFY(!m_systemd.calls().contains(QStringLiteral("StopUnit")));
+        QVERIFY(!QFile::exists(unitFile()));
+    }
+
+    void othersThanRootAreRefused()
+    {
+        for (const char *action : {"/install", "/uninstall"}) {
+            const Run run = runService({QString::fromLatin1(action), QStringLiteral("/silent")},
+                                       m_units.path(),
+                                       {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                                        QStringLiteral("--regid=65534"),
+                                        QStringLiteral("--clear-groups")});
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(run.err.contains(QStringLiteral("needs root rights")), qPrintable(run.err));
+        }
+        QVERIFY(!QFile::exists(unitFile()));
+    }
+
+    void withoutSystemdItSaysSo()
+    {
+        const QByteArray address = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        const Run run = runService({QStringLiteral("/install"), QStringLiteral("/silent")},
+                                   m_units.path());
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.contains(QStringLiteral("systemd does not answer here")));
+        QVERIFY(!QFile::exists(unitFile()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServiceInstall)
+#include "tst_serviceinstall.moc"
