@@ -1,0 +1,70 @@
+#pragma once
+
+#include "mail/MailCheck.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class QThread;
+
+namespace mail {
+class MonitorLog;
+}
+
+namespace tray {
+
+// What a finished check hands back: its report, and the interval stored at its end (absent
+// when the settings could not be read).
+struct CheckResult
+{
+    mail::CheckReport report;
+    std::optional<int> scanEveryMinutes;
+};
+
+// Runs checks one at a time in a thread of its own, so the tray menu never waits on a server.
+// A request that comes while a check runs is kept and run next; a check and a preview asked
+// for together run one after the other. Created by the tray program, one for its lifetime.
+class CheckRunner : public QObject
+{
+    Q_OBJECT
+
+public:
+    CheckRunner(QString storePath, mail::MonitorLog &log, QObject *parent = nullptr);
+    ~CheckRunner() override;
+
+    void requestCheck();
+    // A dry run: judges and reports, removes nothing.
+    void requestPreview();
+    bool isRunning() const { return m_thread != nullptr; }
+    // Cancels a check under way (its session ends without QUIT, nothing is removed) and waits
+    // for its thread; nothing queued runs afterwards.
+    void stop();
+
+    // Tests shorten the server time-outs.
+    void setReplyTimeoutMs(int milliseconds) { m_replyTimeoutMs = milliseconds; }
+
+signals:
+    void checkStarted(bool dryRun);
+    void checkFinished(const tray::CheckResult &result);
+
+private:
+    void startNext();
+    void start(bool dryRun);
+    void threadDone();
+
+    QString m_storePath;
+    mail::MonitorLog &m_log;
+    QThread *m_thread = nullptr;
+    std::shared_ptr<CheckResult> m_result;
+    std::atomic<bool> m_cancel{false};
+    bool m_checkWaiting = false;
+    bool m_previewWaiting = false;
+    bool m_stopped = false;
+    int m_replyTimeoutMs = 60000;
+};
+
+} // namespace tray

@@ -1,0 +1,132 @@
+#include "tray/PreviewWindow.h"
+
+#include "mail/MailCheck.h"
+#include "mail/Rules.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace tray {
+
+namespace {
+
+constexpr int kInitialWidth = 760;
+constexpr int kInitialHeight = 420;
+
+enum Column
+{
+    kSenderColumn,
+    kSubjectColumn,
+    kSizeColumn,
+    kRuleColumn,
+};
+
+QString accountLine(const mail::AccountOutcome &account)
+{
+    if (!account.checked)
+        return QStringLiteral("not checked: %1").arg(account.failure);
+    if (account.matched.isEmpty())
+        return QStringLiteral("%1 messages, nothing would be removed").arg(account.messages);
+    return QStringLiteral("%1 messages, %2 would be removed")
+        .arg(account.messages)
+        .arg(account.matched.size());
+}
+
+} // namespace
+
+PreviewWindow::PreviewWindow(QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , lbSummary(new QLabel(this))
+    , tvPreview(new QTreeWidget(this))
+    , btnCheckAgain(new QPushButton(QStringLiteral("Check &again"), this))
+    , btnClose(new QPushButton(QStringLiteral("&Close"), this))
+{
+    setObjectName(QStringLiteral("frmPreview"));
+    setWindowTitle(QStringLiteral("Preview: mail the filters would remove"));
+    lbSummary->setObjectName(QStringLiteral("lbSummary"));
+    lbSummary->setWordWrap(true);
+    auto *caption = new QLabel(QStringLiteral("&Messages the filters would remove:"), this);
+    caption->setBuddy(tvPreview);
+
+    tvPreview->setObjectName(QStringLiteral("tvPreview"));
+    tvPreview->setHeaderLabels({QStringLiteral("Sender"), QStringLiteral("Subject"),
+                                QStringLiteral("Size"), QStringLiteral("Rule")});
+    tvPreview->setAccessibleName(QStringLiteral("Messages the filters would remove"));
+    tvPreview->setRootIsDecorated(true);
+    tvPreview->setUniformRowHeights(true);
+    tvPreview->header()->setStretchLastSection(true);
+    btnCheckAgain->setObjectName(QStringLiteral("btnCheckAgain"));
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnCheckAgain);
+    buttons->addWidget(btnClose);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(lbSummary);
+    layout->addWidget(caption);
+    layout->addWidget(tvPreview, 1);
+    layout->addLayout(buttons);
+    resize(kInitialWidth, kInitialHeight);
+    setTabOrder(tvPreview, btnCheckAgain);
+    setTabOrder(btnCheckAgain, btnClose);
+
+    connect(btnCheckAgain, &QPushButton::clicked, this, &PreviewWindow::checkAgainRequested);
+    connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void PreviewWindow::showChecking()
+{
+    lbSummary->setText(QStringLiteral("Checking the mailboxes; nothing is removed."));
+    btnCheckAgain->setEnabled(false);
+}
+
+void PreviewWindow::showReport(const mail::CheckReport &report)
+{
+    btnCheckAgain->setEnabled(true);
+    lbSummary->setText(QStringLiteral("Preview, nothing was removed: %1").arg(report.summary()));
+    tvPreview->clear();
+    const QLocale locale;
+    for (const mail::AccountOutcome &account : report.accounts) {
+        auto *accountItem = new QTreeWidgetItem(tvPreview);
+        accountItem->setText(kSenderColumn, account.address);
+        accountItem->setText(kSubjectColumn, accountLine(account));
+        for (const mail::MatchedMessage &message : account.matched) {
+            auto *item = new QTreeWidgetItem(accountItem);
+            item->setText(kSenderColumn, message.sender);
+            item->setText(kSubjectColumn, message.subject);
+            item->setText(kSizeColumn, QStringLiteral("%1 kB").arg(
+                                           locale.toString(mail::sizeInKilobytes(message.size))));
+            item->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+            item->setText(kRuleColumn, ruleText(message.rule.list, message.rule.pattern));
+        }
+    }
+    tvPreview->expandAll();
+    for (int column = kSenderColumn; column < kRuleColumn; ++column)
+        tvPreview->resizeColumnToContents(column);
+    if (QTreeWidgetItem *first = tvPreview->topLevelItem(0))
+        tvPreview->setCurrentItem(first);
+    tvPreview->setFocus();
+}
+
+void PreviewWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+QString ruleText(const QString &list, const QString &pattern)
+{
+    return QStringLiteral("%1: %2").arg(list, pattern);
+}
+
+} // namespace tray
