@@ -2,7 +2,7 @@
 
 #include "mail/GMimeSupport.h"
 
-#include <QStringDecoder>
+#include <QUtf8StringView>
 
 #include <gmime/gmime.h>
 
@@ -104,13 +104,11 @@ EncodedWord encodedWordAt(const QByteArray &text, qsizetype at)
 
 QString undeclared8Bit(const QByteArray &bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
+    if (QUtf8StringView(bytes).isValidUtf8())
+        return QString::fromUtf8(bytes);
     ensureGMime();
     char *decoded = g_mime_utils_decode_8bit(nullptr, bytes.constData(), size_t(bytes.size()));
-    text = QString::fromUtf8(decoded);
+    QString text = QString::fromUtf8(decoded);
     g_free(decoded);
     return text;
 }
@@ -138,6 +136,9 @@ QString textFromCharset(const QByteArray &bytes, const QByteArray &charset)
 QString decodeHeaderText(const QByteArray &raw)
 {
     const QByteArray text = unfold(raw);
+    // Most headers hold no encoded word: then they are only 8-bit text.
+    if (!text.contains("=?"))
+        return undeclared8Bit(text);
     QString out;
     QByteArray pendingBytes; // joined bytes of adjacent encoded words of one charset
     QByteArray pendingCharset;
