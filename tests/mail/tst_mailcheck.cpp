@@ -3,6 +3,7 @@
 #include "Pop3Proxy.h"
 #include "store/RegistryPaths.h"
 
+#include <QDir>
 #include <QTcpServer>
 #include <QTest>
 
@@ -394,6 +395,87 @@ private slots:
         waitForServer(1);
         QCOMPARE(m_server.messages(m_user).size(), 1);
         QVERIFY(m_server.messages(m_user).first().contains("Subject: small"));
+    }
+
+    void everyCraftedMessageGoesOrStaysAsItsRuleSays()
+    {
+        MailTestBench bench;
+        const QDir data(QStringLiteral(MAIL_TEST_DATA));
+        const QStringList files = data.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name);
+        QCOMPARE(files.size(), 37);
+        for (const QString &file : files)
+            m_server.deliver(m_user, testMessage(file));
+        bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);
+        for (const char *pattern : {"*@cheap-watches.example", "king@spam.example",
+                                    "news@promo.example.com", "phisher@evil.example",
+                                    "promo@offers.example", "accounts@overdue.example"})
+            bench.addPattern(store::kMailFilterKey, pattern);
+        for (const char *pattern : {"zniżki", "günstige uhren", "po?yczki", "selected for a special",
+                                    "wygrałeś nagrodę", "bez recepty – tanio", "große rabatte"})
+            bench.addPattern(store::kSubjectFilterKey, pattern);
+        for (const char *pattern : {"tanie zegarki", "viagra", "bitcoin doubler", "meteorite",
+                                    "giveaway", "cheap watches", "unclaimed prize"})
+            bench.addPattern(store::kContentFilterKey, pattern);
+        for (const char *pattern : {"*.exe", "*lampę.pdf", "köln pläne.zip", "*.scr", "README",
+                                    "report.doc"})
+            bench.addAttachment(pattern);
+        bench.addAttachment("data-1025.bin", 2, 2);
+        bench.addAttachment("data-1023.bin", 2, 5);
+
+        // Each removed message with the rule the log must name for it.
+        const QHash<QString, QString> removed{
+            {"sender-plain.eml", "MailFilter: *@cheap-watches.example"},
+            {"sender-several.eml", "MailFilter: king@spam.example"},
+            {"sender-uppercase-domain.eml", "MailFilter: news@promo.example.com"},
+            {"sender-name-looks-like-address.eml", "MailFilter: phisher@evil.example"},
+            {"sender-encoded-name-with-address.eml", "MailFilter: promo@offers.example"},
+            {"damaged-truncated.eml", "MailFilter: accounts@overdue.example"},
+            {"subject-utf8-base64.eml", "SubjectFilter: zniżki"},
+            {"subject-utf8-quoted-printable.eml", "SubjectFilter: günstige uhren"},
+            {"subject-iso-8859-2.eml", "SubjectFilter: po?yczki"},
+            {"subject-split-multibyte.eml", "SubjectFilter: po?yczki"},
+            {"subject-folded.eml", "SubjectFilter: selected for a special"},
+            {"subject-folded-encoded.eml", "SubjectFilter: wygrałeś nagrodę"},
+            {"subject-split-word.eml", "SubjectFilter: bez recepty – tanio"},
+            {"subject-mixed-case-letters.eml", "SubjectFilter: große rabatte"},
+            {"damaged-8bit-subject.eml", "SubjectFilter: große rabatte"},
+            {"body-plain.eml", "ContentFilter: tanie zegarki"},
+            {"body-quoted-printable.eml", "ContentFilter: viagra"},
+            {"body-html-only.eml", "ContentFilter: viagra"},
+            {"body-base64.eml", "ContentFilter: bitcoin doubler"},
+            {"body-multipart-alternative.eml", "ContentFilter: meteorite"},
+            {"attachment-name-in-disposition.eml", "Attachments: *.exe"},
+            {"attachment-name-in-content-type.eml", "Attachments: *.exe"},
+            {"attachment-rfc2231-continuation.eml", "Attachments: *lampę.pdf"},
+            {"attachment-rfc2231-latin1.eml", "Attachments: köln pläne.zip"},
+            {"attachment-encoded-word-name.eml", "Attachments: *.scr"},
+            {"attachment-in-attached-message.eml", "Attachments: *.scr"},
+            {"attachment-no-extension.eml", "Attachments: README"},
+            {"attachment-size-1025.eml", "Attachments: data-1025.bin"},
+            {"damaged-missing-closing-boundary.eml", "Attachments: report.doc"},
+        };
+        QList<QByteArray> kept;
+        for (const QString &file : files) {
+            if (!removed.contains(file))
+                kept.append(testMessage(file));
+        }
+
+        const mail::CheckReport report = bench.check();
+        QVERIFY(report.allChecked());
+        waitForServer(1);
+        QCOMPARE(m_server.messages(m_user), kept); // byte for byte, in delivery order
+        QCOMPARE(report.removed, int(removed.size()));
+        const QStringList lines = bench.newLogLines();
+        for (auto it = removed.cbegin(); it != removed.cend(); ++it) {
+            QVERIFY2(lines.filter(u'(' + it.value() + u')').size()
+                         == removed.values().count(it.value()),
+                     qPrintable(it.key()));
+        }
+        // The message whose base64 is damaged is kept, and the log says why.
+        QCOMPARE(lines.filter(QStringLiteral("kept unjudged by the content and attachment rules: "
+                                             "a part cannot be decoded"))
+                     .size(),
+                 1);
     }
 
     void anEmptyMailboxIsChecked()
