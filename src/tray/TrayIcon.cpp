@@ -57,6 +57,11 @@ void TrayIcon::showOutcome(const mail::CheckReport &report)
         m_icon->showMessage(QLatin1String(kProgramCaption), notice, QSystemTrayIcon::Information);
 }
 
+QString TrayIcon::toolTip() const
+{
+    return m_icon->toolTip();
+}
+
 QString removedMailNotice(const mail::CheckReport &report)
 {
     if (report.dryRun || report.removed == 0)

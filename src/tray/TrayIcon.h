@@ -30,6 +30,7 @@ public:
     void showOutcome(const mail::CheckReport &report);
 
     QMenu *menu() const { return m_menu.get(); }
+    QString toolTip() const;
 
     QAction *acCheckNow = nullptr;
     QAction *acPreview = nullptr;

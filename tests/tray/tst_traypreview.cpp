@@ -9,10 +9,12 @@
 #include "tray/TrayIcon.h"
 #include "tray/TrayProgram.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -226,6 +228,29 @@ private slots:
         QVERIFY(m_server.waitForSessionsEnded(QStringLiteral("dave"), 1, 20000));
         QCOMPARE(m_server.messages(QStringLiteral("dave")), QList<QByteArray>{spam});
         QVERIFY(bench.log().contains(QStringLiteral("dave@test.example: stopped")));
+    }
+
+    void theMenuOffersItsActionsAndTheTooltipTheOutcome()
+    {
+        tray::TrayIcon icon;
+        QStringList captions;
+        for (const QAction *action : icon.menu()->actions()) {
+            if (!action->isSeparator())
+                captions.append(action->text());
+        }
+        QCOMPARE(captions, (QStringList{QStringLiteral("&Check now"), QStringLiteral("&Preview"),
+                                        QStringLiteral("Open &log"), QStringLiteral("&Settings"),
+                                        QStringLiteral("&Quit")}));
+        mail::CheckReport report;
+        report.accounts.resize(2);
+        report.accounts[0].checked = true;
+        report.judged = 7;
+        report.removed = 1;
+        icon.showChecking(false);
+        QVERIFY(icon.toolTip().contains(QStringLiteral("checking")));
+        icon.showOutcome(report);
+        QCOMPARE(icon.toolTip(), QStringLiteral("Ostrove: ") + report.summary());
+        QVERIFY(icon.toolTip().contains(QStringLiteral("1 failed")));
     }
 
     void theNoticeNamesWhatWasRemoved()
