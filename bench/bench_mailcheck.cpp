@@ -85,21 +85,23 @@ Measure runProcess(const QStringList &arguments, const QStringList &extraEnviron
 QByteArray message(int index, bool *matches)
 {
     static const char *const words[] = {"meeting", "report", "invoice", "holiday", "project",
-                                        "update", "lunch", "budget", "review", "notes"};
+                                        "update",  "lunch",  "budget",  "review",  "notes"};
     const bool spamSender = index % 40 == 7;
     const bool spamSubject = index % 40 == 27;
     *matches = spamSender || spamSubject;
-    const QByteArray from = spamSender ? "Offers <deals" + QByteArray::number(index) + "@spam.example>"
-                                       : "Colleague " + QByteArray::number(index % 97) + " <person"
-                                             + QByteArray::number(index % 97) + "@work.example>";
+    const QByteArray from = spamSender
+                                ? "Offers <deals" + QByteArray::number(index) + "@spam.example>"
+                                : "Colleague " + QByteArray::number(index % 97) + " <person"
+                                      + QByteArray::number(index % 97) + "@work.example>";
     QByteArray subject = QByteArray(words[index % 10]) + " " + words[(index / 10) % 10] + " "
                          + QByteArray::number(index);
     if (spamSubject)
         subject = "Cheap VIAGRA " + QByteArray::number(index);
     QByteArray body;
     while (body.size() < 1700)
-        body += QByteArray(words[(index + body.size()) % 10]) + " text of the message body, "
-                "nothing to see here.\r\n";
+        body += QByteArray(words[(index + body.size()) % 10])
+                + " text of the message body, "
+                  "nothing to see here.\r\n";
     return "Return-Path: <x@work.example>\r\nDate: Mon, 7 Dec 2026 10:00:00 +0100\r\n"
            "Message-ID: <"
            + QByteArray::number(index) + ".1796630400@bench.example>\r\nFrom: " + from
@@ -122,12 +124,14 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     const QString here = QCoreApplication::applicationDirPath();
-    const QString ours = qEnvironmentVariableIsSet("BENCH_OURS") ? qEnvironmentVariable("BENCH_OURS")
-                                                                 : here + QStringLiteral("/../OstroveService");
+    const QString ours = qEnvironmentVariableIsSet("BENCH_OURS")
+                             ? qEnvironmentVariable("BENCH_OURS")
+                             : here + QStringLiteral("/../OstroveService");
     const QString floor = here + QStringLiteral("/pop3_floor");
     const QString mailfilter = QStringLiteral("/usr/bin/mailfilter");
     if (!QFile::exists(mailfilter))
-        std::printf("mailfilter is not installed (apt-get install mailfilter): its column is empty\n");
+        std::printf(
+            "mailfilter is not installed (apt-get install mailfilter): its column is empty\n");
 
     DovecotServer server;
     QString error;
@@ -154,7 +158,8 @@ int main(int argc, char *argv[])
     QList<int> sizes{1000, 10000};
     if (qEnvironmentVariableIsSet("BENCH_SIZES")) {
         sizes.clear();
-        for (const QString &size : qEnvironmentVariable("BENCH_SIZES").split(u' ', Qt::SkipEmptyParts))
+        for (const QString &size :
+             qEnvironmentVariable("BENCH_SIZES").split(u' ', Qt::SkipEmptyParts))
             sizes.append(size.toInt());
     }
     std::printf("%-14s %-22s %-22s %-22s %-12s %-12s %-10s %s\n", "mailbox", "OstroveService",
@@ -181,8 +186,8 @@ int main(int argc, char *argv[])
             const QString mode = tls ? QStringLiteral("tls") : QStringLiteral("plain");
             // Dovecot reads a fresh maildir once at the first login: not part of anyone's time.
             for (const QString &user : {oursUser, mfUser, floorUser})
-                runProcess({floor, host, QString::number(port), mode, user, QStringLiteral("secret"),
-                            QStringLiteral("--stat-only")},
+                runProcess({floor, host, QString::number(port), mode, user,
+                            QStringLiteral("secret"), QStringLiteral("--stat-only")},
                            {authority});
 
             const Measure floorRun = runProcess(
@@ -214,8 +219,8 @@ int main(int argc, char *argv[])
             {
                 store::SqliteStore settings(storePath);
                 auto access = settings.beginAccess();
-                auto account = access->openOrCreate(QByteArray(store::kAccountsKey) + oursUser.toUtf8()
-                                                    + "@bench.example");
+                auto account = access->openOrCreate(QByteArray(store::kAccountsKey)
+                                                    + oursUser.toUtf8() + "@bench.example");
                 account->writeString(store::kPop3,
                                      QStringLiteral("%1:%2").arg(host).arg(port).toUtf8());
                 account->writeString(store::kLogin, oursUser.toUtf8());
@@ -227,8 +232,10 @@ int main(int argc, char *argv[])
             }
             const QStringList oursEnvironment{QStringLiteral("OSTROVE_REGISTRY=") + storePath,
                                               authority};
-            const Measure first = runProcess({ours, QStringLiteral("--check-once")}, oursEnvironment);
-            const Measure second = runProcess({ours, QStringLiteral("--check-once")}, oursEnvironment);
+            const Measure first =
+                runProcess({ours, QStringLiteral("--check-once")}, oursEnvironment);
+            const Measure second =
+                runProcess({ours, QStringLiteral("--check-once")}, oursEnvironment);
             if (first.exitCode != 0) {
                 QFile log(mail::logPathFor(storePath));
                 log.open(QIODevice::ReadOnly);
@@ -243,17 +250,18 @@ int main(int argc, char *argv[])
             const int mfRemoved = size - int(mfLeft.size());
 
             const auto cell = [](const Measure &m) {
-                return m.exitCode < 0 ? QStringLiteral("-")
-                                      : QStringLiteral("%1 s %2 MB%3")
-                                            .arg(m.seconds, 0, 'f', 3)
-                                            .arg(m.peakMb, 0, 'f', 1)
-                                            .arg(m.exitCode == 0 ? QString()
-                                                                 : QStringLiteral(" exit %1").arg(m.exitCode));
+                return m.exitCode < 0
+                           ? QStringLiteral("-")
+                           : QStringLiteral("%1 s %2 MB%3")
+                                 .arg(m.seconds, 0, 'f', 3)
+                                 .arg(m.peakMb, 0, 'f', 1)
+                                 .arg(m.exitCode == 0 ? QString()
+                                                      : QStringLiteral(" exit %1").arg(m.exitCode));
             };
             std::printf("%-14s %-22s %-22s %-22s %-12.2f %-12.2f %-10s %d/%d of %d%s\n",
                         qPrintable(QStringLiteral("%1 %2").arg(size).arg(mode)),
-                        qPrintable(cell(first)), qPrintable(cell(mfRun)), qPrintable(cell(floorRun)),
-                        first.seconds / floorRun.seconds,
+                        qPrintable(cell(first)), qPrintable(cell(mfRun)),
+                        qPrintable(cell(floorRun)), first.seconds / floorRun.seconds,
                         mfRun.seconds > 0 ? first.seconds / mfRun.seconds : 0.0,
                         qPrintable(QStringLiteral("%1%").arg(100.0 * second.seconds / first.seconds,
                                                              0, 'f', 1)),

@@ -69,7 +69,8 @@ int main(int argc, char *argv[])
         socket->setSslConfiguration(configuration);
         socket->connectToHostEncrypted(host, port);
         if (!socket->waitForEncrypted(30000)) {
-            std::fprintf(stderr, "pop3_floor: %s (trusting %s)\n", qPrintable(socket->errorString()),
+            std::fprintf(stderr, "pop3_floor: %s (trusting %s)\n",
+                         qPrintable(socket->errorString()),
                          qPrintable(qEnvironmentVariable("SSL_CERT_FILE")));
             return 1;
         }

@@ -90,9 +90,8 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     QHash<int, QByteArray> ids;
     bool haveIds = false;
     QList<std::pair<int, qint64>> sizes;
-    if (session->failure() != Pop3Session::Failure::None
-        || !session->login(login, account.password) || !session->uniqueIds(&ids, &haveIds)
-        || !session->listSizes(&sizes))
+    if (session->failure() != Pop3Session::Failure::None || !session->login(login, account.password)
+        || !session->uniqueIds(&ids, &haveIds) || !session->listSizes(&sizes))
         return failed();
     outcome.messages = int(sizes.size());
 
@@ -130,38 +129,40 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     QHash<int, qint64> listedSize;
     for (const auto &[number, size] : std::as_const(toFetch))
         listedSize.insert(number, size);
-    const bool fetched = session->fetch(toFetch, !whole, [&](int number, const QByteArray &message) {
-        if (message.isEmpty())
-            return; // the server would not send it: judged next time
-        const MessageFacts facts = readMessageFacts(message, whole);
-        ++outcome.judged;
-        const QByteArray id = ids.value(number);
-        if (!facts.judgeable) {
-            m_context.log.write(QStringLiteral("%1: message %2 kept: %3")
-                                    .arg(outcome.address)
-                                    .arg(number)
-                                    .arg(facts.problem));
-            if (haveIds)
-                judgedNow.insert(id);
-            return;
-        }
-        const std::optional<RuleMatch> match = rules.match(facts);
-        if (!match && !facts.bodyProblem.isEmpty()) {
-            m_context.log.write(QStringLiteral("%1: message %2 kept unjudged by the content and "
-                                               "attachment rules: %3")
-                                    .arg(outcome.address)
-                                    .arg(number)
-                                    .arg(facts.bodyProblem));
-        }
-        if (!match) {
-            if (haveIds)
-                judgedNow.insert(id);
-            return;
-        }
-        toDelete.append(number);
-        matches.insert(number,
-                       MatchedMessage{facts.fromText, facts.subject, listedSize.value(number), *match});
-    });
+    const bool fetched =
+        session->fetch(toFetch, !whole, [&](int number, const QByteArray &message) {
+            if (message.isEmpty())
+                return; // the server would not send it: judged next time
+            const MessageFacts facts = readMessageFacts(message, whole);
+            ++outcome.judged;
+            const QByteArray id = ids.value(number);
+            if (!facts.judgeable) {
+                m_context.log.write(QStringLiteral("%1: message %2 kept: %3")
+                                        .arg(outcome.address)
+                                        .arg(number)
+                                        .arg(facts.problem));
+                if (haveIds)
+                    judgedNow.insert(id);
+                return;
+            }
+            const std::optional<RuleMatch> match = rules.match(facts);
+            if (!match && !facts.bodyProblem.isEmpty()) {
+                m_context.log.write(
+                    QStringLiteral("%1: message %2 kept unjudged by the content and "
+                                   "attachment rules: %3")
+                        .arg(outcome.address)
+                        .arg(number)
+                        .arg(facts.bodyProblem));
+            }
+            if (!match) {
+                if (haveIds)
+                    judgedNow.insert(id);
+                return;
+            }
+            toDelete.append(number);
+            matches.insert(number, MatchedMessage{facts.fromText, facts.subject,
+                                                  listedSize.value(number), *match});
+        });
     if (!fetched)
         return failed();
 
@@ -177,14 +178,14 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
             continue;
         const MatchedMessage &match = matches[number];
         outcome.matched.append(match);
-        m_context.log.write(QStringLiteral("%1: %2 message from %3, subject %4, %5 bytes (%6: %7)")
-                                .arg(outcome.address,
-                                     m_context.dryRun ? QStringLiteral("would remove")
-                                                      : QStringLiteral("removed"),
-                                     match.sender.isEmpty() ? QStringLiteral("(nobody)") : match.sender,
-                                     quoted(match.subject))
-                                .arg(match.size)
-                                .arg(match.rule.list, match.rule.pattern));
+        m_context.log.write(
+            QStringLiteral("%1: %2 message from %3, subject %4, %5 bytes (%6: %7)")
+                .arg(outcome.address,
+                     m_context.dryRun ? QStringLiteral("would remove") : QStringLiteral("removed"),
+                     match.sender.isEmpty() ? QStringLiteral("(nobody)") : match.sender,
+                     quoted(match.subject))
+                .arg(match.size)
+                .arg(match.rule.list, match.rule.pattern));
     }
     for (int number : std::as_const(refused)) {
         m_context.log.write(QStringLiteral("%1: the server would not remove message %2; it is "

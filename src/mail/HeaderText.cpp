@@ -89,7 +89,8 @@ EncodedWord encodedWordAt(const QByteArray &text, qsizetype at)
         return word;
     if (encoding == 'B' || encoding == 'b') {
         const auto decoded = QByteArray::fromBase64Encoding(
-            data.toByteArray(), QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+            data.toByteArray(),
+            QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
         word.bytes = decoded ? decoded.decoded
                              : QByteArray::fromBase64(data.toByteArray()); // lenient fallback
     } else if (encoding == 'Q' || encoding == 'q') {
@@ -142,7 +143,7 @@ QString decodeHeaderText(const QByteArray &raw)
     QString out;
     QByteArray pendingBytes; // joined bytes of adjacent encoded words of one charset
     QByteArray pendingCharset;
-    QByteArray plain;        // undecoded text since the last encoded word
+    QByteArray plain; // undecoded text since the last encoded word
     bool afterEncodedWord = false;
 
     const auto flushEncoded = [&] {

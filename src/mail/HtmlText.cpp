@@ -12,20 +12,20 @@ const QHash<QString, char32_t> &namedReferences()
 {
     static const QHash<QString, char32_t> names = [] {
         QHash<QString, char32_t> table{
-            {QStringLiteral("amp"), U'&'},     {QStringLiteral("lt"), U'<'},
-            {QStringLiteral("gt"), U'>'},      {QStringLiteral("quot"), U'"'},
-            {QStringLiteral("apos"), U'\''},   {QStringLiteral("nbsp"), U' '},
-            {QStringLiteral("ndash"), U'–'},   {QStringLiteral("mdash"), U'—'},
-            {QStringLiteral("lsquo"), U'‘'},   {QStringLiteral("rsquo"), U'’'},
-            {QStringLiteral("ldquo"), U'“'},   {QStringLiteral("rdquo"), U'”'},
-            {QStringLiteral("bdquo"), U'„'},   {QStringLiteral("sbquo"), U'‚'},
-            {QStringLiteral("hellip"), U'…'},  {QStringLiteral("euro"), U'€'},
-            {QStringLiteral("bull"), U'•'},    {QStringLiteral("trade"), U'™'},
+            {QStringLiteral("amp"), U'&'},       {QStringLiteral("lt"), U'<'},
+            {QStringLiteral("gt"), U'>'},        {QStringLiteral("quot"), U'"'},
+            {QStringLiteral("apos"), U'\''},     {QStringLiteral("nbsp"), U' '},
+            {QStringLiteral("ndash"), U'–'},     {QStringLiteral("mdash"), U'—'},
+            {QStringLiteral("lsquo"), U'‘'},     {QStringLiteral("rsquo"), U'’'},
+            {QStringLiteral("ldquo"), U'“'},     {QStringLiteral("rdquo"), U'”'},
+            {QStringLiteral("bdquo"), U'„'},     {QStringLiteral("sbquo"), U'‚'},
+            {QStringLiteral("hellip"), U'…'},    {QStringLiteral("euro"), U'€'},
+            {QStringLiteral("bull"), U'•'},      {QStringLiteral("trade"), U'™'},
             {QStringLiteral("zwnj"), U'\u200C'}, {QStringLiteral("zwj"), U'\u200D'},
-            {QStringLiteral("shy"), U'\u00AD'}, {QStringLiteral("OElig"), U'Œ'},
-            {QStringLiteral("oelig"), U'œ'},   {QStringLiteral("Scaron"), U'Š'},
-            {QStringLiteral("scaron"), U'š'},  {QStringLiteral("Yuml"), U'Ÿ'},
-            {QStringLiteral("dagger"), U'†'},  {QStringLiteral("permil"), U'‰'},
+            {QStringLiteral("shy"), U'\u00AD'},  {QStringLiteral("OElig"), U'Œ'},
+            {QStringLiteral("oelig"), U'œ'},     {QStringLiteral("Scaron"), U'Š'},
+            {QStringLiteral("scaron"), U'š'},    {QStringLiteral("Yuml"), U'Ÿ'},
+            {QStringLiteral("dagger"), U'†'},    {QStringLiteral("permil"), U'‰'},
         };
         // Latin-1's named references, in code point order from U+00A1.
         static const char *const latin1[] = {
@@ -122,13 +122,13 @@ qsizetype skipRawElement(const QString &html, qsizetype at, QLatin1StringView na
 bool isInlineTag(const QString &html, qsizetype at)
 {
     static const QStringList inlineNames{
-        QStringLiteral("a"),    QStringLiteral("abbr"),   QStringLiteral("b"),
-        QStringLiteral("big"),  QStringLiteral("code"),   QStringLiteral("em"),
-        QStringLiteral("font"), QStringLiteral("i"),      QStringLiteral("ins"),
-        QStringLiteral("del"),  QStringLiteral("mark"),   QStringLiteral("s"),
-        QStringLiteral("small"), QStringLiteral("span"),  QStringLiteral("strike"),
+        QStringLiteral("a"),      QStringLiteral("abbr"), QStringLiteral("b"),
+        QStringLiteral("big"),    QStringLiteral("code"), QStringLiteral("em"),
+        QStringLiteral("font"),   QStringLiteral("i"),    QStringLiteral("ins"),
+        QStringLiteral("del"),    QStringLiteral("mark"), QStringLiteral("s"),
+        QStringLiteral("small"),  QStringLiteral("span"), QStringLiteral("strike"),
         QStringLiteral("strong"), QStringLiteral("sub"),  QStringLiteral("sup"),
-        QStringLiteral("u"),    QStringLiteral("wbr"),    QStringLiteral("!--"),
+        QStringLiteral("u"),      QStringLiteral("wbr"),  QStringLiteral("!--"),
     };
     qsizetype i = at + 1;
     if (i < html.size() && html[i] == u'/')
@@ -146,7 +146,9 @@ QString htmlToText(const QString &html)
     QString out;
     out.reserve(html.size() / 2);
     bool pendingBlank = false;
-    const auto blank = [&] { pendingBlank = !out.isEmpty(); };
+    const auto blank = [&] {
+        pendingBlank = !out.isEmpty();
+    };
     for (qsizetype i = 0; i < html.size();) {
         const QChar c = html[i];
         if (c == u'<') {

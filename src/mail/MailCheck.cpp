@@ -33,11 +33,12 @@ QString CheckReport::summary() const
     int failed = 0;
     for (const AccountOutcome &account : accounts)
         failed += account.checked ? 0 : 1;
-    QString text = QStringLiteral("%1 accounts, %2 messages judged, %3 %4")
-                       .arg(accounts.size())
-                       .arg(judged)
-                       .arg(removed)
-                       .arg(dryRun ? QStringLiteral("would be removed") : QStringLiteral("removed"));
+    QString text =
+        QStringLiteral("%1 accounts, %2 messages judged, %3 %4")
+            .arg(accounts.size())
+            .arg(judged)
+            .arg(removed)
+            .arg(dryRun ? QStringLiteral("would be removed") : QStringLiteral("removed"));
     if (failed > 0)
         text += QStringLiteral(", %1 failed").arg(failed);
     return text;
@@ -65,16 +66,21 @@ CheckReport MailCheck::run()
         return report;
     }
     const Rules rules(*settings);
-    m_log.write(QStringLiteral("Check begins%1: %2 accounts")
-                    .arg(m_options.dryRun ? QStringLiteral(" (dry run, nothing is removed)")
-                                          : QString())
-                    .arg(settings->accounts.size()));
+    m_log.write(
+        QStringLiteral("Check begins%1: %2 accounts")
+            .arg(m_options.dryRun ? QStringLiteral(" (dry run, nothing is removed)") : QString())
+            .arg(settings->accounts.size()));
     for (const QString &warning : rules.warnings())
         m_log.write(QStringLiteral("Warning: %1").arg(warning));
 
     TlsTrust trust;
-    AccountCheck::Context context{rules, m_seen, m_log, trust, m_options.dryRun,
-                                  m_options.connectTimeoutMs, m_options.replyTimeoutMs,
+    AccountCheck::Context context{rules,
+                                  m_seen,
+                                  m_log,
+                                  trust,
+                                  m_options.dryRun,
+                                  m_options.connectTimeoutMs,
+                                  m_options.replyTimeoutMs,
                                   m_options.cancel};
     report.accounts.resize(settings->accounts.size());
     QThreadPool pool;
@@ -82,7 +88,8 @@ CheckReport MailCheck::run()
     for (qsizetype i = 0; i < settings->accounts.size(); ++i) {
         const AccountSettings &account = settings->accounts[i];
         AccountOutcome *outcome = &report.accounts[i];
-        pool.start([&context, &account, outcome] { *outcome = AccountCheck(context).run(account); });
+        pool.start(
+            [&context, &account, outcome] { *outcome = AccountCheck(context).run(account); });
     }
     pool.waitForDone();
 

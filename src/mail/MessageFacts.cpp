@@ -5,7 +5,6 @@
 #include "mail/HtmlText.h"
 
 #include <gmime/gmime.h>
-
 #include <memory>
 
 namespace mail {
@@ -49,8 +48,7 @@ void addMailboxes(InternetAddressList *list, QStringList &out, int depth = 0)
     for (int i = 0; i < count; ++i) {
         InternetAddress *address = internet_address_list_get_address(list, i);
         if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
-            const char *addr =
-                internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
+            const char *addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
             if (addr && *addr)
                 out.append(QString::fromUtf8(addr));
         } else if (INTERNET_ADDRESS_IS_GROUP(address)) {
@@ -157,9 +155,10 @@ public:
                 name = g_mime_object_get_content_type_parameter(object, "name");
             if (name && *name && inner) {
                 GOwned<GMimeStream> sink(g_mime_stream_null_new());
-                const ssize_t size = g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr,
-                                                                   sink.get());
-                m_facts.attachments.append({QString::fromUtf8(name), qint64(std::max<ssize_t>(size, 0))});
+                const ssize_t size =
+                    g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, sink.get());
+                m_facts.attachments.append(
+                    {QString::fromUtf8(name), qint64(std::max<ssize_t>(size, 0))});
             }
             // An attached message is an attachment: its text is not this message's text.
             if (inner)

@@ -16,15 +16,15 @@ struct AttachmentFact
 // What the rules look at in one message, all as decoded text.
 struct MessageFacts
 {
-    bool judgeable = false;  // false: the message could not be read and must be kept
-    QString problem;         // why it could not be read
+    bool judgeable = false; // false: the message could not be read and must be kept
+    QString problem;        // why it could not be read
     // Set when a part cannot be decoded: the text and attachments are then not whole, so only
     // the sender and subject may be judged.
     QString bodyProblem;
-    QStringList senders;     // the addr-spec of each mailbox in From
-    QString fromText;        // From as a person reads it, for the log
+    QStringList senders; // the addr-spec of each mailbox in From
+    QString fromText;    // From as a person reads it, for the log
     QString subject;
-    QString bodyText;        // text/plain and de-tagged text/html parts, blanks collapsed
+    QString bodyText; // text/plain and de-tagged text/html parts, blanks collapsed
     QList<AttachmentFact> attachments;
 };
 

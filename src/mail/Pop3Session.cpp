@@ -88,8 +88,9 @@ bool Pop3Session::secureFailure(const QString &action)
         return fail(Failure::Cancelled, QStringLiteral("stopped"));
     const auto errors = m_socket->sslHandshakeErrors();
     if (!errors.isEmpty()) {
-        return fail(Failure::CertificateNotTrusted,
-                    QStringLiteral("certificate not trusted (%1)").arg(errors.first().errorString()));
+        return fail(
+            Failure::CertificateNotTrusted,
+            QStringLiteral("certificate not trusted (%1)").arg(errors.first().errorString()));
     }
     if (m_failure != Failure::None)
         return false;
@@ -141,8 +142,7 @@ bool Pop3Session::open(const ServerAddress &server)
 
 void Pop3Session::prepareTls()
 {
-    m_socket->setSslConfiguration(m_options.tls ? *m_options.tls
-                                                : TlsTrust::systemConfiguration());
+    m_socket->setSslConfiguration(m_options.tls ? *m_options.tls : TlsTrust::systemConfiguration());
 }
 
 bool Pop3Session::startTls()
@@ -204,8 +204,8 @@ bool Pop3Session::login(const QByteArray &user, const QByteArray &password)
         return false;
     if (!status.ok) {
         const bool inUse = status.text.startsWith("[IN-USE]");
-        return fail(Failure::LoginRefused, inUse ? QStringLiteral("mailbox in use")
-                                                 : QStringLiteral("login refused"));
+        return fail(Failure::LoginRefused,
+                    inUse ? QStringLiteral("mailbox in use") : QStringLiteral("login refused"));
     }
     return true;
 }
@@ -273,10 +273,11 @@ bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool head
     qint64 bytesInFlight = 0;
     for (qsizetype received = 0; received < total; ++received) {
         // Keep the server busy while we read, but with a bounded amount of mail in flight.
-        while (sent < total
-               && (sent == received
-                   || (m_pipelining && sent - received < kPipelineWindow
-                       && (headerOnly || bytesInFlight + messages[sent].second <= kBytesInFlight)))) {
+        while (
+            sent < total
+            && (sent == received
+                || (m_pipelining && sent - received < kPipelineWindow
+                    && (headerOnly || bytesInFlight + messages[sent].second <= kBytesInFlight)))) {
             if (!send(command(messages[sent].first)))
                 return false;
             bytesInFlight += headerOnly ? 0 : messages[sent].second;
@@ -319,8 +320,9 @@ bool Pop3Session::quit()
     if (!send("QUIT") || !readStatus(&status))
         return false;
     if (!status.ok)
-        return fail(Failure::Refused, QStringLiteral("the server could not remove the messages (%1)")
-                                          .arg(QString::fromUtf8(status.text)));
+        return fail(Failure::Refused,
+                    QStringLiteral("the server could not remove the messages (%1)")
+                        .arg(QString::fromUtf8(status.text)));
     m_socket->disconnectFromHost();
     return true;
 }

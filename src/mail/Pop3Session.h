@@ -11,8 +11,8 @@
 
 #include <atomic>
 #include <functional>
-#include <optional>
 #include <memory>
+#include <optional>
 
 class QSslSocket;
 

@@ -85,11 +85,10 @@ Rules::Rules(const MonitorSettings &settings)
     }
     QStringList attachments;
     for (const Attachment &rule : m_attachments) {
-        attachments.append(rule.hasRange ? QStringLiteral("%1|%2|%3")
-                                               .arg(rule.folded)
-                                               .arg(rule.sizeFrom)
-                                               .arg(rule.sizeTo)
-                                         : rule.folded + QLatin1String("|-"));
+        attachments.append(
+            rule.hasRange
+                ? QStringLiteral("%1|%2|%3").arg(rule.folded).arg(rule.sizeFrom).arg(rule.sizeTo)
+                : rule.folded + QLatin1String("|-"));
     }
     attachments.sort();
     add(QString::number(attachments.size()));

@@ -62,10 +62,9 @@ SeenState::SeenState(const QString &path)
     const QByteArray file = QFile::encodeName(path);
     // Only the monitor needs it; nobody else should learn what mail arrived.
     const mode_t previous = ::umask(077);
-    const int rc = sqlite3_open_v2(file.constData(), &m_db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
-                                       | SQLITE_OPEN_FULLMUTEX,
-                                   nullptr);
+    const int rc = sqlite3_open_v2(
+        file.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+        nullptr);
     bool ok = rc == SQLITE_OK;
     if (ok) {
         sqlite3_busy_timeout(m_db, 5000);
@@ -73,8 +72,8 @@ SeenState::SeenState(const QString &path)
     }
     ::umask(previous);
     if (!ok) {
-        m_problem = QStringLiteral("%1: %2").arg(path, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db))
-                                                            : QStringLiteral("cannot open"));
+        m_problem = QStringLiteral("%1: %2").arg(
+            path, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("cannot open"));
         sqlite3_close_v2(m_db);
         m_db = nullptr;
     }

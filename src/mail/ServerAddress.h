@@ -12,7 +12,7 @@ enum class Security
 {
     PlainOrStartTls, // STLS when the server offers it
     StartTlsRequired,
-    ImplicitTls,     // TLS from the first byte
+    ImplicitTls, // TLS from the first byte
 };
 
 struct ServerAddress

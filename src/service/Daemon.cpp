@@ -6,9 +6,8 @@
 #include "mail/Settings.h"
 #include "store/SqliteStore.h"
 
-#include <systemd/sd-daemon.h>
-
 #include <cstdio>
+#include <systemd/sd-daemon.h>
 
 namespace service {
 
@@ -69,10 +68,10 @@ int Daemon::run()
         if (const auto current = mail::readMonitorSettings(settings, nullptr))
             minutes = current->scanEveryMinutes;
         const std::chrono::seconds interval = forTests ? *forTests : std::chrono::minutes(minutes);
-        const QString status = QStringLiteral("Last check: %1; next in %2")
-                                   .arg(report.summary(),
-                                        forTests ? QStringLiteral("%1 s").arg(interval.count())
-                                                 : QStringLiteral("%1 min").arg(minutes));
+        const QString status =
+            QStringLiteral("Last check: %1; next in %2")
+                .arg(report.summary(), forTests ? QStringLiteral("%1 s").arg(interval.count())
+                                                : QStringLiteral("%1 min").arg(minutes));
         sd_notifyf(0, "STATUS=%s", qPrintable(status));
         if (!waitForNextCheck(interval))
             break;

@@ -1,9 +1,8 @@
 #include "service/SystemdUnitFiles.h"
 
-#include <systemd/sd-bus.h>
-
 #include <array>
 #include <cstring>
+#include <systemd/sd-bus.h>
 
 namespace service {
 
@@ -29,8 +28,8 @@ struct CallScope
         if (rc >= 0)
             return false;
         if (text) {
-            *text = error.message ? QString::fromUtf8(error.message)
-                                  : QString::fromUtf8(strerror(-rc));
+            *text =
+                error.message ? QString::fromUtf8(error.message) : QString::fromUtf8(strerror(-rc));
         }
         return true;
     }
@@ -44,10 +43,9 @@ bool callWithUnitList(sd_bus *bus, const char *method, const QByteArray &unit, b
     int rc = sd_bus_message_new_method_call(bus, &scope.call, kDestination, kManagerPath,
                                             kManagerInterface, method);
     if (rc >= 0)
-        rc = sd_bus_message_append_strv(scope.call, std::array<char *, 2>{
-                                                        const_cast<char *>(unit.constData()),
-                                                        nullptr}
-                                                        .data());
+        rc = sd_bus_message_append_strv(
+            scope.call,
+            std::array<char *, 2>{const_cast<char *>(unit.constData()), nullptr}.data());
     if (rc >= 0)
         rc = withForce ? sd_bus_message_append(scope.call, "bb", 0, 1)
                        : sd_bus_message_append(scope.call, "b", 0);

@@ -9,9 +9,8 @@
 #include <QSet>
 #include <QTest>
 
-#include <sqlite3.h>
-
 #include <csignal>
+#include <sqlite3.h>
 
 namespace {
 
@@ -27,10 +26,10 @@ bool integrityOk(const QString &path)
         return false;
     }
     sqlite3_stmt *statement = nullptr;
-    bool ok = sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK
-              && sqlite3_step(statement) == SQLITE_ROW
-              && QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)))
-                     == "ok";
+    bool ok =
+        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK
+        && sqlite3_step(statement) == SQLITE_ROW
+        && QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0))) == "ok";
     sqlite3_finalize(statement);
     sqlite3_close(db);
     return ok;
@@ -72,8 +71,8 @@ private:
             (spam ? m_remove : m_keep).insert(message);
         }
         m_bench.addAccount(m_user.toUtf8() + "@test.example",
-                           "127.0.0.1:" + QByteArray::number(m_server.plainPort()),
-                           m_user.toUtf8(), "secret", false);
+                           "127.0.0.1:" + QByteArray::number(m_server.plainPort()), m_user.toUtf8(),
+                           "secret", false);
     }
 
     QProcess *startCheck()
@@ -146,8 +145,8 @@ private slots:
             if (m_server.messages(m_user).size() == m_keep.size())
                 freshMailbox();
         }
-        qInfo("%d kills within %d ms; %d checks ended before their kill; %d mailboxes", kills,
-              span, finishedAnyway, m_users);
+        qInfo("%d kills within %d ms; %d checks ended before their kill; %d mailboxes", kills, span,
+              finishedAnyway, m_users);
 
         // Whatever the kills left undone, a check to its end finishes.
         QProcess *last = startCheck();

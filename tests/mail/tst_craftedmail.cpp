@@ -21,8 +21,8 @@ private:
         Attachment,
     };
 
-    static void row(const char *file, List list, const QString &pattern, bool matches,
-                    int from = 0, int to = -1)
+    static void row(const char *file, List list, const QString &pattern, bool matches, int from = 0,
+                    int to = -1)
     {
         const QString name =
             QStringLiteral("%1 %2 \"%3\"%4")
@@ -32,8 +32,8 @@ private:
                                    : list == Content ? "ContentFilter"
                                                      : "Attachments"),
                      pattern, to >= 0 ? QStringLiteral(" %1..%2 kB").arg(from).arg(to) : QString());
-        QTest::newRow(qPrintable(name)) << QString::fromLatin1(file) << int(list) << pattern
-                                        << matches << from << to;
+        QTest::newRow(qPrintable(name))
+            << QString::fromLatin1(file) << int(list) << pattern << matches << from << to;
     }
 
 private slots:
@@ -178,12 +178,13 @@ private slots:
         const MessageFacts facts = readMessageFacts(message, rules.needsWholeMessage());
         QVERIFY2(facts.judgeable, qPrintable(facts.problem));
         const std::optional<RuleMatch> match = rules.match(facts);
-        QVERIFY2(match.has_value() == matches,
-                 qPrintable(QStringLiteral("senders %1, subject \"%2\", text \"%3\", %4 attachments, "
-                                           "body problem \"%5\"")
-                                .arg(facts.senders.join(u','), facts.subject, facts.bodyText.left(200))
-                                .arg(facts.attachments.size())
-                                .arg(facts.bodyProblem)));
+        QVERIFY2(
+            match.has_value() == matches,
+            qPrintable(QStringLiteral("senders %1, subject \"%2\", text \"%3\", %4 attachments, "
+                                      "body problem \"%5\"")
+                           .arg(facts.senders.join(u','), facts.subject, facts.bodyText.left(200))
+                           .arg(facts.attachments.size())
+                           .arg(facts.bodyProblem)));
         if (match)
             QCOMPARE(match->pattern, pattern);
         // Reading only the header, as for sender and subject rules, gives the same sender and
@@ -196,12 +197,15 @@ private slots:
 
     void damagedPartsAreNamedInTheReason()
     {
-        const MessageFacts facts = readMessageFacts(testMessage(QStringLiteral("damaged-truncated.eml")), true);
-        QCOMPARE(facts.bodyProblem, QStringLiteral("the attachment \"statement.zip\" cannot be decoded"));
-        const MessageFacts bad = readMessageFacts(testMessage(QStringLiteral("damaged-bad-base64.eml")), true);
+        const MessageFacts facts =
+            readMessageFacts(testMessage(QStringLiteral("damaged-truncated.eml")), true);
+        QCOMPARE(facts.bodyProblem,
+                 QStringLiteral("the attachment \"statement.zip\" cannot be decoded"));
+        const MessageFacts bad =
+            readMessageFacts(testMessage(QStringLiteral("damaged-bad-base64.eml")), true);
         QCOMPARE(bad.bodyProblem, QStringLiteral("a part cannot be decoded"));
-        const MessageFacts sound =
-            readMessageFacts(testMessage(QStringLiteral("damaged-missing-closing-boundary.eml")), true);
+        const MessageFacts sound = readMessageFacts(
+            testMessage(QStringLiteral("damaged-missing-closing-boundary.eml")), true);
         QVERIFY(sound.bodyProblem.isEmpty());
     }
 };

@@ -23,13 +23,16 @@ private:
                            const QByteArray &body = "Hello.\r\n")
     {
         static int serial = 0;
-        return "Date: Mon, 7 Dec 2026 10:00:00 +0100\r\nMessage-ID: <" + QByteArray::number(++serial)
-               + "@test.example>\r\nFrom: " + from + "\r\nTo: user@test.example\r\nSubject: "
-               + subject + "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
-               + body;
+        return "Date: Mon, 7 Dec 2026 10:00:00 +0100\r\nMessage-ID: <"
+               + QByteArray::number(++serial) + "@test.example>\r\nFrom: " + from
+               + "\r\nTo: user@test.example\r\nSubject: " + subject
+               + "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n" + body;
     }
 
-    QByteArray plainServer() const { return "127.0.0.1:" + QByteArray::number(m_server.plainPort()); }
+    QByteArray plainServer() const
+    {
+        return "127.0.0.1:" + QByteArray::number(m_server.plainPort());
+    }
     QByteArray tlsServer() const { return "localhost:" + QByteArray::number(m_server.tlsPort()); }
 
     // A user of our own for each test: a maildir filled twice within a second reuses ids.
@@ -40,10 +43,7 @@ private:
         m_server.addUser(m_user, QStringLiteral("secret"));
     }
 
-    void waitForServer(int sessions)
-    {
-        QVERIFY(m_server.waitForSessionsEnded(m_user, sessions));
-    }
+    void waitForServer(int sessions) { QVERIFY(m_server.waitForSessionsEnded(m_user, sessions)); }
 
     int commandCount(const QByteArray &word) const
     {
@@ -101,8 +101,9 @@ private slots:
         const QStringList lines = bench.newLogLines();
         QVERIFY2(lines.contains(m_address + ": 7 messages, 7 new, 4 removed"),
                  qPrintable(lines.join(u'\n')));
-        QVERIFY2(lines.contains(m_address + ": removed message from \"Spam King\" "
-                                            "<king@SPAM.EXAMPLE>, subject \"Offer\", "
+        QVERIFY2(lines.contains(m_address
+                                + ": removed message from \"Spam King\" "
+                                  "<king@SPAM.EXAMPLE>, subject \"Offer\", "
                                 + QString::number(remove[0].size())
                                 + " bytes (MailFilter: *@spam.example)"),
                  qPrintable(lines.join(u'\n')));
@@ -124,7 +125,8 @@ private slots:
         QCOMPARE(m_server.messages(m_user), QList<QByteArray>{spam});
         QCOMPARE(commandCount("DELE"), 0);
         const QStringList lines = bench.newLogLines();
-        QVERIFY(!lines.filter(QStringLiteral("would remove message from x@spam.example")).isEmpty());
+        QVERIFY(
+            !lines.filter(QStringLiteral("would remove message from x@spam.example")).isEmpty());
         QVERIFY(lines.contains(m_address + ": 1 messages, 1 new, 1 would be removed"));
         // The dry run recorded nothing: the real check judges the message and removes it.
         report = bench.check();
@@ -278,9 +280,10 @@ private slots:
                          m_user.toUtf8(), "secret", true);
         const mail::CheckReport report = bench.check();
         QVERIFY(!report.allChecked());
-        QVERIFY2(report.accounts.first().failure.startsWith(QStringLiteral("certificate not trusted"))
-                     || report.accounts.first().failure.startsWith(QStringLiteral("cannot connect")),
-                 qPrintable(report.accounts.first().failure));
+        QVERIFY2(
+            report.accounts.first().failure.startsWith(QStringLiteral("certificate not trusted"))
+                || report.accounts.first().failure.startsWith(QStringLiteral("cannot connect")),
+            qPrintable(report.accounts.first().failure));
         QCOMPARE(m_server.loginCount(m_user), 0);
     }
 
@@ -401,23 +404,25 @@ private slots:
     {
         MailTestBench bench;
         const QDir data(QStringLiteral(MAIL_TEST_DATA));
-        const QStringList files = data.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name);
+        const QStringList files =
+            data.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name);
         QCOMPARE(files.size(), 37);
         for (const QString &file : files)
             m_server.deliver(m_user, testMessage(file));
         bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);
-        for (const char *pattern : {"*@cheap-watches.example", "king@spam.example",
-                                    "news@promo.example.com", "phisher@evil.example",
-                                    "promo@offers.example", "accounts@overdue.example"})
+        for (const char *pattern :
+             {"*@cheap-watches.example", "king@spam.example", "news@promo.example.com",
+              "phisher@evil.example", "promo@offers.example", "accounts@overdue.example"})
             bench.addPattern(store::kMailFilterKey, pattern);
-        for (const char *pattern : {"zniżki", "günstige uhren", "po?yczki", "selected for a special",
-                                    "wygrałeś nagrodę", "bez recepty – tanio", "große rabatte"})
+        for (const char *pattern :
+             {"zniżki", "günstige uhren", "po?yczki", "selected for a special", "wygrałeś nagrodę",
+              "bez recepty – tanio", "große rabatte"})
             bench.addPattern(store::kSubjectFilterKey, pattern);
         for (const char *pattern : {"tanie zegarki", "viagra", "bitcoin doubler", "meteorite",
                                     "giveaway", "cheap watches", "unclaimed prize"})
             bench.addPattern(store::kContentFilterKey, pattern);
-        for (const char *pattern : {"*.exe", "*lampę.pdf", "köln pläne.zip", "*.scr", "README",
-                                    "report.doc"})
+        for (const char *pattern :
+             {"*.exe", "*lampę.pdf", "köln pläne.zip", "*.scr", "README", "report.doc"})
             bench.addAttachment(pattern);
         bench.addAttachment("data-1025.bin", 2, 2);
         bench.addAttachment("data-1023.bin", 2, 5);
@@ -472,8 +477,9 @@ private slots:
                      qPrintable(it.key()));
         }
         // The message whose base64 is damaged is kept, and the log says why.
-        QCOMPARE(lines.filter(QStringLiteral("kept unjudged by the content and attachment rules: "
-                                             "a part cannot be decoded"))
+        QCOMPARE(lines
+                     .filter(QStringLiteral("kept unjudged by the content and attachment rules: "
+                                            "a part cannot be decoded"))
                      .size(),
                  1);
     }

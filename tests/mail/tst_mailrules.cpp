@@ -33,26 +33,40 @@ private slots:
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<bool>("whole");
         QTest::addColumn<bool>("part");
-        QTest::newRow("equal") << "spam@example.com" << "spam@example.com" << true << true;
-        QTest::newRow("star domain") << "john@spam.example" << "*@spam.example" << true << true;
-        QTest::newRow("longer address is not the pattern")
-            << "john@spam.example.org" << "*@spam.example" << false << true;
-        QTest::newRow("question marks count characters")
-            << "john.doe@example.com" << "john.doe@example.???" << true << true;
-        QTest::newRow("too few characters") << "john.doe@example.co" << "john.doe@example.???"
-                                            << false << false;
+        QTest::newRow("equal") << "spam@example.com"
+                               << "spam@example.com" << true << true;
+        QTest::newRow("star domain") << "john@spam.example"
+                                     << "*@spam.example" << true << true;
+        QTest::newRow("longer address is not the pattern") << "john@spam.example.org"
+                                                           << "*@spam.example" << false << true;
+        QTest::newRow("question marks count characters") << "john.doe@example.com"
+                                                         << "john.doe@example.???" << true << true;
+        QTest::newRow("too few characters") << "john.doe@example.co"
+                                            << "john.doe@example.???" << false << false;
         QTest::newRow("question mark takes one non-BMP character")
-            << QString::fromUtf8("a\xF0\x9F\x98\x80" "b") << "a?b" << true << true;
-        QTest::newRow("star takes nothing") << "ab" << "a*b" << true << true;
-        QTest::newRow("stars both ends") << "xxabyy" << "*ab*" << true << true;
-        QTest::newRow("piece repeated") << "abab" << "*ab" << true << true;
-        QTest::newRow("anchored end after greedy middle") << "axbxb" << "a*b" << true << true;
-        QTest::newRow("pieces in order only") << "ba" << "a*b" << false << false;
-        QTest::newRow("empty text, star") << "" << "*" << true << true;
-        QTest::newRow("empty text, question mark") << "" << "?" << false << false;
-        QTest::newRow("part inside") << "buy cheap pills now" << "cheap p?lls" << false << true;
-        QTest::newRow("regex characters are plain") << "a.c" << "a.c" << true << true;
-        QTest::newRow("a dot is not any character") << "abc" << "a.c" << false << false;
+            << QString::fromUtf8("a\xF0\x9F\x98\x80"
+                                 "b")
+            << "a?b" << true << true;
+        QTest::newRow("star takes nothing") << "ab"
+                                            << "a*b" << true << true;
+        QTest::newRow("stars both ends") << "xxabyy"
+                                         << "*ab*" << true << true;
+        QTest::newRow("piece repeated") << "abab"
+                                        << "*ab" << true << true;
+        QTest::newRow("anchored end after greedy middle") << "axbxb"
+                                                          << "a*b" << true << true;
+        QTest::newRow("pieces in order only") << "ba"
+                                              << "a*b" << false << false;
+        QTest::newRow("empty text, star") << ""
+                                          << "*" << true << true;
+        QTest::newRow("empty text, question mark") << ""
+                                                   << "?" << false << false;
+        QTest::newRow("part inside") << "buy cheap pills now"
+                                     << "cheap p?lls" << false << true;
+        QTest::newRow("regex characters are plain") << "a.c"
+                                                    << "a.c" << true << true;
+        QTest::newRow("a dot is not any character") << "abc"
+                                                    << "a.c" << false << false;
     }
     void wildcards()
     {
@@ -198,32 +212,31 @@ private slots:
         const int plain = int(Security::PlainOrStartTls);
         const int stls = int(Security::StartTlsRequired);
         const int tls = int(Security::ImplicitTls);
-        QTest::newRow("host") << QByteArray("pop.example.com") << false << true
-                              << "pop.example.com" << 110 << plain;
-        QTest::newRow("host with ssl") << QByteArray("pop.example.com") << true << true
-                                       << "pop.example.com" << 995 << tls;
+        QTest::newRow("host") << QByteArray("pop.example.com") << false << true << "pop.example.com"
+                              << 110 << plain;
+        QTest::newRow("host with ssl")
+            << QByteArray("pop.example.com") << true << true << "pop.example.com" << 995 << tls;
         QTest::newRow("port 110 with ssl asks for STLS")
             << QByteArray("pop.example.com:110") << true << true << "pop.example.com" << 110
             << stls;
         QTest::newRow("port 995 is TLS") << QByteArray("pop.example.com:995") << false << true
                                          << "pop.example.com" << 995 << tls;
-        QTest::newRow("other port with ssl") << QByteArray("h:1995") << true << true << "h" << 1995
-                                             << tls;
-        QTest::newRow("v6 with port") << QByteArray("[::1]:1110") << false << true << "::1"
-                                      << 1110 << plain;
+        QTest::newRow("other port with ssl")
+            << QByteArray("h:1995") << true << true << "h" << 1995 << tls;
+        QTest::newRow("v6 with port")
+            << QByteArray("[::1]:1110") << false << true << "::1" << 1110 << plain;
         QTest::newRow("bare v6") << QByteArray("fe80::1") << false << true << "fe80::1" << 110
                                  << plain;
-        QTest::newRow("blanks around") << QByteArray("  h  ") << false << true << "h" << 110
-                                       << plain;
+        QTest::newRow("blanks around")
+            << QByteArray("  h  ") << false << true << "h" << 110 << plain;
         QTest::newRow("empty") << QByteArray("") << false << false << "" << 0 << 0;
         QTest::newRow("port 0") << QByteArray("h:0") << false << false << "" << 0 << 0;
         QTest::newRow("port too large") << QByteArray("h:65536") << false << false << "" << 0 << 0;
-        QTest::newRow("port not a number") << QByteArray("h:pop") << false << false << "" << 0
-                                           << 0;
-        QTest::newRow("unclosed bracket") << QByteArray("[::1:110") << false << false << "" << 0
-                                          << 0;
-        QTest::newRow("a blank inside") << QByteArray("pop example.com") << false << false << ""
-                                        << 0 << 0;
+        QTest::newRow("port not a number") << QByteArray("h:pop") << false << false << "" << 0 << 0;
+        QTest::newRow("unclosed bracket")
+            << QByteArray("[::1:110") << false << false << "" << 0 << 0;
+        QTest::newRow("a blank inside")
+            << QByteArray("pop example.com") << false << false << "" << 0 << 0;
     }
     void serverAddresses()
     {

@@ -28,8 +28,8 @@ private slots:
         QTest::newRow("B, UTF-8") << QByteArray("=?UTF-8?B?WsW8w7PFgnc=?=") << "Zżółw";
         QTest::newRow("Q, UTF-8") << QByteArray("=?utf-8?q?Gr=C3=B6=C3=9Fe_Preise?=")
                                   << "Größe Preise";
-        QTest::newRow("Q, ISO-8859-2") << QByteArray("=?ISO-8859-2?Q?=AFu=B3ty_=BF=F3=B3w?=")
-                                       << "Żułty żółw";
+        QTest::newRow("Q, ISO-8859-2")
+            << QByteArray("=?ISO-8859-2?Q?=AFu=B3ty_=BF=F3=B3w?=") << "Żułty żółw";
         QTest::newRow("padding inside a run of B words")
             << QByteArray("=?UTF-8?B?TGVraSBiZXogcmVjZQ==?= =?UTF-8?B?cHR5IOKAkyB0YW5pbw==?=")
             << QString::fromUtf8("Leki bez recepty \xE2\x80\x93 tanio");
@@ -42,8 +42,8 @@ private slots:
             << QByteArray("=?UTF-8?Q?a?= b =?UTF-8?Q?c?=") << "a b c";
         QTest::newRow("two charsets") << QByteArray("=?ISO-8859-1?Q?caf=E9?= =?UTF-8?B?4oKs?=")
                                       << QString::fromUtf8("caf\xC3\xA9\xE2\x82\xAC");
-        QTest::newRow("language suffix") << QByteArray("=?UTF-8*pl?Q?=C5=BC?=")
-                                         << QString::fromUtf8("\xC5\xBC");
+        QTest::newRow("language suffix")
+            << QByteArray("=?UTF-8*pl?Q?=C5=BC?=") << QString::fromUtf8("\xC5\xBC");
         QTest::newRow("undeclared 8-bit latin-1") << QByteArray("Pr\xE9sent") << "Présent";
         QTest::newRow("undeclared 8-bit UTF-8") << QByteArray("Pr\xC3\xA9sent") << "Présent";
         QTest::newRow("not an encoded word") << QByteArray("=?broken") << "=?broken";
@@ -60,17 +60,24 @@ private slots:
     {
         QTest::addColumn<QString>("html");
         QTest::addColumn<QString>("text");
-        QTest::newRow("tags") << "<p>Hello <b>big</b> world</p>" << "Hello big world";
-        QTest::newRow("inline tags do not part words") << "<b>V</b>iagra" << "Viagra";
-        QTest::newRow("block tags do") << "one<br>two<div>three</div>" << "one two three";
+        QTest::newRow("tags") << "<p>Hello <b>big</b> world</p>"
+                              << "Hello big world";
+        QTest::newRow("inline tags do not part words") << "<b>V</b>iagra"
+                                                       << "Viagra";
+        QTest::newRow("block tags do") << "one<br>two<div>three</div>"
+                                       << "one two three";
         QTest::newRow("attributes are not text")
-            << "<a href=\"http://viagra.example\" title='viagra > cheap'>link</a>" << "link";
+            << "<a href=\"http://viagra.example\" title='viagra > cheap'>link</a>"
+            << "link";
         QTest::newRow("entities") << "&#x56;iagra &amp; caf&eacute; &#233;t&eacute;&nbsp;x"
                                   << "Viagra & café été x";
-        QTest::newRow("unknown entity stays") << "&bogus; &" << "&bogus; &";
+        QTest::newRow("unknown entity stays") << "&bogus; &"
+                                              << "&bogus; &";
         QTest::newRow("scripts, styles, comments")
-            << "<style>p{viagra}</style>a<script>viagra()</script>b<!-- viagra -->c" << "abc";
-        QTest::newRow("unterminated tag") << "text <b" << "text";
+            << "<style>p{viagra}</style>a<script>viagra()</script>b<!-- viagra -->c"
+            << "abc";
+        QTest::newRow("unterminated tag") << "text <b"
+                                          << "text";
         QTest::newRow("huge reference") << "&#99999999999;" << QString(QChar(0xFFFD));
     }
     void htmlText()
@@ -117,47 +124,51 @@ private slots:
 
     void bodyTextLeavesAttachmentsOut()
     {
-        const QByteArray message = crlf("From: a@b.c\nSubject: x\nMIME-Version: 1.0\n"
-                                        "Content-Type: multipart/mixed; boundary=\"B\"\n\n"
-                                        "--B\nContent-Type: text/plain; charset=iso-8859-2\n"
-                                        "Content-Transfer-Encoding: quoted-printable\n\n"
-                                        "=AFu=B3w\n"
-                                        "--B\nContent-Type: text/html\n"
-                                        "Content-Transfer-Encoding: base64\n\n"
-                                        "PGI+aHRtbDwvYj4gd29yZA==\n"
-                                        "--B\nContent-Type: text/plain\n"
-                                        "Content-Disposition: attachment; filename=\"notes.txt\"\n\n"
-                                        "secretword\n"
-                                        "--B--\n");
+        const QByteArray message =
+            crlf("From: a@b.c\nSubject: x\nMIME-Version: 1.0\n"
+                 "Content-Type: multipart/mixed; boundary=\"B\"\n\n"
+                 "--B\nContent-Type: text/plain; charset=iso-8859-2\n"
+                 "Content-Transfer-Encoding: quoted-printable\n\n"
+                 "=AFu=B3w\n"
+                 "--B\nContent-Type: text/html\n"
+                 "Content-Transfer-Encoding: base64\n\n"
+                 "PGI+aHRtbDwvYj4gd29yZA==\n"
+                 "--B\nContent-Type: text/plain\n"
+                 "Content-Disposition: attachment; filename=\"notes.txt\"\n\n"
+                 "secretword\n"
+                 "--B--\n");
         const MessageFacts facts = readMessageFacts(message, true);
         QVERIFY(facts.judgeable);
         QCOMPARE(facts.bodyText, QStringLiteral("Żułw html word"));
         QCOMPARE(facts.attachments.size(), 1);
         QCOMPARE(facts.attachments.first().name, QStringLiteral("notes.txt"));
-        QCOMPARE(facts.attachments.first().decodedBytes, qint64(10)); // the last line break is the boundary's
+        QCOMPARE(facts.attachments.first().decodedBytes,
+                 qint64(10)); // the last line break is the boundary's
     }
 
     void attachmentNamesAndDecodedSizes()
     {
         const QByteArray payload(1025, 'z');
-        const QByteArray message = crlf(
-            "From: a@b.c\nSubject: x\nMIME-Version: 1.0\n"
-            "Content-Type: multipart/mixed; boundary=\"B\"\n\n"
-            "--B\nContent-Type: application/octet-stream; name=\"=?UTF-8?Q?r=C3=A9sum=C3=A9.pdf?=\"\n"
-            "Content-Transfer-Encoding: base64\n\n"
-            + payload.toBase64() + "\n"
-            "--B\nContent-Type: application/octet-stream\n"
-            "Content-Disposition: attachment; filename*0*=UTF-8''%C5%BC%C3%B3%C5%82w;"
-            " filename*1=\".zip\"\n\n"
-            "abc\n"
-            "--B\nContent-Type: message/rfc822\nContent-Disposition: attachment; "
-            "filename=\"fwd.eml\"\n\n"
-            "From: c@d.e\nSubject: inner\nMIME-Version: 1.0\n"
-            "Content-Type: multipart/mixed; boundary=\"C\"\n\n"
-            "--C\nContent-Type: text/plain\n\ninner text\n"
-            "--C\nContent-Type: application/x-msdownload; name=\"setup\"\n\nMZ\n"
-            "--C--\n"
-            "--B--\n");
+        const QByteArray message =
+            crlf("From: a@b.c\nSubject: x\nMIME-Version: 1.0\n"
+                 "Content-Type: multipart/mixed; boundary=\"B\"\n\n"
+                 "--B\nContent-Type: application/octet-stream; "
+                 "name=\"=?UTF-8?Q?r=C3=A9sum=C3=A9.pdf?=\"\n"
+                 "Content-Transfer-Encoding: base64\n\n"
+                 + payload.toBase64()
+                 + "\n"
+                   "--B\nContent-Type: application/octet-stream\n"
+                   "Content-Disposition: attachment; filename*0*=UTF-8''%C5%BC%C3%B3%C5%82w;"
+                   " filename*1=\".zip\"\n\n"
+                   "abc\n"
+                   "--B\nContent-Type: message/rfc822\nContent-Disposition: attachment; "
+                   "filename=\"fwd.eml\"\n\n"
+                   "From: c@d.e\nSubject: inner\nMIME-Version: 1.0\n"
+                   "Content-Type: multipart/mixed; boundary=\"C\"\n\n"
+                   "--C\nContent-Type: text/plain\n\ninner text\n"
+                   "--C\nContent-Type: application/x-msdownload; name=\"setup\"\n\nMZ\n"
+                   "--C--\n"
+                   "--B--\n");
         const MessageFacts facts = readMessageFacts(message, true);
         QVERIFY(facts.judgeable);
         QStringList names;

@@ -40,8 +40,8 @@ Run runService(const QStringList &arguments, const QString &storePath)
 
 QByteArray testMail(const QByteArray &from, const QByteArray &subject)
 {
-    return "From: " + from + "\r\nTo: me@test.example\r\nSubject: " + subject
-           + "\r\nMessage-ID: <" + subject + "@test.example>\r\n\r\nHello.\r\n";
+    return "From: " + from + "\r\nTo: me@test.example\r\nSubject: " + subject + "\r\nMessage-ID: <"
+           + subject + "@test.example>\r\n\r\nHello.\r\n";
 }
 
 } // namespace
@@ -71,10 +71,9 @@ private slots:
         const Run help = runService({QStringLiteral("--help")}, bench.storePath());
         QCOMPARE(help.exitCode, 0);
         QVERIFY(help.out.contains(QStringLiteral("--check-once")));
-        for (const QStringList &bad : {QStringList{QStringLiteral("--bogus")},
-                                       QStringList{QStringLiteral("--dry-run")},
-                                       QStringList{QStringLiteral("--check-once"),
-                                                   QStringLiteral("/install")}}) {
+        for (const QStringList &bad :
+             {QStringList{QStringLiteral("--bogus")}, QStringList{QStringLiteral("--dry-run")},
+              QStringList{QStringLiteral("--check-once"), QStringLiteral("/install")}}) {
             const Run run = runService(bad, bench.storePath());
             QCOMPARE(run.exitCode, 2);
             QVERIFY(run.err.startsWith(QStringLiteral("OstroveService: ")));
@@ -105,7 +104,8 @@ private slots:
 
         run = runService({QStringLiteral("--check-once")}, bench.storePath());
         QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
-        QVERIFY(run.out.contains(QStringLiteral("alice@test.example: 1 messages, 1 new, 1 removed")));
+        QVERIFY(
+            run.out.contains(QStringLiteral("alice@test.example: 1 messages, 1 new, 1 removed")));
         QVERIFY(bench.log().contains(QStringLiteral("alice@test.example: removed message from")));
         QVERIFY(!run.out.contains(QStringLiteral("secret")));
         QVERIFY(!bench.log().contains(QStringLiteral("secret")));
@@ -180,7 +180,8 @@ private slots:
         const Run run = runService({QStringLiteral("--check-once")}, t.storePath);
         QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
         QVERIFY(m_server.waitForSessionsEnded(QStringLiteral("carol"), 1));
-        QCOMPARE(m_server.messages(QStringLiteral("carol")), (QList<QByteArray>{friendly, lookalike}));
+        QCOMPARE(m_server.messages(QStringLiteral("carol")),
+                 (QList<QByteArray>{friendly, lookalike}));
         QVERIFY(run.out.contains(QStringLiteral("(MailFilter: *@spam.example)")));
     }
 };

@@ -23,7 +23,8 @@ Run runService(const QStringList &arguments, const QString &unitFolder,
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("OSTROVE_SYSTEMD_UNIT_DIR"), unitFolder);
-    environment.insert(QStringLiteral("OSTROVE_REGISTRY"), QStringLiteral("/srv/mail settings/r.db"));
+    environment.insert(QStringLiteral("OSTROVE_REGISTRY"),
+                       QStringLiteral("/srv/mail settings/r.db"));
     process.setProcessEnvironment(environment);
     const QStringList command = prefix + QStringList{QStringLiteral(OSTROVE_SERVICE)} + arguments;
     process.start(command.first(), command.mid(1));
@@ -74,8 +75,8 @@ private slots:
 
     void silentInstallWritesTheUnitReloadsAndEnables()
     {
-        const Run run = runService({QStringLiteral("/install"), QStringLiteral("/silent")},
-                                   m_units.path());
+        const Run run =
+            runService({QStringLiteral("/install"), QStringLiteral("/silent")}, m_units.path());
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.out.isEmpty() && run.err.isEmpty(), qPrintable(run.out + run.err));
         QFile file(unitFile());
@@ -83,7 +84,8 @@ private slots:
         QCOMPARE(QString::fromUtf8(file.readAll()),
                  service::ServiceInstaller::unitText(QStringLiteral(OSTROVE_SERVICE),
                                                      QStringLiteral("/srv/mail settings/r.db")));
-        QCOMPARE(m_systemd.calls().filter(QRegularExpression(QStringLiteral("^(Reload|EnableUnitFiles|DisableUnitFiles|StartUnit|StopUnit)$"))),
+        QCOMPARE(m_systemd.calls().filter(QRegularExpression(QStringLiteral(
+                     "^(Reload|EnableUnitFiles|DisableUnitFiles|StartUnit|StopUnit)$"))),
                  (QStringList{QStringLiteral("Reload"), QStringLiteral("EnableUnitFiles")}));
     }
 
@@ -91,10 +93,11 @@ private slots:
     {
         const Run run = runService({QStringLiteral("/install")}, m_units.path());
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out.split(u'\n', Qt::SkipEmptyParts),
-                 (QStringList{QStringLiteral("Wrote ") + unitFile(), QStringLiteral("Reloaded systemd"),
-                              QStringLiteral("Enabled OstroveSvc.service; start it with: "
-                                             "systemctl start OstroveSvc")}));
+        QCOMPARE(
+            run.out.split(u'\n', Qt::SkipEmptyParts),
+            (QStringList{QStringLiteral("Wrote ") + unitFile(), QStringLiteral("Reloaded systemd"),
+                         QStringLiteral("Enabled OstroveSvc.service; start it with: "
+                                        "systemctl start OstroveSvc")}));
     }
 
     void uninstallStopsARunningServiceFirst()
@@ -109,8 +112,8 @@ private slots:
         const Run run = runService({QStringLiteral("/uninstall")}, m_units.path());
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY(!QFile::exists(unitFile()));
-        const QStringList order = m_systemd.calls().filter(
-            QRegularExpression(QStringLiteral("^(Reload|EnableUnitFiles|DisableUnitFiles|StartUnit|StopUnit)$")));
+        const QStringList order = m_systemd.calls().filter(QRegularExpression(
+            QStringLiteral("^(Reload|EnableUnitFiles|DisableUnitFiles|StartUnit|StopUnit)$")));
         QCOMPARE(order, (QStringList{QStringLiteral("StopUnit"), QStringLiteral("DisableUnitFiles"),
                                      QStringLiteral("Reload")}));
         QVERIFY(run.out.startsWith(QStringLiteral("Stopped OstroveSvc.service\nDisabled")));
@@ -124,10 +127,10 @@ private slots:
         QVERIFY(m_systemd.setActiveState("/org/freedesktop/systemd1/unit/OstroveSvc_service",
                                          "inactive"));
         QVERIFY(m_systemd.clearCalls());
-        QCOMPARE(runService({QStringLiteral("/uninstall"), QStringLiteral("/silent")},
-                            m_units.path())
-                     .exitCode,
-                 0);
+        QCOMPARE(
+            runService({QStringLiteral("/uninstall"), QStringLiteral("/silent")}, m_units.path())
+                .exitCode,
+            0);
         QVERIFY(!m_systemd.calls().contains(QStringLiteral("StopUnit")));
         QVERIFY(!QFile::exists(unitFile()));
     }
@@ -135,11 +138,10 @@ private slots:
     void othersThanRootAreRefused()
     {
         for (const char *action : {"/install", "/uninstall"}) {
-            const Run run = runService({QString::fromLatin1(action), QStringLiteral("/silent")},
-                                       m_units.path(),
-                                       {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
-                                        QStringLiteral("--regid=65534"),
-                                        QStringLiteral("--clear-groups")});
+            const Run run =
+                runService({QString::fromLatin1(action), QStringLiteral("/silent")}, m_units.path(),
+                           {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                            QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")});
             QCOMPARE(run.exitCode, 1);
             QVERIFY2(run.err.contains(QStringLiteral("needs root rights")), qPrintable(run.err));
         }
@@ -150,8 +152,8 @@ private slots:
     {
         const QByteArray address = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus");
-        const Run run = runService({QStringLiteral("/install"), QStringLiteral("/silent")},
-                                   m_units.path());
+        const Run run =
+            runService({QStringLiteral("/install"), QStringLiteral("/silent")}, m_units.path());
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.contains(QStringLiteral("systemd does not answer here")));

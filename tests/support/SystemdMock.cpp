@@ -63,8 +63,7 @@ bool SystemdMock::start(QString *why)
             "ret = [(n, 'Ostrove mail monitor', 'loaded', "
             "objects[p].Get('org.freedesktop.systemd1.Unit', 'ActiveState'), 'dead', '', p, 0, "
             "'', '/') for n, p in self.units.items()]")
-        && add("ListUnitFiles", "", "a(ss)", "ret = []")
-        && add("Reload", "", "", "")
+        && add("ListUnitFiles", "", "a(ss)", "ret = []") && add("Reload", "", "", "")
         && add("EnableUnitFiles", "asbb", "ba(sss)",
                "ret = (False, [('symlink', "
                "'/etc/systemd/system/multi-user.target.wants/' + args[0][0], "
@@ -104,12 +103,13 @@ bool SystemdMock::addUnit(const char *name)
 {
     return call("/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMockUnit",
                 [name](sd_bus_message *m) { return sd_bus_message_append(m, "s", name); })
-           && call((QByteArray("/org/freedesktop/systemd1/unit/") + QByteArray(name).replace('.', '_'))
-                       .constData(),
-                   "org.freedesktop.DBus.Mock", "AddProperty", [](sd_bus_message *m) {
-                       return sd_bus_message_append(m, "ssv", "org.freedesktop.systemd1.Unit",
-                                                    "Job", "(uo)", 0u, "/");
-                   });
+           && call(
+               (QByteArray("/org/freedesktop/systemd1/unit/") + QByteArray(name).replace('.', '_'))
+                   .constData(),
+               "org.freedesktop.DBus.Mock", "AddProperty", [](sd_bus_message *m) {
+                   return sd_bus_message_append(m, "ssv", "org.freedesktop.systemd1.Unit", "Job",
+                                                "(uo)", 0u, "/");
+               });
 }
 
 bool SystemdMock::setActiveState(const char *unitPath, const char *state)
