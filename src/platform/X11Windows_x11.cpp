@@ -6,9 +6,10 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <chrono>
-#include <functional>
+#include <deque>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace platform {
 
@@ -53,29 +54,71 @@ QByteArray windowTitle(Display *display, Window window)
     return {};
 }
 
-// The top-level windows: the root's children, and theirs, since a window manager puts each
-// program's window inside a frame of its own.
-Window findByTitle(Display *display, const QByteArray &title)
+// The programs' own windows as the window manager lists them, where it publishes a list. Under a
+// reparenting manager these are the clients inside the frames, at whatever depth.
+std::vector<Window> clientList(Display *display)
 {
-    const std::function<Window(Window, int)> search = [&](Window parent, int depth) -> Window {
+    std::vector<Window> windows;
+    const Atom property = XInternAtom(display, "_NET_CLIENT_LIST", True);
+    if (property == None)
+        return windows;
+    long offset = 0;
+    for (;;) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char *data = nullptr;
+        if (XGetWindowProperty(display, DefaultRootWindow(display), property, offset, 1024, False,
+                               XA_WINDOW, &type, &format, &count, &after, &data)
+            != Success)
+            break;
+        const bool windowList = data && type == XA_WINDOW && format == 32;
+        if (windowList) {
+            // Xlib hands 32-bit items over as longs.
+            const auto *ids = reinterpret_cast<const unsigned long *>(data);
+            windows.insert(windows.end(), ids, ids + count);
+            offset += static_cast<long>(count);
+        }
+        if (data)
+            XFree(data);
+        if (!windowList || after == 0)
+            break;
+    }
+    return windows;
+}
+
+// The whole tree, nearer the root first. A window that was never shown is in no manager's list,
+// and one without a manager, or nested in a program's own windows, may lie at any depth.
+Window searchTree(Display *display, const QByteArray &title)
+{
+    std::deque<Window> pending{DefaultRootWindow(display)};
+    while (!pending.empty()) {
+        const Window parent = pending.front();
+        pending.pop_front();
         Window root = 0;
         Window parentOut = 0;
         Window *children = nullptr;
         unsigned int count = 0;
         if (!XQueryTree(display, parent, &root, &parentOut, &children, &count))
-            return 0;
-        Window found = 0;
-        for (unsigned int i = 0; i < count && !found; ++i) {
+            continue;
+        const std::unique_ptr<Window, int (*)(void *)> owned(children, XFree);
+        for (unsigned int i = 0; i < count; ++i) {
             if (windowTitle(display, children[i]) == title)
-                found = children[i];
-            else if (depth > 1)
-                found = search(children[i], depth - 1);
+                return children[i];
+            pending.push_back(children[i]);
         }
-        if (children)
-            XFree(children);
-        return found;
-    };
-    return search(DefaultRootWindow(display), 2);
+    }
+    return 0;
+}
+
+Window findByTitle(Display *display, const QByteArray &title)
+{
+    for (const Window window : clientList(display)) {
+        if (windowTitle(display, window) == title)
+            return window;
+    }
+    return searchTree(display, title);
 }
 
 DisplayPtr openDisplay()

@@ -1,7 +1,9 @@
 #include "platform/X11Windows.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #undef Bool
 #undef None
@@ -16,6 +18,9 @@
 #undef CursorShape
 
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -28,29 +33,150 @@ class TestX11Windows : public QObject
 private:
     QProcess m_server;
     QByteArray m_display;
+    QTemporaryDir m_home;
+    // The test's own connection, for looking at the tree as it is.
+    Display *m_x = nullptr;
 
-    bool startTray(QProcess &tray, const QString &title = QStringLiteral("OstroveTray"))
+    QByteArray serverSaid() const
     {
-        tray.start(QStringLiteral(FAKE_TRAY), {title});
+        QFile log(m_home.filePath(QStringLiteral("xvfb.log")));
+        return log.open(QIODevice::ReadOnly) ? log.readAll().right(2000) : QByteArray();
+    }
+
+    // Starts the stand-in tray and returns its titled window, or 0 when it did not start.
+    Window startTray(QProcess &tray, const QStringList &arguments = {})
+    {
+        tray.start(QStringLiteral(FAKE_TRAY), arguments);
         QByteArray said;
         QElapsedTimer clock;
         clock.start();
-        while (!said.contains("ready") && clock.elapsed() < 10000) {
+        while (!said.contains('\n') && clock.elapsed() < 10000) {
             if (!tray.waitForReadyRead(100) && tray.state() == QProcess::NotRunning)
                 break;
             said += tray.readAllStandardOutput();
         }
-        if (!said.contains("ready"))
+        if (!said.startsWith("ready ")) {
             qWarning("the stand-in tray did not start on %s: exit %d, %s; server %d: %s",
                      m_display.constData(), tray.exitCode(),
                      tray.readAllStandardError().constData(), int(m_server.state()),
-                     m_server.readAllStandardError().constData());
-        return said.contains("ready");
+                     serverSaid().constData());
+            return 0;
+        }
+        return said.mid(6).trimmed().toULong();
+    }
+
+    // How many parents stand between the window and the root.
+    int depthOf(Window window) const
+    {
+        int depth = 0;
+        for (Window current = window; current != DefaultRootWindow(m_x); ++depth) {
+            Window root = 0;
+            Window parent = 0;
+            Window *children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(m_x, current, &root, &parent, &children, &count))
+                return -1;
+            if (children)
+                XFree(children);
+            current = parent;
+        }
+        return depth;
+    }
+
+    // The windows the window manager says it manages, read here on its own.
+    QList<Window> managedWindows() const
+    {
+        QList<Window> windows;
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char *data = nullptr;
+        if (XGetWindowProperty(m_x, DefaultRootWindow(m_x), XInternAtom(m_x, "_NET_CLIENT_LIST", 0),
+                               0, 100000, 0, XA_WINDOW, &type, &format, &count, &after, &data)
+                == Success
+            && data) {
+            const auto *ids = reinterpret_cast<const unsigned long *>(data);
+            for (unsigned long i = 0; i < count; ++i)
+                windows.append(ids[i]);
+            XFree(data);
+        }
+        return windows;
+    }
+
+    // Whether a window manager holds the screen: it owns the manager selection while it runs.
+    bool managerRuns() const { return XGetSelectionOwner(m_x, XInternAtom(m_x, "WM_S0", 0)) != 0; }
+
+    bool rootHas(const char *property) const
+    {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char *data = nullptr;
+        XGetWindowProperty(m_x, DefaultRootWindow(m_x), XInternAtom(m_x, property, 0), 0, 1, 0,
+                           XA_WINDOW, &type, &format, &count, &after, &data);
+        if (data)
+            XFree(data);
+        return type == XA_WINDOW;
+    }
+
+    // Running and done starting: a window mapped earlier may otherwise go unmanaged. The
+    // client list, even an empty one, is published at the end of the start.
+    bool managerReady() const
+    {
+        return managerRuns() && rootHas("_NET_SUPPORTING_WM_CHECK") && rootHas("_NET_CLIENT_LIST");
+    }
+
+    bool startWindowManager(QProcess &manager, const QString &program)
+    {
+        // Its own settings folder, so nothing of the user's is read or written.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), m_home.path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                           m_home.filePath(QStringLiteral("config")));
+        manager.setProcessEnvironment(environment);
+        manager.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        manager.setStandardOutputFile(QProcess::nullDevice());
+        // What an earlier manager left on the root would look like this one's.
+        const Window root = DefaultRootWindow(m_x);
+        XDeleteProperty(m_x, root, XInternAtom(m_x, "_NET_SUPPORTING_WM_CHECK", 0));
+        XDeleteProperty(m_x, root, XInternAtom(m_x, "_NET_CLIENT_LIST", 0));
+        XSync(m_x, 0);
+        // A loaded server may drop its first connection, and the manager then gives up.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            manager.start(program, {});
+            if (!manager.waitForStarted(5000))
+                return false;
+            QElapsedTimer clock;
+            clock.start();
+            while (!managerReady() && clock.elapsed() < 10000 && !manager.waitForFinished(20)) {
+            }
+            if (managerReady())
+                return true;
+            stopWindowManager(manager);
+        }
+        return false;
+    }
+
+    void stopWindowManager(QProcess &manager)
+    {
+        manager.terminate();
+        if (!manager.waitForFinished(5000)) {
+            manager.kill();
+            manager.waitForFinished();
+        }
+        QElapsedTimer clock;
+        clock.start();
+        while (managerRuns() && clock.elapsed() < 5000)
+            QThread::msleep(20);
     }
 
 private slots:
     void initTestCase()
     {
+        // Its warnings go to a file: unread, they would fill the pipe and stall the server.
+        m_server.setStandardErrorFile(m_home.filePath(QStringLiteral("xvfb.log")));
         m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
                                                 QStringLiteral("-nolisten"), QStringLiteral("tcp"),
                                                 QStringLiteral("-screen"), QStringLiteral("0"),
@@ -72,19 +198,14 @@ private slots:
         m_display = ':' + number;
         qputenv("DISPLAY", m_display);
         // Under load the server may drop a new connection; make sure it takes them.
-        const auto accepts = [this] {
-            Display *display = XOpenDisplay(m_display.constData());
-            if (display)
-                XCloseDisplay(display);
-            return display != nullptr;
-        };
-        bool accepted = false;
-        for (clock.restart(); !accepted && clock.elapsed() < 10000; QThread::msleep(20))
-            accepted = accepts();
-        QVERIFY(accepted);
+        for (clock.restart(); !m_x && clock.elapsed() < 10000; QThread::msleep(20))
+            m_x = XOpenDisplay(m_display.constData());
+        QVERIFY(m_x);
     }
     void cleanupTestCase()
     {
+        if (m_x)
+            XCloseDisplay(m_x);
         m_server.terminate();
         m_server.waitForFinished(5000);
     }
@@ -119,12 +240,88 @@ private slots:
     {
         platform::X11Windows windows;
         QProcess other;
-        QVERIFY(startTray(other, QStringLiteral("Some Editor")));
+        QVERIFY(startTray(other, {QStringLiteral("Some Editor")}));
         QTRY_VERIFY_WITH_TIMEOUT(windows.exists(QStringLiteral("Some Editor")), 5000);
         QVERIFY(!windows.requestClose(QStringLiteral("OstroveTray")));
         QVERIFY(!other.waitForFinished(300));
         other.kill();
         other.waitForFinished();
+    }
+
+    void aWindowNestedDeeperThanTwoLevelsIsFoundAndClosed()
+    {
+        QProcess tray;
+        const Window window = startTray(tray, {QStringLiteral("--inside"), QStringLiteral("3")});
+        QVERIFY(window);
+        QCOMPARE(depthOf(window), 4);
+        platform::X11Windows windows;
+        QVERIFY(windows.exists(QStringLiteral("OstroveTray")));
+        QVERIFY(windows.requestClose(QStringLiteral("OstroveTray")));
+        QVERIFY(tray.waitForFinished(5000));
+        QCOMPARE(tray.exitCode(), 0); // the request reached the titled window itself
+    }
+
+    void theTrayWindowIsFoundAndClosedUnderAWindowManager_data()
+    {
+        QTest::addColumn<QString>("manager");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("depthUnframed");
+        QTest::addColumn<bool>("shown");
+        for (const char *manager : {"icewm", "openbox"}) {
+            const QString name = QLatin1String(manager);
+            QTest::addRow("%s, shown", manager) << name << QStringList{} << 1 << true;
+            QTest::addRow("%s, never shown", manager)
+                << name << QStringList{QStringLiteral("--unmapped")} << 1 << false;
+            QTest::addRow("%s, nested", manager)
+                << name << QStringList{QStringLiteral("--inside"), QStringLiteral("2")} << 3
+                << true;
+        }
+    }
+    void theTrayWindowIsFoundAndClosedUnderAWindowManager()
+    {
+        QFETCH(QString, manager);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, depthUnframed);
+        QFETCH(bool, shown);
+        if (QStandardPaths::findExecutable(manager).isEmpty())
+            QSKIP("this window manager is not installed");
+        QProcess wm;
+        QVERIFY2(startWindowManager(wm, manager), qPrintable(manager));
+        const auto stopManager = qScopeGuard([&] { stopWindowManager(wm); });
+        // Another program's window in the manager's list, so that the list is never empty.
+        QProcess other;
+        const Window otherWindow = startTray(other, {QStringLiteral("Some Editor")});
+        QVERIFY(otherWindow);
+        const auto stopOther = qScopeGuard([&] {
+            other.kill();
+            other.waitForFinished();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(managedWindows().contains(otherWindow), 5000);
+        QProcess tray;
+        const Window window = startTray(tray, arguments);
+        QVERIFY(window);
+        const auto stopTray = qScopeGuard([&] {
+            tray.kill();
+            tray.waitForFinished();
+        });
+        if (shown) {
+            // Framed by the manager: the program's window now lies deeper than it was made.
+            QTRY_VERIFY2_WITH_TIMEOUT(depthOf(window) > depthUnframed,
+                                      qPrintable(QString::number(depthOf(window))), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(managedWindows().size(), 2, 5000);
+        } else {
+            QTest::qWait(300);
+            QCOMPARE(depthOf(window), depthUnframed);
+            QVERIFY(!managedWindows().contains(window));
+        }
+        platform::X11Windows windows;
+        QVERIFY(windows.exists(QStringLiteral("OstroveTray")));
+        QVERIFY(!windows.exists(QStringLiteral("OstroveTra")));
+        QVERIFY(windows.requestClose(QStringLiteral("OstroveTray")));
+        QVERIFY(tray.waitForFinished(5000));
+        QCOMPARE(tray.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!windows.exists(QStringLiteral("OstroveTray")), 5000);
+        QCOMPARE(other.state(), QProcess::Running);
     }
 
     void withoutADisplayThereAreNoWindows()
