@@ -22,6 +22,22 @@ bool holdsLineBreak(const QByteArray &text)
     return text.contains('\r') || text.contains('\n') || text.contains('\0');
 }
 
+// The lines of a UIDL or LIST answer, each a message number and one more field; false when a
+// line is damaged or `take` refuses its field.
+bool forEachListed(const QByteArray &data, const std::function<bool(int, const QByteArray &)> &take)
+{
+    for (const QByteArray &line : data.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.size() < 2)
+            continue;
+        bool ok = false;
+        const int number = fields[0].toInt(&ok);
+        if (!ok || number <= 0 || !take(number, fields[1]))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 Pop3Session::Pop3Session(Options options)
@@ -222,16 +238,11 @@ bool Pop3Session::uniqueIds(QHash<int, QByteArray> *ids, bool *supported)
     QByteArray data;
     if (!readData(&data, kMaxListingBytes))
         return false;
-    for (const QByteArray &line : data.split('\n')) {
-        const QList<QByteArray> fields = line.trimmed().split(' ');
-        if (fields.size() < 2)
-            continue;
-        bool ok = false;
-        const int number = fields[0].toInt(&ok);
-        if (!ok || number <= 0)
-            return fail(Failure::Protocol, QStringLiteral("the server sent a damaged UIDL list"));
-        ids->insert(number, fields[1]);
-    }
+    if (!forEachListed(data, [ids](int number, const QByteArray &id) {
+            ids->insert(number, id);
+            return true;
+        }))
+        return fail(Failure::Protocol, QStringLiteral("the server sent a damaged UIDL list"));
     return true;
 }
 
@@ -246,18 +257,14 @@ bool Pop3Session::listSizes(QList<std::pair<int, qint64>> *sizes)
     QByteArray data;
     if (!readData(&data, kMaxListingBytes))
         return false;
-    for (const QByteArray &line : data.split('\n')) {
-        const QList<QByteArray> fields = line.trimmed().split(' ');
-        if (fields.size() < 2)
-            continue;
-        bool numberOk = false;
-        bool sizeOk = false;
-        const int number = fields[0].toInt(&numberOk);
-        const qint64 size = fields[1].toLongLong(&sizeOk);
-        if (!numberOk || !sizeOk || number <= 0 || size < 0)
-            return fail(Failure::Protocol, QStringLiteral("the server sent a damaged list"));
-        sizes->append({number, size});
-    }
+    if (!forEachListed(data, [sizes](int number, const QByteArray &sizeText) {
+            bool ok = false;
+            const qint64 size = sizeText.toLongLong(&ok);
+            if (ok && size >= 0)
+                sizes->append({number, size});
+            return ok && size >= 0;
+        }))
+        return fail(Failure::Protocol, QStringLiteral("the server sent a damaged list"));
     return true;
 }
 

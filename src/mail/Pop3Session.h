@@ -54,7 +54,7 @@ public:
     // Connects, secures the connection as asked, reads the greeting and the capabilities.
     bool open(const ServerAddress &server);
     bool login(const QByteArray &user, const QByteArray &password);
-    // Message number -> unique id; an empty optional when the server has no UIDL.
+    // Message number -> unique id; `supported` is false when the server has no UIDL.
     bool uniqueIds(QHash<int, QByteArray> *ids, bool *supported);
     // Message numbers in order with their sizes.
     bool listSizes(QList<std::pair<int, qint64>> *sizes);
