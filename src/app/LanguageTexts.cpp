@@ -47,10 +47,10 @@ void applyLanguage(const platform::ProfileFile &file, const QByteArray &language
     targets.about->setText(text("About", "About"));
     targets.close->setText(text("Close", "Close"));
     ConfigurationPage *page = targets.configuration;
-    page->rgService->setText(text("RunAsService", "Run as Windows Service (Windows NT/2000/XP)"));
-    page->rbTray->setText(text("RunAsTray", "Run as tray icon (Windows 98/ME/NT/2000/XP)"));
+    page->rgService->setText(text("RunAsService", monitor::kRunAsServiceCaption));
+    page->rbTray->setText(text("RunAsTray", monitor::kRunAsTrayCaption));
     page->Label5->setText(text("Language", "Language"));
-    page->cbxAutorun->setText(text("Autorun", "Autorun on Windows startup"));
+    page->cbxAutorun->setText(text("Autorun", monitor::kAutorunCaption));
     page->Label9->setText(text("CheckMailEvery", "Check mailbox every"));
     page->fitCaptions();
     fitCaption(targets.about);

@@ -78,8 +78,7 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
         return created;
     };
 
-    rgService =
-        new QRadioButton(QStringLiteral("Run as Windows Service (Windows NT/2000/XP)"), panel);
+    rgService = new QRadioButton(QLatin1String(monitor::kRunAsServiceCaption), panel);
     rgService->setObjectName(QStringLiteral("rgService"));
     rgService->setGeometry(7, 11, 290, 17);
     btnInstallService = button("btnInstallService", "Install", 45, 30);
@@ -87,12 +86,12 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     btnStartService = button("btnStartService", "Start", 45, 54);
     btnStopService = button("btnStopService", "Stop", 128, 54);
     separator(panel, QRect(15, 79, 250, 5));
-    rbTray = new QRadioButton(QStringLiteral("Run as tray icon (Windows 98/ME/NT/2000/XP)"), panel);
+    rbTray = new QRadioButton(QLatin1String(monitor::kRunAsTrayCaption), panel);
     rbTray->setObjectName(QStringLiteral("rbTray"));
     rbTray->setGeometry(7, 91, 290, 17);
     btnStartTray = button("btnStartTray", "Start", 45, 110);
     btnStopTray = button("btnStopTray", "Stop", 128, 110);
-    cbxAutorun = new QCheckBox(QStringLiteral("Autorun on Windows startup"), panel);
+    cbxAutorun = new QCheckBox(QLatin1String(monitor::kAutorunCaption), panel);
     cbxAutorun->setObjectName(QStringLiteral("cbxAutorun"));
     cbxAutorun->setGeometry(45, 136, 230, 17);
     separator(panel, QRect(15, 160, 250, 5));

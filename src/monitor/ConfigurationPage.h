@@ -14,6 +14,22 @@ namespace platform {
 struct System;
 }
 
+namespace monitor {
+
+// The captions that name the system the monitor runs on, also the defaults when a language lacks
+// them: a Windows build keeps the designed ones, elsewhere they say what the build does there.
+#ifdef Q_OS_WIN
+inline constexpr char kRunAsServiceCaption[] = "Run as Windows Service (Windows NT/2000/XP)";
+inline constexpr char kRunAsTrayCaption[] = "Run as tray icon (Windows 98/ME/NT/2000/XP)";
+inline constexpr char kAutorunCaption[] = "Autorun on Windows startup";
+#else
+inline constexpr char kRunAsServiceCaption[] = "Run as system service";
+inline constexpr char kRunAsTrayCaption[] = "Run as tray icon";
+inline constexpr char kAutorunCaption[] = "Start with the desktop session";
+#endif
+
+} // namespace monitor
+
 // The monitor's general settings and its controls: the run mode (kept nowhere, it only decides
 // which buttons can be used), the service and tray buttons, autorun, the check interval and the
 // interface language list.

@@ -16,6 +16,22 @@
 using platform::ServiceManager;
 using platform::ServiceStatus;
 
+namespace {
+
+// The captions that name the system: a Windows build shows the designed ones, a Linux build
+// says what it does here.
+#ifdef Q_OS_WIN
+const char *const kServiceCaption = "Run as Windows Service (Windows NT/2000/XP)";
+const char *const kTrayCaption = "Run as tray icon (Windows 98/ME/NT/2000/XP)";
+const char *const kAutorunCaption = "Autorun on Windows startup";
+#else
+const char *const kServiceCaption = "Run as system service";
+const char *const kTrayCaption = "Run as tray icon";
+const char *const kAutorunCaption = "Start with the desktop session";
+#endif
+
+} // namespace
+
 class TestConfigurationPage : public QObject
 {
     Q_OBJECT
@@ -72,6 +88,17 @@ private slots:
         m_page->tsConfigurationShow();
         QCOMPARE(enabledButtons(), QStringLiteral("0000011"));
         QCOMPARE(t->services.enumerations, 0);
+    }
+
+    void captionsNameWhatThisBuildRunsOn()
+    {
+        QCOMPARE(m_page->rgService->text(), QLatin1String(kServiceCaption));
+        QCOMPARE(m_page->rbTray->text(), QLatin1String(kTrayCaption));
+        QCOMPARE(m_page->cbxAutorun->text(), QLatin1String(kAutorunCaption));
+        for (QWidget *caption : std::initializer_list<QWidget *>{m_page->rgService, m_page->rbTray,
+                                                                 m_page->cbxAutorun})
+            QVERIFY2(caption->width() >= caption->sizeHint().width(),
+                     qPrintable(caption->objectName()));
     }
 
     void serviceModeFollowsTheService_data()

@@ -28,6 +28,20 @@
 #include <QTest>
 #include <QTreeWidget>
 
+namespace {
+
+// What a language without the keys "RunAsService" and "Autorun" shows: a Windows build the
+// designed captions, a Linux build what it does here.
+#ifdef Q_OS_WIN
+const char *const kServiceCaption = "Run as Windows Service (Windows NT/2000/XP)";
+const char *const kAutorunCaption = "Autorun on Windows startup";
+#else
+const char *const kServiceCaption = "Run as system service";
+const char *const kAutorunCaption = "Start with the desktop session";
+#endif
+
+} // namespace
+
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -206,8 +220,9 @@ private slots:
         QCOMPARE(m_window->btnAbout->text(), QStringLiteral("O programie"));
         QCOMPARE(m_window->tsConfiguration->rbTray->text(), QStringLiteral("W zasobniku"));
         QCOMPARE(m_window->tsConfiguration->Label9->text(), QStringLiteral("Co"));
-        QCOMPARE(m_window->tsConfiguration->cbxAutorun->text(),
-                 QStringLiteral("Autorun on Windows startup"));
+        // Keys the language lacks keep this build's captions; its own text wins where it has one.
+        QCOMPARE(m_window->tsConfiguration->cbxAutorun->text(), QLatin1String(kAutorunCaption));
+        QCOMPARE(m_window->tsConfiguration->rgService->text(), QLatin1String(kServiceCaption));
     }
 
     // The shipped file: every section complete, and each language's texts on all 26 captions.
