@@ -192,6 +192,7 @@ bool Pop3Session::readCapabilities()
     Pop3ReplyReader::Status status;
     if (!readStatus(&status))
         return false;
+    m_capaAnswered = status.ok;
     if (!status.ok)
         return true; // an RFC 1939 server without CAPA
     QByteArray data;
@@ -271,23 +272,25 @@ bool Pop3Session::listSizes(QList<std::pair<int, qint64>> *sizes)
 bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool headerOnly,
                         const std::function<void(int, const QByteArray &)> &onMessage)
 {
-    const auto command = [headerOnly](int number) {
-        return (headerOnly ? QByteArrayLiteral("TOP ") : QByteArrayLiteral("RETR "))
-               + QByteArray::number(number) + (headerOnly ? " 0" : "");
+    // TOP is optional: a server that refuses it sends the whole message instead.
+    bool useTop = headerOnly && offersTop();
+    const auto command = [&useTop](int number) {
+        return useTop ? "TOP " + QByteArray::number(number) + " 0"
+                      : "RETR " + QByteArray::number(number);
     };
+    QList<std::pair<int, qint64>> refusedTop;
     const qsizetype total = messages.size();
     qsizetype sent = 0;
     qint64 bytesInFlight = 0;
     for (qsizetype received = 0; received < total; ++received) {
         // Keep the server busy while we read, but with a bounded amount of mail in flight.
-        while (
-            sent < total
-            && (sent == received
-                || (m_pipelining && sent - received < kPipelineWindow
-                    && (headerOnly || bytesInFlight + messages[sent].second <= kBytesInFlight)))) {
+        while (sent < total
+               && (sent == received
+                   || (m_pipelining && sent - received < kPipelineWindow
+                       && (useTop || bytesInFlight + messages[sent].second <= kBytesInFlight)))) {
             if (!send(command(messages[sent].first)))
                 return false;
-            bytesInFlight += headerOnly ? 0 : messages[sent].second;
+            bytesInFlight += useTop ? 0 : messages[sent].second;
             ++sent;
         }
         Pop3ReplyReader::Status status;
@@ -296,10 +299,21 @@ bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool head
         QByteArray message;
         if (status.ok && !readData(&message, m_options.maxMessageBytes))
             return false;
-        bytesInFlight -= headerOnly ? 0 : messages[received].second;
+        bytesInFlight = std::max<qint64>(0, bytesInFlight - messages[received].second);
+        if (!status.ok && headerOnly && (useTop || !refusedTop.isEmpty())) {
+            useTop = false;
+            refusedTop.append(messages[received]);
+            continue;
+        }
         onMessage(messages[received].first, message);
     }
-    return true;
+    return refusedTop.isEmpty() || fetch(refusedTop, false, onMessage);
+}
+
+bool Pop3Session::offersTop() const
+{
+    // Without CAPA nobody knows: try it.
+    return !m_capaAnswered || m_capabilities.contains("TOP");
 }
 
 bool Pop3Session::markDeleted(const QList<int> &numbers, QList<int> *refused)

@@ -73,6 +73,7 @@ public:
     QString failureText() const { return m_failureText; }
     bool encrypted() const;
     bool pipelining() const { return m_pipelining; }
+    bool offersTop() const;
 
 private:
     bool fail(Failure failure, const QString &text);
@@ -93,6 +94,7 @@ private:
     ServerAddress m_server;
     QList<QByteArray> m_capabilities;
     bool m_pipelining = false;
+    bool m_capaAnswered = false;
     Failure m_failure = Failure::None;
     QString m_failureText;
 };

@@ -1,5 +1,6 @@
 #include "DovecotServer.h"
 #include "MailTestSupport.h"
+#include "MiniPop3Server.h"
 #include "Pop3Proxy.h"
 #include "store/RegistryPaths.h"
 
@@ -482,6 +483,29 @@ private slots:
                                             "a part cannot be decoded"))
                      .size(),
                  1);
+    }
+
+    void aServerWithoutCapaUidlOrTopIsJudgedWholeEachTime()
+    {
+        const QByteArray spam = mail("x@spam.example", "Buy", ".starts with a dot\r\n");
+        const QByteArray friendly = mail("friend@good.example", "Hi");
+        MiniPop3Server bare({friendly, spam}, MiniPop3Server::Options());
+        QVERIFY(bare.start());
+        MailTestBench bench;
+        bench.addAccount(m_address, "127.0.0.1:" + QByteArray::number(bare.port()), "u", "p",
+                         false);
+        bench.addPattern(store::kSubjectFilterKey, "zzz");
+        // Without UIDL nothing can be remembered: every message is judged every time.
+        QCOMPARE(bench.check().judged, 2);
+        QCOMPARE(bench.check().judged, 2);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        const mail::CheckReport report = bench.check();
+        QVERIFY(report.allChecked());
+        QCOMPARE(report.removed, 1);
+        QCOMPARE(bare.messages(), QList<QByteArray>{friendly});
+        // TOP refused: asked once a check, then whole messages, one command at a time.
+        QCOMPARE(bare.commands().filter(QStringLiteral("TOP")).size(), 3);
+        QCOMPARE(bare.commands().filter(QStringLiteral("RETR")).size(), 6);
     }
 
     void anEmptyMailboxIsChecked()

@@ -1,0 +1,167 @@
+#include "MiniPop3Server.h"
+
+#include <QHostAddress>
+#include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+struct MiniPop3Server::Shared
+{
+    mutable QMutex mutex;
+    QList<QByteArray> messages;
+    QStringList commands;
+    Options options;
+};
+
+namespace {
+
+QByteArray dotStuffed(const QByteArray &message)
+{
+    QByteArray out;
+    for (const QByteArray &line : message.split('\n')) {
+        if (line.isEmpty() && &line == &message.split('\n').last())
+            break;
+        QByteArray text = line;
+        if (text.endsWith('\r'))
+            text.chop(1);
+        if (text.startsWith('.'))
+            text.prepend('.');
+        out += text + "\r\n";
+    }
+    return out;
+}
+
+void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &shared)
+{
+    QList<QByteArray> mailbox;
+    {
+        QMutexLocker lock(&shared->mutex);
+        mailbox = shared->messages;
+    }
+    QList<bool> deleted(mailbox.size(), false);
+    const auto reply = [socket](const QByteArray &text) {
+        socket->write(text + "\r\n");
+    };
+    const auto message = [&](const QByteArray &argument, int *index) {
+        bool ok = false;
+        *index = argument.toInt(&ok) - 1;
+        return ok && *index >= 0 && *index < mailbox.size() && !deleted[*index];
+    };
+    reply("+OK mini POP3 ready");
+    QByteArray buffer;
+    for (;;) {
+        if (!socket->canReadLine() && !socket->waitForReadyRead(10000))
+            return;
+        while (socket->canReadLine()) {
+            const QByteArray line = socket->readLine().trimmed();
+            const QList<QByteArray> words = line.split(' ');
+            const QByteArray verb = words.value(0).toUpper();
+            {
+                QMutexLocker lock(&shared->mutex);
+                shared->commands.append(QString::fromUtf8(verb == "PASS" ? "PASS *" : line));
+            }
+            int index = -1;
+            if (verb == "CAPA" && shared->options.capa) {
+                reply("+OK\r\nUSER" + QByteArray(shared->options.uidl ? "\r\nUIDL" : "")
+                      + QByteArray(shared->options.top ? "\r\nTOP" : "") + "\r\n.");
+            } else if (verb == "USER" || verb == "PASS" || verb == "NOOP") {
+                reply("+OK");
+            } else if (verb == "LIST") {
+                QByteArray text = "+OK\r\n";
+                for (int i = 0; i < mailbox.size(); ++i) {
+                    if (!deleted[i])
+                        text += QByteArray::number(i + 1) + ' '
+                                + QByteArray::number(mailbox[i].size()) + "\r\n";
+                }
+                reply(text + ".");
+            } else if (verb == "UIDL" && shared->options.uidl) {
+                QByteArray text = "+OK\r\n";
+                for (int i = 0; i < mailbox.size(); ++i) {
+                    if (!deleted[i])
+                        text += QByteArray::number(i + 1) + " id" + QByteArray::number(i) + "\r\n";
+                }
+                reply(text + ".");
+            } else if (verb == "RETR" && message(words.value(1), &index)) {
+                reply("+OK\r\n" + dotStuffed(mailbox[index]) + ".");
+            } else if (verb == "TOP" && shared->options.top && message(words.value(1), &index)) {
+                const qsizetype end = mailbox[index].indexOf("\r\n\r\n");
+                reply("+OK\r\n" + dotStuffed(mailbox[index].left(end < 0 ? -1 : end + 2))
+                      + "\r\n.");
+            } else if (verb == "DELE" && message(words.value(1), &index)) {
+                deleted[index] = true;
+                reply("+OK");
+            } else if (verb == "QUIT") {
+                QList<QByteArray> left;
+                for (int i = 0; i < mailbox.size(); ++i) {
+                    if (!deleted[i])
+                        left.append(mailbox[i]);
+                }
+                {
+                    QMutexLocker lock(&shared->mutex);
+                    shared->messages = left;
+                }
+                reply("+OK bye");
+                socket->waitForBytesWritten(5000);
+                return;
+            } else {
+                reply("-ERR not here");
+            }
+            socket->waitForBytesWritten(5000);
+        }
+    }
+}
+
+} // namespace
+
+MiniPop3Server::MiniPop3Server(QList<QByteArray> messages, Options options)
+    : m_shared(std::make_shared<Shared>())
+{
+    m_shared->messages = std::move(messages);
+    m_shared->options = options;
+}
+
+MiniPop3Server::~MiniPop3Server()
+{
+    if (m_thread) {
+        m_thread->requestInterruption();
+        m_thread->wait(15000);
+    }
+}
+
+bool MiniPop3Server::start()
+{
+    QSemaphore ready;
+    std::shared_ptr<Shared> shared = m_shared;
+    quint16 *port = &m_port;
+    m_thread.reset(QThread::create([shared, &ready, port] {
+        QTcpServer server;
+        const bool listening = server.listen(QHostAddress::LocalHost, 0);
+        *port = listening ? server.serverPort() : 0;
+        ready.release();
+        if (!listening)
+            return;
+        while (!QThread::currentThread()->isInterruptionRequested()) {
+            if (!server.waitForNewConnection(100))
+                continue;
+            std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
+            serve(socket.get(), shared);
+            socket->disconnectFromHost();
+        }
+    }));
+    m_thread->start();
+    ready.acquire();
+    return m_port != 0;
+}
+
+QList<QByteArray> MiniPop3Server::messages() const
+{
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->messages;
+}
+
+QStringList MiniPop3Server::commands() const
+{
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->commands;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QStringList>
+
+#include <memory>
+
+class QThread;
+
+// A bare RFC 1939 server for what Dovecot always offers and a client must also do without:
+// no CAPA (so no pipelining), no UIDL, no TOP. One mailbox, one session at a time, in a thread
+// of its own; deletions take effect on QUIT only, as on any POP3 server.
+class MiniPop3Server
+{
+public:
+    struct Options
+    {
+        bool capa = false;
+        bool uidl = false;
+        bool top = false;
+    };
+
+    MiniPop3Server(QList<QByteArray> messages, Options options);
+    ~MiniPop3Server();
+
+    bool start();
+    quint16 port() const { return m_port; }
+    QList<QByteArray> messages() const;
+    QStringList commands() const; // every command received, the password blanked
+
+    struct Shared;
+
+private:
+    std::shared_ptr<Shared> m_shared;
+    std::unique_ptr<QThread> m_thread;
+    quint16 m_port = 0;
+};
