@@ -285,7 +285,7 @@ void TfrmOstrove::lvDodatkiClick()
         return;
     const int index = lvDodatki->row(selected.first());
     if (index == kLogItem) {
-        m_system.processes.openDocument(monitor::logFilePath(m_system.programFolder));
+        m_system.processes.openDocument(monitor::logFileBesideStore(m_system.storePath));
         return;
     }
     PageControl1->setCurrentIndex(index); // the page already shown is not shown again

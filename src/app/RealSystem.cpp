@@ -6,16 +6,16 @@
 #include <QIcon>
 
 RealSystem::RealSystem()
-    : m_settings(store::SqliteStore::defaultPath())
+    : m_storePath(store::SqliteStore::defaultPath())
+    , m_settings(m_storePath)
     , m_system{m_settings,
                m_prompts,
                m_processes,
                m_windows,
                m_services,
                QCoreApplication::applicationDirPath(),
-               [](QDialog &dialog) {
-                   return dialog.exec();
-               }}
+               [](QDialog &dialog) { return dialog.exec(); },
+               m_storePath}
 {}
 
 void RealSystem::setUpApplication()

@@ -22,6 +22,7 @@ public:
     static void setUpApplication();
 
 private:
+    QString m_storePath;
     store::SqliteStore m_settings;
     MessageBoxPrompts m_prompts;
     platform::SystemProcesses m_processes;

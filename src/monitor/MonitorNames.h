@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDir>
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 
@@ -36,9 +38,11 @@ inline QString trayProgramPath(const QString &folder)
 {
     return besideProgram(folder, kTrayProgram);
 }
-inline QString logFilePath(const QString &folder)
+// The monitor keeps its log beside the settings store, since the program folder may not be
+// writable. Made absolute as the monitor makes it, so that both name the same file.
+inline QString logFileBesideStore(const QString &storePath)
 {
-    return besideProgram(folder, kLogFile);
+    return QDir(QFileInfo(storePath).absolutePath()).filePath(QLatin1String(kLogFile));
 }
 
 } // namespace monitor

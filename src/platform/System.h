@@ -30,6 +30,8 @@ struct System
     QString programFolder;
     // Shows a dialog modally and returns its result; exec() unless a test drives the dialog.
     std::function<int(QDialog &)> runModal;
+    // The settings store's file; the monitor keeps its log in the same folder.
+    QString storePath = {};
 };
 
 } // namespace platform

@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
@@ -25,6 +26,7 @@
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -135,15 +137,36 @@ private slots:
         QCOMPARE(m_window->tsIgnoreMail->list()->count(), 2);
     }
 
-    void statisticsOpensTheLogAndKeepsThePage()
+    // The monitor writes its log beside the settings store, which need not be beside the program.
+    void statisticsOpensTheLogBesideTheStoreAndKeepsThePage_data()
     {
-        open();
+        QTest::addColumn<bool>("relative");
+        QTest::newRow("store named by its full path") << false;
+        QTest::newRow("store named relative to the working folder") << true;
+    }
+    void statisticsOpensTheLogBesideTheStoreAndKeepsThePage()
+    {
+        QFETCH(bool, relative);
+        QTemporaryDir storeFolder;
+        const QString previousFolder = QDir::currentPath();
+        const auto restore = qScopeGuard([&] { QDir::setCurrent(previousFolder); });
+        const QString storePath = relative ? QStringLiteral("registry.db")
+                                           : storeFolder.filePath(QStringLiteral("registry.db"));
+        QVERIFY(QDir::setCurrent(relative ? storeFolder.path() : t->folder.path()));
+        store::SqliteStore settings(storePath);
+        platform::System system{settings,    t->prompts,       t->processes,       t->windows,
+                                t->services, t->folder.path(), t->system.runModal, storePath};
+        m_window = std::make_unique<TfrmOstrove>(system);
+        const auto closeFirst = qScopeGuard([this] { m_window.reset(); }); // it holds `system`
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         choose(5);
         QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsConfiguration);
         choose(6);
         choose(6);
         QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsConfiguration);
-        const QString log = t->folder.path() + QStringLiteral("/Ostrove.log");
+        const QString log = storeFolder.path() + QStringLiteral("/Ostrove.log");
+        QVERIFY(!QFile::exists(log)); // not written yet, and still the file the viewer is given
         QCOMPARE(t->processes.opened, (QStringList{log, log}));
     }
 

@@ -116,7 +116,13 @@ void FakeServiceManager::sleep(quint32 milliseconds)
 TestSystem::TestSystem()
     : storePath(folder.filePath(QStringLiteral("registry.db")))
     , store(storePath)
-    , system{store, prompts, processes, windows, services, folder.path(), [this](QDialog &dialog) {
+    , system{store,
+             prompts,
+             processes,
+             windows,
+             services,
+             folder.path(),
+             [this](QDialog &dialog) {
                  ++dialogsShown;
                  if (dialogSteps.isEmpty()) {
                      qWarning("a dialog was shown that the test did not expect");
@@ -131,7 +137,8 @@ TestSystem::TestSystem()
                  const int result = dialog.result();
                  dialog.hide();
                  return result;
-             }}
+             },
+             storePath}
 {}
 
 namespace {
