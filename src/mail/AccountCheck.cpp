@@ -1,5 +1,6 @@
 #include "mail/AccountCheck.h"
 
+#include "mail/JudgeQueue.h"
 #include "mail/MessageFacts.h"
 #include "mail/MonitorLog.h"
 #include "mail/Pop3Session.h"
@@ -9,12 +10,17 @@
 
 #include <QSet>
 
+#include <thread>
+
 namespace mail {
 
 namespace {
 
 // Larger messages are not fetched to be judged: they are kept, and the log says so.
 constexpr qint64 kMaxJudgedBytes = 64 * 1024 * 1024;
+// Messages read but not yet judged, at most.
+constexpr qsizetype kQueuedMessages = 256;
+constexpr qint64 kQueuedBytes = 16 * 1024 * 1024;
 
 QString quoted(const QString &text)
 {
@@ -129,40 +135,53 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     QHash<int, qint64> listedSize;
     for (const auto &[number, size] : std::as_const(toFetch))
         listedSize.insert(number, size);
+    // Judging runs beside the reading: while one message is parsed, the next ones arrive.
+    const auto judge = [&](int number, const QByteArray &message) {
+        if (message.isEmpty())
+            return; // the server would not send it: judged next time
+        const MessageFacts facts = readMessageFacts(message, whole);
+        ++outcome.judged;
+        const QByteArray id = ids.value(number);
+        if (!facts.judgeable) {
+            m_context.log.write(QStringLiteral("%1: message %2 kept: %3")
+                                    .arg(outcome.address)
+                                    .arg(number)
+                                    .arg(facts.problem));
+            if (haveIds)
+                judgedNow.insert(id);
+            return;
+        }
+        const std::optional<RuleMatch> match = rules.match(facts);
+        if (!match && !facts.bodyProblem.isEmpty()) {
+            m_context.log.write(QStringLiteral("%1: message %2 kept unjudged by the content and "
+                                               "attachment rules: %3")
+                                    .arg(outcome.address)
+                                    .arg(number)
+                                    .arg(facts.bodyProblem));
+        }
+        if (!match) {
+            if (haveIds)
+                judgedNow.insert(id);
+            return;
+        }
+        toDelete.append(number);
+        matches.insert(number, MatchedMessage{facts.fromText, facts.subject,
+                                              listedSize.value(number), *match});
+    };
+    JudgeQueue queue(kQueuedMessages, kQueuedBytes);
+    std::thread judging([&queue, &judge] {
+        while (std::optional<JudgeQueue::Item> item = queue.pop())
+            judge(item->number, item->message);
+    });
     const bool fetched =
-        session->fetch(toFetch, !whole, [&](int number, const QByteArray &message) {
-            if (message.isEmpty())
-                return; // the server would not send it: judged next time
-            const MessageFacts facts = readMessageFacts(message, whole);
-            ++outcome.judged;
-            const QByteArray id = ids.value(number);
-            if (!facts.judgeable) {
-                m_context.log.write(QStringLiteral("%1: message %2 kept: %3")
-                                        .arg(outcome.address)
-                                        .arg(number)
-                                        .arg(facts.problem));
-                if (haveIds)
-                    judgedNow.insert(id);
-                return;
-            }
-            const std::optional<RuleMatch> match = rules.match(facts);
-            if (!match && !facts.bodyProblem.isEmpty()) {
-                m_context.log.write(
-                    QStringLiteral("%1: message %2 kept unjudged by the content and "
-                                   "attachment rules: %3")
-                        .arg(outcome.address)
-                        .arg(number)
-                        .arg(facts.bodyProblem));
-            }
-            if (!match) {
-                if (haveIds)
-                    judgedNow.insert(id);
-                return;
-            }
-            toDelete.append(number);
-            matches.insert(number, MatchedMessage{facts.fromText, facts.subject,
-                                                  listedSize.value(number), *match});
+        session->fetch(toFetch, !whole, [&queue](int number, const QByteArray &message) {
+            queue.push(number, message);
         });
+    if (fetched)
+        queue.close();
+    else
+        queue.abandon();
+    judging.join();
     if (!fetched)
         return failed();
 
