@@ -3,6 +3,7 @@
 #include "store/SqliteStore.h"
 #include "tray/Autostart.h"
 #include "tray/SingleInstance.h"
+#include "tray/StopSignals.h"
 #include "tray/TrayProgram.h"
 
 #include <QApplication>
@@ -42,6 +43,9 @@ int main(int argc, char *argv[])
                       .arg(instance.serverName()));
 
     tray::TrayProgram program(storePath, log, instance);
+    tray::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &tray::StopSignals::stopRequested, &program,
+                     &tray::TrayProgram::quit);
     program.start();
     return QApplication::exec();
 }
