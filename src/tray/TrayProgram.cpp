@@ -101,7 +101,6 @@ void TrayProgram::quit()
     m_timer.stop();
     m_runner.stop();
     m_log.write(QStringLiteral("Tray program ends"));
-    emit finished();
     QCoreApplication::quit();
 }
 

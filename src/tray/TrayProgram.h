@@ -43,9 +43,6 @@ public:
     PreviewWindow *previewWindow() const { return m_preview.get(); }
     int intervalMs() const { return m_timer.interval(); }
 
-signals:
-    void finished(); // after quit(), for tests without an event loop of their own
-
 private:
     void checkStarted(bool dryRun);
     void checkFinished(const tray::CheckResult &result);
