@@ -1,6 +1,6 @@
 // The floor for a check of headers: log in, UIDL, then every "TOP n 0" sent at once, and read
 // the replies; nothing is parsed or judged. Usage: pop3_floor HOST PORT tls|plain USER PASS
-// [--stat-only]. With SSL_CERT_FILE set, its certificates are trusted as well.
+// [--stat-only | --uidl-only]. With SSL_CERT_FILE set, its certificates are trusted as well.
 #include <QCoreApplication>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -62,6 +62,7 @@ int main(int argc, char *argv[])
     const quint16 port = quint16(QByteArray(argv[2]).toUInt());
     const bool tls = QByteArray(argv[3]) == "tls";
     const bool statOnly = argc > 6 && QByteArray(argv[6]) == "--stat-only";
+    const bool uidlOnly = argc > 6 && QByteArray(argv[6]) == "--uidl-only";
     if (tls) {
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.addCaCertificates(
@@ -87,6 +88,8 @@ int main(int argc, char *argv[])
     socket->write("UIDL\r\n");
     if (!skipReply(true))
         return 1;
+    if (uidlOnly)
+        return command("QUIT") ? 0 : 1;
     socket->write("STAT\r\n");
     while (buffer.indexOf("\r\n") < 0) {
         if (!fill())

@@ -95,16 +95,28 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     const QByteArray login = account.login.isEmpty() ? account.address : account.login;
     QHash<int, QByteArray> ids;
     bool haveIds = false;
-    QList<std::pair<int, qint64>> sizes;
     if (session->failure() != Pop3Session::Failure::None || !session->login(login, account.password)
-        || !session->uniqueIds(&ids, &haveIds) || !session->listSizes(&sizes))
+        || !session->uniqueIds(&ids, &haveIds))
         return failed();
-    outcome.messages = int(sizes.size());
 
     const Rules &rules = m_context.rules;
     const QByteArray identity = accountIdentity(account);
     const QSet<QByteArray> judgedBefore =
         haveIds ? m_context.seen.judged(identity, rules.fingerprint()) : QSet<QByteArray>();
+    // The sizes are needed only for messages to fetch: a check that finds nothing new (the
+    // usual one) does without the listing.
+    const bool anythingNew =
+        !haveIds || std::any_of(ids.cbegin(), ids.cend(), [&judgedBefore](const QByteArray &id) {
+            return !judgedBefore.contains(id);
+        });
+    QList<std::pair<int, qint64>> sizes;
+    if (!rules.isEmpty() && anythingNew) {
+        if (!session->listSizes(&sizes))
+            return failed();
+        outcome.messages = int(sizes.size());
+    } else {
+        outcome.messages = int(ids.size());
+    }
 
     // Only messages not judged under these rules are fetched, and only as much as needed.
     QList<std::pair<int, qint64>> toFetch;
@@ -213,7 +225,10 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
                                 .arg(number));
     }
     // A dry run leaves the state as it was, so the next real check judges the same messages.
-    if (haveIds && !m_context.dryRun) {
+    // Nothing judged and nothing gone: the record stands as it is.
+    const bool recordChanges = !judgedNow.isEmpty() || judgedBefore.size() != qsizetype(ids.size())
+                               || judgedBefore.isEmpty();
+    if (haveIds && !m_context.dryRun && recordChanges) {
         QSet<QByteArray> onServer;
         for (const QByteArray &id : std::as_const(ids))
             onServer.insert(id);

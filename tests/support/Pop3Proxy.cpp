@@ -94,6 +94,9 @@ public:
         , m_shared(std::move(shared))
     {
         m_client->setParent(this);
+        // A relay that waits for acknowledgements before passing on the rest of a reply would
+        // add delays no real server has.
+        m_client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_clock.start();
         m_timer.setSingleShot(true);
         // A coarse timer may fire a little early, and a delay must never be shorter than asked.
@@ -115,6 +118,7 @@ public:
         });
         connect(m_client, &QTcpSocket::disconnected, this, &Link::clientClosed);
         m_upstream->connectToHost(QHostAddress::LocalHost, serverPort);
+        m_upstream->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     }
 
 private:
