@@ -26,13 +26,22 @@ bool holdsLineBreak(const QByteArray &text)
 // line is damaged or `take` refuses its field.
 bool forEachListed(const QByteArray &data, const std::function<bool(int, const QByteArray &)> &take)
 {
-    for (const QByteArray &line : data.split('\n')) {
-        const QList<QByteArray> fields = line.trimmed().split(' ');
-        if (fields.size() < 2)
+    qsizetype at = 0;
+    while (at < data.size()) {
+        qsizetype end = data.indexOf('\n', at);
+        if (end < 0)
+            end = data.size();
+        QByteArrayView line = QByteArrayView(data).sliced(at, end - at).trimmed();
+        at = end + 1;
+        const qsizetype blank = line.indexOf(' ');
+        if (blank < 0)
             continue;
         bool ok = false;
-        const int number = fields[0].toInt(&ok);
-        if (!ok || number <= 0 || !take(number, fields[1]))
+        const int number = line.first(blank).toInt(&ok);
+        QByteArrayView field = line.sliced(blank + 1);
+        if (const qsizetype more = field.indexOf(' '); more >= 0)
+            field = field.first(more);
+        if (!ok || number <= 0 || field.isEmpty() || !take(number, field.toByteArray()))
             return false;
     }
     return true;
