@@ -1,3 +1,4 @@
+#include "XvfbServer.h"
 #include "platform/X11Windows.h"
 
 #include <QElapsedTimer>
@@ -31,17 +32,13 @@ class TestX11Windows : public QObject
     Q_OBJECT
 
 private:
-    QProcess m_server;
-    QByteArray m_display;
     QTemporaryDir m_home;
+    XvfbServer m_xvfb{m_home.filePath(QStringLiteral("xvfb.log"))};
+    QByteArray m_display;
     // The test's own connection, for looking at the tree as it is.
     Display *m_x = nullptr;
 
-    QByteArray serverSaid() const
-    {
-        QFile log(m_home.filePath(QStringLiteral("xvfb.log")));
-        return log.open(QIODevice::ReadOnly) ? log.readAll().right(2000) : QByteArray();
-    }
+    QByteArray serverSaid() const { return m_xvfb.log(); }
 
     // Starts the stand-in tray and returns its titled window, or 0 when it did not start.
     Window startTray(QProcess &tray, const QStringList &arguments = {})
@@ -56,10 +53,9 @@ private:
             said += tray.readAllStandardOutput();
         }
         if (!said.startsWith("ready ")) {
-            qWarning("the stand-in tray did not start on %s: exit %d, %s; server %d: %s",
+            qWarning("the stand-in tray did not start on %s: exit %d, %s; server: %s",
                      m_display.constData(), tray.exitCode(),
-                     tray.readAllStandardError().constData(), int(m_server.state()),
-                     serverSaid().constData());
+                     tray.readAllStandardError().constData(), serverSaid().constData());
             return 0;
         }
         return said.mid(6).trimmed().toULong();
@@ -175,30 +171,12 @@ private:
 private slots:
     void initTestCase()
     {
-        // Its warnings go to a file: unread, they would fill the pipe and stall the server.
-        m_server.setStandardErrorFile(m_home.filePath(QStringLiteral("xvfb.log")));
-        m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                                QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                                QStringLiteral("-screen"), QStringLiteral("0"),
-                                                QStringLiteral("640x480x24")});
-        if (!m_server.waitForStarted(5000))
-            QSKIP("Xvfb is not installed");
-        // The server writes its display number once it takes clients.
-        QByteArray number;
+        QString why;
+        if (!m_xvfb.start(&why))
+            QSKIP(qPrintable(why));
+        m_display = m_xvfb.display();
         QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 10000 && !number.endsWith('\n')) {
-            m_server.waitForReadyRead(100);
-            number += m_server.readAllStandardOutput();
-        }
-        number = number.trimmed();
-        bool numeric = false;
-        number.toInt(&numeric);
-        QVERIFY2(numeric, number.constData());
-        m_display = ':' + number;
-        qputenv("DISPLAY", m_display);
-        // Under load the server may drop a new connection; make sure it takes them.
-        for (clock.restart(); !m_x && clock.elapsed() < 10000; QThread::msleep(20))
+        for (clock.start(); !m_x && clock.elapsed() < 10000; QThread::msleep(20))
             m_x = XOpenDisplay(m_display.constData());
         QVERIFY(m_x);
     }
@@ -206,8 +184,6 @@ private slots:
     {
         if (m_x)
             XCloseDisplay(m_x);
-        m_server.terminate();
-        m_server.waitForFinished(5000);
     }
 
     void findsTheTrayWindowByItsExactTitle()

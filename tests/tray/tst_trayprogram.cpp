@@ -1,6 +1,7 @@
 #include "DovecotServer.h"
 #include "MailTestSupport.h"
 #include "Pop3Proxy.h"
+#include "XvfbServer.h"
 #include "platform/X11Windows.h"
 #include "store/RegistryPaths.h"
 #include "store/SqliteStore.h"
@@ -53,9 +54,9 @@ class TestTrayProgram : public QObject
     Q_OBJECT
 
 private:
-    QProcess m_server;
     QByteArray m_display;
     QTemporaryDir m_home;
+    XvfbServer m_xvfb{m_home.filePath(QStringLiteral("xvfb.log"))};
     DovecotServer m_dovecot;
 
     QProcessEnvironment trayEnvironment(const QString &storePath) const
@@ -120,45 +121,16 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_home.isValid());
-        m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                                QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                                QStringLiteral("-screen"), QStringLiteral("0"),
-                                                QStringLiteral("640x480x24")});
-        if (!m_server.waitForStarted(5000))
-            QSKIP("Xvfb is not installed");
-        QByteArray number;
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 10000 && !number.endsWith('\n')) {
-            m_server.waitForReadyRead(100);
-            number += m_server.readAllStandardOutput();
-        }
-        number = number.trimmed();
-        bool numeric = false;
-        number.toInt(&numeric);
-        QVERIFY2(numeric, number.constData());
-        m_display = ':' + number;
-        qputenv("DISPLAY", m_display);
-        bool accepted = false;
-        for (clock.restart(); !accepted && clock.elapsed() < 10000; QThread::msleep(20)) {
-            if (Display *display = XOpenDisplay(m_display.constData())) {
-                XCloseDisplay(display);
-                accepted = true;
-            }
-        }
-        QVERIFY(accepted);
+        QString why;
+        if (!m_xvfb.start(&why))
+            QSKIP(qPrintable(why));
+        m_display = m_xvfb.display();
 
         QString error;
         QVERIFY2(m_dovecot.start(&error), qPrintable(error));
         m_dovecot.addUser(QStringLiteral("alice"), QStringLiteral("secret"));
         m_dovecot.addUser(QStringLiteral("bob"), QStringLiteral("secret"));
         qputenv("SSL_CERT_FILE", QFile::encodeName(m_dovecot.caCertificatePath()));
-    }
-
-    void cleanupTestCase()
-    {
-        m_server.terminate();
-        m_server.waitForFinished(5000);
     }
 
     void theConfigurationPageFindsItAndItsCloseRequestEndsIt()
