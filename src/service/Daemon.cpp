@@ -1,10 +1,9 @@
 #include "service/Daemon.h"
 
 #include "mail/MailCheck.h"
+#include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
-#include "mail/SeenState.h"
 #include "mail/Settings.h"
-#include "store/SqliteStore.h"
 
 #include <cstdio>
 #include <systemd/sd-daemon.h>
@@ -44,28 +43,20 @@ int Daemon::run()
     // The journal takes standard error: each log line goes there too.
     mail::MonitorLog log(mail::logPathFor(m_storePath), stderr);
     log.write(QStringLiteral("OstroveService starts"));
-    if (const QString warning = mail::storePermissionWarning(m_storePath); !warning.isEmpty())
-        log.write(warning);
-    mail::SeenState seen(mail::seenStatePathFor(m_storePath));
-    if (!seen.problem().isEmpty())
-        log.write(QStringLiteral("Warning: the record of judged messages is kept in memory only "
-                                 "(%1)")
-                      .arg(seen.problem()));
-    store::SqliteStore::Options storeOptions;
-    storeOptions.readOnly = true;
-    store::SqliteStore settings(m_storePath, storeOptions);
+    mail::MonitorFiles::warnAboutStore(m_storePath, log);
+    mail::MonitorFiles files(m_storePath, log);
     sd_notify(0, "READY=1\nSTATUS=First check under way");
 
     const std::optional<std::chrono::seconds> forTests = testInterval();
     for (;;) {
         mail::MailCheck::Options options;
         options.cancel = &m_stop;
-        const mail::CheckReport report = mail::MailCheck(settings, seen, log, options).run();
+        const mail::CheckReport report = files.check(options);
         if (m_stop)
             break;
         // The interval is read anew each time, as the configuration program may change it.
         int minutes = mail::kDefaultScanEvery;
-        if (const auto current = mail::readMonitorSettings(settings, nullptr))
+        if (const auto current = mail::readMonitorSettings(files.settings(), nullptr))
             minutes = current->scanEveryMinutes;
         const std::chrono::seconds interval = forTests ? *forTests : std::chrono::minutes(minutes);
         const QString status =

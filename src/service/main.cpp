@@ -1,6 +1,6 @@
 #include "mail/MailCheck.h"
+#include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
-#include "mail/SeenState.h"
 #include "service/CommandLine.h"
 #include "service/Daemon.h"
 #include "service/ServiceInstaller.h"
@@ -43,21 +43,12 @@ int checkOnce(bool dryRun)
     watchStopSignals([] { stop = true; });
     const QString storePath = store::SqliteStore::defaultPath();
     mail::MonitorLog log(mail::logPathFor(storePath), stdout);
-    if (const QString warning = mail::storePermissionWarning(storePath); !warning.isEmpty())
-        log.write(warning);
-    mail::SeenState seen(mail::seenStatePathFor(storePath));
-    if (!seen.problem().isEmpty())
-        log.write(QStringLiteral("Warning: the record of judged messages cannot be kept (%1); "
-                                 "every message is judged again next time")
-                      .arg(seen.problem()));
-    store::SqliteStore::Options storeOptions;
-    storeOptions.readOnly = true; // the monitor never writes the settings
-    store::SqliteStore settings(storePath, storeOptions);
+    mail::MonitorFiles::warnAboutStore(storePath, log);
+    mail::MonitorFiles files(storePath, log);
     mail::MailCheck::Options options;
     options.dryRun = dryRun;
     options.cancel = &stop;
-    const mail::CheckReport report = mail::MailCheck(settings, seen, log, options).run();
-    return report.allChecked() ? 0 : 1;
+    return files.check(options).allChecked() ? 0 : 1;
 }
 
 int runDaemon()

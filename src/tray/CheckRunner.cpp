@@ -1,9 +1,8 @@
 #include "tray/CheckRunner.h"
 
+#include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
-#include "mail/SeenState.h"
 #include "mail/Settings.h"
-#include "store/SqliteStore.h"
 
 #include <QThread>
 
@@ -16,21 +15,14 @@ CheckResult runCheck(const QString &storePath, mail::MonitorLog &log, bool dryRu
 {
     // Each check opens the store and the seen-state afresh: a store replaced or fixed since
     // the last check is read as it is now.
-    mail::SeenState seen(mail::seenStatePathFor(storePath));
-    if (!seen.problem().isEmpty())
-        log.write(QStringLiteral("Warning: the record of judged messages cannot be kept (%1); "
-                                 "every message is judged again next time")
-                      .arg(seen.problem()));
-    store::SqliteStore::Options storeOptions;
-    storeOptions.readOnly = true; // the monitor never writes the settings
-    store::SqliteStore settings(storePath, storeOptions);
+    mail::MonitorFiles files(storePath, log);
     mail::MailCheck::Options options;
     options.dryRun = dryRun;
     options.replyTimeoutMs = replyTimeoutMs;
     options.cancel = cancel;
     CheckResult result;
-    result.report = mail::MailCheck(settings, seen, log, options).run();
-    if (const auto stored = mail::readMonitorSettings(settings, nullptr))
+    result.report = files.check(options);
+    if (const auto stored = mail::readMonitorSettings(files.settings(), nullptr))
         result.scanEveryMinutes = stored->scanEveryMinutes;
     return result;
 }

@@ -1,5 +1,6 @@
 #include "tray/TrayProgram.h"
 
+#include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
 #include "mail/Settings.h"
 #include "tray/PreviewWindow.h"
@@ -46,8 +47,7 @@ TrayProgram::~TrayProgram()
 void TrayProgram::start()
 {
     m_log.write(QStringLiteral("Tray program starts"));
-    if (const QString warning = mail::storePermissionWarning(m_storePath); !warning.isEmpty())
-        m_log.write(warning);
+    mail::MonitorFiles::warnAboutStore(m_storePath, m_log);
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         m_icon = std::make_unique<TrayIcon>();
         connect(m_icon->acCheckNow, &QAction::triggered, this, &TrayProgram::checkNow);

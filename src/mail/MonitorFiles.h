@@ -1,0 +1,32 @@
+#pragma once
+
+#include "mail/MailCheck.h"
+#include "mail/SeenState.h"
+#include "store/SqliteStore.h"
+
+#include <QString>
+
+namespace mail {
+
+class MonitorLog;
+
+// What a monitor program checks with: the settings, opened read-only (the monitor never writes
+// them), and the record of judged messages beside them. What cannot be kept is said in the log.
+class MonitorFiles
+{
+public:
+    MonitorFiles(const QString &storePath, MonitorLog &log);
+
+    store::SqliteStore &settings() { return m_settings; }
+    CheckReport check(const MailCheck::Options &options);
+
+    // Said once when a monitor program starts: the store holds the passwords.
+    static void warnAboutStore(const QString &storePath, MonitorLog &log);
+
+private:
+    MonitorLog &m_log;
+    SeenState m_seen;
+    store::SqliteStore m_settings;
+};
+
+} // namespace mail
