@@ -1,3 +1,4 @@
+#include "SystemdMock.h"
 #include "monitor/ServiceControl.h"
 #include "platform/SystemdServiceManager.h"
 
@@ -17,28 +18,10 @@ private:
     QProcess m_bus;
     QProcess m_mock;
 
-    // Calls a method on the mock; false when the call failed.
     static bool call(const char *path, const char *interface, const char *member,
                      const std::function<int(sd_bus_message *)> &arguments)
     {
-        sd_bus *bus = nullptr;
-        if (sd_bus_open_system(&bus) < 0)
-            return false;
-        sd_bus_message *message = nullptr;
-        sd_bus_message *reply = nullptr;
-        sd_bus_error error = SD_BUS_ERROR_NULL;
-        bool ok = sd_bus_message_new_method_call(bus, &message, "org.freedesktop.systemd1", path,
-                                                 interface, member)
-                      >= 0
-                  && arguments(message) >= 0
-                  && sd_bus_call(bus, message, 5000000, &error, &reply) >= 0;
-        if (!ok)
-            qWarning("%s failed: %s", member, error.message ? error.message : "?");
-        sd_bus_error_free(&error);
-        sd_bus_message_unref(reply);
-        sd_bus_message_unref(message);
-        sd_bus_flush_close_unref(bus);
-        return ok;
+        return SystemdMock::call(path, interface, member, arguments);
     }
 
     // How many times the mock was asked to run a method of the manager.
