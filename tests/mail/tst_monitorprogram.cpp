@@ -153,25 +153,15 @@ private slots:
             TfrmOstrove window(t.system);
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
-            t.dialogSteps = {[this](QDialog &dialog) {
-                auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
-                typeInto(account.edEmail, QStringLiteral("carol@test.example"));
-                account.edPop3->clear();
-                typeInto(account.edPop3, QStringLiteral("127.0.0.1:%1").arg(m_server.plainPort()));
-                account.edLogin->clear();
-                typeInto(account.edLogin, QStringLiteral("carol"));
-                typeInto(account.edPassword, QStringLiteral("secret"));
-                account.btnOK->click();
-            }};
+            t.dialogSteps = {
+                fillAccountDialog(QStringLiteral("carol@test.example"),
+                                  QStringLiteral("127.0.0.1:%1").arg(m_server.plainPort()),
+                                  QStringLiteral("carol"), QStringLiteral("secret"))};
             window.acAddAccount->trigger();
             QListWidget *navigation = window.lvDodatki;
             QTest::mouseClick(navigation->viewport(), Qt::LeftButton, {},
                               navigation->visualItemRect(navigation->item(1)).center());
-            t.dialogSteps = {[](QDialog &dialog) {
-                auto &entry = dynamic_cast<FilterEntryDialog &>(dialog);
-                typeInto(entry.field(), QStringLiteral("*@spam.example"));
-                entry.btnOK->click();
-            }};
+            t.dialogSteps = {fillPatternDialog(QStringLiteral("*@spam.example"))};
             window.acAddMail->trigger();
             QCOMPARE(t.dialogsShown, 2);
             QVERIFY(t.prompts.shown.isEmpty());

@@ -1,7 +1,12 @@
 #include "TestSystem.h"
 
+#include "accounts/Form_AddEditAccount.h"
+#include "filters/FilterEntryDialog.h"
+
 #include <QDialog>
+#include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 #include <sqlite3.h>
@@ -317,4 +322,28 @@ ReaderInTheWay::~ReaderInTheWay()
 {
     sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(m_db);
+}
+
+TestSystem::DialogStep fillAccountDialog(const QString &email, const QString &pop3,
+                                         const QString &login, const QString &password)
+{
+    return [=](QDialog &dialog) {
+        auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
+        typeInto(account.edEmail, email);
+        account.edPop3->clear();
+        typeInto(account.edPop3, pop3);
+        account.edLogin->clear();
+        typeInto(account.edLogin, login);
+        typeInto(account.edPassword, password);
+        account.btnOK->click();
+    };
+}
+
+TestSystem::DialogStep fillPatternDialog(const QString &pattern)
+{
+    return [=](QDialog &dialog) {
+        auto &entry = dynamic_cast<FilterEntryDialog &>(dialog);
+        typeInto(entry.field(), pattern);
+        entry.btnOK->click();
+    };
 }

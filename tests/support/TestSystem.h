@@ -111,6 +111,13 @@ public:
     platform::System system;
 };
 
+// What a user does in the account dialog: types the address, server, login and password and
+// presses OK.
+TestSystem::DialogStep fillAccountDialog(const QString &email, const QString &pop3,
+                                         const QString &login, const QString &password);
+// What a user does in a filter dialog: types the pattern and presses OK.
+TestSystem::DialogStep fillPatternDialog(const QString &pattern);
+
 // Reads the store file with plain SQLite, independently of the program's own store code.
 class StoreReader
 {

@@ -70,16 +70,10 @@ private slots:
         TfrmOstrove window(system);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        t.dialogSteps = {[this](QDialog &dialog) {
-            auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
-            typeInto(account.edEmail, QStringLiteral("erin@test.example"));
-            account.edPop3->clear();
-            typeInto(account.edPop3, QStringLiteral("127.0.0.1:%1").arg(m_dovecot.plainPort()));
-            account.edLogin->clear();
-            typeInto(account.edLogin, QStringLiteral("erin"));
-            typeInto(account.edPassword, QStringLiteral("secret"));
-            account.btnOK->click();
-        }};
+        t.dialogSteps = {
+            fillAccountDialog(QStringLiteral("erin@test.example"),
+                              QStringLiteral("127.0.0.1:%1").arg(m_dovecot.plainPort()),
+                              QStringLiteral("erin"), QStringLiteral("secret"))};
         window.acAddAccount->trigger();
         QListWidget *navigation = window.lvDodatki;
         const auto choose = [navigation](int item) {
@@ -87,11 +81,7 @@ private slots:
                               navigation->visualItemRect(navigation->item(item)).center());
         };
         choose(1);
-        t.dialogSteps = {[](QDialog &dialog) {
-            auto &entry = dynamic_cast<FilterEntryDialog &>(dialog);
-            typeInto(entry.field(), QStringLiteral("*@spam.example"));
-            entry.btnOK->click();
-        }};
+        t.dialogSteps = {fillPatternDialog(QStringLiteral("*@spam.example"))};
         window.acAddMail->trigger();
         QCOMPARE(t.dialogsShown, 2);
 
