@@ -110,7 +110,7 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
             return !judgedBefore.contains(id);
         });
     QList<std::pair<int, qint64>> sizes;
-    if (!rules.isEmpty() && anythingNew) {
+    if (!haveIds || (!rules.isEmpty() && anythingNew)) {
         if (!session->listSizes(&sizes))
             return failed();
         outcome.messages = int(sizes.size());

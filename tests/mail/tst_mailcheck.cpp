@@ -494,6 +494,8 @@ private slots:
         MailTestBench bench;
         bench.addAccount(m_address, "127.0.0.1:" + QByteArray::number(bare.port()), "u", "p",
                          false);
+        QVERIFY(bench.check().allChecked());
+        QVERIFY(bench.newLogLines().contains(m_address + ": 2 messages, 0 new, 0 removed"));
         bench.addPattern(store::kSubjectFilterKey, "zzz");
         // Without UIDL nothing can be remembered: every message is judged every time.
         QCOMPARE(bench.check().judged, 2);
@@ -505,6 +507,7 @@ private slots:
         QCOMPARE(bare.messages(), QList<QByteArray>{friendly});
         // TOP refused: asked once a check, then whole messages, one command at a time.
         QCOMPARE(bare.commands().filter(QStringLiteral("TOP")).size(), 3);
+        QCOMPARE(bare.commands().filter(QStringLiteral("LIST")).size(), 4);
         QCOMPARE(bare.commands().filter(QStringLiteral("RETR")).size(), 6);
     }
 
