@@ -7,6 +7,7 @@ void Pop3ReplyReader::append(const QByteArray &bytes)
     // Drop what was taken before growing, so a long session does not keep its history.
     if (m_position > 0 && m_position >= m_buffer.size() / 2) {
         m_buffer.remove(0, m_position);
+        m_searched = std::max<qsizetype>(0, m_searched - m_position);
         m_position = 0;
     }
     m_buffer.append(bytes);
@@ -14,9 +15,11 @@ void Pop3ReplyReader::append(const QByteArray &bytes)
 
 bool Pop3ReplyReader::nextLine(QByteArrayView *line, qsizetype *next) const
 {
-    const qsizetype end = m_buffer.indexOf('\n', m_position);
-    if (end < 0)
+    const qsizetype end = m_buffer.indexOf('\n', std::max(m_position, m_searched));
+    if (end < 0) {
+        m_searched = m_buffer.size();
         return false;
+    }
     qsizetype length = end - m_position;
     if (length > 0 && m_buffer[end - 1] == '\r')
         --length;
@@ -31,6 +34,7 @@ void Pop3ReplyReader::consumeTo(qsizetype position)
     if (m_position == m_buffer.size()) {
         m_buffer.clear();
         m_position = 0;
+        m_searched = 0;
     }
 }
 

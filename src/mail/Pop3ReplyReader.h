@@ -41,6 +41,9 @@ private:
 
     QByteArray m_buffer;
     qsizetype m_position = 0;
+    // Up to here the buffer holds no line end: a long line arriving in pieces is scanned once,
+    // not again with every piece.
+    mutable qsizetype m_searched = 0;
     QByteArray m_partialData; // data of a multi-line reply taken so far
 };
 
