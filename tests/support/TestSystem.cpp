@@ -3,8 +3,8 @@
 #include "accounts/Form_AddEditAccount.h"
 #include "filters/FilterEntryDialog.h"
 
-#include <QDialog>
 #include <QCheckBox>
+#include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
