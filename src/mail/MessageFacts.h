@@ -21,7 +21,7 @@ struct MessageFacts
     // Set when a part cannot be decoded: the text and attachments are then not whole, so only
     // the sender and subject may be judged.
     QString bodyProblem;
-    QStringList senders; // the addr-spec of each mailbox in From
+    QStringList senders; // the address of each mailbox in From, without its display name
     QString fromText;    // From as a person reads it, for the log
     QString subject;
     QString bodyText; // text/plain and de-tagged text/html parts, blanks collapsed
