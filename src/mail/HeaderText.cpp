@@ -26,34 +26,12 @@ QByteArray unfold(const QByteArray &raw)
     return out.trimmed();
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
+// Q encoding: "_" is a blank, "=XX" a byte; the rest stands for itself.
 QByteArray decodeQ(QByteArrayView text)
 {
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '_') {
-            out.append(' ');
-        } else if (c == '=' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0
-                   && hexDigit(text[i + 2]) >= 0) {
-            out.append(char(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2])));
-            i += 2;
-        } else {
-            out.append(c);
-        }
-    }
-    return out;
+    QByteArray bytes = text.toByteArray();
+    bytes.replace('_', ' ');
+    return QByteArray::fromPercentEncoding(bytes, '=');
 }
 
 struct EncodedWord
