@@ -4,6 +4,7 @@
 #include "store/DesBlock.h"
 
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -53,12 +54,29 @@ QByteArray fromHex(const QByteArray &text)
     return bytes;
 }
 
+namespace {
+
+// Every password is enciphered with the same key, so its round keys are worked out once per
+// thread rather than for each password.
+const KeySchedule &scheduleFor(quint64 key)
+{
+    thread_local quint64 cachedKey = 0;
+    thread_local std::optional<KeySchedule> cached;
+    if (!cached || cachedKey != key) {
+        cached.emplace(key);
+        cachedKey = key;
+    }
+    return *cached;
+}
+
+} // namespace
+
 QByteArray crypt(const QByteArray &input, const QByteArray &key, TActionType action)
 {
     unsigned char keyBlock[8] = {};
     for (qsizetype i = 0; i < key.size() && i < 8; ++i)
         keyBlock[i] = static_cast<unsigned char>(key[i]);
-    const KeySchedule schedule(loadBlock(keyBlock));
+    const KeySchedule &schedule = scheduleFor(loadBlock(keyBlock));
 
     const qsizetype blocks = (input.size() + 7) / 8;
     QByteArray output(blocks * 8, Qt::Uninitialized);
@@ -112,12 +130,22 @@ void TEncryption::setHexInput(const QByteArray &text)
 void TEncryption::setOutput(const QByteArray &text)
 {
     m_output = text;
-    m_hexOutput = des::toHex(text);
+    m_hexOutputStale = true;
+}
+
+const QByteArray &TEncryption::HexOutput() const
+{
+    if (m_hexOutputStale) {
+        m_hexOutput = des::toHex(m_output);
+        m_hexOutputStale = false;
+    }
+    return m_hexOutput;
 }
 
 void TEncryption::setHexOutput(const QByteArray &text)
 {
     m_hexOutput = text;
+    m_hexOutputStale = false;
     m_output = des::fromHex(text);
 }
 
@@ -134,7 +162,7 @@ void TEncryption::Execute()
     if (m_key.isEmpty())
         m_key = kDefaultKey;
     m_output = des::crypt(m_input, m_key, m_action);
-    m_hexOutput = des::toHex(m_output);
+    m_hexOutputStale = true;
 }
 
 void TEncryption::refuse(const char *message) const

@@ -33,7 +33,7 @@ public:
     const QByteArray &Input() const { return m_input; }
     const QByteArray &Output() const { return m_output; }
     const QByteArray &HexInput() const;
-    const QByteArray &HexOutput() const { return m_hexOutput; }
+    const QByteArray &HexOutput() const;
     const QByteArray &Key() const { return m_key; }
     TActionType Action() const { return m_action; }
 
@@ -57,7 +57,9 @@ private:
     // Made from Input when first read; most users never read it.
     mutable QByteArray m_hexInput;
     mutable bool m_hexInputStale = false;
-    QByteArray m_hexOutput;
+    // The same for Output: deciphering never needs it.
+    mutable QByteArray m_hexOutput;
+    mutable bool m_hexOutputStale = false;
     QByteArray m_key;
     TActionType m_action = TActionType::Encryption;
 };

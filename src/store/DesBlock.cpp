@@ -178,14 +178,16 @@ inline void finalPermutation(quint32 &left, quint32 &right)
 }
 
 // f(R, K): the expansion E reads R in windows of six bits, four bits apart, starting at bit 32
-// and wrapping around; with R turned right by one bit the first seven are plain shifts.
-inline quint32 feistel(const quint32 (&sp)[8][64], quint32 r, const quint8 *k)
+// and wrapping around. With R turned right by one bit the even windows lie side by side without
+// overlap at bits 26, 18, 10 and 2, and turned four bits further left so do the odd ones: each
+// view takes its half of the round key in one exclusive or.
+inline quint32 feistel(const quint32 (&sp)[8][64], quint32 r, const std::array<quint32, 2> &k)
 {
-    const quint32 u = std::rotr(r, 1);
-    return sp[0][(u >> 26) ^ k[0]] ^ sp[1][((u >> 22) & 0x3F) ^ k[1]]
-           ^ sp[2][((u >> 18) & 0x3F) ^ k[2]] ^ sp[3][((u >> 14) & 0x3F) ^ k[3]]
-           ^ sp[4][((u >> 10) & 0x3F) ^ k[4]] ^ sp[5][((u >> 6) & 0x3F) ^ k[5]]
-           ^ sp[6][((u >> 2) & 0x3F) ^ k[6]] ^ sp[7][(std::rotl(r, 27) >> 26) ^ k[7]];
+    const quint32 u = std::rotr(r, 1) ^ k[0];
+    const quint32 t = std::rotl(r, 3) ^ k[1];
+    return sp[0][u >> 26] ^ sp[2][(u >> 18) & 0x3F] ^ sp[4][(u >> 10) & 0x3F]
+           ^ sp[6][(u >> 2) & 0x3F] ^ sp[1][t >> 26] ^ sp[3][(t >> 18) & 0x3F]
+           ^ sp[5][(t >> 10) & 0x3F] ^ sp[7][(t >> 2) & 0x3F];
 }
 
 quint64 crypt(const KeySchedule &keys, quint64 block, bool decrypt)
@@ -196,13 +198,13 @@ quint64 crypt(const KeySchedule &keys, quint64 block, bool decrypt)
     initialPermutation(l, r);
     if (decrypt) {
         for (int round = 15; round > 0; round -= 2) {
-            l ^= feistel(sp, r, keys.rounds[round].data());
-            r ^= feistel(sp, l, keys.rounds[round - 1].data());
+            l ^= feistel(sp, r, keys.rounds[round]);
+            r ^= feistel(sp, l, keys.rounds[round - 1]);
         }
     } else {
         for (int round = 0; round < 16; round += 2) {
-            l ^= feistel(sp, r, keys.rounds[round].data());
-            r ^= feistel(sp, l, keys.rounds[round + 1].data());
+            l ^= feistel(sp, r, keys.rounds[round]);
+            r ^= feistel(sp, l, keys.rounds[round + 1]);
         }
     }
     // After sixteen rounds the halves are joined the other way round, R16 L16.
@@ -228,7 +230,15 @@ KeySchedule::KeySchedule(quint64 key, Pc2 variant)
             roundKey |= t.pc2c[v][slice][(c >> shift) & 0x7F];
             roundKey |= t.pc2d[v][slice][(d >> shift) & 0x7F];
         }
-        qToLittleEndian(roundKey, rounds[round].data()); // group g lands in byte g
+        // Group g is byte g of roundKey; even groups go to the first word, odd to the second.
+        quint32 even = 0;
+        quint32 odd = 0;
+        for (int pair = 0; pair < 4; ++pair) {
+            const int shift = 26 - 8 * pair;
+            even |= static_cast<quint32>((roundKey >> (16 * pair)) & 0x3F) << shift;
+            odd |= static_cast<quint32>((roundKey >> (16 * pair + 8)) & 0x3F) << shift;
+        }
+        rounds[round] = {even, odd};
     }
 }
 

@@ -21,8 +21,10 @@ public:
     // key: bit 1 is the top bit of key[0], as in FIPS PUB 46-3.
     explicit KeySchedule(quint64 key, Pc2 variant = Pc2::Ostrove);
 
-    // Each round key as its eight 6-bit groups, one a byte.
-    std::array<std::array<quint8, 8>, 16> rounds{};
+    // Each round key as two words: the even 6-bit groups at bits 26, 18, 10 and 2 of the first,
+    // the odd ones at the same places of the second, where the round function's two views of
+    // the right half meet them (see feistel in DesBlock.cpp).
+    std::array<std::array<quint32, 2>, 16> rounds{};
 };
 
 quint64 encryptBlock(const KeySchedule &keys, quint64 block);

@@ -6,7 +6,12 @@ namespace store {
 
 namespace {
 
-constexpr char kPasswordKey[] = "QZ";
+// A literal shares its bytes, so naming the key allocates nothing.
+const QByteArray &passwordKey()
+{
+    static const QByteArray key = QByteArrayLiteral("QZ");
+    return key;
+}
 // The component's texts hold at most this many characters; longer ones are cut first.
 constexpr qsizetype kShortStringLength = 255;
 
@@ -17,7 +22,7 @@ QByteArray EncryptPassword(const QByteArray &plain, platform::UserPrompts *promp
     TEncryption cipher(prompts);
     try {
         cipher.setInput(plain.left(kShortStringLength));
-        cipher.setKey(kPasswordKey);
+        cipher.setKey(passwordKey());
         cipher.setAction(TActionType::Encryption);
         cipher.Execute();
     } catch (const EConvertError &) {
@@ -27,16 +32,20 @@ QByteArray EncryptPassword(const QByteArray &plain, platform::UserPrompts *promp
 
 QByteArray DecryptPassword(const QByteArray &stored, platform::UserPrompts *prompts)
 {
-    TEncryption cipher(prompts);
-    try {
-        cipher.setHexInput(stored.left(kShortStringLength));
-        cipher.setAction(TActionType::Decryption);
-        cipher.setKey(kPasswordKey);
-        cipher.Execute();
-    } catch (const EConvertError &) {
-        return {};
+    QByteArray plain;
+    {
+        TEncryption cipher(prompts);
+        try {
+            cipher.setHexInput(stored.left(kShortStringLength));
+            cipher.setAction(TActionType::Decryption);
+            cipher.setKey(passwordKey());
+            cipher.Execute();
+        } catch (const EConvertError &) {
+            return {};
+        }
+        plain = cipher.Output();
     }
-    QByteArray plain = cipher.Output();
+    // The only owner now, so cutting the padding copies nothing.
     while (plain.endsWith('\0'))
         plain.chop(1);
     return plain;
