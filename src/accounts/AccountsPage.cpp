@@ -19,11 +19,6 @@
 
 namespace {
 
-QByteArray accountKey(const QByteArray &address)
-{
-    return QByteArray(store::kAccountsKey) + address;
-}
-
 // What editing read from the store, so that a value the user left alone goes back byte for
 // byte even where the local encoding cannot show it.
 struct ReadValues
@@ -76,7 +71,7 @@ void AccountsPage::tsAccountsShow()
     store::registryAccess(m_system.store, m_system.prompts, [&rows](store::Access &access) {
         const auto accounts = access.openOrCreate(store::kAccountsKey);
         for (const QByteArray &name : accounts->subkeyNames()) {
-            const auto account = access.openOrCreate(accountKey(name));
+            const auto account = access.openOrCreate(store::accountPath(name));
             auto *row = new QTreeWidgetItem({fromStored(name)});
             row->setData(0, kStoredNameRole, name);
             rows.append(row);
@@ -116,7 +111,7 @@ void AccountsPage::acAddAccountExecute()
     store::MessageHold hold(m_system.store, m_system.prompts);
     const bool written =
         store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            const auto account = access.openOrCreate(accountKey(address));
+            const auto account = access.openOrCreate(store::accountPath(address));
             writeAccount(*account, dialog, {}, hold);
             tsAccountsShow();
         });
@@ -138,7 +133,7 @@ void AccountsPage::acEditAccountExecute()
     {
         store::MessageHold hold(m_system.store, m_system.prompts);
         store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            const auto account = access.openOrCreate(accountKey(address));
+            const auto account = access.openOrCreate(store::accountPath(address));
             dialog.edEmail->setText(fromStored(address));
             read.pop3 = account->readString(store::kPop3);
             dialog.edPop3->setText(fromStored(read.pop3));
@@ -156,7 +151,7 @@ void AccountsPage::acEditAccountExecute()
     store::MessageHold hold(m_system.store, m_system.prompts);
     const bool written =
         store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            const auto account = access.openOrCreate(accountKey(address));
+            const auto account = access.openOrCreate(store::accountPath(address));
             writeAccount(*account, dialog, read, hold);
             tsAccountsShow();
         });

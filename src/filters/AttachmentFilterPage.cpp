@@ -17,15 +17,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-namespace {
-
-QByteArray patternKey(const QByteArray &pattern)
-{
-    return QByteArray(store::kAttachmentsKey) + pattern;
-}
-
-} // namespace
-
 QString AttachmentFilterPage::sizeText(qint32 kilobytes)
 {
     return QString::number(kilobytes) + QStringLiteral(" kB");
@@ -62,7 +53,7 @@ void AttachmentFilterPage::tsIgnoreAttachShow()
     store::registryAccess(m_system.store, m_system.prompts, [&rows](store::Access &access) {
         const auto parent = access.openOrCreate(store::kAttachmentsKey);
         for (const QByteArray &name : parent->subkeyNames()) {
-            const auto pattern = access.openOrCreate(patternKey(name));
+            const auto pattern = access.openOrCreate(store::attachmentPath(name));
             auto *row = new QTreeWidgetItem({fromStored(name)});
             row->setData(0, kStoredNameRole, name);
             row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
@@ -105,7 +96,7 @@ void AttachmentFilterPage::acAddAttachmentExecute()
     const store::MessageHold hold(m_system.store, m_system.prompts);
     const bool written =
         store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            const auto key = access.openOrCreate(patternKey(pattern));
+            const auto key = access.openOrCreate(store::attachmentPath(pattern));
             // Without a size range the new key is the whole change; one that could not be
             // created must still fail the access.
             key->requireWritable();
@@ -130,7 +121,7 @@ void AttachmentFilterPage::acEditAttachmentExecute()
     TfrmAddEditAttachment dialog;
     dialog.edFileName->setEnabled(false);
     store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-        const auto key = access.openOrCreate(patternKey(pattern));
+        const auto key = access.openOrCreate(store::attachmentPath(pattern));
         dialog.edFileName->setText(fromStored(pattern));
         if (key->valueExists(store::kSizeFrom)) {
             dialog.seSizeFrom->setValue(key->readInteger(store::kSizeFrom));
@@ -146,7 +137,7 @@ void AttachmentFilterPage::acEditAttachmentExecute()
     const store::MessageHold hold(m_system.store, m_system.prompts);
     const bool written =
         store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            const auto key = access.openOrCreate(patternKey(pattern));
+            const auto key = access.openOrCreate(store::attachmentPath(pattern));
             if (dialog.cbxSize->isChecked())
                 key->writeInteger(store::kSizeFrom, dialog.seSizeFrom->value());
             else

@@ -27,7 +27,7 @@ AccountSettings readAccount(store::Access &access, const QByteArray &address)
     AccountSettings account;
     account.address = address;
     try {
-        auto key = access.openOrCreate(QByteArray(store::kAccountsKey) + address);
+        auto key = access.openOrCreate(store::accountPath(address));
         account.pop3 = key->readString(store::kPop3);
         account.login = key->readString(store::kLogin);
         account.password = store::DecryptPassword(key->readString(store::kPassword));
@@ -43,7 +43,7 @@ AttachmentPattern readAttachment(store::Access &access, const QByteArray &name)
     AttachmentPattern pattern;
     pattern.pattern = nameText(name);
     try {
-        auto key = access.openOrCreate(QByteArray(store::kAttachmentsKey) + name);
+        auto key = access.openOrCreate(store::attachmentPath(name));
         if (key->valueExists(store::kSizeFrom) && key->valueExists(store::kSizeTo)) {
             pattern.sizeFrom = key->readInteger(store::kSizeFrom);
             pattern.sizeTo = key->readInteger(store::kSizeTo);

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+
+#include <algorithm>
 
 // Every key path and value name the program and the monitor share.
 namespace store {
@@ -22,6 +25,26 @@ inline constexpr char kSsl[] = "SSL";
 inline constexpr char kSizeFrom[] = "SizeFrom";
 inline constexpr char kSizeTo[] = "SizeTo";
 inline constexpr char kAutorunValue[] = "OstroveTray";
+
+// The path of one subkey of a list key (kAccountsKey, kAttachmentsKey), made in one allocation.
+inline QByteArray subkeyPath(const char *listKey, QByteArrayView name)
+{
+    const QByteArrayView parent(listKey);
+    QByteArray path(parent.size() + name.size(), Qt::Uninitialized);
+    std::copy(parent.begin(), parent.end(), path.begin());
+    std::copy(name.begin(), name.end(), path.begin() + parent.size());
+    return path;
+}
+
+inline QByteArray accountPath(QByteArrayView address)
+{
+    return subkeyPath(kAccountsKey, address);
+}
+
+inline QByteArray attachmentPath(QByteArrayView pattern)
+{
+    return subkeyPath(kAttachmentsKey, pattern);
+}
 
 // The same key without its trailing separator; the store treats both forms alike.
 inline QByteArray withoutTrailingSeparator(const char *path)

@@ -83,6 +83,87 @@ QByteArray columnBytes(sqlite3_stmt *statement, int column)
 
 } // namespace
 
+// The subkeys the last enumeration listed and, read in the same scan, all their values: a page
+// that lists accounts opens each listed key next, in order, and reads its values. The names and
+// values sit in one buffer, so a long list costs a few allocations rather than several a value.
+struct SubkeyListing
+{
+    struct Value
+    {
+        qsizetype foldBegin;
+        qsizetype dataBegin;
+        int foldSize;
+        int dataSize;
+        int type;
+        bool isText; // a string's data already cut at its terminating zero
+    };
+    struct Child
+    {
+        qint64 id;
+        qsizetype firstValue;
+        qsizetype valueCount;
+    };
+
+    QByteArray parentPath; // the listed key as it was opened, without outer separators
+    QList<QByteArray> names;
+    std::vector<Child> children;
+    bool hasValues = false;
+    std::vector<Value> values;
+    std::vector<char> bytes;
+    // The child an in-order walk opens next, and an index by name for any other order.
+    qsizetype next = 0;
+    QHash<QByteArrayView, qsizetype> byName;
+    // Keys opened from a listing remember its generation; any change starts a new one.
+    quint64 generation = 0;
+
+    void clear()
+    {
+        parentPath.clear();
+        names.clear();
+        children.clear();
+        hasValues = false;
+        values.clear();
+        bytes.clear();
+        next = 0;
+        byName.clear();
+        ++generation;
+    }
+
+    // The listed child a path names exactly as enumerated, or -1.
+    qsizetype find(QByteArrayView path)
+    {
+        if (children.empty())
+            return -1;
+        QByteArrayView name = path;
+        if (!parentPath.isEmpty()) {
+            if (path.size() <= parentPath.size() + 1 || path[parentPath.size()] != '\\'
+                || !path.startsWith(parentPath))
+                return -1;
+            name = path.sliced(parentPath.size() + 1);
+        }
+        if (next < names.size() && name == names[next])
+            return next++;
+        if (byName.isEmpty()) {
+            byName.reserve(names.size());
+            for (qsizetype i = 0; i < names.size(); ++i)
+                byName.insert(names[i], i);
+        }
+        const qsizetype found = byName.value(name, -1);
+        if (found >= 0)
+            next = found + 1;
+        return found;
+    }
+
+    QByteArrayView fold(const Value &value) const
+    {
+        return QByteArrayView(bytes.data() + value.foldBegin, value.foldSize);
+    }
+    QByteArrayView data(const Value &value) const
+    {
+        return QByteArrayView(bytes.data() + value.dataBegin, value.dataSize);
+    }
+};
+
 // One open file for the life of an outermost access, shared with the accesses nested in it.
 class SqliteConnection
 {
@@ -115,9 +196,10 @@ public:
             check(sqlite3_bind_int64(m_statement, index, value));
             return *this;
         }
-        Use &bindText(int index, const QByteArray &text)
+        Use &bindText(int index, QByteArrayView text)
         {
-            check(sqlite3_bind_text(m_statement, index, text.constData(),
+            // An empty name is text too: a null pointer would bind SQL NULL.
+            check(sqlite3_bind_text(m_statement, index, text.isNull() ? "" : text.constData(),
                                     static_cast<int>(text.size()), SQLITE_TRANSIENT));
             return *this;
         }
@@ -177,17 +259,10 @@ public:
     {
         keyIds.clear();
         pathIds.clear();
-        childValues.clear();
+        listing.clear();
     }
     // A change makes the values read ahead stale.
-    void changed() { childValues.clear(); }
-
-    struct CachedValue
-    {
-        int type;
-        QByteArray data;
-        bool isText = false; // a string's data already cut at its terminating zero
-    };
+    void changed() { listing.clear(); }
 
     sqlite3 *db = nullptr;
     bool usable = false;   // false: the file could not be opened at all
@@ -197,13 +272,10 @@ public:
     // Folded absolute path to key id, within one transaction.
     QHash<QByteArray, qint64> keyIds;
     // The same for paths exactly as the program spells them (without outer separators), so
-    // that a listed key is opened again without folding or looking up its whole path.
+    // that a key opened once is opened again without folding or looking up its whole path.
     QHash<QByteArray, qint64> pathIds;
-    // All values of the keys a subkey enumeration listed, read in one go, since a page that
-    // lists accounts reads each account's values next: key id to its values by folded name.
-    // A key holds a handful of values, which a short list finds faster than a hash.
-    using KeyValues = QList<std::pair<QByteArray, CachedValue>>;
-    QHash<qint64, KeyValues> childValues;
+    // What the last subkey enumeration found.
+    SubkeyListing listing;
 
 private:
     sqlite3_stmt *prepared(StatementId id)
@@ -223,26 +295,74 @@ private:
 
 namespace {
 
-// A value read ahead; a string keeps just its text, so reading it later copies nothing.
-SqliteConnection::CachedValue cachedData(sqlite3_stmt *row, int typeColumn, int dataColumn)
+// A string's text: its data up to the terminating zero.
+QByteArrayView textOf(QByteArrayView data)
 {
-    const int type = sqlite3_column_int(row, typeColumn);
-    const auto *data = static_cast<const char *>(sqlite3_column_blob(row, dataColumn));
-    const int size = sqlite3_column_bytes(row, dataColumn);
-    if (type != RegSz && type != RegExpandSz)
-        return {type, QByteArray(data, size), false};
-    const void *zero = size > 0 ? std::memchr(data, 0, static_cast<size_t>(size)) : nullptr;
-    const qsizetype length = zero ? static_cast<const char *>(zero) - data : size;
-    return {type, QByteArray(data, length), true};
+    const void *zero = data.isEmpty() ? nullptr : std::memchr(data.data(), 0, size_t(data.size()));
+    return zero ? data.first(static_cast<const char *>(zero) - data.data()) : data;
 }
+
+bool sameBytes(QByteArrayView a, QByteArrayView b)
+{
+    return a.size() == b.size()
+           && (a.isEmpty() || std::memcmp(a.data(), b.data(), size_t(a.size())) == 0);
+}
+
+bool isString(int type)
+{
+    return type == RegSz || type == RegExpandSz;
+}
+
+// A value name being looked up. Most names are short ASCII, whose fold is their upper case:
+// those compare with a stored fold letter by letter; any other is folded once.
+class LookupName
+{
+public:
+    explicit LookupName(QByteArrayView name)
+        : m_name(name)
+        , m_ascii(std::all_of(name.begin(), name.end(),
+                              [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    {
+        if (!m_ascii)
+            m_folded = foldName(name.toByteArray());
+    }
+
+    bool matches(QByteArrayView storedFold) const
+    {
+        if (!m_ascii)
+            return sameBytes(storedFold, m_folded);
+        if (storedFold.size() != m_name.size())
+            return false;
+        for (qsizetype i = 0; i < m_name.size(); ++i) {
+            const char c = m_name[i];
+            if ((c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) != storedFold[i])
+                return false;
+        }
+        return true;
+    }
+
+    QByteArray fold() const { return m_ascii ? foldName(m_name.toByteArray()) : m_folded; }
+
+private:
+    QByteArrayView m_name;
+    bool m_ascii;
+    QByteArray m_folded;
+};
 
 class SqliteKey : public RegistryKey
 {
 public:
-    SqliteKey(std::shared_ptr<SqliteConnection> connection, qint64 id, QByteArray path)
+    // path: as the caller spelt it; [begin, end) is it without outer separators. listed: its
+    // place in the connection's listing of that generation, or -1.
+    SqliteKey(std::shared_ptr<SqliteConnection> connection, qint64 id, QByteArray path,
+              qsizetype begin, qsizetype end, qsizetype listed)
         : m_connection(std::move(connection))
         , m_id(id)
         , m_path(std::move(path))
+        , m_begin(begin)
+        , m_end(end)
+        , m_listed(listed)
+        , m_generation(m_connection->listing.generation)
     {}
 
     bool isOpen() const override { return m_id >= 0; }
@@ -262,19 +382,17 @@ public:
         writeValue(name, RegSz, data);
     }
 
-    QByteArray readString(const QByteArray &name) override
+    QByteArray readString(QByteArrayView name) override
     {
+        QByteArray text;
         if (!isOpen())
-            return {};
-        const auto value = readValue(name);
-        if (!value)
-            return {};
-        if (value->type != RegSz && value->type != RegExpandSz)
-            throw StoreError("value is not a string");
-        if (value->isText)
-            return value->data;
-        const qsizetype end = value->data.indexOf('\0');
-        return end < 0 ? value->data : value->data.left(end);
+            return text;
+        withValue(name, [&text](int type, QByteArrayView data, bool isText) {
+            if (!isString(type))
+                throw StoreError("value is not a string");
+            text = (isText ? data : textOf(data)).toByteArray();
+        });
+        return text;
     }
 
     void writeInteger(const QByteArray &name, qint32 number) override
@@ -286,24 +404,25 @@ public:
         writeValue(name, RegDword, data);
     }
 
-    qint32 readInteger(const QByteArray &name) override
+    qint32 readInteger(QByteArrayView name) override
     {
         if (!isOpen())
             throw StoreError("key not open");
-        const auto value = readValue(name);
-        if (!value)
-            throw StoreError("value absent");
-        if (value->type != RegDword || value->data.size() != 4)
-            throw StoreError("value is not a REG_DWORD");
         quint32 bits = 0;
-        for (int i = 3; i >= 0; --i)
-            bits = (bits << 8) | static_cast<unsigned char>(value->data[i]);
+        const bool found = withValue(name, [&bits](int type, QByteArrayView data, bool) {
+            if (type != RegDword || data.size() != 4)
+                throw StoreError("value is not a REG_DWORD");
+            for (int i = 3; i >= 0; --i)
+                bits = (bits << 8) | static_cast<unsigned char>(data[i]);
+        });
+        if (!found)
+            throw StoreError("value absent");
         return static_cast<qint32>(bits);
     }
 
-    bool valueExists(const QByteArray &name) override
+    bool valueExists(QByteArrayView name) override
     {
-        return isOpen() && readValue(name).has_value();
+        return isOpen() && withValue(name, [](int, QByteArrayView, bool) {});
     }
 
     void deleteValue(const QByteArray &name) override
@@ -322,32 +441,7 @@ public:
         use.bind(1, m_id).bindText(2, foldName(name)).run();
     }
 
-    QList<QByteArray> subkeyNames() override
-    {
-        QList<QByteArray> names;
-        if (!isOpen())
-            return names;
-        SqliteConnection &connection = *m_connection;
-        auto &cache = connection.childValues;
-        SqliteConnection::Use use(connection, ChildrenWithValues);
-        use.bind(1, m_id);
-        qint64 current = -1;
-        SqliteConnection::KeyValues *values = nullptr;
-        while (use.step()) {
-            sqlite3_stmt *row = use.statement();
-            const qint64 child = sqlite3_column_int64(row, 1);
-            if (child != current) {
-                current = child;
-                const QByteArray name = columnBytes(row, 0);
-                names.append(name);
-                connection.pathIds.insert(m_path.isEmpty() ? name : m_path + '\\' + name, child);
-                values = &cache[child];
-            }
-            if (sqlite3_column_type(row, 2) != SQLITE_NULL)
-                values->append({columnBytes(row, 2), cachedData(row, 3, 4)});
-        }
-        return names;
-    }
+    QList<QByteArray> subkeyNames() override { return listSubkeys(true); }
 
     QList<QByteArray> valueNames() override
     {
@@ -389,56 +483,93 @@ public:
         return result;
     }
 
-    QList<QByteArray> subkeyNamesOnly() override
-    {
-        QList<QByteArray> names;
-        if (!isOpen())
-            return names;
-        SqliteConnection::Use use(*m_connection, Children);
-        use.bind(1, m_id);
-        while (use.step()) {
-            const QByteArray name = columnBytes(use.statement(), 0);
-            names.append(name);
-            m_connection->pathIds.insert(m_path.isEmpty() ? name : m_path + '\\' + name,
-                                         sqlite3_column_int64(use.statement(), 1));
-        }
-        return names;
-    }
+    QList<QByteArray> subkeyNamesOnly() override { return listSubkeys(false); }
 
 private:
-    using Value = SqliteConnection::CachedValue;
-
     static RawValue rawValue(sqlite3_stmt *row)
     {
         return {columnBytes(row, 0), sqlite3_column_int(row, 1), columnBytes(row, 2)};
     }
 
-    std::optional<Value> readValue(const QByteArray &name)
+    // The subkeys in the order of their folded names, remembered as the connection's listing
+    // together with their values when withValues is set.
+    QList<QByteArray> listSubkeys(bool withValues)
     {
-        const auto &cache = m_connection->childValues;
-        if (const auto known = cache.constFind(m_id); known != cache.cend())
-            return cachedValue(*known, name);
-        SqliteConnection::Use use(*m_connection, FindValue);
-        use.bind(1, m_id).bindText(2, foldName(name));
-        if (!use.step())
-            return std::nullopt;
-        return Value{sqlite3_column_int(use.statement(), 0), columnBytes(use.statement(), 1)};
+        QList<QByteArray> names;
+        if (!isOpen())
+            return names;
+        SqliteConnection &connection = *m_connection;
+        SubkeyListing &listing = connection.listing;
+        listing.clear();
+        SqliteConnection::Use use(connection, withValues ? ChildrenWithValues : Children);
+        use.bind(1, m_id);
+        while (use.step()) {
+            sqlite3_stmt *row = use.statement();
+            const qint64 child = sqlite3_column_int64(row, 1);
+            if (listing.children.empty() || listing.children.back().id != child) {
+                names.append(columnBytes(row, 0));
+                listing.children.push_back({child, qsizetype(listing.values.size()), 0});
+            }
+            // A key without values comes with one row of NULLs; a fold is never NULL (an empty
+            // one reads as a null pointer too, so only then ask the type).
+            if (!withValues)
+                continue;
+            const auto *fold = static_cast<const char *>(sqlite3_column_blob(row, 2));
+            if (fold || sqlite3_column_type(row, 2) != SQLITE_NULL)
+                appendValue(listing, row, QByteArrayView(fold, sqlite3_column_bytes(row, 2)));
+        }
+        listing.parentPath = QByteArray(m_path.constData() + m_begin, m_end - m_begin);
+        listing.names = names;
+        listing.hasValues = withValues;
+        m_generation = listing.generation;
+        m_listed = -1;
+        return names;
     }
 
-    static std::optional<Value> cachedValue(const SqliteConnection::KeyValues &values,
-                                            const QByteArray &name)
+    // Row columns 3 and 4: the value's type and data.
+    static void appendValue(SubkeyListing &listing, sqlite3_stmt *row, QByteArrayView fold)
     {
-        // An ASCII name's fold is its upper case, so it compares without folding a copy.
-        const bool ascii = std::all_of(name.cbegin(), name.cend(),
-                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        const QByteArray fold = ascii ? QByteArray() : foldName(name);
-        for (const auto &[storedFold, value] : values) {
-            if (ascii ? storedFold.size() == name.size()
-                            && qstrnicmp(storedFold.constData(), name.constData(), name.size()) == 0
-                      : storedFold == fold)
-                return value;
+        const int type = sqlite3_column_int(row, 3);
+        const auto *data = static_cast<const char *>(sqlite3_column_blob(row, 4));
+        QByteArrayView kept(data, sqlite3_column_bytes(row, 4));
+        if (isString(type))
+            kept = textOf(kept);
+        std::vector<char> &bytes = listing.bytes;
+        const auto foldBegin = qsizetype(bytes.size());
+        bytes.insert(bytes.end(), fold.begin(), fold.end());
+        const auto dataBegin = qsizetype(bytes.size());
+        bytes.insert(bytes.end(), kept.begin(), kept.end());
+        listing.values.push_back(
+            {foldBegin, dataBegin, int(fold.size()), int(kept.size()), type, isString(type)});
+        ++listing.children.back().valueCount;
+    }
+
+    // Calls use(type, data, isText) with the value while its bytes are at hand; false when the
+    // key holds no such value.
+    template <typename Use>
+    bool withValue(QByteArrayView name, const Use &use)
+    {
+        const LookupName lookup(name);
+        const SubkeyListing &listing = m_connection->listing;
+        if (m_listed >= 0 && m_generation == listing.generation && listing.hasValues) {
+            const SubkeyListing::Child &child = listing.children[m_listed];
+            for (qsizetype i = 0; i < child.valueCount; ++i) {
+                const SubkeyListing::Value &value = listing.values[child.firstValue + i];
+                if (lookup.matches(listing.fold(value))) {
+                    use(value.type, listing.data(value), value.isText);
+                    return true;
+                }
+            }
+            return false; // the scan read every value this key has
         }
-        return std::nullopt;
+        SqliteConnection::Use find(*m_connection, FindValue);
+        find.bind(1, m_id).bindText(2, lookup.fold());
+        if (!find.step())
+            return false;
+        const auto *data = static_cast<const char *>(sqlite3_column_blob(find.statement(), 1));
+        use(sqlite3_column_int(find.statement(), 0),
+            QByteArrayView(data, sqlite3_column_bytes(find.statement(), 1)), false);
+        return true;
     }
 
     void writeValue(const QByteArray &name, int type, const QByteArray &data)
@@ -454,7 +585,11 @@ private:
 
     std::shared_ptr<SqliteConnection> m_connection;
     qint64 m_id;
-    QByteArray m_path; // as opened, without outer separators
+    QByteArray m_path;
+    qsizetype m_begin;
+    qsizetype m_end;
+    qsizetype m_listed;
+    quint64 m_generation;
 };
 
 class SqliteAccess : public Access
@@ -536,21 +671,30 @@ private:
             ++begin;
         while (end > begin && path[end - 1] == '\\')
             --end;
-        const QByteArray trimmed = path.mid(begin, end - begin);
+        const QByteArrayView trimmed = QByteArrayView(path).sliced(begin, end - begin);
+        SqliteConnection &connection = *m_connection;
         qint64 id = -1;
-        if (m_connection->usable) {
+        qsizetype listed = -1;
+        if (connection.usable) {
             try {
-                id = m_connection->pathIds.value(trimmed, -1);
-                if (id < 0) {
-                    id = resolve(trimmed, create);
-                    if (id >= 0)
-                        m_connection->pathIds.insert(trimmed, id);
+                listed = connection.listing.find(trimmed);
+                if (listed >= 0) {
+                    id = connection.listing.children[listed].id;
+                } else {
+                    const QByteArray key = trimmed.toByteArray();
+                    id = connection.pathIds.value(key, -1);
+                    if (id < 0) {
+                        id = resolve(key, create);
+                        if (id >= 0)
+                            connection.pathIds.insert(key, id);
+                    }
                 }
             } catch (const StoreError &) {
                 id = -1;
+                listed = -1;
             }
         }
-        return std::make_unique<SqliteKey>(m_connection, id, trimmed);
+        return std::make_unique<SqliteKey>(m_connection, id, path, begin, end, listed);
     }
 
     // The key id of a path without outer separators, walked from the root; -1 for a key that

@@ -3,6 +3,7 @@
 #include "platform/UserPrompts.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 
 #include <memory>
@@ -41,12 +42,12 @@ public:
     virtual void requireWritable() const = 0;
 
     virtual void writeString(const QByteArray &name, const QByteArray &text) = 0;
-    virtual QByteArray readString(const QByteArray &name) = 0;
+    virtual QByteArray readString(QByteArrayView name) = 0;
     virtual void writeInteger(const QByteArray &name, qint32 value) = 0;
-    virtual qint32 readInteger(const QByteArray &name) = 0;
+    virtual qint32 readInteger(QByteArrayView name) = 0;
     void writeBool(const QByteArray &name, bool flag) { writeInteger(name, flag ? 1 : 0); }
-    bool readBool(const QByteArray &name) { return readInteger(name) != 0; }
-    virtual bool valueExists(const QByteArray &name) = 0;
+    bool readBool(QByteArrayView name) { return readInteger(name) != 0; }
+    virtual bool valueExists(QByteArrayView name) = 0;
     virtual void deleteValue(const QByteArray &name) = 0;
     virtual void deleteKey(const QByteArray &name) = 0;
     virtual QList<QByteArray> subkeyNames() = 0;
