@@ -13,6 +13,7 @@
 #include "windows/ListHelpers.h"
 
 #include <QListWidget>
+#include <QSignalBlocker>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -75,14 +76,16 @@ void PatternFilterPage::load()
     store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
         names = access.openOrCreate(m_configuration.key)->valueNames();
     });
-    // One item per stored name, the bytes kept beside the text; filled in one pass.
-    m_list->setUpdatesEnabled(false);
-    for (const QByteArray &name : std::as_const(names)) {
-        auto *line = new QListWidgetItem(fromStored(name));
-        line->setData(kStoredNameRole, name);
-        m_list->addItem(line);
-    }
-    m_list->setUpdatesEnabled(true);
+    // One line per stored name, inserted in one go; the bytes each line stands for are kept
+    // beside its text without telling the view, which shows only the text.
+    QStringList lines;
+    lines.reserve(names.size());
+    for (const QByteArray &name : std::as_const(names))
+        lines.append(fromStored(name));
+    m_list->addItems(lines);
+    const QSignalBlocker quiet(m_list->model());
+    for (int i = 0; i < names.size(); ++i)
+        m_list->item(i)->setData(kStoredNameRole, names[i]);
 }
 
 void PatternFilterPage::addExecute()

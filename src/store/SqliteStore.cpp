@@ -90,8 +90,7 @@ struct SubkeyListing
 {
     struct Value
     {
-        qsizetype foldBegin;
-        qsizetype dataBegin;
+        qsizetype begin; // the fold, then the data right after it
         int foldSize;
         int dataSize;
         int type;
@@ -116,14 +115,15 @@ struct SubkeyListing
     // Keys opened from a listing remember its generation; any change starts a new one.
     quint64 generation = 0;
 
+    // Gives the memory back too: a listing of a large key is big, and nothing needs it after.
     void clear()
     {
         parentPath.clear();
         names.clear();
-        children.clear();
+        children = {};
         hasValues = false;
-        values.clear();
-        bytes.clear();
+        values = {};
+        bytes = {};
         next = 0;
         byName.clear();
         ++generation;
@@ -156,11 +156,11 @@ struct SubkeyListing
 
     QByteArrayView fold(const Value &value) const
     {
-        return QByteArrayView(bytes.data() + value.foldBegin, value.foldSize);
+        return QByteArrayView(bytes.data() + value.begin, value.foldSize);
     }
     QByteArrayView data(const Value &value) const
     {
-        return QByteArrayView(bytes.data() + value.dataBegin, value.dataSize);
+        return QByteArrayView(bytes.data() + value.begin + value.foldSize, value.dataSize);
     }
 };
 
@@ -535,12 +535,10 @@ private:
         if (isString(type))
             kept = textOf(kept);
         std::vector<char> &bytes = listing.bytes;
-        const auto foldBegin = qsizetype(bytes.size());
+        const auto begin = qsizetype(bytes.size());
         bytes.insert(bytes.end(), fold.begin(), fold.end());
-        const auto dataBegin = qsizetype(bytes.size());
         bytes.insert(bytes.end(), kept.begin(), kept.end());
-        listing.values.push_back(
-            {foldBegin, dataBegin, int(fold.size()), int(kept.size()), type, isString(type)});
+        listing.values.push_back({begin, int(fold.size()), int(kept.size()), type, isString(type)});
         ++listing.children.back().valueCount;
     }
 
