@@ -163,7 +163,7 @@ int startOurs(const QString &kind)
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
     if (kind == QLatin1String("patterns")) {
-        window.lvDodatki->setCurrentRow(window.PageControl1->indexOf(window.tsIgnoreMail));
+        window.lvDodatki->setCurrentRow(window.PageControl1->indexOf(window.tsIgnoreMail()));
         window.lvDodatkiClick();
     }
     return reportShown(window);

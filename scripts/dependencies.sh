@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     g++ cmake ninja-build pkg-config
-    qt6-base-dev libgl-dev libsqlite3-dev libsystemd-dev libx11-dev
+    qt6-base-dev libgl-dev libpng-dev libsqlite3-dev libsystemd-dev libx11-dev
     sqlite3 xvfb xauth x11-utils imagemagick openbox icewm
     dbus python3-dbusmock
     clang clang-format libclang-rt-14-dev libbenchmark-dev libssl-dev

@@ -16,6 +16,7 @@
 #include "windows/CloseUpComboBox.h"
 #include "windows/Form_About.h"
 #include "windows/ListHelpers.h"
+#include "windows/PngImage.h"
 
 #include <QAction>
 #include <QFontMetrics>
@@ -25,6 +26,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -37,7 +39,17 @@ constexpr QSize kWindowSize(440, 372);
 constexpr int kNavigationWidth = 106;
 constexpr int kBottomBarHeight = 32;
 constexpr QSize kButtonSize(75, 25);
-constexpr int kLogItem = 6;
+// Places of the pages in PageControl1, and so of their navigation items.
+enum PagePlace
+{
+    kAccountsPage,
+    kMailPage,
+    kSubjectPage,
+    kContentPage,
+    kAttachmentPage,
+    kConfigurationPage,
+    kLogItem
+};
 
 struct NavigationItem
 {
@@ -71,18 +83,10 @@ TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
     PageControl1 = new QStackedWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     tsAccounts = new AccountsPage(system, {acAddAccount, acEditAccount, acRemoveAccount});
-    tsIgnoreMail =
-        new PatternFilterPage(system, PatternFilterPage::addressFilter(), acAddMail, acRemoveMail);
-    tsIgnoreSubject = new PatternFilterPage(system, PatternFilterPage::subjectFilter(),
-                                            acAddSubject, acRemoveSubject);
-    tsIgnoreContent = new PatternFilterPage(system, PatternFilterPage::contentFilter(),
-                                            acAddContent, acRemoveContent);
-    tsIgnoreAttach =
-        new AttachmentFilterPage(system, {acAddAttachment, acEditAttachment, acRemoveAttachment});
     tsConfiguration = new ConfigurationPage(system);
-    for (QWidget *page :
-         std::initializer_list<QWidget *>{tsAccounts, tsIgnoreMail, tsIgnoreSubject,
-                                          tsIgnoreContent, tsIgnoreAttach, tsConfiguration})
+    // The filter pages hold places until they are built.
+    for (QWidget *page : std::initializer_list<QWidget *>{
+             tsAccounts, new QWidget, new QWidget, new QWidget, new QWidget, tsConfiguration})
         PageControl1->addWidget(page);
     PageControl1->setCurrentWidget(tsAccounts);
 
@@ -183,7 +187,7 @@ void TfrmOstrove::buildNavigation()
     colours.setColor(QPalette::Base, QColor(128, 128, 128));
     colours.setColor(QPalette::Text, Qt::white);
     lvDodatki->setPalette(colours);
-    const QPixmap ImageList1{QLatin1String(kImageList)};
+    const QPixmap ImageList1 = pngPixmap(QLatin1String(kImageList));
     for (const NavigationItem &entry : kNavigation) {
         const QIcon picture(ImageList1.copy(entry.image * kImageSize, 0, kImageSize, kImageSize));
         auto *item = new QListWidgetItem(picture, QLatin1String(entry.caption), lvDodatki);
@@ -272,10 +276,92 @@ void TfrmOstrove::showEvent(QShowEvent *event)
 
 void TfrmOstrove::pageChanged(int index)
 {
+    QWidget *page = builtPage(index);
     if (!m_shownOnce)
         return;
-    if (auto *page = qobject_cast<Page *>(PageControl1->widget(index)))
-        page->pageShown();
+    if (auto *shown = qobject_cast<Page *>(page))
+        shown->pageShown();
+}
+
+QWidget *TfrmOstrove::builtPage(int index)
+{
+    QWidget *page = nullptr;
+    switch (index) {
+    case kMailPage:
+        page = tsIgnoreMail();
+        break;
+    case kSubjectPage:
+        page = tsIgnoreSubject();
+        break;
+    case kContentPage:
+        page = tsIgnoreContent();
+        break;
+    case kAttachmentPage:
+        page = tsIgnoreAttach();
+        break;
+    default:
+        page = PageControl1->widget(index);
+    }
+    return page;
+}
+
+namespace {
+
+// Puts a page built late where its place holder stood, showing it if the place was showing.
+template <typename P>
+P *placed(QStackedWidget *pages, int index, P *page)
+{
+    QWidget *holder = pages->widget(index);
+    const bool showing = pages->currentIndex() == index;
+    {
+        // Only what a place shows changes, not which place is current.
+        const QSignalBlocker quiet(pages);
+        pages->insertWidget(index, page);
+        pages->removeWidget(holder);
+        if (showing)
+            pages->setCurrentIndex(index);
+    }
+    delete holder;
+    return page;
+}
+
+} // namespace
+
+PatternFilterPage *TfrmOstrove::tsIgnoreMail()
+{
+    if (!m_ignoreMail)
+        m_ignoreMail = placed(PageControl1, kMailPage,
+                              new PatternFilterPage(m_system, PatternFilterPage::addressFilter(),
+                                                    acAddMail, acRemoveMail));
+    return m_ignoreMail;
+}
+
+PatternFilterPage *TfrmOstrove::tsIgnoreSubject()
+{
+    if (!m_ignoreSubject)
+        m_ignoreSubject = placed(PageControl1, kSubjectPage,
+                                 new PatternFilterPage(m_system, PatternFilterPage::subjectFilter(),
+                                                       acAddSubject, acRemoveSubject));
+    return m_ignoreSubject;
+}
+
+PatternFilterPage *TfrmOstrove::tsIgnoreContent()
+{
+    if (!m_ignoreContent)
+        m_ignoreContent = placed(PageControl1, kContentPage,
+                                 new PatternFilterPage(m_system, PatternFilterPage::contentFilter(),
+                                                       acAddContent, acRemoveContent));
+    return m_ignoreContent;
+}
+
+AttachmentFilterPage *TfrmOstrove::tsIgnoreAttach()
+{
+    if (!m_ignoreAttach)
+        m_ignoreAttach =
+            placed(PageControl1, kAttachmentPage,
+                   new AttachmentFilterPage(
+                       m_system, {acAddAttachment, acEditAttachment, acRemoveAttachment}));
+    return m_ignoreAttach;
 }
 
 void TfrmOstrove::lvDodatkiClick()
@@ -288,7 +374,8 @@ void TfrmOstrove::lvDodatkiClick()
         m_system.processes.openDocument(monitor::logFileBesideStore(m_system.storePath));
         return;
     }
-    PageControl1->setCurrentIndex(index); // the page already shown is not shown again
+    // The page already shown is not shown again.
+    PageControl1->setCurrentWidget(builtPage(index));
 }
 
 bool TfrmOstrove::eventFilter(QObject *watched, QEvent *event)
@@ -341,15 +428,15 @@ QByteArray TfrmOstrove::DecryptPassword(const QByteArray &stored)
 
 void TfrmOstrove::tsIgnoreMailShow()
 {
-    tsIgnoreMail->load();
+    tsIgnoreMail()->load();
 }
 void TfrmOstrove::tsIgnoreSubjectShow()
 {
-    tsIgnoreSubject->load();
+    tsIgnoreSubject()->load();
 }
 void TfrmOstrove::tsIgnoreContentShow()
 {
-    tsIgnoreContent->load();
+    tsIgnoreContent()->load();
 }
 
 void TfrmOstrove::acAddAccountExecute()
@@ -366,37 +453,37 @@ void TfrmOstrove::acRemoveAccountExecute()
 }
 void TfrmOstrove::acAddMailExecute()
 {
-    tsIgnoreMail->addExecute();
+    tsIgnoreMail()->addExecute();
 }
 void TfrmOstrove::acRemoveMailExecute()
 {
-    tsIgnoreMail->removeExecute();
+    tsIgnoreMail()->removeExecute();
 }
 void TfrmOstrove::acAddSubjectExecute()
 {
-    tsIgnoreSubject->addExecute();
+    tsIgnoreSubject()->addExecute();
 }
 void TfrmOstrove::acRemoveSubjectExecute()
 {
-    tsIgnoreSubject->removeExecute();
+    tsIgnoreSubject()->removeExecute();
 }
 void TfrmOstrove::acAddContentExecute()
 {
-    tsIgnoreContent->addExecute();
+    tsIgnoreContent()->addExecute();
 }
 void TfrmOstrove::acRemoveContentExecute()
 {
-    tsIgnoreContent->removeExecute();
+    tsIgnoreContent()->removeExecute();
 }
 void TfrmOstrove::acAddAttachmentExecute()
 {
-    tsIgnoreAttach->acAddAttachmentExecute();
+    tsIgnoreAttach()->acAddAttachmentExecute();
 }
 void TfrmOstrove::acEditAttachmentExecute()
 {
-    tsIgnoreAttach->acEditAttachmentExecute();
+    tsIgnoreAttach()->acEditAttachmentExecute();
 }
 void TfrmOstrove::acRemoveAttachmentExecute()
 {
-    tsIgnoreAttach->acRemoveAttachmentExecute();
+    tsIgnoreAttach()->acRemoveAttachmentExecute();
 }

@@ -58,11 +58,13 @@ public:
     QListWidget *lvDodatki = nullptr;
     QStackedWidget *PageControl1 = nullptr;
     AccountsPage *tsAccounts = nullptr;
-    PatternFilterPage *tsIgnoreMail = nullptr;
-    PatternFilterPage *tsIgnoreSubject = nullptr;
-    PatternFilterPage *tsIgnoreContent = nullptr;
-    AttachmentFilterPage *tsIgnoreAttach = nullptr;
     ConfigurationPage *tsConfiguration = nullptr;
+    // The filter pages are built when first shown or asked for: most starts show only the
+    // accounts, and building all four would cost a fifth of the start.
+    PatternFilterPage *tsIgnoreMail();
+    PatternFilterPage *tsIgnoreSubject();
+    PatternFilterPage *tsIgnoreContent();
+    AttachmentFilterPage *tsIgnoreAttach();
     QPushButton *btnAbout = nullptr;
     QPushButton *btnCancel = nullptr;
 
@@ -89,10 +91,16 @@ private:
     void buildActions();
     void buildNavigation();
     void pageChanged(int index);
+    // The page at a place of PageControl1, built first if it is not yet.
+    QWidget *builtPage(int index);
     void fitNavigation();
     QString languageFilePath() const;
 
     platform::System &m_system;
+    PatternFilterPage *m_ignoreMail = nullptr;
+    PatternFilterPage *m_ignoreSubject = nullptr;
+    PatternFilterPage *m_ignoreContent = nullptr;
+    AttachmentFilterPage *m_ignoreAttach = nullptr;
     QByteArray FLanguage;
     bool m_shownOnce = false;
 };

@@ -1,5 +1,7 @@
 #include "app/RealSystem.h"
 
+#include "windows/PngImage.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFont>
@@ -22,8 +24,8 @@ void RealSystem::setUpApplication()
 {
     QApplication::setApplicationName(QStringLiteral("Ostrove Configuration"));
     QApplication::setDesktopFileName(QStringLiteral("ostrove-configuration"));
-    QIcon icon(QStringLiteral(":/icons/app.png"));
-    icon.addFile(QStringLiteral(":/icons/app16.png"));
+    QIcon icon(pngPixmap(QStringLiteral(":/icons/app.png")));
+    icon.addPixmap(pngPixmap(QStringLiteral(":/icons/app16.png")));
     QApplication::setWindowIcon(icon);
     // The windows are laid out for an 8-point font, as designed.
     QFont font = QApplication::font();

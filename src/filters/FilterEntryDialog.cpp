@@ -1,6 +1,7 @@
 #include "filters/FilterEntryDialog.h"
 
 #include "windows/DialogKeys.h"
+#include "windows/PngImage.h"
 
 #include <QFontMetrics>
 #include <QFrame>
@@ -69,7 +70,7 @@ FilterEntryDialog::FilterEntryDialog(const Layout &layout, QWidget *parent)
 
     auto *picture = new QLabel(m_upper);
     picture->setGeometry(kPicture);
-    picture->setPixmap(QPixmap(QStringLiteral(":/icons/filter.png")));
+    picture->setPixmap(pngPixmap(QStringLiteral(":/icons/filter.png")));
 
     m_field = new QLineEdit(m_upper);
     m_field->setObjectName(QLatin1String(layout.fieldName));

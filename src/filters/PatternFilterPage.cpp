@@ -13,8 +13,8 @@
 #include "windows/ListHelpers.h"
 
 #include <QListWidget>
-#include <QSignalBlocker>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 PatternFilterPage::Configuration PatternFilterPage::addressFilter()

@@ -1,5 +1,7 @@
 #include "windows/Form_About.h"
 
+#include "windows/PngImage.h"
+
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,7 +41,7 @@ TfrmAbout::TfrmAbout(QWidget *parent)
 
     auto *image = new QLabel(panel);
     image->setObjectName(QStringLiteral("Image1"));
-    image->setPixmap(QPixmap(QStringLiteral(":/icons/AppLogo.png")));
+    image->setPixmap(pngPixmap(QStringLiteral(":/icons/AppLogo.png")));
     image->setGeometry(14, 17, 32, 32);
 
     const auto field = [panel](const char *name, const char *label, const QString &text, int y,

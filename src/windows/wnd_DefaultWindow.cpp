@@ -1,6 +1,7 @@
 #include "windows/wnd_DefaultWindow.h"
 
 #include "platform/VersionInfo.h"
+#include "windows/PngImage.h"
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -113,11 +114,11 @@ void TfrmRODefault::buildLayout()
 
     // Made first so that it comes first in the tab order and has the focus when the dialog
     // opens: setTabOrder alone does not reorder the two in Qt 6.4.
-    btnOk = new QPushButton(QIcon(QStringLiteral(":/icons/ok.png")),
+    btnOk = new QPushButton(QIcon(pngPixmap(QStringLiteral(":/icons/ok.png"))),
                             QStringLiteral("&Zapisz i zamknij"), this);
     btnOk->setObjectName(QStringLiteral("btnOk"));
     btnOk->setFixedSize(kFooterButton);
-    btnCancel = new QPushButton(QIcon(QStringLiteral(":/icons/cancel.png")),
+    btnCancel = new QPushButton(QIcon(pngPixmap(QStringLiteral(":/icons/cancel.png"))),
                                 QStringLiteral("&Anuluj"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setFixedSize(kFooterButton);
@@ -146,7 +147,7 @@ void TfrmRODefault::buildLayout()
 void TfrmRODefault::FormCreate()
 {
     if (imgHeader && imgHeader->pixmap().isNull())
-        imgHeader->setPixmap(QPixmap(QStringLiteral(":/icons/AppLogo.png"))); // failure ignored
+        imgHeader->setPixmap(pngPixmap(QStringLiteral(":/icons/AppLogo.png"))); // failure ignored
     lblDeveloper->setText(QLatin1Char(' ') + platform::companyName() + QLatin1Char(' '));
     lblDeveloper->adjustSize();
     lblDeveloper->raise();

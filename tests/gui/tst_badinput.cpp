@@ -213,9 +213,9 @@ private slots:
         // The account whose login is a number: listed, then the message, the rest not read.
         QCOMPARE(t.prompts.texts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(window.tsAccounts->lvAccounts->topLevelItemCount(), 1);
-        window.PageControl1->setCurrentWidget(window.tsIgnoreMail);
-        QCOMPARE(window.tsIgnoreMail->list()->count(), 2);
-        window.tsIgnoreMail->list()->setCurrentRow(1);
+        window.PageControl1->setCurrentWidget(window.tsIgnoreMail());
+        QCOMPARE(window.tsIgnoreMail()->list()->count(), 2);
+        window.tsIgnoreMail()->list()->setCurrentRow(1);
         t.prompts.answers = {platform::Answer::Yes};
         window.acRemoveMail->trigger();
         QCOMPARE(StoreReader(t.storePath).valueNames(store::kMailFilterKey),

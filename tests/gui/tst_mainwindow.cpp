@@ -122,19 +122,19 @@ private slots:
         open();
         addPattern(store::kMailFilterKey, "first");
         choose(1);
-        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsIgnoreMail);
-        QCOMPARE(m_window->tsIgnoreMail->list()->count(), 1);
+        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsIgnoreMail());
+        QCOMPARE(m_window->tsIgnoreMail()->list()->count(), 1);
 
         addPattern(store::kMailFilterKey, "second");
         choose(1); // the same item again: no reload
-        QCOMPARE(m_window->tsIgnoreMail->list()->count(), 1);
+        QCOMPARE(m_window->tsIgnoreMail()->list()->count(), 1);
         m_window->hide(); // showing the window again is no new choice of the page
         m_window->show();
-        QCOMPARE(m_window->tsIgnoreMail->list()->count(), 1);
+        QCOMPARE(m_window->tsIgnoreMail()->list()->count(), 1);
 
         choose(2);
         choose(1);
-        QCOMPARE(m_window->tsIgnoreMail->list()->count(), 2);
+        QCOMPARE(m_window->tsIgnoreMail()->list()->count(), 2);
     }
 
     // The monitor writes its log beside the settings store, which need not be beside the program.
@@ -182,7 +182,7 @@ private slots:
         QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsAccounts);
         QTest::keyClick(list, Qt::Key_Return);
         QCOMPARE(m_window->PageControl1->currentWidget(),
-                 static_cast<QWidget *>(m_window->tsIgnoreAttach));
+                 static_cast<QWidget *>(m_window->tsIgnoreAttach()));
     }
 
     void assistiveTechnologyIsToldItIsAWindow()
@@ -458,7 +458,7 @@ private slots:
         QCOMPARE(accounts->sectionSize(1), 65);
         QCOMPARE(accounts->sectionSize(2), 110);
         choose(4);
-        const QHeaderView *files = m_window->tsIgnoreAttach->lvFiles->header();
+        const QHeaderView *files = m_window->tsIgnoreAttach()->lvFiles->header();
         QCOMPARE(files->sectionSize(0), 120);
         QCOMPARE(files->sectionSize(1), 65);
         QCOMPARE(files->sectionSize(2), 65);
