@@ -3,7 +3,6 @@
 #include "accounts/Form_AddEditAccount.h"
 #include "platform/System.h"
 #include "platform/UserPrompts.h"
-#include "store/NameFolding.h"
 #include "store/PasswordCipher.h"
 #include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
@@ -11,6 +10,7 @@
 #include "windows/ActionButton.h"
 #include "windows/ListHelpers.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -46,7 +46,7 @@ void writeAccount(store::RegistryKey &key, const TfrmAddEditAccount &dialog, con
 
 } // namespace
 
-AccountsPage::AccountsPage(platform::System &system, const Actions &actions, QWidget *parent)
+AccountsPage::AccountsPage(platform::System &system, const PageActions &actions, QWidget *parent)
     : Page(QStringLiteral("tsAccounts"), QStringLiteral(" List of email acounts you want to check"),
            parent)
     , lvAccounts(new QTreeWidget(body()))
@@ -60,6 +60,9 @@ AccountsPage::AccountsPage(platform::System &system, const Actions &actions, QWi
     bodyLayout()->addWidget(lvAccounts, 1);
     addButtonRow({makeActionButton(actions.add), makeActionButton(actions.edit),
                   makeActionButton(actions.remove)});
+    connect(actions.add, &QAction::triggered, this, &AccountsPage::acAddAccountExecute);
+    connect(actions.edit, &QAction::triggered, this, &AccountsPage::acEditAccountExecute);
+    connect(actions.remove, &QAction::triggered, this, &AccountsPage::acRemoveAccountExecute);
     connect(lvAccounts, &QTreeWidget::itemDoubleClicked, this, &AccountsPage::acEditAccountExecute);
 }
 
@@ -91,33 +94,14 @@ void AccountsPage::acAddAccountExecute()
         return;
 
     const QByteArray address = toStored(dialog.edEmail->text());
-    // A backslash would make the address a path of nested keys and list a different account.
-    if (address.contains('\\')) {
-        m_system.prompts.show({QStringLiteral("Mail Account"),
-                               QStringLiteral("An e-mail address cannot contain a backslash (\\). "
-                                              "The account was not added."),
-                               platform::Prompt::Icon::Exclamation, platform::Prompt::Buttons::Ok});
+    if (refusedForBackslash(m_system.prompts, address, QStringLiteral("Mail Account"),
+                            QStringLiteral("An e-mail address cannot contain a backslash (\\). "
+                                           "The account was not added."))
+        || listsName(lvAccounts, address))
         return;
-    }
-    // The store ignores case in names, so an equal address in other letters is the same account.
-    for (int i = 0; i < lvAccounts->topLevelItemCount(); ++i) {
-        const QByteArray listed =
-            lvAccounts->topLevelItem(i)->data(0, kStoredNameRole).toByteArray();
-        if (store::sameName(listed, address))
-            return;
-    }
-
-    // Whatever goes wrong is said once the file is free and the list shows what is stored.
-    store::MessageHold hold(m_system.store, m_system.prompts);
-    const bool written =
-        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            const auto account = access.openOrCreate(store::accountPath(address));
-            writeAccount(*account, dialog, {}, hold);
-            tsAccountsShow();
-        });
-    // A change that failed may have been undone whole, the reload inside it included.
-    if (!written)
-        tsAccountsShow();
+    changeThenReload(m_system, [&](store::Access &access, platform::UserPrompts &held) {
+        writeAccount(*access.openOrCreate(store::accountPath(address)), dialog, {}, held);
+    });
 }
 
 void AccountsPage::acEditAccountExecute()
@@ -147,16 +131,9 @@ void AccountsPage::acEditAccountExecute()
 
     if (m_system.runModal(dialog) != QDialog::Accepted)
         return;
-
-    store::MessageHold hold(m_system.store, m_system.prompts);
-    const bool written =
-        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            const auto account = access.openOrCreate(store::accountPath(address));
-            writeAccount(*account, dialog, read, hold);
-            tsAccountsShow();
-        });
-    if (!written)
-        tsAccountsShow();
+    changeThenReload(m_system, [&](store::Access &access, platform::UserPrompts &held) {
+        writeAccount(*access.openOrCreate(store::accountPath(address)), dialog, read, held);
+    });
 }
 
 void AccountsPage::acRemoveAccountExecute()
@@ -166,18 +143,9 @@ void AccountsPage::acRemoveAccountExecute()
         return;
     const QByteArray address = row->data(0, kStoredNameRole).toByteArray();
 
-    const auto answer =
-        m_system.prompts.show({QStringLiteral("Remove"), QStringLiteral("Remove selected account?"),
-                               platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
-    if (answer != platform::Answer::Yes)
+    if (!confirmRemoval(m_system.prompts, QStringLiteral("Remove selected account?")))
         return;
-
-    const store::MessageHold hold(m_system.store, m_system.prompts);
-    const bool removed =
-        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            access.openOrCreate(store::kAccountsKey)->deleteKey(address);
-            tsAccountsShow();
-        });
-    if (!removed)
-        tsAccountsShow();
+    changeThenReload(m_system, [&address](store::Access &access, platform::UserPrompts &) {
+        access.openOrCreate(store::kAccountsKey)->deleteKey(address);
+    });
 }

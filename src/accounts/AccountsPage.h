@@ -2,7 +2,6 @@
 
 #include "windows/Page.h"
 
-class QAction;
 class QTreeWidget;
 
 namespace platform {
@@ -19,14 +18,8 @@ class AccountsPage : public Page
     Q_OBJECT
 
 public:
-    struct Actions
-    {
-        QAction *add;
-        QAction *edit;
-        QAction *remove;
-    };
-
-    AccountsPage(platform::System &system, const Actions &actions, QWidget *parent = nullptr);
+    // The page's buttons show the actions, and the actions run the page's handlers.
+    AccountsPage(platform::System &system, const PageActions &actions, QWidget *parent = nullptr);
 
     void pageShown() override { tsAccountsShow(); }
 

@@ -13,7 +13,6 @@
 #include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
-#include "windows/CloseUpComboBox.h"
 #include "windows/Form_About.h"
 #include "windows/ListHelpers.h"
 #include "windows/PngImage.h"
@@ -128,7 +127,8 @@ TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
     connect(btnAbout, &QPushButton::clicked, this, &TfrmOstrove::btnAboutClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmOstrove::btnCancelClick);
     connect(PageControl1, &QStackedWidget::currentChanged, this, &TfrmOstrove::pageChanged);
-    connect(tsConfiguration->cbLang, &CloseUpComboBox::closedUp, this, &TfrmOstrove::cbLangCloseUp);
+    connect(tsConfiguration, &ConfigurationPage::languageListClosed, this,
+            &TfrmOstrove::cbLangCloseUp);
 
     if (const QScreen *screen = this->screen()) {
         QRect centred(QPoint(), frameSize());
@@ -140,32 +140,26 @@ TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
 
 void TfrmOstrove::buildActions()
 {
-    const auto action = [this](const char *name, const char *category, const char *caption,
-                               void (TfrmOstrove::*handler)()) {
+    // The window owns the actions, whose captions follow the interface language; each page
+    // connects them to its own handlers.
+    const auto action = [this](const char *name, const char *category, const char *caption) {
         auto *created = new QAction(QLatin1String(caption), this);
         created->setObjectName(QLatin1String(name));
         created->setProperty("category", QLatin1String(category));
-        connect(created, &QAction::triggered, this, handler);
         return created;
     };
-    acAddAccount = action("acAddAccount", "Account", "&Add", &TfrmOstrove::acAddAccountExecute);
-    acEditAccount = action("acEditAccount", "Account", "&Edit", &TfrmOstrove::acEditAccountExecute);
-    acRemoveAccount =
-        action("acRemoveAccount", "Account", "&Remove", &TfrmOstrove::acRemoveAccountExecute);
-    acAddMail = action("acAddMail", "Mail", "&Add", &TfrmOstrove::acAddMailExecute);
-    acRemoveMail = action("acRemoveMail", "Mail", "&Remove", &TfrmOstrove::acRemoveMailExecute);
-    acAddSubject = action("acAddSubject", "Subject", "&Add", &TfrmOstrove::acAddSubjectExecute);
-    acRemoveSubject =
-        action("acRemoveSubject", "Subject", "&Remove", &TfrmOstrove::acRemoveSubjectExecute);
-    acAddContent = action("acAddContent", "Content", "&Add", &TfrmOstrove::acAddContentExecute);
-    acRemoveContent =
-        action("acRemoveContent", "Content", "&Remove", &TfrmOstrove::acRemoveContentExecute);
-    acAddAttachment =
-        action("acAddAttachment", "Attachment", "&Add", &TfrmOstrove::acAddAttachmentExecute);
-    acEditAttachment =
-        action("acEditAttachment", "Attachment", "&Edit", &TfrmOstrove::acEditAttachmentExecute);
-    acRemoveAttachment = action("acRemoveAttachment", "Attachment", "&Remove",
-                                &TfrmOstrove::acRemoveAttachmentExecute);
+    acAddAccount = action("acAddAccount", "Account", "&Add");
+    acEditAccount = action("acEditAccount", "Account", "&Edit");
+    acRemoveAccount = action("acRemoveAccount", "Account", "&Remove");
+    acAddMail = action("acAddMail", "Mail", "&Add");
+    acRemoveMail = action("acRemoveMail", "Mail", "&Remove");
+    acAddSubject = action("acAddSubject", "Subject", "&Add");
+    acRemoveSubject = action("acRemoveSubject", "Subject", "&Remove");
+    acAddContent = action("acAddContent", "Content", "&Add");
+    acRemoveContent = action("acRemoveContent", "Content", "&Remove");
+    acAddAttachment = action("acAddAttachment", "Attachment", "&Add");
+    acEditAttachment = action("acEditAttachment", "Attachment", "&Edit");
+    acRemoveAttachment = action("acRemoveAttachment", "Attachment", "&Remove");
 }
 
 void TfrmOstrove::buildNavigation()
@@ -200,26 +194,14 @@ void TfrmOstrove::buildNavigation()
 
 void TfrmOstrove::FormCreate()
 {
-    CloseUpComboBox *cbLang = tsConfiguration->cbLang;
-    const platform::ProfileFile file(languageFilePath());
-    cbLang->clear();
-    for (const QByteArray &name : file.sectionNames())
-        cbLang->addItem(fromStored(name), name);
-    if (cbLang->count() > 0)
-        cbLang->setCurrentIndex(0);
-
-    store::registryAccess(m_system.store, m_system.prompts, [this, cbLang](store::Access &access) {
+    tsConfiguration->setLanguages(platform::ProfileFile(languageFilePath()).sectionNames());
+    store::registryAccess(m_system.store, m_system.prompts, [this](store::Access &access) {
         const auto settings = access.openOrCreate(store::kSettingsKey);
         if (!settings->valueExists(store::kLanguage))
             return;
         FLanguage = settings->readString(store::kLanguage);
         // The list matches the stored name byte for byte, unlike the file's own lookups.
-        for (int i = 0; i < cbLang->count(); ++i) {
-            if (cbLang->itemData(i).toByteArray() == FLanguage) {
-                cbLang->setCurrentIndex(i);
-                break;
-            }
-        }
+        tsConfiguration->selectLanguage(FLanguage);
     });
 }
 
@@ -401,13 +383,10 @@ void TfrmOstrove::btnAboutClick()
     m_system.runModal(about);
 }
 
-void TfrmOstrove::cbLangCloseUp()
+void TfrmOstrove::cbLangCloseUp(const QByteArray &chosen)
 {
-    CloseUpComboBox *cbLang = tsConfiguration->cbLang;
-    const QByteArray name =
-        cbLang->currentIndex() >= 0 ? cbLang->currentData().toByteArray() : QByteArray();
-    store::registryAccess(m_system.store, m_system.prompts, [&name](store::Access &access) {
-        access.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, name);
+    store::registryAccess(m_system.store, m_system.prompts, [&chosen](store::Access &access) {
+        access.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, chosen);
     });
 }
 

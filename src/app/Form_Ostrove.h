@@ -32,7 +32,8 @@ public:
     void lvDodatkiClick();
     void btnCancelClick();
     void btnAboutClick();
-    void cbLangCloseUp();
+    // Stores the language chosen when the configuration page's list closes.
+    void cbLangCloseUp(const QByteArray &chosen);
 
     // The three pattern pages are one class; their show handlers by name.
     void tsIgnoreMailShow();

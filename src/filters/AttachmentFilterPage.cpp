@@ -3,7 +3,6 @@
 #include "filters/Form_AddEditAttachment.h"
 #include "platform/System.h"
 #include "platform/UserPrompts.h"
-#include "store/NameFolding.h"
 #include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
@@ -11,6 +10,7 @@
 #include "windows/ListHelpers.h"
 #include "windows/WholeNumberField.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,7 +22,7 @@ QString AttachmentFilterPage::sizeText(qint32 kilobytes)
     return QString::number(kilobytes) + QStringLiteral(" kB");
 }
 
-AttachmentFilterPage::AttachmentFilterPage(platform::System &system, const Actions &actions,
+AttachmentFilterPage::AttachmentFilterPage(platform::System &system, const PageActions &actions,
                                            QWidget *parent)
     : Page(QStringLiteral("tsIgnoreAttach"),
            QStringLiteral(" Remove emails that contains attachments"), parent)
@@ -41,6 +41,11 @@ AttachmentFilterPage::AttachmentFilterPage(platform::System &system, const Actio
     bodyLayout()->addWidget(lvFiles, 1);
     addButtonRow({makeActionButton(actions.add), makeActionButton(actions.edit),
                   makeActionButton(actions.remove)});
+    connect(actions.add, &QAction::triggered, this, &AttachmentFilterPage::acAddAttachmentExecute);
+    connect(actions.edit, &QAction::triggered, this,
+            &AttachmentFilterPage::acEditAttachmentExecute);
+    connect(actions.remove, &QAction::triggered, this,
+            &AttachmentFilterPage::acRemoveAttachmentExecute);
     connect(lvFiles, &QTreeWidget::itemDoubleClicked, this,
             &AttachmentFilterPage::acEditAttachmentExecute);
 }
@@ -77,38 +82,21 @@ void AttachmentFilterPage::acAddAttachmentExecute()
         return;
 
     const QByteArray pattern = toStored(dialog.edFileName->text());
-    // A backslash would make the pattern a path of nested keys.
-    if (pattern.contains('\\')) {
-        m_system.prompts.show({QStringLiteral("Attachment"),
-                               QStringLiteral("A file name pattern cannot contain a backslash "
-                                              "(\\). The pattern was not added."),
-                               platform::Prompt::Icon::Exclamation, platform::Prompt::Buttons::Ok});
+    if (refusedForBackslash(m_system.prompts, pattern, QStringLiteral("Attachment"),
+                            QStringLiteral("A file name pattern cannot contain a backslash "
+                                           "(\\). The pattern was not added."))
+        || listsName(lvFiles, pattern))
         return;
-    }
-    // The store ignores case in names: an equal pattern in other letters is the same entry.
-    for (int i = 0; i < lvFiles->topLevelItemCount(); ++i) {
-        if (store::sameName(lvFiles->topLevelItem(i)->data(0, kStoredNameRole).toByteArray(),
-                            pattern))
-            return;
-    }
-
-    // Whatever goes wrong is said once the file is free and the list shows what is stored.
-    const store::MessageHold hold(m_system.store, m_system.prompts);
-    const bool written =
-        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            const auto key = access.openOrCreate(store::attachmentPath(pattern));
-            // Without a size range the new key is the whole change; one that could not be
-            // created must still fail the access.
-            key->requireWritable();
-            if (dialog.cbxSize->isChecked())
-                key->writeInteger(store::kSizeFrom, dialog.seSizeFrom->value());
-            if (dialog.cbxSize->isChecked())
-                key->writeInteger(store::kSizeTo, dialog.seSizeTo->value());
-            tsIgnoreAttachShow();
-        });
-    // A change that failed may have been undone whole, the reload inside it included.
-    if (!written)
-        tsIgnoreAttachShow();
+    changeThenReload(m_system, [&](store::Access &access, platform::UserPrompts &) {
+        const auto key = access.openOrCreate(store::attachmentPath(pattern));
+        // Without a size range the new key is the whole change; one that could not be created
+        // must still fail the access.
+        key->requireWritable();
+        if (dialog.cbxSize->isChecked()) {
+            key->writeInteger(store::kSizeFrom, dialog.seSizeFrom->value());
+            key->writeInteger(store::kSizeTo, dialog.seSizeTo->value());
+        }
+    });
 }
 
 void AttachmentFilterPage::acEditAttachmentExecute()
@@ -133,23 +121,16 @@ void AttachmentFilterPage::acEditAttachmentExecute()
 
     if (m_system.runModal(dialog) != QDialog::Accepted)
         return;
-
-    const store::MessageHold hold(m_system.store, m_system.prompts);
-    const bool written =
-        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            const auto key = access.openOrCreate(store::attachmentPath(pattern));
-            if (dialog.cbxSize->isChecked())
-                key->writeInteger(store::kSizeFrom, dialog.seSizeFrom->value());
-            else
-                key->deleteValue(store::kSizeFrom);
-            if (dialog.cbxSize->isChecked())
-                key->writeInteger(store::kSizeTo, dialog.seSizeTo->value());
-            else
-                key->deleteValue(store::kSizeTo);
-            tsIgnoreAttachShow();
-        });
-    if (!written)
-        tsIgnoreAttachShow();
+    changeThenReload(m_system, [&](store::Access &access, platform::UserPrompts &) {
+        const auto key = access.openOrCreate(store::attachmentPath(pattern));
+        if (dialog.cbxSize->isChecked()) {
+            key->writeInteger(store::kSizeFrom, dialog.seSizeFrom->value());
+            key->writeInteger(store::kSizeTo, dialog.seSizeTo->value());
+        } else {
+            key->deleteValue(store::kSizeFrom);
+            key->deleteValue(store::kSizeTo);
+        }
+    });
 }
 
 void AttachmentFilterPage::acRemoveAttachmentExecute()
@@ -159,18 +140,9 @@ void AttachmentFilterPage::acRemoveAttachmentExecute()
         return;
     const QByteArray pattern = row->data(0, kStoredNameRole).toByteArray();
 
-    const auto answer =
-        m_system.prompts.show({QStringLiteral("Remove"), QStringLiteral("Remove selected value?"),
-                               platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
-    if (answer != platform::Answer::Yes)
+    if (!confirmRemoval(m_system.prompts, QStringLiteral("Remove selected value?")))
         return;
-
-    const store::MessageHold hold(m_system.store, m_system.prompts);
-    const bool removed =
-        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            access.openOrCreate(store::kAttachmentsKey)->deleteKey(pattern);
-            tsIgnoreAttachShow();
-        });
-    if (!removed)
-        tsIgnoreAttachShow();
+    changeThenReload(m_system, [&pattern](store::Access &access, platform::UserPrompts &) {
+        access.openOrCreate(store::kAttachmentsKey)->deleteKey(pattern);
+    });
 }

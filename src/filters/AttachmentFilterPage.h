@@ -2,7 +2,6 @@
 
 #include "windows/Page.h"
 
-class QAction;
 class QTreeWidget;
 
 namespace platform {
@@ -16,14 +15,8 @@ class AttachmentFilterPage : public Page
     Q_OBJECT
 
 public:
-    struct Actions
-    {
-        QAction *add;
-        QAction *edit;
-        QAction *remove;
-    };
-
-    AttachmentFilterPage(platform::System &system, const Actions &actions,
+    // The page's buttons show the actions, and the actions run the page's handlers.
+    AttachmentFilterPage(platform::System &system, const PageActions &actions,
                          QWidget *parent = nullptr);
 
     void pageShown() override { tsIgnoreAttachShow(); }

@@ -5,13 +5,13 @@
 #include "filters/Form_AddEditSubject.h"
 #include "platform/System.h"
 #include "platform/UserPrompts.h"
-#include "store/NameFolding.h"
 #include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
 #include "windows/ActionButton.h"
 #include "windows/ListHelpers.h"
 
+#include <QAction>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -66,6 +66,8 @@ PatternFilterPage::PatternFilterPage(platform::System &system, Configuration con
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     bodyLayout()->addWidget(m_list, 1);
     addButtonRow({makeActionButton(add), makeActionButton(remove)});
+    connect(add, &QAction::triggered, this, &PatternFilterPage::addExecute);
+    connect(remove, &QAction::triggered, this, &PatternFilterPage::removeExecute);
 }
 
 void PatternFilterPage::load()
@@ -95,22 +97,11 @@ void PatternFilterPage::addExecute()
         return;
 
     const QByteArray pattern = toStored(dialog->text());
-    // The store ignores case in names: an equal pattern in other letters is the same entry.
-    for (int i = 0; i < m_list->count(); ++i) {
-        if (store::sameName(m_list->item(i)->data(kStoredNameRole).toByteArray(), pattern))
-            return;
-    }
-
-    // Whatever goes wrong is said once the file is free and the list shows what is stored.
-    const store::MessageHold hold(m_system.store, m_system.prompts);
-    const bool written =
-        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            access.openOrCreate(m_configuration.key)->writeString(pattern, QByteArray());
-            load();
-        });
-    // A change that failed may have been undone whole, the reload inside it included.
-    if (!written)
-        load();
+    if (listsName(m_list, pattern))
+        return;
+    changeThenReload(m_system, [&](store::Access &access, platform::UserPrompts &) {
+        access.openOrCreate(m_configuration.key)->writeString(pattern, QByteArray());
+    });
 }
 
 void PatternFilterPage::removeExecute()
@@ -120,19 +111,10 @@ void PatternFilterPage::removeExecute()
         return;
     const QByteArray pattern = selected.first()->data(kStoredNameRole).toByteArray();
 
-    const auto answer = m_system.prompts.show(
-        {QStringLiteral("Remove"), QLatin1String(m_configuration.removeQuestion),
-         platform::Prompt::Icon::Question, platform::Prompt::Buttons::YesNo});
-    if (answer != platform::Answer::Yes)
+    if (!confirmRemoval(m_system.prompts, QLatin1String(m_configuration.removeQuestion)))
         return;
-
-    const store::MessageHold hold(m_system.store, m_system.prompts);
-    const bool removed =
-        store::registryAccess(m_system.store, m_system.prompts, [&](store::Access &access) {
-            access.openOrCreate(store::withoutTrailingSeparator(m_configuration.key))
-                ->deleteValue(pattern);
-            load();
-        });
-    if (!removed)
-        load();
+    changeThenReload(m_system, [&](store::Access &access, platform::UserPrompts &) {
+        access.openOrCreate(store::withoutTrailingSeparator(m_configuration.key))
+            ->deleteValue(pattern);
+    });
 }

@@ -34,6 +34,7 @@ public:
     static Configuration subjectFilter();
     static Configuration contentFilter();
 
+    // The page's buttons show the actions, and the actions run the page's handlers.
     PatternFilterPage(platform::System &system, Configuration configuration, QAction *add,
                       QAction *remove, QWidget *parent = nullptr);
 

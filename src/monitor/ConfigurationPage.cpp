@@ -115,6 +115,10 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     cbLang = new CloseUpComboBox(panel);
     cbLang->setObjectName(QStringLiteral("cbLang"));
     Label5->setBuddy(cbLang);
+    connect(cbLang, &CloseUpComboBox::closedUp, this, [this] {
+        Q_EMIT languageListClosed(cbLang->currentIndex() >= 0 ? cbLang->currentData().toByteArray()
+                                                              : QByteArray());
+    });
     placeFields();
 
     setTabOrder(rgService, rbTray);
@@ -152,6 +156,26 @@ ConfigurationPage::~ConfigurationPage()
     // The interval field loses the focus while the page is torn down and may correct its
     // number then; that change must not reach a page that is already half gone.
     seEvery->disconnect(this);
+}
+
+void ConfigurationPage::setLanguages(const QList<QByteArray> &names)
+{
+    cbLang->clear();
+    for (const QByteArray &name : names)
+        cbLang->addItem(fromStored(name), name);
+    if (cbLang->count() > 0)
+        cbLang->setCurrentIndex(0);
+}
+
+bool ConfigurationPage::selectLanguage(const QByteArray &name)
+{
+    for (int i = 0; i < cbLang->count(); ++i) {
+        if (cbLang->itemData(i).toByteArray() == name) {
+            cbLang->setCurrentIndex(i);
+            return true;
+        }
+    }
+    return false;
 }
 
 void ConfigurationPage::fitCaptions()

@@ -58,6 +58,17 @@ public:
     // Sizes the captions to their texts once the interface language has replaced them.
     void fitCaptions();
 
+    // The interface languages, as the language file names them in its order; the first is
+    // chosen until selectLanguage finds another.
+    void setLanguages(const QList<QByteArray> &names);
+    // Chooses the first language whose name is equal byte for byte; false when there is none.
+    bool selectLanguage(const QByteArray &name);
+
+Q_SIGNALS:
+    // Every time the language list closes, picked or not: the name chosen, empty with no list.
+    void languageListClosed(const QByteArray &chosen);
+
+public:
     QRadioButton *rgService = nullptr;
     QRadioButton *rbTray = nullptr;
     QPushButton *btnInstallService = nullptr;

@@ -1,8 +1,11 @@
 #include "windows/ListHelpers.h"
 
+#include "platform/UserPrompts.h"
+#include "store/NameFolding.h"
 #include "windows/AlternatingRowDelegate.h"
 
 #include <QHeaderView>
+#include <QListWidget>
 #include <QTreeWidget>
 
 void setUpReportList(QTreeWidget *list, const QStringList &columns, const QList<int> &widths)
@@ -34,4 +37,39 @@ QTreeWidgetItem *selectedRow(QTreeWidget *list)
 {
     const QList<QTreeWidgetItem *> selected = list->selectedItems();
     return selected.isEmpty() ? nullptr : selected.first();
+}
+
+bool listsName(const QTreeWidget *list, const QByteArray &name)
+{
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        if (store::sameName(list->topLevelItem(i)->data(0, kStoredNameRole).toByteArray(), name))
+            return true;
+    }
+    return false;
+}
+
+bool listsName(const QListWidget *list, const QByteArray &name)
+{
+    for (int i = 0; i < list->count(); ++i) {
+        if (store::sameName(list->item(i)->data(kStoredNameRole).toByteArray(), name))
+            return true;
+    }
+    return false;
+}
+
+bool confirmRemoval(platform::UserPrompts &prompts, const QString &question)
+{
+    return prompts.show({QStringLiteral("Remove"), question, platform::Prompt::Icon::Question,
+                         platform::Prompt::Buttons::YesNo})
+           == platform::Answer::Yes;
+}
+
+bool refusedForBackslash(platform::UserPrompts &prompts, const QByteArray &name,
+                         const QString &caption, const QString &message)
+{
+    if (!name.contains('\\'))
+        return false;
+    prompts.show(
+        {caption, message, platform::Prompt::Icon::Exclamation, platform::Prompt::Buttons::Ok});
+    return true;
 }

@@ -4,8 +4,13 @@
 #include <QString>
 #include <QtGlobal>
 
+class QListWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
+
+namespace platform {
+class UserPrompts;
+}
 
 // Conversions at the widget boundary: the store keeps 8-bit names, the widgets show text.
 inline QString fromStored(const QByteArray &bytes)
@@ -27,3 +32,16 @@ void setUpReportList(QTreeWidget *list, const QStringList &columns, const QList<
 
 // The selected row, or none; a current row that is not selected does not count.
 QTreeWidgetItem *selectedRow(QTreeWidget *list);
+
+// Whether a list already holds a name. The store ignores case in names, so an equal name in
+// other letters is the same entry and adding it would change nothing.
+bool listsName(const QTreeWidget *list, const QByteArray &name);
+bool listsName(const QListWidget *list, const QByteArray &name);
+
+// Asks the one question before a removal; true when the answer is Yes.
+bool confirmRemoval(platform::UserPrompts &prompts, const QString &question);
+
+// A backslash would make a name a path of nested keys, and so a different entry: such a name
+// is refused with the message given, and true returned.
+bool refusedForBackslash(platform::UserPrompts &prompts, const QByteArray &name,
+                         const QString &caption, const QString &message);

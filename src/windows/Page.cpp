@@ -1,8 +1,13 @@
 #include "windows/Page.h"
 
+#include "platform/System.h"
+#include "store/RegistryAccess.h"
+#include "windows/ActionButton.h"
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -53,7 +58,26 @@ void Page::addButtonRow(const QList<QWidget *> &buttons)
     for (QWidget *button : buttons) {
         button->setParent(row);
         button->setFixedSize(kButtonWidth, kButtonHeight);
+        // A page built after the interface language was applied starts with its captions.
+        if (auto *push = qobject_cast<QPushButton *>(button))
+            fitCaption(push);
         layout->addWidget(button);
     }
     m_bodyLayout->addWidget(row);
+}
+
+bool Page::changeThenReload(
+    platform::System &system,
+    const std::function<void(store::Access &, platform::UserPrompts &held)> &change)
+{
+    store::MessageHold hold(system.store, system.prompts);
+    const bool written =
+        store::registryAccess(system.store, system.prompts, [&](store::Access &access) {
+            change(access, hold);
+            pageShown();
+        });
+    // A change that failed may have been undone whole, the reload inside it included.
+    if (!written)
+        pageShown();
+    return written;
 }

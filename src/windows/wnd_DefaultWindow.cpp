@@ -38,8 +38,6 @@ TfrmRODefault::TfrmRODefault(DeferCreate, QWidget *parent)
                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     buildLayout();
-    InitWindow();
-    sendToFrames(kFrameCreatedEvent);
 }
 
 TfrmRODefault::~TfrmRODefault()
@@ -146,6 +144,10 @@ void TfrmRODefault::buildLayout()
 
 void TfrmRODefault::FormCreate()
 {
+    // A constructor cannot reach a derived class's override, so the hook runs here, once the
+    // derived dialog has been built; the embedded frames are told after it.
+    InitWindow();
+    sendToFrames(kFrameCreatedEvent);
     if (imgHeader && imgHeader->pixmap().isNull())
         imgHeader->setPixmap(pngPixmap(QStringLiteral(":/icons/AppLogo.png"))); // failure ignored
     lblDeveloper->setText(QLatin1Char(' ') + platform::companyName() + QLatin1Char(' '));

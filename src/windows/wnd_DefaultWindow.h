@@ -10,7 +10,8 @@ class QVBoxLayout;
 
 // The common frame of a dialog: a white header band with a picture, a bold title and a
 // description; a footer with Cancel and OK; a thin line above it carrying the developer text.
-// A derived dialog adds its controls to body(), sets the two switches and then runs FormCreate.
+// A derived dialog adds its controls to body(), sets the two switches and then runs FormCreate,
+// which first calls InitWindow, the hook for what a dialog does once it is built.
 class TfrmRODefault : public QDialog
 {
     Q_OBJECT

@@ -95,7 +95,6 @@ private slots:
         m_add->setObjectName(QStringLiteral("acAddAccount"));
         m_edit = std::make_unique<QAction>(QStringLiteral("&Edit"));
         m_remove = std::make_unique<QAction>(QStringLiteral("&Remove"));
-        connect(m_add.get(), &QAction::triggered, [this] { m_page->acAddAccountExecute(); });
         m_page = new AccountsPage(t->system, {m_add.get(), m_edit.get(), m_remove.get()});
         m_page->show();
         m_page->tsAccountsShow();

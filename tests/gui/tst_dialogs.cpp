@@ -63,11 +63,48 @@ public:
     }
 };
 
+// Overrides the hook for a built dialog and records what it saw.
+class HookedDialog : public TfrmRODefault
+{
+public:
+    HookedDialog()
+        : TfrmRODefault(DeferCreate::Yes, nullptr)
+    {
+        m_own = new QLabel(QStringLiteral("own"), body());
+        FormCreate();
+    }
+    void InitWindow() override
+    {
+        ++calls;
+        sawOwnControl = m_own != nullptr;
+        developerTextSetYet = !lblDeveloper->text().isEmpty();
+    }
+
+    int calls = 0;
+    bool sawOwnControl = false;
+    bool developerTextSetYet = true;
+
+private:
+    QLabel *m_own = nullptr;
+};
+
 class TestDialogs : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // The hook reaches a derived dialog's own override, once, with its controls built and
+    // before the create handler's work.
+    void initWindowReachesTheDerivedDialogOnceBuilt()
+    {
+        HookedDialog dialog;
+        QCOMPARE(dialog.calls, 1);
+        QVERIFY(dialog.sawOwnControl);
+        QVERIFY(!dialog.developerTextSetYet);
+        dialog.show();
+        QCOMPARE(dialog.calls, 1);
+    }
+
     void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
 
     void accountOkFollowsTheAddressOnly()
