@@ -82,11 +82,10 @@ TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
     PageControl1 = new QStackedWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     tsAccounts = new AccountsPage(system, {acAddAccount, acEditAccount, acRemoveAccount});
-    tsConfiguration = new ConfigurationPage(system);
-    // The filter pages hold places until they are built.
-    for (QWidget *page : std::initializer_list<QWidget *>{
-             tsAccounts, new QWidget, new QWidget, new QWidget, new QWidget, tsConfiguration})
-        PageControl1->addWidget(page);
+    // The other pages hold places until they are built.
+    PageControl1->addWidget(tsAccounts);
+    for (int place = kMailPage; place <= kConfigurationPage; ++place)
+        PageControl1->addWidget(new QWidget);
     PageControl1->setCurrentWidget(tsAccounts);
 
     auto *navigationPanel = new QFrame(this);
@@ -127,8 +126,6 @@ TfrmOstrove::TfrmOstrove(platform::System &system, QWidget *parent)
     connect(btnAbout, &QPushButton::clicked, this, &TfrmOstrove::btnAboutClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmOstrove::btnCancelClick);
     connect(PageControl1, &QStackedWidget::currentChanged, this, &TfrmOstrove::pageChanged);
-    connect(tsConfiguration, &ConfigurationPage::languageListClosed, this,
-            &TfrmOstrove::cbLangCloseUp);
 
     if (const QScreen *screen = this->screen()) {
         QRect centred(QPoint(), frameSize());
@@ -194,14 +191,17 @@ void TfrmOstrove::buildNavigation()
 
 void TfrmOstrove::FormCreate()
 {
-    tsConfiguration->setLanguages(platform::ProfileFile(languageFilePath()).sectionNames());
+    m_languages = platform::ProfileFile(languageFilePath()).sectionNames();
+    if (m_configuration)
+        m_configuration->setLanguages(m_languages);
     store::registryAccess(m_system.store, m_system.prompts, [this](store::Access &access) {
         const auto settings = access.openOrCreate(store::kSettingsKey);
         if (!settings->valueExists(store::kLanguage))
             return;
         FLanguage = settings->readString(store::kLanguage);
         // The list matches the stored name byte for byte, unlike the file's own lookups.
-        tsConfiguration->selectLanguage(FLanguage);
+        if (m_configuration)
+            m_configuration->selectLanguage(FLanguage);
     });
 }
 
@@ -218,7 +218,7 @@ void TfrmOstrove::FormShow()
          {acEditAccount, acEditAttachment},
          btnAbout,
          btnCancel,
-         tsConfiguration});
+         m_configuration});
     fitNavigation();
 }
 
@@ -281,6 +281,9 @@ QWidget *TfrmOstrove::builtPage(int index)
     case kAttachmentPage:
         page = tsIgnoreAttach();
         break;
+    case kConfigurationPage:
+        page = tsConfiguration();
+        break;
     default:
         page = PageControl1->widget(index);
     }
@@ -334,6 +337,21 @@ PatternFilterPage *TfrmOstrove::tsIgnoreContent()
                                  new PatternFilterPage(m_system, PatternFilterPage::contentFilter(),
                                                        acAddContent, acRemoveContent));
     return m_ignoreContent;
+}
+
+ConfigurationPage *TfrmOstrove::tsConfiguration()
+{
+    if (m_configuration)
+        return m_configuration;
+    auto *page = new ConfigurationPage(m_system);
+    // What creating the window read: the languages, the stored one chosen, its captions.
+    page->setLanguages(m_languages);
+    page->selectLanguage(FLanguage);
+    if (m_shownOnce && !isDesignedLanguage(FLanguage))
+        applyLanguage(platform::ProfileFile(languageFilePath()), FLanguage, page);
+    connect(page, &ConfigurationPage::languageListClosed, this, &TfrmOstrove::cbLangCloseUp);
+    m_configuration = placed(PageControl1, kConfigurationPage, page);
+    return m_configuration;
 }
 
 AttachmentFilterPage *TfrmOstrove::tsIgnoreAttach()

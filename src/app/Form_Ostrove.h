@@ -59,9 +59,9 @@ public:
     QListWidget *lvDodatki = nullptr;
     QStackedWidget *PageControl1 = nullptr;
     AccountsPage *tsAccounts = nullptr;
-    ConfigurationPage *tsConfiguration = nullptr;
-    // The filter pages are built when first shown or asked for: most starts show only the
-    // accounts, and building all four would cost a fifth of the start.
+    // The other pages are built when first shown or asked for: most starts show only the
+    // accounts.
+    ConfigurationPage *tsConfiguration();
     PatternFilterPage *tsIgnoreMail();
     PatternFilterPage *tsIgnoreSubject();
     PatternFilterPage *tsIgnoreContent();
@@ -102,6 +102,9 @@ private:
     PatternFilterPage *m_ignoreSubject = nullptr;
     PatternFilterPage *m_ignoreContent = nullptr;
     AttachmentFilterPage *m_ignoreAttach = nullptr;
+    ConfigurationPage *m_configuration = nullptr;
+    // The language file's languages, for the configuration page's list once it is built.
+    QList<QByteArray> m_languages;
     QByteArray FLanguage;
     bool m_shownOnce = false;
 };

@@ -46,13 +46,22 @@ void applyLanguage(const platform::ProfileFile &file, const QByteArray &language
         action->setText(text("Edit", "Edit"));
     targets.about->setText(text("About", "About"));
     targets.close->setText(text("Close", "Close"));
-    ConfigurationPage *page = targets.configuration;
+    if (targets.configuration)
+        applyLanguage(file, language, targets.configuration);
+    fitCaption(targets.about);
+    fitCaption(targets.close);
+}
+
+void applyLanguage(const platform::ProfileFile &file, const QByteArray &language,
+                   ConfigurationPage *page)
+{
+    const auto text = [&file, &language](const char *key, const char *defaultText) {
+        return fromStored(file.readString(language, key, defaultText));
+    };
     page->rgService->setText(text("RunAsService", monitor::kRunAsServiceCaption));
     page->rbTray->setText(text("RunAsTray", monitor::kRunAsTrayCaption));
     page->Label5->setText(text("Language", "Language"));
     page->cbxAutorun->setText(text("Autorun", monitor::kAutorunCaption));
     page->Label9->setText(text("CheckMailEvery", "Check mailbox every"));
     page->fitCaptions();
-    fitCaption(targets.about);
-    fitCaption(targets.close);
 }

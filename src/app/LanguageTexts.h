@@ -21,11 +21,14 @@ struct LanguageTargets
     QAction *editActions[2];   // account, attachment
     QPushButton *about;
     QPushButton *close;
-    ConfigurationPage *configuration;
+    ConfigurationPage *configuration; // none while the page is not built
 };
 
 void applyLanguage(const platform::ProfileFile &file, const QByteArray &language,
                    const LanguageTargets &targets);
+// The configuration page's five captions alone, for a page built after the others were applied.
+void applyLanguage(const platform::ProfileFile &file, const QByteArray &language,
+                   ConfigurationPage *page);
 
 // Languages whose texts are the designed captions: nothing to apply.
 bool isDesignedLanguage(const QByteArray &language);

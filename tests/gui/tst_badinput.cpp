@@ -77,7 +77,7 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&window));
             QCOMPARE(t.prompts.texts(), (QStringList{"Error reading/writing to registry",
                                                      "Error reading/writing to registry"}));
-            window.tsConfiguration->cbxAutorun->click();
+            window.tsConfiguration()->cbxAutorun->click();
             QCOMPARE(t.prompts.shown.size(), 3);
         }
         QCOMPARE(hashOf(t.storePath), before);
@@ -262,7 +262,7 @@ private slots:
         TfrmOstrove window(t.system);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(window.tsConfiguration->cbLang->count(), 0);
+        QCOMPARE(window.tsConfiguration()->cbLang->count(), 0);
     }
 };
 

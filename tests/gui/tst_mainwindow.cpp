@@ -190,10 +190,10 @@ private slots:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         choose(5);
-        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsConfiguration);
+        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsConfiguration());
         choose(6);
         choose(6);
-        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsConfiguration);
+        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsConfiguration());
         const QString log = storeFolder.path() + QStringLiteral("/Ostrove.log");
         QVERIFY(!QFile::exists(log)); // not written yet, and still the file the viewer is given
         QCOMPARE(t->processes.opened, (QStringList{log, log}));
@@ -259,7 +259,7 @@ private slots:
         storeLanguage("Polski");
         open();
         QCOMPARE(m_window->language(), QByteArray("Polski"));
-        QCOMPARE(m_window->tsConfiguration->cbLang->currentText(), QStringLiteral("Polski"));
+        QCOMPARE(m_window->tsConfiguration()->cbLang->currentText(), QStringLiteral("Polski"));
         QCOMPARE(navigationCaptions().first(), QStringLiteral("Konta"));
         QCOMPARE(navigationCaptions().at(1), QStringLiteral("Address filter"));
         QCOMPARE(m_window->acAddAccount->text(), QStringLiteral("&Dodaj"));
@@ -270,11 +270,11 @@ private slots:
         QCOMPARE(m_window->acEditAccount->text(), QStringLiteral("Edit"));
         QCOMPARE(m_window->btnCancel->text(), QStringLiteral("Close"));
         QCOMPARE(m_window->btnAbout->text(), QStringLiteral("O programie"));
-        QCOMPARE(m_window->tsConfiguration->rbTray->text(), QStringLiteral("W zasobniku"));
-        QCOMPARE(m_window->tsConfiguration->Label9->text(), QStringLiteral("Co"));
+        QCOMPARE(m_window->tsConfiguration()->rbTray->text(), QStringLiteral("W zasobniku"));
+        QCOMPARE(m_window->tsConfiguration()->Label9->text(), QStringLiteral("Co"));
         // Keys the language lacks keep this build's captions; its own text wins where it has one.
-        QCOMPARE(m_window->tsConfiguration->cbxAutorun->text(), QLatin1String(kAutorunCaption));
-        QCOMPARE(m_window->tsConfiguration->rgService->text(), QLatin1String(kServiceCaption));
+        QCOMPARE(m_window->tsConfiguration()->cbxAutorun->text(), QLatin1String(kAutorunCaption));
+        QCOMPARE(m_window->tsConfiguration()->rgService->text(), QLatin1String(kServiceCaption));
     }
 
     // The shipped file: every section complete, and each language's texts on all 26 captions.
@@ -322,7 +322,7 @@ private slots:
         QCOMPARE(m_window->acEditAttachment->text(), text.value("Edit"));
         QCOMPARE(m_window->btnAbout->text(), text.value("About"));
         QCOMPARE(m_window->btnCancel->text(), text.value("Close"));
-        ConfigurationPage *page = m_window->tsConfiguration;
+        ConfigurationPage *page = m_window->tsConfiguration();
         QCOMPARE(page->rgService->text(), text.value("RunAsService"));
         QCOMPARE(page->rbTray->text(), text.value("RunAsTray"));
         QCOMPARE(page->Label5->text(), text.value("Language"));
@@ -350,7 +350,7 @@ private slots:
         // Every page, so that those built on first showing are measured too.
         for (int i = 1; i <= 5; ++i)
             choose(i);
-        ConfigurationPage *page = m_window->tsConfiguration;
+        ConfigurationPage *page = m_window->tsConfiguration();
         for (QWidget *caption : std::initializer_list<QWidget *>{
                  page->Label9, page->Label5, page->rgService, page->rbTray, page->cbxAutorun})
             QVERIFY2(caption->width() >= caption->sizeHint().width(),
@@ -401,7 +401,7 @@ private slots:
         writeLanguageFile("[Deutsch]\n[English]\nAdd=Hinzu\n[Polski]\nAdd=&Dodaj\n");
         storeLanguage(stored);
         open();
-        QCOMPARE(m_window->tsConfiguration->cbLang->currentText(), selected);
+        QCOMPARE(m_window->tsConfiguration()->cbLang->currentText(), selected);
         QCOMPARE(m_window->acAddMail->text(), addCaption);
     }
 
@@ -409,7 +409,7 @@ private slots:
     {
         writeLanguageFile("[English]\n[Polski]\nAdd=&Dodaj\n");
         open();
-        CloseUpComboBox *languages = m_window->tsConfiguration->cbLang;
+        CloseUpComboBox *languages = m_window->tsConfiguration()->cbLang;
         QCOMPARE(languages->count(), 2);
         choose(5);
         languages->setFocus();
@@ -438,7 +438,7 @@ private slots:
     void withoutALanguageFileTheListIsEmptyAndStoresNothing()
     {
         open();
-        CloseUpComboBox *languages = m_window->tsConfiguration->cbLang;
+        CloseUpComboBox *languages = m_window->tsConfiguration()->cbLang;
         QCOMPARE(languages->count(), 0);
         choose(5);
         languages->showPopup(); // an empty list does not open
@@ -453,7 +453,7 @@ private slots:
         writeLanguageFile("[Deutsch]\n[English]\n[Polski]\n");
         storeLanguage("polski");
         open();
-        QCOMPARE(m_window->tsConfiguration->cbLang->currentText(), QStringLiteral("Deutsch"));
+        QCOMPARE(m_window->tsConfiguration()->cbLang->currentText(), QStringLiteral("Deutsch"));
         choose(5);
         choose(0);
         choose(5);
@@ -504,7 +504,7 @@ private slots:
         }));
         open();
         QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
-        QCOMPARE(m_window->tsConfiguration->cbLang->count(), 1);
+        QCOMPARE(m_window->tsConfiguration()->cbLang->count(), 1);
         QCOMPARE(m_window->acAddMail->text(), QStringLiteral("&Add"));
     }
 };
