@@ -292,10 +292,14 @@ QWidget *TfrmOstrove::builtPage(int index)
 
 namespace {
 
-// Puts a page built late where its place holder stood, showing it if the place was showing.
-template <typename P>
-P *placed(QStackedWidget *pages, int index, P *page)
+// The page of a place, built by make the first time and put where the place holder stood,
+// showing it if the place was showing.
+template <typename P, typename Make>
+P *builtOnce(P *&page, QStackedWidget *pages, int index, const Make &make)
 {
+    if (page)
+        return page;
+    page = make();
     QWidget *holder = pages->widget(index);
     const bool showing = pages->currentIndex() == index;
     {
@@ -312,56 +316,52 @@ P *placed(QStackedWidget *pages, int index, P *page)
 
 } // namespace
 
+PatternFilterPage *TfrmOstrove::patternPage(PatternFilterPage *&page, int place,
+                                            PatternFilterPage::Configuration (*configuration)(),
+                                            QAction *add, QAction *remove)
+{
+    return builtOnce(page, PageControl1, place,
+                     [&] { return new PatternFilterPage(m_system, configuration(), add, remove); });
+}
+
 PatternFilterPage *TfrmOstrove::tsIgnoreMail()
 {
-    if (!m_ignoreMail)
-        m_ignoreMail = placed(PageControl1, kMailPage,
-                              new PatternFilterPage(m_system, PatternFilterPage::addressFilter(),
-                                                    acAddMail, acRemoveMail));
-    return m_ignoreMail;
+    return patternPage(m_ignoreMail, kMailPage, &PatternFilterPage::addressFilter, acAddMail,
+                       acRemoveMail);
 }
 
 PatternFilterPage *TfrmOstrove::tsIgnoreSubject()
 {
-    if (!m_ignoreSubject)
-        m_ignoreSubject = placed(PageControl1, kSubjectPage,
-                                 new PatternFilterPage(m_system, PatternFilterPage::subjectFilter(),
-                                                       acAddSubject, acRemoveSubject));
-    return m_ignoreSubject;
+    return patternPage(m_ignoreSubject, kSubjectPage, &PatternFilterPage::subjectFilter,
+                       acAddSubject, acRemoveSubject);
 }
 
 PatternFilterPage *TfrmOstrove::tsIgnoreContent()
 {
-    if (!m_ignoreContent)
-        m_ignoreContent = placed(PageControl1, kContentPage,
-                                 new PatternFilterPage(m_system, PatternFilterPage::contentFilter(),
-                                                       acAddContent, acRemoveContent));
-    return m_ignoreContent;
+    return patternPage(m_ignoreContent, kContentPage, &PatternFilterPage::contentFilter,
+                       acAddContent, acRemoveContent);
 }
 
 ConfigurationPage *TfrmOstrove::tsConfiguration()
 {
-    if (m_configuration)
-        return m_configuration;
-    auto *page = new ConfigurationPage(m_system);
-    // What creating the window read: the languages, the stored one chosen, its captions.
-    page->setLanguages(m_languages);
-    page->selectLanguage(FLanguage);
-    if (m_shownOnce && !isDesignedLanguage(FLanguage))
-        applyLanguage(platform::ProfileFile(languageFilePath()), FLanguage, page);
-    connect(page, &ConfigurationPage::languageListClosed, this, &TfrmOstrove::cbLangCloseUp);
-    m_configuration = placed(PageControl1, kConfigurationPage, page);
-    return m_configuration;
+    return builtOnce(m_configuration, PageControl1, kConfigurationPage, [this] {
+        auto *page = new ConfigurationPage(m_system);
+        // What creating the window read: the languages, the stored one chosen, its captions.
+        page->setLanguages(m_languages);
+        page->selectLanguage(FLanguage);
+        if (m_shownOnce && !isDesignedLanguage(FLanguage))
+            applyLanguage(platform::ProfileFile(languageFilePath()), FLanguage, page);
+        connect(page, &ConfigurationPage::languageListClosed, this, &TfrmOstrove::cbLangCloseUp);
+        return page;
+    });
 }
 
 AttachmentFilterPage *TfrmOstrove::tsIgnoreAttach()
 {
-    if (!m_ignoreAttach)
-        m_ignoreAttach =
-            placed(PageControl1, kAttachmentPage,
-                   new AttachmentFilterPage(
-                       m_system, {acAddAttachment, acEditAttachment, acRemoveAttachment}));
-    return m_ignoreAttach;
+    return builtOnce(m_ignoreAttach, PageControl1, kAttachmentPage, [this] {
+        return new AttachmentFilterPage(m_system,
+                                        {acAddAttachment, acEditAttachment, acRemoveAttachment});
+    });
 }
 
 void TfrmOstrove::lvDodatkiClick()

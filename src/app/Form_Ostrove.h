@@ -1,11 +1,12 @@
 #pragma once
 
+#include "filters/PatternFilterPage.h"
+
 #include <QMainWindow>
 
 class AccountsPage;
 class AttachmentFilterPage;
 class ConfigurationPage;
-class PatternFilterPage;
 class QAction;
 class QListWidget;
 class QListWidgetItem;
@@ -94,6 +95,9 @@ private:
     void pageChanged(int index);
     // The page at a place of PageControl1, built first if it is not yet.
     QWidget *builtPage(int index);
+    PatternFilterPage *patternPage(PatternFilterPage *&page, int place,
+                                   PatternFilterPage::Configuration (*configuration)(),
+                                   QAction *add, QAction *remove);
     void fitNavigation();
     QString languageFilePath() const;
 

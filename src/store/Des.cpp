@@ -109,13 +109,19 @@ void TEncryption::setInput(const QByteArray &text)
     m_hexInputStale = true;
 }
 
+// The hexadecimal form of bytes, made when first asked for after they changed.
+static const QByteArray &freshHex(const QByteArray &bytes, QByteArray &hex, bool &stale)
+{
+    if (stale) {
+        hex = des::toHex(bytes);
+        stale = false;
+    }
+    return hex;
+}
+
 const QByteArray &TEncryption::HexInput() const
 {
-    if (m_hexInputStale) {
-        m_hexInput = des::toHex(m_input);
-        m_hexInputStale = false;
-    }
-    return m_hexInput;
+    return freshHex(m_input, m_hexInput, m_hexInputStale);
 }
 
 void TEncryption::setHexInput(const QByteArray &text)
@@ -135,11 +141,7 @@ void TEncryption::setOutput(const QByteArray &text)
 
 const QByteArray &TEncryption::HexOutput() const
 {
-    if (m_hexOutputStale) {
-        m_hexOutput = des::toHex(m_output);
-        m_hexOutputStale = false;
-    }
-    return m_hexOutput;
+    return freshHex(m_output, m_hexOutput, m_hexOutputStale);
 }
 
 void TEncryption::setHexOutput(const QByteArray &text)
