@@ -1,5 +1,6 @@
 #pragma once
 
+#include "QuietWrite.h"
 #include "platform/Processes.h"
 #include "platform/ServiceManager.h"
 #include "platform/System.h"
