@@ -1,6 +1,5 @@
-#include "TestSystem.h"
+#include "WidgetTest.h"
 #include "monitor/ConfigurationPage.h"
-#include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
 #include "windows/WholeNumberField.h"
@@ -32,12 +31,11 @@ const char *const kAutorunCaption = "Start with the desktop session";
 
 } // namespace
 
-class TestConfigurationPage : public QObject
+class TestConfigurationPage : public WidgetTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSystem> t;
     ConfigurationPage *m_page = nullptr;
 
     QString enabledButtons() const
@@ -56,27 +54,22 @@ private:
     }
     void storeValue(const std::function<void(store::RegistryKey &)> &write)
     {
-        RecordingPrompts quiet;
-        QVERIFY(store::registryAccess(t->store, quiet, [&](store::Access &a) {
-            write(*a.openOrCreate(store::kSettingsKey));
-        }));
+        seed([&](store::Access &a) { write(*a.openOrCreate(store::kSettingsKey)); });
     }
 
-private slots:
-    void init()
+    void setUpTest() override
     {
-        t = std::make_unique<TestSystem>();
         m_page = new ConfigurationPage(t->system);
         m_page->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_page));
     }
-    void cleanup()
+    void tearDownTest() override
     {
         delete m_page;
-        t.reset();
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+        m_page = nullptr;
     }
 
+private slots:
     void firstShowingIsTrayModeWithOneTrayButton()
     {
         QVERIFY(m_page->rbTray->isChecked());
@@ -237,7 +230,7 @@ private slots:
         m_page->cbxAutorun->click();
         QCOMPARE(StoreReader(t->storePath).valueNames(store::kRunKey),
                  QList<QByteArray>{"OstroveTray"});
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
     void missingIntervalShowsFifteenAndWritesNothing()
@@ -271,7 +264,7 @@ private slots:
     {
         storeValue([](store::RegistryKey &k) { k.writeString("ScanEvery", "30"); });
         m_page->tsConfigurationShow();
-        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(m_page->seEvery->text(), QStringLiteral("15"));
     }
 
@@ -285,7 +278,7 @@ private slots:
         page.show();
         page.tsConfigurationShow();
         QCOMPARE(page.seEvery->value(), 30);
-        QCOMPARE(t->prompts.texts(), QStringList());
+        QCOMPARE(takePromptTexts(), QStringList());
 
         QList<bool> freeAtTheMessage;
         t->prompts.onShow = [&](const platform::Prompt &) {
@@ -294,7 +287,7 @@ private slots:
         storeValue([](store::RegistryKey &k) { k.writeInteger("ScanEvery", 500); });
         page.tsConfigurationShow();
         QCOMPARE(page.seEvery->value(), 200);
-        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(freeAtTheMessage, QList<bool>{true});
         QCOMPARE(storedInterval(), 500);
     }
@@ -309,7 +302,7 @@ private slots:
                   "END");
         m_page->tsConfigurationShow();
         QCOMPARE(m_page->seEvery->value(), 30);
-        QCOMPARE(t->prompts.texts(), QStringList());
+        QCOMPARE(takePromptTexts(), QStringList());
         StoreReader(t->storePath).exec("DROP TRIGGER refused");
     }
 

@@ -1,4 +1,4 @@
-#include "TestSystem.h"
+#include "WidgetTest.h"
 #include "accounts/Form_AddEditAccount.h"
 #include "app/MessageBoxPrompts.h"
 #include "filters/Form_AddEditAttachment.h"
@@ -27,25 +27,6 @@
 #include <QTextLayout>
 #include <QTimer>
 
-namespace {
-
-// Runs the dialog modally and does `step` from inside its event loop.
-int execWith(QDialog &dialog, const std::function<void()> &step)
-{
-    QTimer::singleShot(0, &dialog, [&dialog, step] {
-        dialog.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
-        step();
-        if (dialog.isVisible()) {
-            qWarning("the dialog was still open");
-            dialog.done(99);
-        }
-    });
-    return dialog.exec();
-}
-
-} // namespace
-
 // A dialog on the base frame whose own layout already brings a header picture.
 class PictureDialog : public TfrmRODefault
 {
@@ -63,13 +44,11 @@ public:
     }
 };
 
-class TestDialogs : public QObject
+class TestDialogs : public WidgetTest
 {
     Q_OBJECT
 
 private slots:
-    void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
-
     void accountOkFollowsTheAddressOnly()
     {
         TfrmAddEditAccount dialog;

@@ -1,11 +1,10 @@
-#include "TestSystem.h"
+#include "WidgetTest.h"
 #include "accounts/AccountsPage.h"
 #include "app/Form_Ostrove.h"
 #include "filters/AttachmentFilterPage.h"
 #include "filters/PatternFilterPage.h"
 #include "monitor/ConfigurationPage.h"
 #include "platform/ProfileFile.h"
-#include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
 #include "windows/CloseUpComboBox.h"
@@ -44,12 +43,11 @@ const char *const kAutorunCaption = "Start with the desktop session";
 
 } // namespace
 
-class TestMainWindow : public QObject
+class TestMainWindow : public WidgetTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSystem> t;
     std::unique_ptr<TfrmOstrove> m_window;
 
     void writeLanguageFile(const QByteArray &contents)
@@ -60,17 +58,13 @@ private:
     }
     void storeLanguage(const QByteArray &name)
     {
-        RecordingPrompts quiet;
-        QVERIFY(store::registryAccess(t->store, quiet, [&](store::Access &a) {
+        seed([&](store::Access &a) {
             a.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, name);
-        }));
+        });
     }
     void addPattern(const char *key, const QByteArray &pattern)
     {
-        RecordingPrompts quiet;
-        QVERIFY(store::registryAccess(t->store, quiet, [&](store::Access &a) {
-            a.openOrCreate(key)->writeString(pattern, {});
-        }));
+        seed([&](store::Access &a) { a.openOrCreate(key)->writeString(pattern, {}); });
     }
     void open()
     {
@@ -92,15 +86,9 @@ private:
         return captions;
     }
 
-private slots:
-    void init() { t = std::make_unique<TestSystem>(); }
-    void cleanup()
-    {
-        m_window.reset();
-        t.reset();
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
-    }
+    void tearDownTest() override { m_window.reset(); }
 
+private slots:
     void opensOnTheAccountsPageWithItsSevenItems()
     {
         open();
@@ -114,7 +102,7 @@ private slots:
         QVERIFY(StoreReader(t->storePath).keyExists(store::kAccountsKey)); // the page loaded
         QCOMPARE(m_window->tsAccounts->findChild<QLabel *>(QStringLiteral("header"))->text(),
                  QStringLiteral(" List of email acounts you want to check"));
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
     void choosingAPageLoadsItOnceEachTimeItBecomesVisible()
@@ -215,10 +203,10 @@ private slots:
     {
         open();
         bool seen = false;
-        t->dialogSteps = {[&seen](QDialog &dialog) {
+        scriptDialogs({[&seen](QDialog &dialog) {
             seen = qobject_cast<TfrmAbout *>(&dialog) != nullptr;
             dialog.reject();
-        }};
+        }});
         m_window->btnAbout->click();
         QVERIFY(seen);
     }
@@ -430,7 +418,7 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(StoreReader(t->storePath).string(store::kSettingsKey, "Language"),
                  QByteArray("polski"));
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
     void leavingThePageOfAReadOnlyStoreSaysNothing()
@@ -446,7 +434,7 @@ private slots:
         choose(5);
         choose(1);
         QTest::qWait(20);
-        QCOMPARE(t->prompts.texts(), QStringList());
+        QCOMPARE(takePromptTexts(), QStringList());
         m_window.reset();
     }
 
@@ -467,12 +455,11 @@ private slots:
     void aLanguageStoredAsANumberShowsTheMessageAndOpens()
     {
         writeLanguageFile("[Polski]\nAdd=&Dodaj\n");
-        RecordingPrompts quiet;
-        QVERIFY(store::registryAccess(t->store, quiet, [](store::Access &a) {
+        seed([](store::Access &a) {
             a.openOrCreate(store::kSettingsKey)->writeInteger(store::kLanguage, 3);
-        }));
+        });
         open();
-        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(m_window->tsConfiguration->cbLang->count(), 1);
         QCOMPARE(m_window->acAddMail->text(), QStringLiteral("&Add"));
     }

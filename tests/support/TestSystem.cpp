@@ -5,21 +5,42 @@
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
 #include <sqlite3.h>
 
+namespace {
+
+QString answerName(platform::Answer answer)
+{
+    switch (answer) {
+    case platform::Answer::Ok:
+        return QStringLiteral("OK");
+    case platform::Answer::Yes:
+        return QStringLiteral("Yes");
+    case platform::Answer::No:
+        return QStringLiteral("No");
+    }
+    return QStringLiteral("an unknown answer");
+}
+
+} // namespace
+
 platform::Answer RecordingPrompts::show(const platform::Prompt &prompt)
 {
     shown.append(prompt);
     if (onShow)
         onShow(prompt);
-    if (!answers.isEmpty())
-        return answers.takeFirst();
-    return prompt.buttons == platform::Prompt::Buttons::YesNo ? platform::Answer::No
-                                                              : platform::Answer::Ok;
+    if (!m_answers.isEmpty())
+        return m_answers.takeFirst();
+    if (prompt.buttons == platform::Prompt::Buttons::YesNo) {
+        m_unanswered.append(prompt.text);
+        return platform::Answer::No;
+    }
+    return platform::Answer::Ok;
 }
 
 QStringList RecordingPrompts::texts() const
@@ -27,6 +48,30 @@ QStringList RecordingPrompts::texts() const
     QStringList result;
     for (const platform::Prompt &prompt : shown)
         result.append(prompt.text);
+    return result;
+}
+
+void RecordingPrompts::script(const QList<platform::Answer> &answers)
+{
+    m_answers.append(answers);
+}
+
+QList<platform::Prompt> RecordingPrompts::takeNew()
+{
+    const QList<platform::Prompt> fresh = shown.mid(m_taken);
+    m_taken = shown.size();
+    return fresh;
+}
+
+QStringList RecordingPrompts::unfinishedScript() const
+{
+    QStringList result;
+    for (const platform::Answer answer : m_answers)
+        result.append(QStringLiteral("the answer %1 was never asked for").arg(answerName(answer)));
+    for (const QString &text : m_unanswered)
+        result.append(QStringLiteral("nothing answered the question \"%1\"").arg(text));
+    for (qsizetype i = m_taken; i < shown.size(); ++i)
+        result.append(QStringLiteral("the test never took the prompt \"%1\"").arg(shown[i].text));
     return result;
 }
 
@@ -129,22 +174,49 @@ TestSystem::TestSystem()
              folder.path(),
              [this](QDialog &dialog) {
                  ++dialogsShown;
-                 if (dialogSteps.isEmpty()) {
-                     qWarning("a dialog was shown that the test did not expect");
+                 if (m_dialogSteps.isEmpty()) {
+                     noteSurprise(QStringLiteral("the dialog \"%1\" came up and nothing was "
+                                                 "scripted for it")
+                                      .arg(dialog.windowTitle()));
                      return int(QDialog::Rejected);
                  }
                  dialog.setResult(QDialog::Rejected);
                  dialog.show();
                  dialog.activateWindow();
                  if (!QTest::qWaitForWindowActive(&dialog))
-                     qWarning("the dialog did not become active");
-                 dialogSteps.takeFirst()(dialog);
+                     noteSurprise(QStringLiteral("the dialog \"%1\" did not become active")
+                                      .arg(dialog.windowTitle()));
+                 m_dialogSteps.takeFirst()(dialog);
+                 // A step that neither confirms nor cancels would leave exec() waiting.
+                 if (dialog.isVisible())
+                     noteSurprise(QStringLiteral("the dialog \"%1\" was still open after its step")
+                                      .arg(dialog.windowTitle()));
                  const int result = dialog.result();
                  dialog.hide();
                  return result;
              },
              storePath}
 {}
+
+void TestSystem::scriptDialogs(const QList<DialogStep> &steps)
+{
+    m_dialogSteps.append(steps);
+}
+
+void TestSystem::noteSurprise(const QString &what)
+{
+    m_surprises.append(what);
+}
+
+QStringList TestSystem::unfinishedScript() const
+{
+    QStringList result = m_surprises;
+    if (!m_dialogSteps.isEmpty())
+        result.append(
+            QStringLiteral("%1 scripted dialog step(s) never ran").arg(m_dialogSteps.size()));
+    result.append(prompts.unfinishedScript());
+    return result;
+}
 
 namespace {
 

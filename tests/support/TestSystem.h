@@ -29,10 +29,25 @@ public:
     platform::Answer show(const platform::Prompt &prompt) override;
 
     QList<platform::Prompt> shown;
-    QList<platform::Answer> answers; // taken in order; afterwards Ok, or No for a question
     // Runs as each prompt comes up, before it is answered: what the user would see behind it.
     std::function<void(const platform::Prompt &)> onShow;
     QStringList texts() const;
+
+    // Answers for the next questions, taken in order after any scripted before. A message with
+    // only OK needs none; a question without one is answered No and noted as unscripted.
+    void script(const QList<platform::Answer> &answers);
+    // The prompts that came up since the last call: a test takes each prompt it expects, so
+    // one it never took is one it did not expect.
+    QList<platform::Prompt> takeNew();
+
+    // What did not go as scripted: answers never used, questions nothing answered, prompts
+    // never taken.
+    QStringList unfinishedScript() const;
+
+private:
+    QList<platform::Answer> m_answers;
+    QStringList m_unanswered;
+    qsizetype m_taken = 0;
 };
 
 class FakeProcesses : public platform::Processes
@@ -99,8 +114,16 @@ public:
 
     // What the user does in the next modal dialog; the dialog then ends with its result.
     using DialogStep = std::function<void(QDialog &)>;
-    QList<DialogStep> dialogSteps;
+    // Steps for the next dialogs, one each in the order they come up, after any scripted before.
+    void scriptDialogs(const QList<DialogStep> &steps);
     int dialogsShown = 0;
+
+    // Something that went against the script, for the end-of-test check to report.
+    void noteSurprise(const QString &what);
+    // Everything that did not go as scripted: dialog steps and answers never used, dialogs and
+    // questions nothing scripted, dialogs a step left open, prompts never taken. Empty when the
+    // test went as it said it would.
+    QStringList unfinishedScript() const;
 
     QTemporaryDir folder;
     QString storePath;
@@ -110,6 +133,10 @@ public:
     FakeWindows windows;
     FakeServiceManager services;
     platform::System system;
+
+private:
+    QList<DialogStep> m_dialogSteps;
+    QStringList m_surprises;
 };
 
 // What a user does in the account dialog: types the address, server, login and password and
