@@ -103,7 +103,7 @@ bool FakeWindows::requestClose(const QString &title)
 
 platform::ServiceManager::Handle FakeServiceManager::openManager(quint32 access)
 {
-    calls.append(QStringLiteral("openManager %1").arg(access, 0, 16));
+    calls.append(openManagerCall(access));
     if (!managerOpens || (access == kManagerAllAccess && !adminRights))
         return 0;
     ++openHandles;
@@ -122,7 +122,7 @@ FakeServiceManager::enumerateServices(Handle, quint32, quint32, qsizetype buffer
 platform::ServiceManager::Handle FakeServiceManager::openService(Handle, const QByteArray &name,
                                                                  quint32 access)
 {
-    calls.append(QStringLiteral("openService %1 %2").arg(QLatin1String(name)).arg(access, 0, 16));
+    calls.append(openServiceCall(name, access));
     for (const platform::ServiceEntry &entry : std::as_const(services)) {
         if (entry.name == name) {
             ++openHandles;
@@ -130,6 +130,16 @@ platform::ServiceManager::Handle FakeServiceManager::openService(Handle, const Q
         }
     }
     return 0;
+}
+
+QString FakeServiceManager::openManagerCall(quint32 access)
+{
+    return QStringLiteral("openManager %1").arg(access, 0, 16);
+}
+
+QString FakeServiceManager::openServiceCall(const QByteArray &name, quint32 access)
+{
+    return QStringLiteral("openService %1 %2").arg(QLatin1String(name)).arg(access, 0, 16);
 }
 
 bool FakeServiceManager::queryStatus(Handle, platform::ServiceStatus &status)

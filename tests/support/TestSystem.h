@@ -71,6 +71,25 @@ public:
     int lookups = 0;
 };
 
+// What a service manager reports, named by what it says; a pending state carries how far the
+// service has come and how long to wait before asking again.
+inline platform::ServiceStatus serviceStopped()
+{
+    return {platform::ServiceManager::kStopped, 0, 0};
+}
+inline platform::ServiceStatus serviceRunning()
+{
+    return {platform::ServiceManager::kRunning, 0, 0};
+}
+inline platform::ServiceStatus serviceStartPending(quint32 checkPoint, quint32 waitHintMs)
+{
+    return {platform::ServiceManager::kStartPending, checkPoint, waitHintMs};
+}
+inline platform::ServiceStatus serviceStopPending(quint32 checkPoint, quint32 waitHintMs)
+{
+    return {platform::ServiceManager::kStopPending, checkPoint, waitHintMs};
+}
+
 // A service manager that plays back what a test scripted and counts what it was asked.
 class FakeServiceManager : public platform::ServiceManager
 {
@@ -101,6 +120,10 @@ public:
     int queries = 0;
     int openHandles = 0;
     QStringList calls;
+
+    // How `calls` records opening the manager or a service with the given access rights.
+    static QString openManagerCall(quint32 access);
+    static QString openServiceCall(const QByteArray &name, quint32 access);
 
 private:
     Handle m_next = 0;
