@@ -121,6 +121,44 @@ private slots:
         QCOMPARE(takePromptTexts(), QStringList());
     }
 
+    // The store folds case itself, so a second write of an equal name would leave the same list
+    // and even the same file bytes behind; only counting the writes shows whether the page wrote.
+    void anEqualPatternInOtherLettersIsNeverWritten_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("address") << 0 << QByteArray(store::kMailFilterKey) << "*@Spam.example"
+                                 << "*@sPAM.EXAMPLE";
+        QTest::newRow("subject") << 1 << QByteArray(store::kSubjectFilterKey) << "Viagra"
+                                 << "VIAGRA";
+        QTest::newRow("content") << 2 << QByteArray(store::kContentFilterKey) << "żółw"
+                                 << "ŻÓŁW";
+    }
+    void anEqualPatternInOtherLettersIsNeverWritten()
+    {
+        QFETCH(int, page);
+        QFETCH(QByteArray, key);
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        const PatternFilterPage::Configuration configurations[] = {
+            PatternFilterPage::addressFilter(), PatternFilterPage::subjectFilter(),
+            PatternFilterPage::contentFilter()};
+        seed([&](store::Access &a) { a.openOrCreate(key)->writeString(stored.toUtf8(), {}); });
+        PatternFilterPage filter(t->system, configurations[page], &m_add, &m_remove);
+        filter.load();
+        const StoreWriteCounter counter(t->storePath);
+
+        scriptDialogs({enterPattern(typed)});
+        filter.addExecute();
+
+        QCOMPARE(counter.writes(), 0);
+        QCOMPARE(StoreReader(t->storePath).valueNames(key), QList<QByteArray>{stored.toUtf8()});
+        QCOMPARE(lines(filter.list()), QStringList{stored});
+        QCOMPARE(takePromptTexts(), QStringList());
+    }
+
     void theListsAreIndependent()
     {
         PatternFilterPage subject(t->system, PatternFilterPage::subjectFilter(), &m_add, &m_remove);

@@ -394,6 +394,41 @@ bool StoreReader::unlocked() const
     return true;
 }
 
+namespace {
+
+constexpr const char *kCountedChanges[][2] = {
+    {"vals", "INSERT"}, {"vals", "UPDATE"}, {"vals", "DELETE"},
+    {"keys", "INSERT"}, {"keys", "UPDATE"}, {"keys", "DELETE"},
+};
+
+} // namespace
+
+StoreWriteCounter::StoreWriteCounter(const QString &path)
+    : m_path(path)
+{
+    const StoreReader file(path);
+    file.exec("CREATE TABLE counted_writes(what TEXT)");
+    for (const auto &[table, change] : kCountedChanges)
+        file.exec(QByteArray("CREATE TRIGGER counted_") + table + '_' + change + " AFTER " + change
+                  + " ON " + table + " BEGIN INSERT INTO counted_writes VALUES('" + change
+                  + "'); END");
+}
+
+StoreWriteCounter::~StoreWriteCounter()
+{
+    const StoreReader file(m_path);
+    for (const auto &[table, change] : kCountedChanges)
+        file.exec(QByteArray("DROP TRIGGER counted_") + table + '_' + change);
+    file.exec("DROP TABLE counted_writes");
+}
+
+int StoreWriteCounter::writes() const
+{
+    Database database(m_path);
+    Query count(database.db, "SELECT count(*) FROM counted_writes");
+    return count.next() ? sqlite3_column_int(count.statement, 0) : -1;
+}
+
 ReaderInTheWay::ReaderInTheWay(const QString &path)
 {
     sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READONLY, nullptr);

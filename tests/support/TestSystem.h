@@ -203,6 +203,23 @@ private:
     QString m_path;
 };
 
+// Counts, by triggers in the file itself, every change made to the store's keys and values while
+// it lives. Writing a value exactly as it is stored leaves the file's bytes as they were, since
+// SQLite does not rewrite an unchanged row; only this tells that the write was made at all.
+class StoreWriteCounter
+{
+public:
+    explicit StoreWriteCounter(const QString &path);
+    ~StoreWriteCounter();
+    StoreWriteCounter(const StoreWriteCounter &) = delete;
+    StoreWriteCounter &operator=(const StoreWriteCounter &) = delete;
+
+    int writes() const;
+
+private:
+    QString m_path;
+};
+
 // Another program in the middle of a read while it lives: nothing can be committed to the file
 // until it ends.
 class ReaderInTheWay
