@@ -356,6 +356,19 @@ private slots:
         QVERIFY(StoreReader(t->storePath).valueNames(patternKey("*.scr")).isEmpty());
     }
 
+    // The sizes fill the columns from the left, as the list appends them: a range with only its
+    // upper bound stored shows that bound in the first size column.
+    void anUpperBoundAloneIsListedInTheFirstSizeColumn()
+    {
+        seed([](store::Access &a) {
+            a.openOrCreate(patternKey("*.doc"))->writeInteger("SizeTo", 9);
+        });
+        AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
+        page.tsIgnoreAttachShow();
+        QCOMPARE(row(page.lvFiles, 0), (QStringList{"*.doc", "9 kB", ""}));
+        QCOMPARE(takePromptTexts(), QStringList());
+    }
+
     void attachmentLoadStopsAtASizeOfTheWrongType()
     {
         seed([](store::Access &a) {
