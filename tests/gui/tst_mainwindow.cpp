@@ -173,6 +173,16 @@ private slots:
                  static_cast<QWidget *>(m_window->tsIgnoreAttach));
     }
 
+    // On a fresh store nothing has set the interval yet; the page shows the default silently.
+    void aFreshStoreShowsTheConfigurationPageWithoutAMessage()
+    {
+        open();
+        choose(5);
+        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsConfiguration);
+        QCOMPARE(m_window->tsConfiguration->seEvery->text(), QStringLiteral("15"));
+        QCOMPARE(takePromptTexts(), QStringList());
+    }
+
     void assistiveTechnologyIsToldItIsAWindow()
     {
         open();
