@@ -173,6 +173,31 @@ private slots:
                  static_cast<QWidget *>(m_window->tsIgnoreAttach));
     }
 
+    // A page loads when the window first shows it. Choosing one before that reads nothing and
+    // says nothing; the showing then loads the chosen page, and only that once.
+    void aPageChosenBeforeTheFirstShowingLoadsWhenTheWindowShows()
+    {
+        seed([](store::Access &a) {
+            const auto pattern = a.openOrCreate(QByteArray(store::kAttachmentsKey) + "*.zip");
+            pattern->writeInteger(store::kSizeFrom, 3);
+            pattern->writeString(store::kSizeTo, "not a number"); // reading it says so
+        });
+        m_window = std::make_unique<TfrmOstrove>(t->system);
+        m_window->lvDodatki->setCurrentRow(4);
+        m_window->lvDodatkiClick();
+        QCOMPARE(m_window->PageControl1->currentWidget(),
+                 static_cast<QWidget *>(m_window->tsIgnoreAttach));
+        QCOMPARE(m_window->tsIgnoreAttach->lvFiles->topLevelItemCount(), 0);
+        QCOMPARE(takePromptTexts(), QStringList());
+
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QCOMPARE(m_window->tsIgnoreAttach->lvFiles->topLevelItemCount(), 1);
+        QCOMPARE(m_window->tsIgnoreAttach->lvFiles->topLevelItem(0)->text(1),
+                 QStringLiteral("3 kB"));
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
+    }
+
     // On a fresh store nothing has set the interval yet; the page shows the default silently.
     void aFreshStoreShowsTheConfigurationPageWithoutAMessage()
     {
