@@ -158,17 +158,30 @@ private slots:
         QCOMPARE(t->processes.opened, (QStringList{log, log}));
     }
 
+    // Both Enter keys: the one on the main block and the one on the number pad.
+    void enterActsOnTheSelectedItemOnly_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+    }
     void enterActsOnTheSelectedItemOnly()
     {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        const auto press = [&](QWidget *target) {
+            QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        };
         open();
         QListWidget *list = m_window->lvDodatki;
         list->setFocus();
         list->clearSelection();
-        QTest::keyClick(list, Qt::Key_Return);
+        press(list);
         QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsAccounts);
         list->setCurrentRow(4); // moving the selection does not switch pages
         QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsAccounts);
-        QTest::keyClick(list, Qt::Key_Return);
+        press(list);
         QCOMPARE(m_window->PageControl1->currentWidget(),
                  static_cast<QWidget *>(m_window->tsIgnoreAttach));
     }
