@@ -11,6 +11,7 @@
 #include "windows/CloseUpComboBox.h"
 #include "windows/WholeNumberField.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QCryptographicHash>
@@ -165,6 +166,7 @@ private slots:
         QTest::newRow("empty") << "" << 0;
         QTest::newRow("largest") << "2147483647" << 2147483647;
         QTest::newRow("negative") << "-12" << -12;
+        QTest::newRow("blanks around, which the field refuses") << " 12 " << 12;
     }
     void sizeFieldsReadWhatTheyCanAndZeroOtherwise()
     {
@@ -185,6 +187,39 @@ private slots:
         QCOMPARE(StoreReader(t->storePath)
                      .dword(QByteArray(store::kAttachmentsKey) + "*.zip", "SizeFrom"),
                  stored);
+    }
+
+    // Typing cannot put a blank into a size, but an assistive tool replacing the field's text
+    // through its accessible interface can. Blanks around the digits then make the size
+    // unreadable, like any other stray character, rather than being trimmed into a number.
+    void blanksAroundTheDigitsOfASizeAreNotANumber()
+    {
+        QAction add, edit, remove;
+        AttachmentFilterPage page(t->system, {&add, &edit, &remove});
+        scriptDialogs({[](QDialog &dialog) {
+            auto &entry = dynamic_cast<TfrmAddEditAttachment &>(dialog);
+            entry.edFileName->setText(QStringLiteral("*.zip"));
+            entry.cbxSize->click();
+            const auto replaceText = [](WholeNumberField *field, const QString &text) {
+                QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(field);
+                QVERIFY(accessible && accessible->editableTextInterface());
+                accessible->editableTextInterface()->replaceText(0, int(field->text().size()),
+                                                                 text);
+            };
+            replaceText(entry.seSizeFrom, QStringLiteral(" 12 "));
+            replaceText(entry.seSizeTo, QStringLiteral("\t34"));
+            QCOMPARE(entry.seSizeFrom->text(), QStringLiteral(" 12 "));
+            QCOMPARE(entry.seSizeTo->text(), QStringLiteral("\t34"));
+            QCOMPARE(entry.seSizeFrom->value(), 0);
+            QCOMPARE(entry.seSizeTo->value(), 0);
+            entry.btnOK->click();
+        }});
+        page.acAddAttachmentExecute();
+        const QByteArray key = QByteArray(store::kAttachmentsKey) + "*.zip";
+        QCOMPARE(StoreReader(t->storePath).dword(key, "SizeFrom"), 0);
+        QCOMPARE(StoreReader(t->storePath).dword(key, "SizeTo"), 0);
+        QCOMPARE(page.lvFiles->topLevelItem(0)->text(1), QStringLiteral("0 kB"));
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
     void valuesOtherProgramsStoredOddlyAreHandled()
