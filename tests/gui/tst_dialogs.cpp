@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -183,6 +185,38 @@ private slots:
                                               Qt::KeyboardModifiers(modifiers));
                           }),
                  int(QDialog::Rejected));
+    }
+
+    // A dialog claims Escape before shortcuts are looked up, so nothing bound to Escape can take
+    // the key away from it: Escape still cancels, and the other binding does not fire.
+    void escapeIsClaimedAheadOfAnyShortcut_data() { escapeWithAnyModifierCancels_data(); }
+    void escapeIsClaimedAheadOfAnyShortcut()
+    {
+        QFETCH(int, modifiers);
+        const QKeyCombination escape(Qt::KeyboardModifiers(modifiers), Qt::Key_Escape);
+        TfrmAddEditAccount account;
+        TfrmAddEditAttachment attachment;
+        attachment.cbxSize->setChecked(true);
+        const QList<std::pair<QDialog *, QWidget *>> cases{{&account, account.edPassword},
+                                                           {&attachment, attachment.seSizeFrom}};
+        for (const auto &[dialog, field] : cases) {
+            int taken = 0;
+            QShortcut binding(QKeySequence(escape), dialog);
+            connect(&binding, &QShortcut::activated, [&taken] { ++taken; });
+            bool claimed = false;
+            const int result = execWith(*dialog, [&, field = field] {
+                field->setFocus();
+                QKeyEvent overrideAsked(QEvent::ShortcutOverride, Qt::Key_Escape,
+                                        escape.keyboardModifiers());
+                overrideAsked.ignore();
+                QApplication::sendEvent(field, &overrideAsked);
+                claimed = overrideAsked.isAccepted();
+                QTest::keyClick(field, Qt::Key_Escape, escape.keyboardModifiers());
+            });
+            QCOMPARE(result, int(QDialog::Rejected));
+            QCOMPARE(taken, 0);
+            QVERIFY2(claimed, qPrintable(dialog->windowTitle()));
+        }
     }
 
     void filterDialogsShareTheOkRule()
