@@ -4,7 +4,7 @@
 #include <QTest>
 
 using monitor::ServiceControl;
-using platform::ServiceStatus;
+using platform::ServiceManager;
 
 class TestServiceControl : public QObject
 {
@@ -27,7 +27,8 @@ private slots:
         QVERIFY(control.IsServiceInstalled("OstroveSvc"));
         QVERIFY(!control.IsServiceInstalled("ostrovesvc"));
         QVERIFY(!control.IsServiceInstalled("Ostrove mail monitor")); // a display name is not it
-        QCOMPARE(m_manager.calls.first(), QStringLiteral("openManager f003f"));
+        QCOMPARE(m_manager.calls.first(),
+                 FakeServiceManager::openManagerCall(ServiceManager::kManagerAllAccess));
     }
 
     void theEnumerationBufferHoldsWhatFits()
@@ -64,16 +65,20 @@ private slots:
 
     void startWaitsWhileTheCheckpointRises()
     {
-        m_manager.statusScript = {{2, 1, 100}, {2, 2, 200}, {2, 2, 300}, {4, 0, 0}};
+        m_manager.statusScript = {serviceStartPending(1, 100), serviceStartPending(2, 200),
+                                  serviceStartPending(2, 300), serviceRunning()};
         ServiceControl control(m_manager);
         QVERIFY(control.StartServiceAndWait("OstroveSvc"));
         QCOMPARE(m_manager.sleeps, (QList<quint32>{100, 200, 300})); // each hint as reported
-        QCOMPARE(m_manager.calls.at(1), QStringLiteral("openService OstroveSvc 14"));
+        QCOMPARE(m_manager.calls.at(1), FakeServiceManager::openServiceCall(
+                                            "OstroveSvc", ServiceManager::kServiceQueryStatus
+                                                              | ServiceManager::kServiceStart));
     }
 
     void aDroppingCheckpointEndsTheWait()
     {
-        m_manager.statusScript = {{2, 5, 10}, {2, 3, 10}, {4, 0, 0}};
+        m_manager.statusScript = {serviceStartPending(5, 10), serviceStartPending(3, 10),
+                                  serviceRunning()};
         ServiceControl control(m_manager);
         QVERIFY(!control.StartServiceAndWait("OstroveSvc"));
         QCOMPARE(m_manager.sleeps.size(), 1);
@@ -82,7 +87,7 @@ private slots:
     void startOfARunningServiceFails()
     {
         m_manager.startSucceeds = false;
-        m_manager.statusScript = {{4, 0, 0}};
+        m_manager.statusScript = {serviceRunning()};
         ServiceControl control(m_manager);
         QVERIFY(!control.StartServiceAndWait("OstroveSvc"));
         QCOMPARE(m_manager.queries, 0);
@@ -90,7 +95,7 @@ private slots:
 
     void stopOfAStoppedServiceSucceeds()
     {
-        m_manager.stopAnswer = {false, ServiceStatus{1, 0, 0}};
+        m_manager.stopAnswer = {false, serviceStopped()};
         ServiceControl control(m_manager);
         QVERIFY(control.StopServiceAndWait("OstroveSvc"));
         m_manager.stopAnswer = {false, std::nullopt};
@@ -99,18 +104,20 @@ private slots:
 
     void stopWaitsForStopped()
     {
-        m_manager.stopAnswer = {true, ServiceStatus{3, 0, 50}};
-        m_manager.statusScript = {{3, 1, 50}, {1, 0, 0}};
+        m_manager.stopAnswer = {true, serviceStopPending(0, 50)};
+        m_manager.statusScript = {serviceStopPending(1, 50), serviceStopped()};
         ServiceControl control(m_manager);
         QVERIFY(control.StopServiceAndWait("OstroveSvc"));
-        QCOMPARE(m_manager.calls.at(1), QStringLiteral("openService OstroveSvc 24"));
+        QCOMPARE(m_manager.calls.at(1), FakeServiceManager::openServiceCall(
+                                            "OstroveSvc", ServiceManager::kServiceQueryStatus
+                                                              | ServiceManager::kServiceStop));
     }
 
     // The waits are bounded: a service stuck in a pending state, with a stalled checkpoint or a
     // hint of zero, ends the wait with no in bounded time.
     void aServiceThatNeverLeavesPendingEndsTheWait()
     {
-        m_manager.statusScript = {{2, 7, 1000}};
+        m_manager.statusScript = {serviceStartPending(7, 1000)};
         ServiceControl control(m_manager, {5000, 600});
         QVERIFY(!control.StartServiceAndWait("OstroveSvc"));
         quint32 slept = 0;
@@ -121,7 +128,7 @@ private slots:
 
     void aHugeWaitHintIsCutToTheBound()
     {
-        m_manager.statusScript = {{2, 1, 0xFFFFFFFF}};
+        m_manager.statusScript = {serviceStartPending(1, 0xFFFFFFFF)};
         ServiceControl control(m_manager, {3000, 600});
         QVERIFY(!control.StartServiceAndWait("OstroveSvc"));
         QCOMPARE(m_manager.sleeps, QList<quint32>{3000});
@@ -129,7 +136,7 @@ private slots:
 
     void aStoppedServiceWithoutHintEndsTheWait()
     {
-        m_manager.statusScript = {{1, 0, 0}};
+        m_manager.statusScript = {serviceStopped()};
         ServiceControl control(m_manager, {30000, 50});
         QVERIFY(!control.StartServiceAndWait("OstroveSvc"));
         QCOMPARE(m_manager.sleeps.size(), 50);

@@ -1,14 +1,12 @@
-#include "TestSystem.h"
+#include "WidgetTest.h"
 #include "accounts/AccountsPage.h"
 #include "accounts/Form_AddEditAccount.h"
 #include "store/PasswordCipher.h"
-#include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
 #include "windows/AlternatingRowDelegate.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -52,27 +50,25 @@ TestSystem::DialogStep enterAccount(const QString &email, const QString &pop3, c
 
 } // namespace
 
-class TestAccountsPage : public QObject
+class TestAccountsPage : public WidgetTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSystem> t;
     std::unique_ptr<QAction> m_add, m_edit, m_remove;
     AccountsPage *m_page = nullptr;
 
     void storeAccount(const QByteArray &address, const QByteArray &pop3, const QByteArray &login,
                       const QByteArray &password, std::optional<bool> ssl)
     {
-        RecordingPrompts quiet;
-        QVERIFY(store::registryAccess(t->store, quiet, [&](store::Access &access) {
+        seed([&](store::Access &access) {
             const auto key = access.openOrCreate(accountKey(address));
             key->writeString(store::kPop3, pop3);
             key->writeString(store::kLogin, login);
             key->writeString(store::kPassword, store::EncryptPassword(password));
             if (ssl)
                 key->writeBool(store::kSsl, *ssl);
-        }));
+        });
     }
     QStringList captions() const
     {
@@ -87,10 +83,8 @@ private:
         QVERIFY(m_page->lvAccounts->topLevelItem(row)->isSelected());
     }
 
-private slots:
-    void init()
+    void setUpTest() override
     {
-        t = std::make_unique<TestSystem>();
         m_add = std::make_unique<QAction>(QStringLiteral("&Add"));
         m_add->setObjectName(QStringLiteral("acAddAccount"));
         m_edit = std::make_unique<QAction>(QStringLiteral("&Edit"));
@@ -99,16 +93,16 @@ private slots:
         m_page->show();
         m_page->tsAccountsShow();
     }
-    void cleanup()
+    void tearDownTest() override
     {
         delete m_page;
-        t.reset();
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+        m_page = nullptr;
     }
 
+private slots:
     void addWritesTheFourValuesInOrder()
     {
-        t->dialogSteps = {enterAccount("ann@example.com", {}, {}, "s3cret pw", true)};
+        scriptDialogs({enterAccount("ann@example.com", {}, {}, "s3cret pw", true)});
         // The buttons trigger the actions; press the real one.
         m_page->findChild<QPushButton *>(QStringLiteral("btnAddAccount"))->click();
         QCOMPARE(t->dialogsShown, 1);
@@ -124,21 +118,21 @@ private slots:
         QCOMPARE(m_page->lvAccounts->topLevelItem(0)->text(1), QStringLiteral("ann"));
         QCOMPARE(m_page->lvAccounts->topLevelItem(0)->text(2), QStringLiteral("example.com"));
         QVERIFY(m_page->lvAccounts->selectedItems().isEmpty());
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
     void addRefusesOnlyAnEqualAddress()
     {
         storeAccount("ann@example.com", "p", "l", "x", false);
         m_page->tsAccountsShow();
-        t->dialogSteps = {enterAccount("ANN@Example.COM", "other", "other", "y", true)};
+        scriptDialogs({enterAccount("ANN@Example.COM", "other", "other", "y", true)});
         m_page->acAddAccountExecute();
         QCOMPARE(StoreReader(t->storePath).string(accountKey("ann@example.com"), "Pop3"),
                  QByteArray("p"));
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
 
         // A shorter address that a listed one begins with is another account.
-        t->dialogSteps = {enterAccount("ann@example.co", "pop.example.co", "ann", "z", false)};
+        scriptDialogs({enterAccount("ann@example.co", "pop.example.co", "ann", "z", false)});
         m_page->acAddAccountExecute();
         QCOMPARE(captions(), (QStringList{"ann@example.co", "ann@example.com"}));
     }
@@ -147,7 +141,7 @@ private slots:
     {
         storeAccount("żaneta@poczta.pl", "p", "l", "x", false);
         m_page->tsAccountsShow();
-        t->dialogSteps = {enterAccount(QStringLiteral("ŻANETA@POCZTA.PL"), {}, {}, "y", true)};
+        scriptDialogs({enterAccount(QStringLiteral("ŻANETA@POCZTA.PL"), {}, {}, "y", true)});
         m_page->acAddAccountExecute();
         QCOMPARE(StoreReader(t->storePath).subkeys(store::kAccountsKey),
                  QList<QByteArray>{"żaneta@poczta.pl"});
@@ -155,20 +149,24 @@ private slots:
 
     void addRefusesABackslash()
     {
-        t->dialogSteps = {enterAccount("a\\b@example.com", {}, {}, "", false)};
+        scriptDialogs({enterAccount("a\\b@example.com", {}, {}, "", false)});
         m_page->acAddAccountExecute();
-        QCOMPARE(t->prompts.shown.size(), 1);
-        QVERIFY(t->prompts.shown.first().text.contains(QStringLiteral("backslash")));
+        const QList<platform::Prompt> shown = takePrompts();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().caption, QStringLiteral("Mail Account"));
+        QCOMPARE(shown.first().text, QStringLiteral("An e-mail address cannot contain a backslash "
+                                                    "(\\). The account was not added."));
+        QCOMPARE(shown.first().icon, platform::Prompt::Icon::Exclamation);
         QVERIFY(StoreReader(t->storePath).subkeys(store::kAccountsKey).isEmpty());
     }
 
     void cancelWritesNothing()
     {
-        t->dialogSteps = {[](QDialog &dialog) {
+        scriptDialogs({[](QDialog &dialog) {
             auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
             QTest::keyClicks(account.edEmail, QStringLiteral("x@y"));
             account.btnCancel->click();
-        }};
+        }});
         m_page->acAddAccountExecute();
         QVERIFY(StoreReader(t->storePath).subkeys(store::kAccountsKey).isEmpty());
     }
@@ -178,7 +176,7 @@ private slots:
         storeAccount("bob@example.org", "pop.example.org", "bob", "  blanks  ", true);
         m_page->tsAccountsShow();
         select(0);
-        t->dialogSteps = {[](QDialog &dialog) {
+        scriptDialogs({[](QDialog &dialog) {
             auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
             QVERIFY(!account.edEmail->isEnabled());
             QCOMPARE(account.edEmail->text(), QStringLiteral("bob@example.org"));
@@ -189,7 +187,7 @@ private slots:
             QVERIFY(account.btnOK->isEnabled());
             account.edLogin->setText(QStringLiteral("robert"));
             account.btnOK->click();
-        }};
+        }});
         m_page->acEditAccountExecute();
         QCOMPARE(t->dialogsShown, 1);
         const StoreReader reader(t->storePath);
@@ -205,13 +203,13 @@ private slots:
         storeAccount("c@d", "pop", "c", "pw", std::nullopt);
         m_page->tsAccountsShow();
         select(0);
-        t->dialogSteps = {[this](QDialog &dialog) {
-            QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        scriptDialogs({[this](QDialog &dialog) {
+            QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
             auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
             QCOMPARE(account.edPassword->text(), QStringLiteral("pw"));
             QVERIFY(!account.cbxSSL->isChecked());
             account.btnOK->click();
-        }};
+        }});
         m_page->acEditAccountExecute();
         QCOMPARE(t->dialogsShown, 1);
         QCOMPARE(StoreReader(t->storePath).dword(accountKey("c@d"), "SSL"), 0);
@@ -224,11 +222,12 @@ private slots:
         select(0);
         StoreReader(t->storePath)
             .exec("PRAGMA foreign_keys = ON; DELETE FROM keys WHERE name = 'gone@x'");
-        t->dialogSteps = {[](QDialog &dialog) {
+        scriptDialogs({[](QDialog &dialog) {
             dynamic_cast<TfrmAddEditAccount &>(dialog).btnCancel->click();
-        }};
+        }});
         m_page->acEditAccountExecute();
-        QCOMPARE(t->prompts.shown.size(), 1); // SSL is missing now
+        // SSL is missing now.
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QVERIFY(StoreReader(t->storePath).keyExists(accountKey("gone@x")));
     }
 
@@ -241,7 +240,7 @@ private slots:
         m_page->acEditAccountExecute();
         m_page->acRemoveAccountExecute();
         QCOMPARE(t->dialogsShown, 0);
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
     void removeAsksAndHonoursTheAnswer()
@@ -250,17 +249,20 @@ private slots:
         storeAccount("c@d", "p", "l", "x", false);
         m_page->tsAccountsShow();
         select(1);
-        t->prompts.answers = {platform::Answer::No};
+        answerPrompts({platform::Answer::No});
         m_page->acRemoveAccountExecute();
-        const platform::Prompt &asked = t->prompts.shown.first();
+        const QList<platform::Prompt> shown = takePrompts();
+        QCOMPARE(shown.size(), 1);
+        const platform::Prompt &asked = shown.first();
         QCOMPARE(asked.caption, QStringLiteral("Remove"));
         QCOMPARE(asked.text, QStringLiteral("Remove selected account?"));
         QCOMPARE(asked.icon, platform::Prompt::Icon::Question);
         QCOMPARE(asked.buttons, platform::Prompt::Buttons::YesNo);
         QCOMPARE(StoreReader(t->storePath).subkeys(store::kAccountsKey).size(), 2);
 
-        t->prompts.answers = {platform::Answer::Yes};
+        answerPrompts({platform::Answer::Yes});
         m_page->acRemoveAccountExecute();
+        QCOMPARE(takePromptTexts(), QStringList{"Remove selected account?"});
         QCOMPARE(StoreReader(t->storePath).subkeys(store::kAccountsKey), QList<QByteArray>{"a@b"});
         QCOMPARE(captions(), QStringList{"a@b"});
     }
@@ -274,7 +276,7 @@ private slots:
             .exec("UPDATE vals SET type = 4, data = x'01000000' WHERE name = 'Pop3' AND key = "
                   "(SELECT id FROM keys WHERE name = 'b@c')");
         m_page->tsAccountsShow();
-        QCOMPARE(t->prompts.shown.size(), 1);
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(captions(), (QStringList{"a@b", "b@c"}));
         QCOMPARE(m_page->lvAccounts->topLevelItem(1)->text(1), QStringLiteral("l2"));
         QCOMPARE(m_page->lvAccounts->topLevelItem(1)->text(2), QString());
@@ -288,12 +290,12 @@ private slots:
                                 t->services, t->folder.path(), t->system.runModal};
         AccountsPage page(system, {m_add.get(), m_edit.get(), m_remove.get()});
         page.tsAccountsShow();
-        t->dialogSteps = {enterAccount("new@x", {}, {}, "pw", false)};
+        scriptDialogs({enterAccount("new@x", {}, {}, "pw", false)});
         {
             const ReaderInTheWay reader(t->storePath);
             page.acAddAccountExecute();
         }
-        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(StoreReader(t->storePath).subkeys(store::kAccountsKey), QList<QByteArray>{"a@b"});
         QCOMPARE(page.lvAccounts->topLevelItemCount(), 1);
         QCOMPARE(page.lvAccounts->topLevelItem(0)->text(0), QStringLiteral("a@b"));
@@ -311,7 +313,7 @@ private slots:
             listedAtTheMessage = captions();
         };
         m_page->tsAccountsShow();
-        QCOMPARE(t->prompts.shown.size(), 1);
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(listedAtTheMessage, (QStringList{"a@b", "b@c"}));
     }
 
@@ -322,14 +324,14 @@ private slots:
             .exec("UPDATE vals SET type = 4, data = x'01000000' WHERE name = 'Pop3' AND key = "
                   "(SELECT id FROM keys WHERE name = 'b@c')");
         m_page->tsAccountsShow();
-        t->prompts.shown.clear();
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QList<bool> freeAtTheMessage;
         t->prompts.onShow = [&](const platform::Prompt &) {
             freeAtTheMessage.append(StoreReader(t->storePath).unlocked());
         };
-        t->dialogSteps = {enterAccount("new@x", {}, {}, "pw", false)};
+        scriptDialogs({enterAccount("new@x", {}, {}, "pw", false)});
         m_page->acAddAccountExecute();
-        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(freeAtTheMessage, QList<bool>{true});
         QCOMPARE(StoreReader(t->storePath).string(accountKey("new@x"), "Login"), QByteArray("new"));
     }
@@ -347,12 +349,12 @@ private slots:
         t->prompts.onShow = [&](const platform::Prompt &) {
             freeAtTheMessage.append(StoreReader(t->storePath).unlocked());
         };
-        t->dialogSteps = {[this](QDialog &dialog) {
-            QCOMPARE(t->prompts.texts(),
+        scriptDialogs({[this](QDialog &dialog) {
+            QCOMPARE(takePromptTexts(),
                      QStringList{"HexInput String Length Must Less 255 Character."});
             QCOMPARE(dynamic_cast<TfrmAddEditAccount &>(dialog).edPassword->text(), QString());
             dialog.reject();
-        }};
+        }});
         m_page->acEditAccountExecute();
         QCOMPARE(t->dialogsShown, 1);
         QCOMPARE(freeAtTheMessage, QList<bool>{true});
@@ -366,11 +368,11 @@ private slots:
         storeAccount("a@b", pop3, login, password, true);
         m_page->tsAccountsShow();
         select(0);
-        t->dialogSteps = {[](QDialog &dialog) {
+        scriptDialogs({[](QDialog &dialog) {
             dynamic_cast<TfrmAddEditAccount &>(dialog).btnOK->click();
-        }};
+        }});
         m_page->acEditAccountExecute();
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
         const StoreReader reader(t->storePath);
         QCOMPARE(reader.string(accountKey("a@b"), "Pop3"), pop3);
         QCOMPARE(reader.string(accountKey("a@b"), "Login"), login);
@@ -378,11 +380,11 @@ private slots:
 
         // A field the user changed is written as typed; the others keep their bytes.
         select(0);
-        t->dialogSteps = {[](QDialog &dialog) {
+        scriptDialogs({[](QDialog &dialog) {
             auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);
             account.edLogin->setText(QStringLiteral("ann"));
             account.btnOK->click();
-        }};
+        }});
         m_page->acEditAccountExecute();
         QCOMPARE(reader.string(accountKey("a@b"), "Login"), QByteArray("ann"));
         QCOMPARE(reader.string(accountKey("a@b"), "Pop3"), pop3);
@@ -403,17 +405,17 @@ private slots:
     {
         QFETCH(QString, typed);
         QFETCH(QString, kept);
-        t->dialogSteps = {enterAccount("a@b", {}, {}, typed, false)};
+        scriptDialogs({enterAccount("a@b", {}, {}, typed, false)});
         m_page->acAddAccountExecute();
-        QCOMPARE(t->prompts.texts(), QStringList());
+        QCOMPARE(takePromptTexts(), QStringList());
         select(0);
         QString shown;
-        t->dialogSteps = {[&shown](QDialog &dialog) {
+        scriptDialogs({[&shown](QDialog &dialog) {
             shown = dynamic_cast<TfrmAddEditAccount &>(dialog).edPassword->text();
             dialog.reject();
-        }};
+        }});
         m_page->acEditAccountExecute();
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
         QCOMPARE(shown, kept);
     }
 
@@ -434,15 +436,15 @@ private slots:
         AccountsPage page(system, {m_add.get(), m_edit.get(), m_remove.get()});
         page.tsAccountsShow();
         QCOMPARE(page.lvAccounts->topLevelItemCount(), 1);
-        QVERIFY(t->prompts.shown.isEmpty());
-        t->dialogSteps = {enterAccount("new@x", {}, {}, "p", false)};
+        QCOMPARE(takePromptTexts(), QStringList());
+        scriptDialogs({enterAccount("new@x", {}, {}, "p", false)});
         page.acAddAccountExecute();
-        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         page.lvAccounts->setCurrentItem(page.lvAccounts->topLevelItem(0));
-        t->prompts.answers = {platform::Answer::Yes};
+        answerPrompts({platform::Answer::Yes});
         page.acRemoveAccountExecute();
-        QCOMPARE(t->prompts.shown.size(), 3); // the question, then the message
-        QCOMPARE(t->prompts.shown.last().text, QStringLiteral("Error reading/writing to registry"));
+        QCOMPARE(takePromptTexts(),
+                 (QStringList{"Remove selected account?", "Error reading/writing to registry"}));
         QCOMPARE(StoreReader(t->storePath).subkeys(store::kAccountsKey), QList<QByteArray>{"a@b"});
     }
 };

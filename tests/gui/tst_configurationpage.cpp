@@ -1,6 +1,5 @@
-#include "TestSystem.h"
+#include "WidgetTest.h"
 #include "monitor/ConfigurationPage.h"
-#include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
 #include "windows/WholeNumberField.h"
@@ -14,7 +13,6 @@
 #include <QWheelEvent>
 
 using platform::ServiceManager;
-using platform::ServiceStatus;
 
 namespace {
 
@@ -30,25 +28,58 @@ const char *const kTrayCaption = "Run as tray icon";
 const char *const kAutorunCaption = "Start with the desktop session";
 #endif
 
+// The page's service and tray controls in the order they are laid out, each named for what it
+// does, so that a failed comparison says which control is wrong rather than which digit.
+enum Control : unsigned
+{
+    Nothing = 0,
+    InstallService = 1u << 0,
+    UninstallService = 1u << 1,
+    StartService = 1u << 2,
+    StopService = 1u << 3,
+    StartTray = 1u << 4,
+    StopTray = 1u << 5,
+    Autorun = 1u << 6,
+};
+constexpr const char *kControlNames[] = {"InstallService", "UninstallService", "StartService",
+                                         "StopService",    "StartTray",        "StopTray",
+                                         "Autorun"};
+
+// "InstallService:off UninstallService:on ...": every control, with whether it can be used.
+QString enabled(unsigned controls)
+{
+    QStringList states;
+    for (int i = 0; i < int(std::size(kControlNames)); ++i)
+        states.append(QLatin1String(kControlNames[i])
+                      + (controls & (1u << i) ? QLatin1String(":on") : QLatin1String(":off")));
+    return states.join(QLatin1Char(' '));
+}
+
+// A service query that gets no answer at all.
+constexpr quint32 kNoStatus = 0;
+
 } // namespace
 
-class TestConfigurationPage : public QObject
+class TestConfigurationPage : public WidgetTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSystem> t;
     ConfigurationPage *m_page = nullptr;
 
-    QString enabledButtons() const
+    // The controls the user can use now, in the form enabled() gives.
+    QString enabledControls() const
     {
-        QString flags;
-        for (const QWidget *control : std::initializer_list<const QWidget *>{
-                 m_page->btnInstallService, m_page->btnUninstallService, m_page->btnStartService,
-                 m_page->btnStopService, m_page->btnStartTray, m_page->btnStopTray,
-                 m_page->cbxAutorun})
-            flags.append(control->isEnabled() ? QLatin1Char('1') : QLatin1Char('0'));
-        return flags;
+        unsigned controls = Nothing;
+        const QWidget *const laidOut[] = {m_page->btnInstallService, m_page->btnUninstallService,
+                                          m_page->btnStartService,   m_page->btnStopService,
+                                          m_page->btnStartTray,      m_page->btnStopTray,
+                                          m_page->cbxAutorun};
+        for (int i = 0; i < int(std::size(laidOut)); ++i) {
+            if (laidOut[i]->isEnabled())
+                controls |= 1u << i;
+        }
+        return enabled(controls);
     }
     std::optional<qint32> storedInterval() const
     {
@@ -56,37 +87,32 @@ private:
     }
     void storeValue(const std::function<void(store::RegistryKey &)> &write)
     {
-        RecordingPrompts quiet;
-        QVERIFY(store::registryAccess(t->store, quiet, [&](store::Access &a) {
-            write(*a.openOrCreate(store::kSettingsKey));
-        }));
+        seed([&](store::Access &a) { write(*a.openOrCreate(store::kSettingsKey)); });
     }
 
-private slots:
-    void init()
+    void setUpTest() override
     {
-        t = std::make_unique<TestSystem>();
         m_page = new ConfigurationPage(t->system);
         m_page->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_page));
     }
-    void cleanup()
+    void tearDownTest() override
     {
         delete m_page;
-        t.reset();
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+        m_page = nullptr;
     }
 
+private slots:
     void firstShowingIsTrayModeWithOneTrayButton()
     {
         QVERIFY(m_page->rbTray->isChecked());
-        QCOMPARE(enabledButtons(), QStringLiteral("0000111"));
+        QCOMPARE(enabledControls(), enabled(StartTray | StopTray | Autorun));
         m_page->tsConfigurationShow();
-        QCOMPARE(enabledButtons(), QStringLiteral("0000101"));
+        QCOMPARE(enabledControls(), enabled(StartTray | Autorun));
         QVERIFY(!m_page->cbxAutorun->isChecked());
         t->windows.titles = {QStringLiteral("OstroveTray")};
         m_page->tsConfigurationShow();
-        QCOMPARE(enabledButtons(), QStringLiteral("0000011"));
+        QCOMPARE(enabledControls(), enabled(StopTray | Autorun));
         QCOMPARE(t->services.enumerations, 0);
     }
 
@@ -106,69 +132,73 @@ private slots:
         QTest::addColumn<bool>("installed");
         QTest::addColumn<quint32>("state");
         QTest::addColumn<bool>("capable");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("not installed") << false << 0u << true << "1000000";
-        QTest::newRow("not installed, not capable") << false << 0u << false << "0000000";
-        QTest::newRow("stopped") << true << 1u << true << "0110000";
-        QTest::newRow("running") << true << 4u << true << "0101000";
-        QTest::newRow("running, not capable") << true << 4u << false << "0001000";
-        QTest::newRow("state unknown") << true << 0u << true << "0110000";
+        QTest::addColumn<unsigned>("expected");
+        QTest::newRow("not installed") << false << kNoStatus << true << unsigned(InstallService);
+        QTest::newRow("not installed, not capable")
+            << false << kNoStatus << false << unsigned(Nothing);
+        QTest::newRow("stopped") << true << ServiceManager::kStopped << true
+                                 << (UninstallService | StartService);
+        QTest::newRow("running") << true << ServiceManager::kRunning << true
+                                 << (UninstallService | StopService);
+        QTest::newRow("running, not capable")
+            << true << ServiceManager::kRunning << false << unsigned(StopService);
+        QTest::newRow("state unknown")
+            << true << kNoStatus << true << (UninstallService | StartService);
     }
     void serviceModeFollowsTheService()
     {
         QFETCH(bool, installed);
         QFETCH(quint32, state);
         QFETCH(bool, capable);
-        QFETCH(QString, expected);
+        QFETCH(unsigned, expected);
         t->services.capable = capable;
         if (installed)
             t->services.services = {{"OstroveSvc", "Ostrove"}};
-        if (state)
-            t->services.statusScript = {ServiceStatus{state, 0, 0}};
+        if (state != kNoStatus)
+            t->services.statusScript = {platform::ServiceStatus{state, 0, 0}};
         const int lookups = t->windows.lookups;
         m_page->rgService->click();
-        QCOMPARE(enabledButtons(), expected);
+        QCOMPARE(enabledControls(), enabled(expected));
         QCOMPARE(t->windows.lookups, lookups); // service mode never looks for the tray window
 
         m_page->rbTray->click();
-        QCOMPARE(enabledButtons(), QStringLiteral("0000101"));
+        QCOMPARE(enabledControls(), enabled(StartTray | Autorun));
     }
 
     void serviceNamesCompareWithCase()
     {
         t->services.services = {{"ostrovesvc", "other"}};
         m_page->rgService->click();
-        QCOMPARE(enabledButtons(), QStringLiteral("1000000"));
+        QCOMPARE(enabledControls(), enabled(InstallService));
     }
 
     void withoutAdministratorRightsTheServiceLooksUninstalled()
     {
         t->services.adminRights = false;
         t->services.services = {{"OstroveSvc", "Ostrove"}};
-        t->services.statusScript = {ServiceStatus{4, 0, 0}};
+        t->services.statusScript = {serviceRunning()};
         m_page->rgService->click();
-        QCOMPARE(enabledButtons(), QStringLiteral("1000000"));
+        QCOMPARE(enabledControls(), enabled(InstallService));
     }
 
     void comingBackInServiceModeEnablesATrayButton()
     {
         m_page->rgService->click();
         m_page->tsConfigurationShow();
-        QCOMPARE(enabledButtons(), QStringLiteral("1000100"));
+        QCOMPARE(enabledControls(), enabled(InstallService | StartTray));
     }
 
     void installAndUninstallRunTheServiceProgram()
     {
         t->services.services = {{"OstroveSvc", "Ostrove"}};
-        t->services.statusScript = {ServiceStatus{4, 0, 0}};
+        t->services.statusScript = {serviceRunning()};
         m_page->rgService->click();
-        QCOMPARE(enabledButtons(), QStringLiteral("0101000"));
+        QCOMPARE(enabledControls(), enabled(UninstallService | StopService));
         // Running when asked, then pending after the stop request, then stopped.
-        t->services.statusScript = {ServiceStatus{4, 0, 0}, ServiceStatus{3, 1, 10},
-                                    ServiceStatus{1, 0, 0}};
-        t->services.stopAnswer = {true, ServiceStatus{3, 0, 10}};
+        t->services.statusScript = {serviceRunning(), serviceStopPending(1, 10), serviceStopped()};
+        t->services.stopAnswer = {true, serviceStopPending(0, 10)};
         m_page->btnUninstallService->click();
-        QCOMPARE(enabledButtons(), QStringLiteral("1000000"));
+        QCOMPARE(enabledControls(), enabled(InstallService));
         // The running service was stopped and awaited before the uninstaller started.
         QVERIFY(t->services.calls.contains(QStringLiteral("control 1")));
         QCOMPARE(t->services.sleeps, QList<quint32>{10});
@@ -176,47 +206,47 @@ private slots:
         QCOMPARE(t->processes.started, (QList<QStringList>{{program, "/uninstall", "/silent"}}));
 
         m_page->btnInstallService->click();
-        QCOMPARE(enabledButtons(), QStringLiteral("0110000"));
+        QCOMPARE(enabledControls(), enabled(UninstallService | StartService));
         QCOMPARE(t->processes.started.last(), (QStringList{program, "/install", "/silent"}));
     }
 
     void startAndStopChangeTheButtonsOnlyOnSuccess()
     {
         t->services.services = {{"OstroveSvc", "Ostrove"}};
-        t->services.statusScript = {ServiceStatus{1, 0, 0}};
+        t->services.statusScript = {serviceStopped()};
         m_page->rgService->click();
-        QCOMPARE(enabledButtons(), QStringLiteral("0110000"));
+        QCOMPARE(enabledControls(), enabled(UninstallService | StartService));
 
         t->services.startSucceeds = false;
         m_page->btnStartService->click();
-        QCOMPARE(enabledButtons(), QStringLiteral("0110000"));
+        QCOMPARE(enabledControls(), enabled(UninstallService | StartService));
 
         t->services.startSucceeds = true;
-        t->services.statusScript = {ServiceStatus{2, 1, 5}, ServiceStatus{2, 2, 5},
-                                    ServiceStatus{4, 0, 0}};
+        t->services.statusScript = {serviceStartPending(1, 5), serviceStartPending(2, 5),
+                                    serviceRunning()};
         m_page->btnStartService->click();
-        QCOMPARE(enabledButtons(), QStringLiteral("0101000"));
+        QCOMPARE(enabledControls(), enabled(UninstallService | StopService));
 
         // Stopping a service that has stopped meanwhile: refused, but it says it is stopped.
-        t->services.stopAnswer = {false, ServiceStatus{1, 0, 0}};
+        t->services.stopAnswer = {false, serviceStopped()};
         m_page->btnStopService->click();
-        QCOMPARE(enabledButtons(), QStringLiteral("0110000"));
+        QCOMPARE(enabledControls(), enabled(UninstallService | StartService));
     }
 
     void trayButtonsStartAndStopTheTrayProgram()
     {
         m_page->tsConfigurationShow();
         m_page->btnStartTray->click();
-        QCOMPARE(enabledButtons(), QStringLiteral("0000011"));
+        QCOMPARE(enabledControls(), enabled(StopTray | Autorun));
         QCOMPARE(t->processes.started,
                  QList<QStringList>{{t->folder.path() + QStringLiteral("/OstroveTray")}});
         // Nothing came up (no tray program there): showing the page again tells.
         m_page->tsConfigurationShow();
-        QCOMPARE(enabledButtons(), QStringLiteral("0000101"));
+        QCOMPARE(enabledControls(), enabled(StartTray | Autorun));
         m_page->btnStartTray->click();
 
         m_page->btnStopTray->click(); // no tray window: nothing is sent
-        QCOMPARE(enabledButtons(), QStringLiteral("0000101"));
+        QCOMPARE(enabledControls(), enabled(StartTray | Autorun));
         QVERIFY(t->windows.closeRequests.isEmpty());
 
         t->windows.titles = {QStringLiteral("OstroveTray")};
@@ -237,12 +267,14 @@ private slots:
         m_page->cbxAutorun->click();
         QCOMPARE(StoreReader(t->storePath).valueNames(store::kRunKey),
                  QList<QByteArray>{"OstroveTray"});
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
+    // A fresh store has no interval yet: that is no error, and the default stands.
     void missingIntervalShowsFifteenAndWritesNothing()
     {
         m_page->tsConfigurationShow();
+        QCOMPARE(takePromptTexts(), QStringList());
         QCOMPARE(m_page->seEvery->text(), QStringLiteral("15"));
         QVERIFY(!storedInterval());
         QVERIFY(StoreReader(t->storePath).keyExists(store::kSettingsKey));
@@ -271,7 +303,7 @@ private slots:
     {
         storeValue([](store::RegistryKey &k) { k.writeString("ScanEvery", "30"); });
         m_page->tsConfigurationShow();
-        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(m_page->seEvery->text(), QStringLiteral("15"));
     }
 
@@ -285,7 +317,7 @@ private slots:
         page.show();
         page.tsConfigurationShow();
         QCOMPARE(page.seEvery->value(), 30);
-        QCOMPARE(t->prompts.texts(), QStringList());
+        QCOMPARE(takePromptTexts(), QStringList());
 
         QList<bool> freeAtTheMessage;
         t->prompts.onShow = [&](const platform::Prompt &) {
@@ -294,7 +326,7 @@ private slots:
         storeValue([](store::RegistryKey &k) { k.writeInteger("ScanEvery", 500); });
         page.tsConfigurationShow();
         QCOMPARE(page.seEvery->value(), 200);
-        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(freeAtTheMessage, QList<bool>{true});
         QCOMPARE(storedInterval(), 500);
     }
@@ -309,7 +341,7 @@ private slots:
                   "END");
         m_page->tsConfigurationShow();
         QCOMPARE(m_page->seEvery->value(), 30);
-        QCOMPARE(t->prompts.texts(), QStringList());
+        QCOMPARE(takePromptTexts(), QStringList());
         StoreReader(t->storePath).exec("DROP TRIGGER refused");
     }
 

@@ -1,4 +1,4 @@
-#include "TestSystem.h"
+#include "WidgetTest.h"
 #include "accounts/Form_AddEditAccount.h"
 #include "app/MessageBoxPrompts.h"
 #include "filters/Form_AddEditAttachment.h"
@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -20,31 +21,13 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTimer>
-
-namespace {
-
-// Runs the dialog modally and does `step` from inside its event loop.
-int execWith(QDialog &dialog, const std::function<void()> &step)
-{
-    QTimer::singleShot(0, &dialog, [&dialog, step] {
-        dialog.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
-        step();
-        if (dialog.isVisible()) {
-            qWarning("the dialog was still open");
-            dialog.done(99);
-        }
-    });
-    return dialog.exec();
-}
-
-} // namespace
 
 // A dialog on the base frame whose own layout already brings a header picture.
 class PictureDialog : public TfrmRODefault
@@ -88,7 +71,7 @@ private:
     QLabel *m_own = nullptr;
 };
 
-class TestDialogs : public QObject
+class TestDialogs : public WidgetTest
 {
     Q_OBJECT
 
@@ -104,8 +87,6 @@ private slots:
         dialog.show();
         QCOMPARE(dialog.calls, 1);
     }
-
-    void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
 
     void accountOkFollowsTheAddressOnly()
     {
@@ -241,6 +222,38 @@ private slots:
                                               Qt::KeyboardModifiers(modifiers));
                           }),
                  int(QDialog::Rejected));
+    }
+
+    // A dialog claims Escape before shortcuts are looked up, so nothing bound to Escape can take
+    // the key away from it: Escape still cancels, and the other binding does not fire.
+    void escapeIsClaimedAheadOfAnyShortcut_data() { escapeWithAnyModifierCancels_data(); }
+    void escapeIsClaimedAheadOfAnyShortcut()
+    {
+        QFETCH(int, modifiers);
+        const QKeyCombination escape(Qt::KeyboardModifiers(modifiers), Qt::Key_Escape);
+        TfrmAddEditAccount account;
+        TfrmAddEditAttachment attachment;
+        attachment.cbxSize->setChecked(true);
+        const QList<std::pair<QDialog *, QWidget *>> cases{{&account, account.edPassword},
+                                                           {&attachment, attachment.seSizeFrom}};
+        for (const auto &[dialog, field] : cases) {
+            int taken = 0;
+            QShortcut binding(QKeySequence(escape), dialog);
+            connect(&binding, &QShortcut::activated, [&taken] { ++taken; });
+            bool claimed = false;
+            const int result = execWith(*dialog, [&, field = field] {
+                field->setFocus();
+                QKeyEvent overrideAsked(QEvent::ShortcutOverride, Qt::Key_Escape,
+                                        escape.keyboardModifiers());
+                overrideAsked.ignore();
+                QApplication::sendEvent(field, &overrideAsked);
+                claimed = overrideAsked.isAccepted();
+                QTest::keyClick(field, Qt::Key_Escape, escape.keyboardModifiers());
+            });
+            QCOMPARE(result, int(QDialog::Rejected));
+            QCOMPARE(taken, 0);
+            QVERIFY2(claimed, qPrintable(dialog->windowTitle()));
+        }
     }
 
     void filterDialogsShareTheOkRule()

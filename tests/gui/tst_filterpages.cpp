@@ -1,14 +1,12 @@
-#include "TestSystem.h"
+#include "WidgetTest.h"
 #include "filters/AttachmentFilterPage.h"
 #include "filters/Form_AddEditAttachment.h"
 #include "filters/PatternFilterPage.h"
-#include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
 #include "windows/WholeNumberField.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -50,21 +48,15 @@ QByteArray patternKey(const QByteArray &pattern)
 
 } // namespace
 
-class TestFilterPages : public QObject
+class TestFilterPages : public WidgetTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSystem> t;
     QAction m_add{QStringLiteral("&Add")};
     QAction m_edit{QStringLiteral("&Edit")};
     QAction m_remove{QStringLiteral("&Remove")};
 
-    void write(const std::function<void(store::Access &)> &work)
-    {
-        RecordingPrompts quiet;
-        QVERIFY(store::registryAccess(t->store, quiet, work));
-    }
     static QStringList lines(const QListWidget *list)
     {
         QStringList result;
@@ -79,13 +71,6 @@ private:
     }
 
 private slots:
-    void init() { t = std::make_unique<TestSystem>(); }
-    void cleanup()
-    {
-        t.reset();
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
-    }
-
     void addStoresTheTextAsAnEmptyString_data()
     {
         QTest::addColumn<int>("page");
@@ -105,8 +90,8 @@ private slots:
         filter.load();
 
         const QString longest(100, QLatin1Char('x'));
-        t->dialogSteps = {enterPattern(QStringLiteral(" *Casino* ")), enterPattern(longest),
-                          enterPattern(QStringLiteral("*")), enterPattern(QStringLiteral("ćma"))};
+        scriptDialogs({enterPattern(QStringLiteral(" *Casino* ")), enterPattern(longest),
+                       enterPattern(QStringLiteral("*")), enterPattern(QStringLiteral("ćma"))});
         for (int i = 0; i < 4; ++i)
             filter.addExecute();
 
@@ -119,30 +104,66 @@ private slots:
         }
         QCOMPARE(lines(filter.list()).size(), 4);
         QVERIFY(filter.list()->selectedItems().isEmpty());
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
     void addRefusesAnEqualTextInAnyCaseButNotAPrefix()
     {
         PatternFilterPage filter(t->system, PatternFilterPage::subjectFilter(), &m_add, &m_remove);
         filter.load();
-        t->dialogSteps = {
-            enterPattern(QStringLiteral("Viagra")), enterPattern(QStringLiteral("VIAGRA")),
-            enterPattern(QStringLiteral("Viag")), enterPattern(QStringLiteral("ŻÓŁW")),
-            enterPattern(QStringLiteral("żółw"))};
+        scriptDialogs({enterPattern(QStringLiteral("Viagra")),
+                       enterPattern(QStringLiteral("VIAGRA")), enterPattern(QStringLiteral("Viag")),
+                       enterPattern(QStringLiteral("ŻÓŁW")), enterPattern(QStringLiteral("żółw"))});
         for (int i = 0; i < 5; ++i)
             filter.addExecute();
         QCOMPARE(StoreReader(t->storePath).valueNames(store::kSubjectFilterKey),
                  (QList<QByteArray>{"Viagra", "Viag", "ŻÓŁW"}));
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
+    }
+
+    // The store folds case itself, so a second write of an equal name would leave the same list
+    // and even the same file bytes behind; only counting the writes shows whether the page wrote.
+    void anEqualPatternInOtherLettersIsNeverWritten_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("address") << 0 << QByteArray(store::kMailFilterKey) << "*@Spam.example"
+                                 << "*@sPAM.EXAMPLE";
+        QTest::newRow("subject") << 1 << QByteArray(store::kSubjectFilterKey) << "Viagra"
+                                 << "VIAGRA";
+        QTest::newRow("content") << 2 << QByteArray(store::kContentFilterKey) << "żółw"
+                                 << "ŻÓŁW";
+    }
+    void anEqualPatternInOtherLettersIsNeverWritten()
+    {
+        QFETCH(int, page);
+        QFETCH(QByteArray, key);
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        const PatternFilterPage::Configuration configurations[] = {
+            PatternFilterPage::addressFilter(), PatternFilterPage::subjectFilter(),
+            PatternFilterPage::contentFilter()};
+        seed([&](store::Access &a) { a.openOrCreate(key)->writeString(stored.toUtf8(), {}); });
+        PatternFilterPage filter(t->system, configurations[page], &m_add, &m_remove);
+        filter.load();
+        const StoreWriteCounter counter(t->storePath);
+
+        scriptDialogs({enterPattern(typed)});
+        filter.addExecute();
+
+        QCOMPARE(counter.writes(), 0);
+        QCOMPARE(StoreReader(t->storePath).valueNames(key), QList<QByteArray>{stored.toUtf8()});
+        QCOMPARE(lines(filter.list()), QStringList{stored});
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
     void theListsAreIndependent()
     {
         PatternFilterPage subject(t->system, PatternFilterPage::subjectFilter(), &m_add, &m_remove);
         PatternFilterPage content(t->system, PatternFilterPage::contentFilter(), &m_add, &m_remove);
-        t->dialogSteps = {enterPattern(QStringLiteral("same")),
-                          enterPattern(QStringLiteral("same"))};
+        scriptDialogs({enterPattern(QStringLiteral("same")), enterPattern(QStringLiteral("same"))});
         subject.addExecute();
         content.addExecute();
         QCOMPARE(lines(subject.list()), QStringList{"same"});
@@ -151,7 +172,7 @@ private slots:
 
     void aFailedCommitListsWhatIsStored()
     {
-        write([](store::Access &a) {
+        seed([](store::Access &a) {
             a.openOrCreate(store::kSubjectFilterKey)->writeString("kept", {});
             a.openOrCreate(QByteArray(store::kAttachmentsKey) + "kept.zip");
         });
@@ -162,14 +183,14 @@ private slots:
         AttachmentFilterPage attachments(system, {&m_add, &m_edit, &m_remove});
         subject.load();
         attachments.tsIgnoreAttachShow();
-        t->dialogSteps = {enterPattern(QStringLiteral("new")),
-                          enterPattern(QStringLiteral("new.zip"))};
+        scriptDialogs(
+            {enterPattern(QStringLiteral("new")), enterPattern(QStringLiteral("new.zip"))});
         {
             const ReaderInTheWay reader(t->storePath);
             subject.addExecute();
             attachments.acAddAttachmentExecute();
         }
-        QCOMPARE(t->prompts.texts(), QStringList(2, "Error reading/writing to registry"));
+        QCOMPARE(takePromptTexts(), QStringList(2, "Error reading/writing to registry"));
         QCOMPARE(lines(subject.list()), QStringList{"kept"});
         QCOMPARE(attachments.lvFiles->topLevelItemCount(), 1);
         QCOMPARE(row(attachments.lvFiles, 0).first(), QStringLiteral("kept.zip"));
@@ -183,9 +204,9 @@ private slots:
         AttachmentFilterPage attachments(t->system, {&m_add, &m_edit, &m_remove});
         attachments.tsIgnoreAttachShow();
         const QString pattern = QString(QChar(0x6587)).repeated(89) + QStringLiteral("*");
-        t->dialogSteps = {enterPattern(pattern)};
+        scriptDialogs({enterPattern(pattern)});
         attachments.acAddAttachmentExecute();
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
         QCOMPARE(StoreReader(t->storePath).subkeys(store::kAttachmentsKey),
                  QList<QByteArray>{pattern.toUtf8()});
         QCOMPARE(row(attachments.lvFiles, 0).first(), pattern);
@@ -193,7 +214,7 @@ private slots:
 
     void removeAsksWithThePageText()
     {
-        write([](store::Access &a) {
+        seed([](store::Access &a) {
             const auto key = a.openOrCreate(store::kMailFilterKey);
             key->writeString("*@spam.example", {});
             key->writeString("other", "data that is never read");
@@ -204,41 +225,45 @@ private slots:
         QCOMPARE(lines(filter.list()), (QStringList{"*@spam.example", "other", "odd type"}));
 
         filter.removeExecute(); // nothing selected: nothing asked
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
 
         filter.list()->setCurrentRow(2);
-        t->prompts.answers = {platform::Answer::No, platform::Answer::Yes};
+        answerPrompts({platform::Answer::No, platform::Answer::Yes});
         filter.removeExecute();
-        QCOMPARE(t->prompts.shown.first().text, QStringLiteral("Remove selected eMail?"));
-        QCOMPARE(t->prompts.shown.first().caption, QStringLiteral("Remove"));
+        const QList<platform::Prompt> asked = takePrompts();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().text, QStringLiteral("Remove selected eMail?"));
+        QCOMPARE(asked.first().caption, QStringLiteral("Remove"));
         QCOMPARE(lines(filter.list()).size(), 3);
         filter.list()->setCurrentRow(2);
         filter.removeExecute();
         filter.list()->setCurrentRow(1);
-        t->prompts.answers = {platform::Answer::Yes};
+        answerPrompts({platform::Answer::Yes});
         filter.removeExecute();
+        QCOMPARE(takePromptTexts(), QStringList(2, "Remove selected eMail?"));
         QCOMPARE(StoreReader(t->storePath).valueNames(store::kMailFilterKey),
                  QList<QByteArray>{"*@spam.example"});
         QCOMPARE(lines(filter.list()), QStringList{"*@spam.example"});
 
         PatternFilterPage subject(t->system, PatternFilterPage::subjectFilter(), &m_add, &m_remove);
-        write([](store::Access &a) {
+        seed([](store::Access &a) {
             a.openOrCreate(store::kSubjectFilterKey)->writeString("w", {});
         });
         subject.load();
         subject.list()->setCurrentRow(0);
+        answerPrompts({platform::Answer::No});
         subject.removeExecute();
-        QCOMPARE(t->prompts.shown.last().text, QStringLiteral("Remove selected value?"));
+        QCOMPARE(takePromptTexts(), QStringList{"Remove selected value?"});
     }
 
     void attachmentAddStoresTheSizeRange()
     {
         AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
         page.tsIgnoreAttachShow();
-        t->dialogSteps = {
-            enterAttachment(QStringLiteral("*.zip"), std::nullopt),
-            enterAttachment(QStringLiteral("*.exe"), QPair<QString, QString>("0", "0")),
-            enterAttachment(QStringLiteral("doc*.zip"), QPair<QString, QString>("500", "-1"))};
+        scriptDialogs(
+            {enterAttachment(QStringLiteral("*.zip"), std::nullopt),
+             enterAttachment(QStringLiteral("*.exe"), QPair<QString, QString>("0", "0")),
+             enterAttachment(QStringLiteral("doc*.zip"), QPair<QString, QString>("500", "-1"))});
         for (int i = 0; i < 3; ++i)
             page.acAddAttachmentExecute();
 
@@ -260,32 +285,32 @@ private slots:
     {
         AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
         page.tsIgnoreAttachShow();
-        t->dialogSteps = {
-            enterAttachment(QStringLiteral("*.zip"), std::nullopt),
-            enterAttachment(QStringLiteral("*.ZIP"), QPair<QString, QString>("1", "2")),
-            enterAttachment(QStringLiteral("*.zi"), std::nullopt),
-            enterAttachment(QStringLiteral("*.zipx"), std::nullopt)};
+        scriptDialogs({enterAttachment(QStringLiteral("*.zip"), std::nullopt),
+                       enterAttachment(QStringLiteral("*.ZIP"), QPair<QString, QString>("1", "2")),
+                       enterAttachment(QStringLiteral("*.zi"), std::nullopt),
+                       enterAttachment(QStringLiteral("*.zipx"), std::nullopt)});
         for (int i = 0; i < 4; ++i)
             page.acAddAttachmentExecute();
         const StoreReader reader(t->storePath);
         QCOMPARE(reader.subkeys(store::kAttachmentsKey),
                  (QList<QByteArray>{"*.zi", "*.zip", "*.zipx"}));
         QVERIFY(reader.valueNames(patternKey("*.zip")).isEmpty());
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
     void attachmentAddRefusesABackslash()
     {
         AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
-        t->dialogSteps = {enterAttachment(QStringLiteral("dir\\*.zip"), std::nullopt)};
+        scriptDialogs({enterAttachment(QStringLiteral("dir\\*.zip"), std::nullopt)});
         page.acAddAttachmentExecute();
-        QCOMPARE(t->prompts.shown.size(), 1);
+        QCOMPARE(takePromptTexts(), QStringList{"A file name pattern cannot contain a backslash "
+                                                "(\\). The pattern was not added."});
         QVERIFY(StoreReader(t->storePath).subkeys(store::kAttachmentsKey).isEmpty());
     }
 
     void attachmentEditLoadsAndRewritesTheRange()
     {
-        write([](store::Access &a) {
+        seed([](store::Access &a) {
             const auto key = a.openOrCreate(patternKey("*.pif"));
             key->writeInteger("SizeFrom", -5);
             key->writeInteger("SizeTo", 7);
@@ -293,7 +318,7 @@ private slots:
         AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
         page.tsIgnoreAttachShow();
         page.lvFiles->setCurrentItem(page.lvFiles->topLevelItem(0));
-        t->dialogSteps = {[](QDialog &dialog) {
+        scriptDialogs({[](QDialog &dialog) {
             auto &entry = dynamic_cast<TfrmAddEditAttachment &>(dialog);
             QVERIFY(!entry.edFileName->isEnabled());
             QCOMPARE(entry.edFileName->text(), QStringLiteral("*.pif"));
@@ -304,7 +329,7 @@ private slots:
             QCOMPARE(entry.seSizeTo->value(), 7);
             entry.cbxSize->setChecked(false);
             entry.btnOK->click();
-        }};
+        }});
         page.acEditAttachmentExecute();
         QCOMPARE(t->dialogsShown, 1);
         QVERIFY(StoreReader(t->storePath).valueNames(patternKey("*.pif")).isEmpty());
@@ -313,27 +338,40 @@ private slots:
 
     void attachmentEditWithHalfARangeShowsTheMessageThenTheDialog()
     {
-        write([](store::Access &a) {
+        seed([](store::Access &a) {
             a.openOrCreate(patternKey("*.scr"))->writeInteger("SizeFrom", 3);
         });
         AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
         page.tsIgnoreAttachShow();
         QCOMPARE(row(page.lvFiles, 0), (QStringList{"*.scr", "3 kB", ""}));
         page.lvFiles->setCurrentItem(page.lvFiles->topLevelItem(0));
-        t->dialogSteps = {[this](QDialog &dialog) {
-            QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        scriptDialogs({[this](QDialog &dialog) {
+            QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
             auto &entry = dynamic_cast<TfrmAddEditAttachment &>(dialog);
             QCOMPARE(entry.seSizeFrom->value(), 3);
             QVERIFY(!entry.cbxSize->isChecked());
             entry.btnOK->click();
-        }};
+        }});
         page.acEditAttachmentExecute();
         QVERIFY(StoreReader(t->storePath).valueNames(patternKey("*.scr")).isEmpty());
     }
 
+    // The sizes fill the columns from the left, as the list appends them: a range with only its
+    // upper bound stored shows that bound in the first size column.
+    void anUpperBoundAloneIsListedInTheFirstSizeColumn()
+    {
+        seed([](store::Access &a) {
+            a.openOrCreate(patternKey("*.doc"))->writeInteger("SizeTo", 9);
+        });
+        AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
+        page.tsIgnoreAttachShow();
+        QCOMPARE(row(page.lvFiles, 0), (QStringList{"*.doc", "9 kB", ""}));
+        QCOMPARE(takePromptTexts(), QStringList());
+    }
+
     void attachmentLoadStopsAtASizeOfTheWrongType()
     {
-        write([](store::Access &a) {
+        seed([](store::Access &a) {
             a.openOrCreate(patternKey("a"))->writeInteger("SizeFrom", 1);
             a.openOrCreate(patternKey("a"))->writeInteger("SizeTo", 2);
             a.openOrCreate(patternKey("b"))->writeInteger("SizeFrom", 3);
@@ -342,39 +380,39 @@ private slots:
         });
         AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
         page.tsIgnoreAttachShow();
-        QCOMPARE(t->prompts.shown.size(), 1);
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(page.lvFiles->topLevelItemCount(), 2);
         QCOMPARE(row(page.lvFiles, 1), (QStringList{"b", "3 kB", ""}));
     }
 
     void attachmentRemoveTakesTheWholeKey()
     {
-        write([](store::Access &a) {
+        seed([](store::Access &a) {
             a.openOrCreate(patternKey("*.zip"))->writeInteger("SizeFrom", 1);
             a.openOrCreate(patternKey("*.zip"))->writeInteger("SizeTo", 2);
         });
         AttachmentFilterPage page(t->system, {&m_add, &m_edit, &m_remove});
         page.tsIgnoreAttachShow();
         page.acRemoveAttachmentExecute();
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
         page.lvFiles->setCurrentItem(page.lvFiles->topLevelItem(0));
-        t->prompts.answers = {platform::Answer::Yes};
+        answerPrompts({platform::Answer::Yes});
         page.acRemoveAttachmentExecute();
-        QCOMPARE(t->prompts.shown.first().text, QStringLiteral("Remove selected value?"));
+        QCOMPARE(takePromptTexts(), QStringList{"Remove selected value?"});
         QVERIFY(StoreReader(t->storePath).subkeys(store::kAttachmentsKey).isEmpty());
         QCOMPARE(page.lvFiles->topLevelItemCount(), 0);
     }
 
     void aReadOnlyStoreRefusesAnAttachmentWithoutSizes()
     {
-        write([](store::Access &a) { a.openOrCreate(store::kAttachmentsKey); });
+        seed([](store::Access &a) { a.openOrCreate(store::kAttachmentsKey); });
         store::SqliteStore readOnly(t->storePath, {5000, {}, true});
         platform::System system{readOnly,    t->prompts,       t->processes,      t->windows,
                                 t->services, t->folder.path(), t->system.runModal};
         AttachmentFilterPage page(system, {&m_add, &m_edit, &m_remove});
-        t->dialogSteps = {enterAttachment(QStringLiteral("*.zip"), std::nullopt)};
+        scriptDialogs({enterAttachment(QStringLiteral("*.zip"), std::nullopt)});
         page.acAddAttachmentExecute();
-        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
     }
 };
 

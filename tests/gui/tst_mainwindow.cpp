@@ -1,11 +1,10 @@
-#include "TestSystem.h"
+#include "WidgetTest.h"
 #include "accounts/AccountsPage.h"
 #include "app/Form_Ostrove.h"
 #include "filters/AttachmentFilterPage.h"
 #include "filters/PatternFilterPage.h"
 #include "monitor/ConfigurationPage.h"
 #include "platform/ProfileFile.h"
-#include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
 #include "windows/CloseUpComboBox.h"
@@ -44,12 +43,11 @@ const char *const kAutorunCaption = "Start with the desktop session";
 
 } // namespace
 
-class TestMainWindow : public QObject
+class TestMainWindow : public WidgetTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSystem> t;
     std::unique_ptr<TfrmOstrove> m_window;
 
     void writeLanguageFile(const QByteArray &contents)
@@ -60,17 +58,13 @@ private:
     }
     void storeLanguage(const QByteArray &name)
     {
-        RecordingPrompts quiet;
-        QVERIFY(store::registryAccess(t->store, quiet, [&](store::Access &a) {
+        seed([&](store::Access &a) {
             a.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, name);
-        }));
+        });
     }
     void addPattern(const char *key, const QByteArray &pattern)
     {
-        RecordingPrompts quiet;
-        QVERIFY(store::registryAccess(t->store, quiet, [&](store::Access &a) {
-            a.openOrCreate(key)->writeString(pattern, {});
-        }));
+        seed([&](store::Access &a) { a.openOrCreate(key)->writeString(pattern, {}); });
     }
     void open()
     {
@@ -92,15 +86,9 @@ private:
         return captions;
     }
 
-private slots:
-    void init() { t = std::make_unique<TestSystem>(); }
-    void cleanup()
-    {
-        m_window.reset();
-        t.reset();
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
-    }
+    void tearDownTest() override { m_window.reset(); }
 
+private slots:
     void opensOnTheAccountsPageWithItsSevenItems()
     {
         open();
@@ -114,7 +102,7 @@ private slots:
         QVERIFY(StoreReader(t->storePath).keyExists(store::kAccountsKey)); // the page loaded
         QCOMPARE(m_window->tsAccounts->findChild<QLabel *>(QStringLiteral("header"))->text(),
                  QStringLiteral(" List of email acounts you want to check"));
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
     void choosingAPageLoadsItOnceEachTimeItBecomesVisible()
@@ -142,9 +130,9 @@ private slots:
     void actionHandlersReachPagesNotYetShown()
     {
         open();
-        t->dialogSteps = {fillPatternDialog(QStringLiteral("*@spam.example")),
-                          fillPatternDialog(QStringLiteral("cheap")),
-                          fillPatternDialog(QStringLiteral("lottery"))};
+        scriptDialogs({fillPatternDialog(QStringLiteral("*@spam.example")),
+                       fillPatternDialog(QStringLiteral("cheap")),
+                       fillPatternDialog(QStringLiteral("lottery"))});
         m_window->acAddMailExecute();
         m_window->acAddSubjectExecute();
         m_window->acAddContentExecute();
@@ -159,11 +147,10 @@ private slots:
                  QList<QByteArray>{"lottery"});
 
         choose(1);
-        t->dialogSteps = {fillPatternDialog(QStringLiteral("*@more.example"))};
+        scriptDialogs({fillPatternDialog(QStringLiteral("*@more.example"))});
         m_window->tsIgnoreMail()->findChild<QPushButton *>(QStringLiteral("btnAddMail"))->click();
         QCOMPARE(t->dialogsShown, 4);
         QCOMPARE(m_window->tsIgnoreMail()->list()->count(), 2);
-        QVERIFY(t->prompts.shown.isEmpty());
     }
 
     // The monitor writes its log beside the settings store, which need not be beside the program.
@@ -199,19 +186,67 @@ private slots:
         QCOMPARE(t->processes.opened, (QStringList{log, log}));
     }
 
+    // Both Enter keys: the one on the main block and the one on the number pad.
+    void enterActsOnTheSelectedItemOnly_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+    }
     void enterActsOnTheSelectedItemOnly()
     {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        const auto press = [&](QWidget *target) {
+            QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        };
         open();
         QListWidget *list = m_window->lvDodatki;
         list->setFocus();
         list->clearSelection();
-        QTest::keyClick(list, Qt::Key_Return);
+        press(list);
         QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsAccounts);
         list->setCurrentRow(4); // moving the selection does not switch pages
         QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsAccounts);
-        QTest::keyClick(list, Qt::Key_Return);
+        press(list);
         QCOMPARE(m_window->PageControl1->currentWidget(),
                  static_cast<QWidget *>(m_window->tsIgnoreAttach()));
+    }
+
+    // A page loads when the window first shows it. Choosing one before that reads nothing and
+    // says nothing; the showing then loads the chosen page, and only that once.
+    void aPageChosenBeforeTheFirstShowingLoadsWhenTheWindowShows()
+    {
+        seed([](store::Access &a) {
+            const auto pattern = a.openOrCreate(QByteArray(store::kAttachmentsKey) + "*.zip");
+            pattern->writeInteger(store::kSizeFrom, 3);
+            pattern->writeString(store::kSizeTo, "not a number"); // reading it says so
+        });
+        m_window = std::make_unique<TfrmOstrove>(t->system);
+        m_window->lvDodatki->setCurrentRow(4);
+        m_window->lvDodatkiClick();
+        QCOMPARE(m_window->PageControl1->currentWidget(),
+                 static_cast<QWidget *>(m_window->tsIgnoreAttach()));
+        QCOMPARE(m_window->tsIgnoreAttach()->lvFiles->topLevelItemCount(), 0);
+        QCOMPARE(takePromptTexts(), QStringList());
+
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QCOMPARE(m_window->tsIgnoreAttach()->lvFiles->topLevelItemCount(), 1);
+        QCOMPARE(m_window->tsIgnoreAttach()->lvFiles->topLevelItem(0)->text(1),
+                 QStringLiteral("3 kB"));
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
+    }
+
+    // On a fresh store nothing has set the interval yet; the page shows the default silently.
+    void aFreshStoreShowsTheConfigurationPageWithoutAMessage()
+    {
+        open();
+        choose(5);
+        QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsConfiguration());
+        QCOMPARE(m_window->tsConfiguration()->seEvery->text(), QStringLiteral("15"));
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
     void assistiveTechnologyIsToldItIsAWindow()
@@ -244,10 +279,10 @@ private slots:
     {
         open();
         bool seen = false;
-        t->dialogSteps = {[&seen](QDialog &dialog) {
+        scriptDialogs({[&seen](QDialog &dialog) {
             seen = qobject_cast<TfrmAbout *>(&dialog) != nullptr;
             dialog.reject();
-        }};
+        }});
         m_window->btnAbout->click();
         QVERIFY(seen);
     }
@@ -461,7 +496,7 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(StoreReader(t->storePath).string(store::kSettingsKey, "Language"),
                  QByteArray("polski"));
-        QVERIFY(t->prompts.shown.isEmpty());
+        QCOMPARE(takePromptTexts(), QStringList());
     }
 
     void leavingThePageOfAReadOnlyStoreSaysNothing()
@@ -477,7 +512,7 @@ private slots:
         choose(5);
         choose(1);
         QTest::qWait(20);
-        QCOMPARE(t->prompts.texts(), QStringList());
+        QCOMPARE(takePromptTexts(), QStringList());
         m_window.reset();
     }
 
@@ -498,12 +533,11 @@ private slots:
     void aLanguageStoredAsANumberShowsTheMessageAndOpens()
     {
         writeLanguageFile("[Polski]\nAdd=&Dodaj\n");
-        RecordingPrompts quiet;
-        QVERIFY(store::registryAccess(t->store, quiet, [](store::Access &a) {
+        seed([](store::Access &a) {
             a.openOrCreate(store::kSettingsKey)->writeInteger(store::kLanguage, 3);
-        }));
+        });
         open();
-        QCOMPARE(t->prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(m_window->tsConfiguration()->cbLang->count(), 1);
         QCOMPARE(m_window->acAddMail->text(), QStringLiteral("&Add"));
     }

@@ -1,5 +1,6 @@
 #include "MailTestSupport.h"
 
+#include "QuietWrite.h"
 #include "mail/MonitorLog.h"
 #include "mail/SeenState.h"
 #include "store/PasswordCipher.h"
@@ -8,19 +9,6 @@
 
 #include <QFile>
 #include <QTest>
-
-namespace {
-
-template <typename Work>
-void writeSettings(const QString &path, Work work)
-{
-    store::SqliteStore settings(path);
-    auto access = settings.beginAccess();
-    work(*access);
-    access->finish();
-}
-
-} // namespace
 
 MailTestBench::MailTestBench()
 {
@@ -40,7 +28,7 @@ QString MailTestBench::logPath() const
 void MailTestBench::addAccount(const QByteArray &address, const QByteArray &pop3,
                                const QByteArray &login, const QByteArray &password, bool ssl)
 {
-    writeSettings(storePath(), [&](store::Access &access) {
+    writeQuietly(storePath(), [&](store::Access &access) {
         auto key = access.openOrCreate(QByteArray(store::kAccountsKey) + address);
         key->writeString(store::kPop3, pop3);
         key->writeString(store::kLogin, login);
@@ -51,35 +39,35 @@ void MailTestBench::addAccount(const QByteArray &address, const QByteArray &pop3
 
 void MailTestBench::removeAccount(const QByteArray &address)
 {
-    writeSettings(storePath(), [&](store::Access &access) {
+    writeQuietly(storePath(), [&](store::Access &access) {
         access.openOrCreate(store::kAccountsKey)->deleteKey(address);
     });
 }
 
 void MailTestBench::addPattern(const char *listKey, const QByteArray &pattern)
 {
-    writeSettings(storePath(), [&](store::Access &access) {
+    writeQuietly(storePath(), [&](store::Access &access) {
         access.openOrCreate(listKey)->writeString(pattern, QByteArray());
     });
 }
 
 void MailTestBench::removePattern(const char *listKey, const QByteArray &pattern)
 {
-    writeSettings(storePath(), [&](store::Access &access) {
+    writeQuietly(storePath(), [&](store::Access &access) {
         access.openOrCreate(listKey)->deleteValue(pattern);
     });
 }
 
 void MailTestBench::addAttachment(const QByteArray &pattern)
 {
-    writeSettings(storePath(), [&](store::Access &access) {
+    writeQuietly(storePath(), [&](store::Access &access) {
         access.openOrCreate(QByteArray(store::kAttachmentsKey) + pattern);
     });
 }
 
 void MailTestBench::addAttachment(const QByteArray &pattern, qint32 from, qint32 to)
 {
-    writeSettings(storePath(), [&](store::Access &access) {
+    writeQuietly(storePath(), [&](store::Access &access) {
         auto key = access.openOrCreate(QByteArray(store::kAttachmentsKey) + pattern);
         key->writeInteger(store::kSizeFrom, from);
         key->writeInteger(store::kSizeTo, to);

@@ -153,17 +153,18 @@ private slots:
             TfrmOstrove window(t.system);
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
-            t.dialogSteps = {
-                fillAccountDialog(QStringLiteral("carol@test.example"),
-                                  QStringLiteral("127.0.0.1:%1").arg(m_server.plainPort()),
-                                  QStringLiteral("carol"), QStringLiteral("secret"))};
+            t.scriptDialogs(
+                {fillAccountDialog(QStringLiteral("carol@test.example"),
+                                   QStringLiteral("127.0.0.1:%1").arg(m_server.plainPort()),
+                                   QStringLiteral("carol"), QStringLiteral("secret"))});
             window.acAddAccount->trigger();
             QListWidget *navigation = window.lvDodatki;
             QTest::mouseClick(navigation->viewport(), Qt::LeftButton, {},
                               navigation->visualItemRect(navigation->item(1)).center());
-            t.dialogSteps = {fillPatternDialog(QStringLiteral("*@spam.example"))};
+            t.scriptDialogs({fillPatternDialog(QStringLiteral("*@spam.example"))});
             window.acAddMail->trigger();
             QCOMPARE(t.dialogsShown, 2);
+            QCOMPARE(t.unfinishedScript(), QStringList());
             QVERIFY(t.prompts.shown.isEmpty());
         }
 

@@ -118,35 +118,36 @@ private:
     // A tree with every value type and awkward names and texts.
     static void fillAwkwardTree(store::Store &settings)
     {
-        const auto access = settings.beginAccess();
-        const auto root = access->openOrCreate(store::kSettingsKey);
-        root->writeInteger(store::kScanEvery, 15);
-        root->writeString(store::kLanguage, "Fran\xC3\xA7"
-                                            "ais");
-        root->writeString("", "the default value");
-        root->writeString("quote\" and back\\slash", "\"C:\\Program Files\\\"");
-        root->writeString("empty", QByteArray());
-        root->writeString("line breaks", "one\r\ntwo\nthree");
-        root->writeString(QByteArray(16383, 'x'), "the longest name");
-        root->writeString("\xC5\xBE\xC3\xA1\xC4\x8Fn\xC3\xA9 \xF0\x9F\x93\xA7", "\xE2\x82\xAC 5");
-        root->writeRaw("expand", store::RegExpandSz, QByteArray("%TEMP%\\\xC3\xA9\0", 10));
-        root->writeRaw("multi", store::RegMultiSz, QByteArray("one\0\xC3\xBA\0\0", 8));
-        root->writeRaw("binary", store::RegBinary, QByteArray(200, '\xA5'));
-        root->writeRaw("none", 0, QByteArray());
-        root->writeRaw("qword", 11, QByteArray("\1\2\3\4\5\6\7\x80", 8));
-        root->writeRaw("short dword", store::RegDword, QByteArray("\x01\x02", 2));
-        root->writeRaw("unterminated", store::RegSz, QByteArray("no zero"));
-        const auto account =
-            access->openOrCreate(QByteArray(store::kAccountsKey) + "jan@example.com");
-        account->writeString(store::kPop3, "pop.example.com");
-        account->writeString(store::kPassword, "BF278FCB2315CABE");
-        account->writeBool(store::kSsl, true);
-        access->openOrCreate(QByteArray(store::kMailFilterKey))
-            ->writeString("*@[spam].example", "");
-        access->openOrCreate(QByteArray(store::kAttachmentsKey) + "*.exe");
-        access->openOrCreate(QByteArray(store::kSettingsKey) + "\\b\\" + QByteArray(255, 'k'));
-        access->openOrCreate(QByteArray(store::kSettingsKey) + "\\B2");
-        access->finish();
+        writeQuietly(settings, [](store::Access &access) {
+            const auto root = access.openOrCreate(store::kSettingsKey);
+            root->writeInteger(store::kScanEvery, 15);
+            root->writeString(store::kLanguage, "Fran\xC3\xA7"
+                                                "ais");
+            root->writeString("", "the default value");
+            root->writeString("quote\" and back\\slash", "\"C:\\Program Files\\\"");
+            root->writeString("empty", QByteArray());
+            root->writeString("line breaks", "one\r\ntwo\nthree");
+            root->writeString(QByteArray(16383, 'x'), "the longest name");
+            root->writeString("\xC5\xBE\xC3\xA1\xC4\x8Fn\xC3\xA9 \xF0\x9F\x93\xA7",
+                              "\xE2\x82\xAC 5");
+            root->writeRaw("expand", store::RegExpandSz, QByteArray("%TEMP%\\\xC3\xA9\0", 10));
+            root->writeRaw("multi", store::RegMultiSz, QByteArray("one\0\xC3\xBA\0\0", 8));
+            root->writeRaw("binary", store::RegBinary, QByteArray(200, '\xA5'));
+            root->writeRaw("none", 0, QByteArray());
+            root->writeRaw("qword", 11, QByteArray("\1\2\3\4\5\6\7\x80", 8));
+            root->writeRaw("short dword", store::RegDword, QByteArray("\x01\x02", 2));
+            root->writeRaw("unterminated", store::RegSz, QByteArray("no zero"));
+            const auto account =
+                access.openOrCreate(QByteArray(store::kAccountsKey) + "jan@example.com");
+            account->writeString(store::kPop3, "pop.example.com");
+            account->writeString(store::kPassword, "BF278FCB2315CABE");
+            account->writeBool(store::kSsl, true);
+            access.openOrCreate(QByteArray(store::kMailFilterKey))
+                ->writeString("*@[spam].example", "");
+            access.openOrCreate(QByteArray(store::kAttachmentsKey) + "*.exe");
+            access.openOrCreate(QByteArray(store::kSettingsKey) + "\\b\\" + QByteArray(255, 'k'));
+            access.openOrCreate(QByteArray(store::kSettingsKey) + "\\B2");
+        });
     }
 
 private slots:
@@ -192,11 +193,9 @@ private slots:
     void bytesThatAreNotTextExportOnlyIn8Bit()
     {
         TestSystem t;
-        {
-            const auto access = t.store.beginAccess();
-            access->openOrCreate(store::kSettingsKey)->writeString("raw\xFF", "\xFE");
-            access->finish();
-        }
+        writeQuietly(t.store, [](store::Access &access) {
+            access.openOrCreate(store::kSettingsKey)->writeString("raw\xFF", "\xFE");
+        });
         const Run unicode = run(t.storePath, {QStringLiteral("export")});
         QCOMPARE(unicode.exitCode, 1);
         QVERIFY(unicode.err.contains("REGEDIT4"));
@@ -487,10 +486,9 @@ private slots:
     void importBesideTheRunningConfigurationProgram()
     {
         TestSystem t;
-        RecordingPrompts prompts;
-        QVERIFY(store::registryAccess(t.store, prompts, [](store::Access &access) {
+        writeQuietly(t.store, [](store::Access &access) {
             access.openOrCreate(store::kSettingsKey)->writeInteger(store::kScanEvery, 5);
-        }));
+        });
         const QByteArray file = "REGEDIT4\n\n"
                                 "[HKEY_LOCAL_MACHINE\\Software\\Zel Software\\Ostrove]\n"
                                 "\"ScanEvery\"=dword:0000001e\n"
@@ -515,6 +513,7 @@ private slots:
 
         int seen = 0;
         QByteArray language;
+        RecordingPrompts prompts;
         QVERIFY(store::registryAccess(t.store, prompts, [&](store::Access &access) {
             const auto key = access.openOrCreate(store::kSettingsKey);
             seen = key->readInteger(store::kScanEvery);
@@ -555,19 +554,17 @@ private slots:
     void queryPrintsValuesAndSubkeys()
     {
         TestSystem t;
-        {
-            const auto access = t.store.beginAccess();
-            const auto key = access->openOrCreate(store::kSettingsKey);
+        writeQuietly(t.store, [](store::Access &access) {
+            const auto key = access.openOrCreate(store::kSettingsKey);
             key->writeInteger(store::kScanEvery, 30);
             key->writeString(store::kLanguage, "English");
             key->writeString("", "d");
             key->writeRaw("bin", store::RegBinary, QByteArray("\x01\xab", 2));
             key->writeRaw("multi", store::RegMultiSz, QByteArray("a\0b\0\0", 5));
             key->writeRaw("q", 11, QByteArray("\x10\0\0\0\0\0\0\0", 8));
-            access->openOrCreate(QByteArray(store::kAccountsKey) + "a@b");
-            access->openOrCreate(store::kMailFilterKey);
-            access->finish();
-        }
+            access.openOrCreate(QByteArray(store::kAccountsKey) + "a@b");
+            access.openOrCreate(store::kMailFilterKey);
+        });
         const Run all = run(t.storePath, {QStringLiteral("query"),
                                           QStringLiteral("hklm\\software\\zel software\\ostrove")});
         QCOMPARE(all.exitCode, 0);

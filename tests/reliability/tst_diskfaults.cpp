@@ -60,9 +60,8 @@ private slots:
         QFETCH(int, syncAt);
         QFETCH(bool, diskFull);
         TestSystem t;
+        writeQuietly(t.store, [](store::Access &a) { addAccount(a, "kept@x"); });
         RecordingPrompts prompts;
-        QVERIFY(store::registryAccess(t.store, prompts,
-                                      [](store::Access &a) { addAccount(a, "kept@x"); }));
 
         store::SqliteStore failing(t.storePath, {5000, QString::fromLatin1(faulty::kName), false});
         faulty::arm({writeAt, syncAt, diskFull, false});

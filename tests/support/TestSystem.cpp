@@ -5,21 +5,42 @@
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
 #include <sqlite3.h>
 
+namespace {
+
+QString answerName(platform::Answer answer)
+{
+    switch (answer) {
+    case platform::Answer::Ok:
+        return QStringLiteral("OK");
+    case platform::Answer::Yes:
+        return QStringLiteral("Yes");
+    case platform::Answer::No:
+        return QStringLiteral("No");
+    }
+    return QStringLiteral("an unknown answer");
+}
+
+} // namespace
+
 platform::Answer RecordingPrompts::show(const platform::Prompt &prompt)
 {
     shown.append(prompt);
     if (onShow)
         onShow(prompt);
-    if (!answers.isEmpty())
-        return answers.takeFirst();
-    return prompt.buttons == platform::Prompt::Buttons::YesNo ? platform::Answer::No
-                                                              : platform::Answer::Ok;
+    if (!m_answers.isEmpty())
+        return m_answers.takeFirst();
+    if (prompt.buttons == platform::Prompt::Buttons::YesNo) {
+        m_unanswered.append(prompt.text);
+        return platform::Answer::No;
+    }
+    return platform::Answer::Ok;
 }
 
 QStringList RecordingPrompts::texts() const
@@ -27,6 +48,30 @@ QStringList RecordingPrompts::texts() const
     QStringList result;
     for (const platform::Prompt &prompt : shown)
         result.append(prompt.text);
+    return result;
+}
+
+void RecordingPrompts::script(const QList<platform::Answer> &answers)
+{
+    m_answers.append(answers);
+}
+
+QList<platform::Prompt> RecordingPrompts::takeNew()
+{
+    const QList<platform::Prompt> fresh = shown.mid(m_taken);
+    m_taken = shown.size();
+    return fresh;
+}
+
+QStringList RecordingPrompts::unfinishedScript() const
+{
+    QStringList result;
+    for (const platform::Answer answer : m_answers)
+        result.append(QStringLiteral("the answer %1 was never asked for").arg(answerName(answer)));
+    for (const QString &text : m_unanswered)
+        result.append(QStringLiteral("nothing answered the question \"%1\"").arg(text));
+    for (qsizetype i = m_taken; i < shown.size(); ++i)
+        result.append(QStringLiteral("the test never took the prompt \"%1\"").arg(shown[i].text));
     return result;
 }
 
@@ -58,7 +103,7 @@ bool FakeWindows::requestClose(const QString &title)
 
 platform::ServiceManager::Handle FakeServiceManager::openManager(quint32 access)
 {
-    calls.append(QStringLiteral("openManager %1").arg(access, 0, 16));
+    calls.append(openManagerCall(access));
     if (!managerOpens || (access == kManagerAllAccess && !adminRights))
         return 0;
     ++openHandles;
@@ -77,7 +122,7 @@ FakeServiceManager::enumerateServices(Handle, quint32, quint32, qsizetype buffer
 platform::ServiceManager::Handle FakeServiceManager::openService(Handle, const QByteArray &name,
                                                                  quint32 access)
 {
-    calls.append(QStringLiteral("openService %1 %2").arg(QLatin1String(name)).arg(access, 0, 16));
+    calls.append(openServiceCall(name, access));
     for (const platform::ServiceEntry &entry : std::as_const(services)) {
         if (entry.name == name) {
             ++openHandles;
@@ -85,6 +130,16 @@ platform::ServiceManager::Handle FakeServiceManager::openService(Handle, const Q
         }
     }
     return 0;
+}
+
+QString FakeServiceManager::openManagerCall(quint32 access)
+{
+    return QStringLiteral("openManager %1").arg(access, 0, 16);
+}
+
+QString FakeServiceManager::openServiceCall(const QByteArray &name, quint32 access)
+{
+    return QStringLiteral("openService %1 %2").arg(QLatin1String(name)).arg(access, 0, 16);
 }
 
 bool FakeServiceManager::queryStatus(Handle, platform::ServiceStatus &status)
@@ -129,22 +184,49 @@ TestSystem::TestSystem()
              folder.path(),
              [this](QDialog &dialog) {
                  ++dialogsShown;
-                 if (dialogSteps.isEmpty()) {
-                     qWarning("a dialog was shown that the test did not expect");
+                 if (m_dialogSteps.isEmpty()) {
+                     noteSurprise(QStringLiteral("the dialog \"%1\" came up and nothing was "
+                                                 "scripted for it")
+                                      .arg(dialog.windowTitle()));
                      return int(QDialog::Rejected);
                  }
                  dialog.setResult(QDialog::Rejected);
                  dialog.show();
                  dialog.activateWindow();
                  if (!QTest::qWaitForWindowActive(&dialog))
-                     qWarning("the dialog did not become active");
-                 dialogSteps.takeFirst()(dialog);
+                     noteSurprise(QStringLiteral("the dialog \"%1\" did not become active")
+                                      .arg(dialog.windowTitle()));
+                 m_dialogSteps.takeFirst()(dialog);
+                 // A step that neither confirms nor cancels would leave exec() waiting.
+                 if (dialog.isVisible())
+                     noteSurprise(QStringLiteral("the dialog \"%1\" was still open after its step")
+                                      .arg(dialog.windowTitle()));
                  const int result = dialog.result();
                  dialog.hide();
                  return result;
              },
              storePath}
 {}
+
+void TestSystem::scriptDialogs(const QList<DialogStep> &steps)
+{
+    m_dialogSteps.append(steps);
+}
+
+void TestSystem::noteSurprise(const QString &what)
+{
+    m_surprises.append(what);
+}
+
+QStringList TestSystem::unfinishedScript() const
+{
+    QStringList result = m_surprises;
+    if (!m_dialogSteps.isEmpty())
+        result.append(
+            QStringLiteral("%1 scripted dialog step(s) never ran").arg(m_dialogSteps.size()));
+    result.append(prompts.unfinishedScript());
+    return result;
+}
 
 namespace {
 
@@ -310,6 +392,41 @@ bool StoreReader::unlocked() const
         return false;
     sqlite3_exec(database.db, "ROLLBACK", nullptr, nullptr, nullptr);
     return true;
+}
+
+namespace {
+
+constexpr const char *kCountedChanges[][2] = {
+    {"vals", "INSERT"}, {"vals", "UPDATE"}, {"vals", "DELETE"},
+    {"keys", "INSERT"}, {"keys", "UPDATE"}, {"keys", "DELETE"},
+};
+
+} // namespace
+
+StoreWriteCounter::StoreWriteCounter(const QString &path)
+    : m_path(path)
+{
+    const StoreReader file(path);
+    file.exec("CREATE TABLE counted_writes(what TEXT)");
+    for (const auto &[table, change] : kCountedChanges)
+        file.exec(QByteArray("CREATE TRIGGER counted_") + table + '_' + change + " AFTER " + change
+                  + " ON " + table + " BEGIN INSERT INTO counted_writes VALUES('" + change
+                  + "'); END");
+}
+
+StoreWriteCounter::~StoreWriteCounter()
+{
+    const StoreReader file(m_path);
+    for (const auto &[table, change] : kCountedChanges)
+        file.exec(QByteArray("DROP TRIGGER counted_") + table + '_' + change);
+    file.exec("DROP TABLE counted_writes");
+}
+
+int StoreWriteCounter::writes() const
+{
+    Database database(m_path);
+    Query count(database.db, "SELECT count(*) FROM counted_writes");
+    return count.next() ? sqlite3_column_int(count.statement, 0) : -1;
 }
 
 ReaderInTheWay::ReaderInTheWay(const QString &path)

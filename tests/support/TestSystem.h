@@ -1,5 +1,6 @@
 #pragma once
 
+#include "QuietWrite.h"
 #include "platform/Processes.h"
 #include "platform/ServiceManager.h"
 #include "platform/System.h"
@@ -28,10 +29,25 @@ public:
     platform::Answer show(const platform::Prompt &prompt) override;
 
     QList<platform::Prompt> shown;
-    QList<platform::Answer> answers; // taken in order; afterwards Ok, or No for a question
     // Runs as each prompt comes up, before it is answered: what the user would see behind it.
     std::function<void(const platform::Prompt &)> onShow;
     QStringList texts() const;
+
+    // Answers for the next questions, taken in order after any scripted before. A message with
+    // only OK needs none; a question without one is answered No and noted as unscripted.
+    void script(const QList<platform::Answer> &answers);
+    // The prompts that came up since the last call: a test takes each prompt it expects, so
+    // one it never took is one it did not expect.
+    QList<platform::Prompt> takeNew();
+
+    // What did not go as scripted: answers never used, questions nothing answered, prompts
+    // never taken.
+    QStringList unfinishedScript() const;
+
+private:
+    QList<platform::Answer> m_answers;
+    QStringList m_unanswered;
+    qsizetype m_taken = 0;
 };
 
 class FakeProcesses : public platform::Processes
@@ -54,6 +70,25 @@ public:
     QStringList closeRequests;
     int lookups = 0;
 };
+
+// What a service manager reports, named by what it says; a pending state carries how far the
+// service has come and how long to wait before asking again.
+inline platform::ServiceStatus serviceStopped()
+{
+    return {platform::ServiceManager::kStopped, 0, 0};
+}
+inline platform::ServiceStatus serviceRunning()
+{
+    return {platform::ServiceManager::kRunning, 0, 0};
+}
+inline platform::ServiceStatus serviceStartPending(quint32 checkPoint, quint32 waitHintMs)
+{
+    return {platform::ServiceManager::kStartPending, checkPoint, waitHintMs};
+}
+inline platform::ServiceStatus serviceStopPending(quint32 checkPoint, quint32 waitHintMs)
+{
+    return {platform::ServiceManager::kStopPending, checkPoint, waitHintMs};
+}
 
 // A service manager that plays back what a test scripted and counts what it was asked.
 class FakeServiceManager : public platform::ServiceManager
@@ -86,6 +121,10 @@ public:
     int openHandles = 0;
     QStringList calls;
 
+    // How `calls` records opening the manager or a service with the given access rights.
+    static QString openManagerCall(quint32 access);
+    static QString openServiceCall(const QByteArray &name, quint32 access);
+
 private:
     Handle m_next = 0;
 };
@@ -98,8 +137,16 @@ public:
 
     // What the user does in the next modal dialog; the dialog then ends with its result.
     using DialogStep = std::function<void(QDialog &)>;
-    QList<DialogStep> dialogSteps;
+    // Steps for the next dialogs, one each in the order they come up, after any scripted before.
+    void scriptDialogs(const QList<DialogStep> &steps);
     int dialogsShown = 0;
+
+    // Something that went against the script, for the end-of-test check to report.
+    void noteSurprise(const QString &what);
+    // Everything that did not go as scripted: dialog steps and answers never used, dialogs and
+    // questions nothing scripted, dialogs a step left open, prompts never taken. Empty when the
+    // test went as it said it would.
+    QStringList unfinishedScript() const;
 
     QTemporaryDir folder;
     QString storePath;
@@ -109,6 +156,10 @@ public:
     FakeWindows windows;
     FakeServiceManager services;
     platform::System system;
+
+private:
+    QList<DialogStep> m_dialogSteps;
+    QStringList m_surprises;
 };
 
 // What a user does in the account dialog: types the address, server, login and password and
@@ -149,6 +200,23 @@ public:
 
 private:
     std::optional<qint64> keyId(const QByteArray &keyPath) const;
+    QString m_path;
+};
+
+// Counts, by triggers in the file itself, every change made to the store's keys and values while
+// it lives. Writing a value exactly as it is stored leaves the file's bytes as they were, since
+// SQLite does not rewrite an unchanged row; only this tells that the write was made at all.
+class StoreWriteCounter
+{
+public:
+    explicit StoreWriteCounter(const QString &path);
+    ~StoreWriteCounter();
+    StoreWriteCounter(const StoreWriteCounter &) = delete;
+    StoreWriteCounter &operator=(const StoreWriteCounter &) = delete;
+
+    int writes() const;
+
+private:
     QString m_path;
 };
 

@@ -1,10 +1,11 @@
 #include "DovecotServer.h"
 #include "MailTestSupport.h"
 #include "Pop3Proxy.h"
+#include "QuietWrite.h"
 #include "XvfbServer.h"
 #include "platform/X11Windows.h"
 #include "store/RegistryPaths.h"
-#include "store/SqliteStore.h"
+#include "store/Store.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -39,10 +40,9 @@ QByteArray testMail(const QByteArray &from, const QByteArray &subject)
 
 void storeAutorun(const QString &storePath)
 {
-    store::SqliteStore settings(storePath);
-    auto access = settings.beginAccess();
-    access->openOrCreate(store::kRunKey)->writeString(store::kAutorunValue, "OstroveTray");
-    access->finish();
+    writeQuietly(storePath, [](store::Access &access) {
+        access.openOrCreate(store::kRunKey)->writeString(store::kAutorunValue, "OstroveTray");
+    });
 }
 
 } // namespace

@@ -70,10 +70,10 @@ private slots:
         TfrmOstrove window(system);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        t.dialogSteps = {
-            fillAccountDialog(QStringLiteral("erin@test.example"),
-                              QStringLiteral("127.0.0.1:%1").arg(m_dovecot.plainPort()),
-                              QStringLiteral("erin"), QStringLiteral("secret"))};
+        t.scriptDialogs(
+            {fillAccountDialog(QStringLiteral("erin@test.example"),
+                               QStringLiteral("127.0.0.1:%1").arg(m_dovecot.plainPort()),
+                               QStringLiteral("erin"), QStringLiteral("secret"))});
         window.acAddAccount->trigger();
         QListWidget *navigation = window.lvDodatki;
         const auto choose = [navigation](int item) {
@@ -81,9 +81,10 @@ private slots:
                               navigation->visualItemRect(navigation->item(item)).center());
         };
         choose(1);
-        t.dialogSteps = {fillPatternDialog(QStringLiteral("*@spam.example"))};
+        t.scriptDialogs({fillPatternDialog(QStringLiteral("*@spam.example"))});
         window.acAddMail->trigger();
         QCOMPARE(t.dialogsShown, 2);
+        QCOMPARE(t.unfinishedScript(), QStringList());
 
         choose(5);
         auto *page = window.findChild<ConfigurationPage *>();
