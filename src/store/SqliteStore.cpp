@@ -48,6 +48,7 @@ enum StatementId
     FindRawValue,
     RawValues,
     Children,
+    JournalMode,
     StatementCount
 };
 
@@ -73,6 +74,7 @@ constexpr std::array<const char *, StatementCount> kSql = {
     "SELECT name, type, data FROM vals WHERE key = ?1 AND fold = ?2",
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq",
     "SELECT name, id FROM keys WHERE parent = ?1 ORDER BY fold",
+    "PRAGMA journal_mode",
 };
 
 QByteArray columnBytes(sqlite3_stmt *statement, int column)
@@ -773,17 +775,14 @@ int queryInt(sqlite3 *db, const char *sql, bool *ok)
     return result;
 }
 
-bool isWal(sqlite3 *db)
+// Asked at every access, so kept prepared.
+bool isWal(SqliteConnection &connection)
 {
-    sqlite3_stmt *statement = nullptr;
-    bool wal = false;
-    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr) == SQLITE_OK
-        && sqlite3_step(statement) == SQLITE_ROW) {
-        const auto *mode = reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
-        wal = mode && qstricmp(mode, "wal") == 0;
-    }
-    sqlite3_finalize(statement);
-    return wal;
+    SqliteConnection::Use mode(connection, JournalMode);
+    if (!mode.step())
+        return false;
+    const auto *name = reinterpret_cast<const char *>(sqlite3_column_text(mode.statement(), 0));
+    return name && qstricmp(name, "wal") == 0;
 }
 
 bool isSoundAndEmpty(sqlite3 *db, qint64 fileSize)
@@ -880,7 +879,7 @@ std::unique_ptr<Access> SqliteStore::beginAccess()
             throw StoreError("not a settings store");
         // Readers who may not write the file cannot read a WAL database, and another program
         // may have switched the file to it (the first read above tells).
-        if (connection.writable && isWal(connection.db)) {
+        if (connection.writable && isWal(connection)) {
             connection.exec("ROLLBACK");
             connection.exec("PRAGMA journal_mode = DELETE");
             connection.exec("BEGIN IMMEDIATE");
