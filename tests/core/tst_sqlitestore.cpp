@@ -1,3 +1,4 @@
+#include "FaultyVfs.h"
 #include "TestSystem.h"
 #include "store/NameFolding.h"
 #include "store/RegistryAccess.h"
@@ -505,6 +506,43 @@ private slots:
             a.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, "Polski");
         }));
         QVERIFY(access(readOnly, [](Access &a) {
+            QCOMPARE(a.openExisting(store::kSettingsKey)->readString(store::kLanguage),
+                     QByteArray("Polski"));
+        }));
+        QVERIFY(m_prompts.shown.isEmpty());
+    }
+
+    // The monitor may open the store just as the configuration program gives a new, empty file
+    // its tables; what it learns of the file at the open must all come from one state of it.
+    void aStoreCreatedWhileItIsOpenedIsTakenAsItWas_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("may only read") << true;
+        QTest::newRow("may write") << false;
+    }
+    void aStoreCreatedWhileItIsOpenedIsTakenAsItWas()
+    {
+        QFETCH(bool, readOnly);
+        TestSystem t;
+        QFile empty(t.storePath);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        store::SqliteStore opening(t.storePath,
+                                   {5000, QString::fromLatin1(faulty::kName), readOnly});
+        bool created = false;
+        faulty::onNextRelease([&] {
+            created = access(t.store, [](Access &a) {
+                a.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, "Polski");
+            });
+        });
+        const bool done = access(opening, [](Access &a) {
+            a.openExisting(store::kSettingsKey)->readString(store::kLanguage);
+        });
+        faulty::disarm();
+        QVERIFY(created);
+        QVERIFY(done);
+        QVERIFY(m_prompts.shown.isEmpty());
+        QVERIFY(access(opening, [](Access &a) {
             QCOMPARE(a.openExisting(store::kSettingsKey)->readString(store::kLanguage),
                      QByteArray("Polski"));
         }));
