@@ -212,6 +212,37 @@ private slots:
         QVERIFY(!windows.requestClose(QStringLiteral("OstroveTray"))); // nothing left to ask
     }
 
+    // Toolkits take the close request only in the form the window manager sends it.
+    void theCloseRequestIsTheWindowManagersDeleteMessage()
+    {
+        const Window window =
+            XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 0, 0, 100, 40, 0, 0, 0);
+        const auto destroy = qScopeGuard([&] {
+            XDestroyWindow(m_x, window);
+            XSync(m_x, 0);
+        });
+        XStoreName(m_x, window, "OstroveTray");
+        Atom deleteWindow = XInternAtom(m_x, "WM_DELETE_WINDOW", 0);
+        XSetWMProtocols(m_x, window, &deleteWindow, 1);
+        XSync(m_x, 0);
+
+        platform::X11Windows windows;
+        QVERIFY(windows.requestClose(QStringLiteral("OstroveTray")));
+        // Sent without an event mask, it comes to the window's creator: this connection.
+        XEvent event{};
+        bool received = false;
+        const auto receive = [&] {
+            if (!received && XPending(m_x) > 0)
+                received = XCheckTypedWindowEvent(m_x, window, ClientMessage, &event);
+            return received;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(receive(), 5000);
+        QCOMPARE(event.xclient.message_type, XInternAtom(m_x, "WM_PROTOCOLS", 0));
+        QCOMPARE(event.xclient.format, 32);
+        QCOMPARE(static_cast<Atom>(event.xclient.data.l[0]), deleteWindow);
+        QCOMPARE(event.xclient.send_event, 1);
+    }
+
     void anotherProgramsWindowIsLeftAlone()
     {
         platform::X11Windows windows;
