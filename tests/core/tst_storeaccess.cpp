@@ -85,10 +85,18 @@ private slots:
             // The other account's values were read ahead too and are still right.
             QCOMPARE(a.openOrCreate(accountKey("c@d"))->readString(store::kLogin),
                      QByteArray("login.c@d"));
+
+            // Listed afresh, then a deletion with no write before it.
+            QCOMPARE(a.openOrCreate(store::kAccountsKey)->subkeyNames().size(), 2);
+            const auto other = a.openOrCreate(accountKey("c@d"));
+            other->deleteValue(store::kLogin);
+            QVERIFY(!other->valueExists(store::kLogin));
+            QCOMPARE(other->readString(store::kLogin), QByteArray());
         }));
         const StoreReader reader(t.storePath);
         QCOMPARE(reader.string(accountKey("a@b"), store::kPop3), QByteArray("changed"));
         QVERIFY(!reader.value(accountKey("a@b"), store::kLogin));
+        QCOMPARE(reader.valueNames(accountKey("c@d")), (QList<QByteArray>{"Pop3", "SSL"}));
     }
 
     void aDeletedKeyIsGoneForTheRestOfTheAccess()
