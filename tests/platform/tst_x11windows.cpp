@@ -361,6 +361,46 @@ private slots:
         QCOMPARE(other.state(), QProcess::Running);
     }
 
+    // Two windows with the tray's title: the request goes to the one the manager shows, not to
+    // a never-shown one that lies nearer the root.
+    void theWindowTheManagerShowsIsAskedFirst_data()
+    {
+        QTest::addColumn<QString>("manager");
+        QTest::newRow("icewm") << QStringLiteral("icewm");
+        QTest::newRow("openbox") << QStringLiteral("openbox");
+    }
+    void theWindowTheManagerShowsIsAskedFirst()
+    {
+        QFETCH(QString, manager);
+        if (QStandardPaths::findExecutable(manager).isEmpty())
+            QSKIP("this window manager is not installed");
+        QProcess wm;
+        QVERIFY2(startWindowManager(wm, manager), qPrintable(manager));
+        const auto stopManager = qScopeGuard([&] { stopWindowManager(wm); });
+        QProcess hidden;
+        const Window hiddenWindow = startTray(hidden, {QStringLiteral("--unmapped")});
+        QVERIFY(hiddenWindow);
+        const auto stopHidden = qScopeGuard([&] {
+            hidden.kill();
+            hidden.waitForFinished();
+        });
+        QProcess shown;
+        const Window shownWindow = startTray(shown);
+        QVERIFY(shownWindow);
+        const auto stopShown = qScopeGuard([&] {
+            shown.kill();
+            shown.waitForFinished();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(managedWindows().contains(shownWindow), 5000);
+        QVERIFY(depthOf(hiddenWindow) < depthOf(shownWindow));
+
+        platform::X11Windows windows;
+        QVERIFY(windows.requestClose(QStringLiteral("OstroveTray")));
+        QVERIFY(shown.waitForFinished(5000));
+        QCOMPARE(shown.exitCode(), 0);
+        QCOMPARE(hidden.state(), QProcess::Running);
+    }
+
     void withoutADisplayThereAreNoWindows()
     {
         const QByteArray display = qgetenv("DISPLAY");
