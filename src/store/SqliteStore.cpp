@@ -935,12 +935,15 @@ std::shared_ptr<SqliteConnection> SqliteStore::openConnection(const FileIdentity
     connection->writable = sqlite3_db_readonly(db, "main") == 0;
     connection->exec("PRAGMA foreign_keys = ON");
 
+    // Both from one look at the file: another program may give an empty file its tables between
+    // two reads, and the version from before with the tables from after is no store of ours.
     bool ok = false;
+    bool counted = false;
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     const int version = queryInt(db, "PRAGMA user_version", &ok);
-    if (!ok)
-        throw StoreError("not a settings store");
-    const int tables = queryInt(db, "SELECT count(*) FROM sqlite_schema", &ok);
-    if (!ok)
+    const int tables = queryInt(db, "SELECT count(*) FROM sqlite_schema", &counted);
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr); // only read; ends it in any case
+    if (!ok || !counted)
         throw StoreError("not a settings store");
 
     if (version == 0 && tables == 0) {

@@ -48,6 +48,21 @@ private slots:
                  3511); // 147,492 / 42
     }
 
+    // 3,509 records of 42 bytes leave 114 for the last: its 36-byte record, "OstroveSvc" and a
+    // display name of 66 letters, each name with its zero, fill the buffer to its last byte.
+    void aServiceThatFillsTheBufferExactlyIsFound()
+    {
+        QList<platform::ServiceEntry> many;
+        for (int i = 0; i < 3509; ++i)
+            many.append(platform::ServiceEntry{QByteArray::number(1000 + i), {}});
+        m_manager.services = many;
+        m_manager.services.append(platform::ServiceEntry{"OstroveSvc", QByteArray(66, 'd')});
+        ServiceControl control(m_manager);
+        QVERIFY(control.IsServiceInstalled("OstroveSvc"));
+        m_manager.services.last().displayName.append('d'); // one byte past the end
+        QVERIFY(!control.IsServiceInstalled("OstroveSvc"));
+    }
+
     void failuresToOpenAnswerNo()
     {
         m_manager.managerOpens = false;

@@ -1,3 +1,4 @@
+#include "FaultyVfs.h"
 #include "TestSystem.h"
 #include "store/NameFolding.h"
 #include "store/RegistryAccess.h"
@@ -8,13 +9,26 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+#include <grp.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using store::Access;
+
+// The tables as the store format documents them, written out here on their own.
+constexpr char kKeysTable[] = "CREATE TABLE keys (id INTEGER PRIMARY KEY, parent INTEGER "
+                              "REFERENCES keys(id) ON DELETE CASCADE, name TEXT NOT NULL, fold "
+                              "TEXT NOT NULL, UNIQUE (parent, fold));";
+constexpr char kValsTable[] = "CREATE TABLE vals (key INTEGER NOT NULL REFERENCES keys(id) ON "
+                              "DELETE CASCADE, name TEXT NOT NULL, fold TEXT NOT NULL, type "
+                              "INTEGER NOT NULL, data BLOB NOT NULL, seq INTEGER NOT NULL, "
+                              "PRIMARY KEY (key, fold));";
 
 class TestSqliteStore : public QObject
 {
@@ -150,6 +164,51 @@ private slots:
         QCOMPARE(sqlite3_step(statement), SQLITE_ROW);
         sqlite3_finalize(statement);
         sqlite3_close(db);
+    }
+
+    // Windows lists subkeys as if every name were upper case: "a" before "B", though 'B' < 'a'.
+    void subkeysAreListedByTheirFoldedNames()
+    {
+        TestSystem t;
+        const QList<QByteArray> names{"b@x", "D@x", "a@x", "C@x", "_@x"};
+        const QList<QByteArray> listed{"a@x", "b@x", "C@x", "D@x", "_@x"};
+        QVERIFY(access(t.store, [&](Access &a) {
+            for (const QByteArray &name : names)
+                a.openOrCreate(QByteArray(store::kAccountsKey) + name);
+        }));
+        QVERIFY(access(t.store, [&](Access &a) {
+            QCOMPARE(a.openOrCreate(store::kAccountsKey)->subkeyNames(), listed);
+            QCOMPARE(a.openOrCreate(store::kAccountsKey)->subkeyNamesOnly(), listed);
+        }));
+    }
+
+    // The registry replaces a value whole: a number written over a string is a number.
+    void rewritingAValueTakesItsNewType()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            const auto key = a.openOrCreate(store::kSettingsKey);
+            key->writeString("ScanEvery", "15");
+            key->writeString("Language", "Polski");
+            key->writeRaw("Raw", store::RegBinary, QByteArray("\x01\x02", 2));
+        }));
+        QVERIFY(access(t.store, [](Access &a) {
+            const auto key = a.openOrCreate(store::kSettingsKey);
+            key->writeInteger("SCANEVERY", 15);
+            QCOMPARE(key->readInteger("ScanEvery"), 15);
+            key->writeRaw("Language", store::RegExpandSz, QByteArray("%HOME%\0", 7));
+            key->writeString("Raw", "text");
+        }));
+        const StoreReader reader(t.storePath);
+        QCOMPARE(reader.value(store::kSettingsKey, "ScanEvery")->type, int(store::RegDword));
+        QCOMPARE(reader.dword(store::kSettingsKey, "ScanEvery"), 15);
+        QCOMPARE(reader.value(store::kSettingsKey, "Language")->type, int(store::RegExpandSz));
+        QCOMPARE(reader.string(store::kSettingsKey, "Raw"), QByteArray("text"));
+        QVERIFY(access(t.store, [](Access &a) {
+            const auto key = a.openOrCreate(store::kSettingsKey);
+            QCOMPARE(key->readInteger("ScanEvery"), 15);
+            QCOMPARE(key->readRaw("Raw")->type, int(store::RegSz));
+        }));
     }
 
     void readsFailOnTheWrongTypeOrAnAbsentInteger()
@@ -356,6 +415,14 @@ private slots:
         QTest::newRow("missing column")
             << QByteArray("CREATE TABLE keys(id, parent, name); CREATE TABLE vals(key); "
                           "PRAGMA user_version = 1;");
+        QTest::newRow("newer version with our tables")
+            << QByteArray(kKeysTable) + kValsTable + "PRAGMA user_version = 2;";
+        QTest::newRow("values without their order")
+            << QByteArray(kKeysTable)
+                   + "CREATE TABLE vals(key INTEGER, name TEXT, fold TEXT, type INTEGER, data "
+                     "BLOB);"
+                   + "PRAGMA user_version = 1;";
+        QTest::newRow("no values table") << QByteArray(kKeysTable) + "PRAGMA user_version = 1;";
         QTest::newRow("truncated") << QByteArray("truncated");
         // Found by fuzzing: a header that claims an empty database, cut short after 103 bytes.
         QTest::newRow("empty-looking header") << QByteArray("header");
@@ -393,6 +460,153 @@ private slots:
         }));
         QCOMPARE(m_prompts.texts(), QStringList{"Error reading/writing to registry"});
         QCOMPARE(fileHash(t.storePath), before);
+    }
+
+    // The open file is used again between accesses; another program may have made it a newer
+    // store meanwhile.
+    void aStoreMadeNewerWhileOpenIsLeftAlone()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            a.openOrCreate(store::kMailFilterKey)->writeString("kept", {});
+        }));
+        StoreReader(t.storePath).exec("PRAGMA user_version = 2");
+        const QByteArray before = fileHash(t.storePath);
+        QVERIFY(!access(t.store, [](Access &a) {
+            a.openOrCreate(store::kMailFilterKey)->writeString("x", {});
+        }));
+        QCOMPARE(m_prompts.texts(), QStringList{"Error reading/writing to registry"});
+        QVERIFY(!access(t.store, [](Access &a) {
+            QCOMPARE(a.openOrCreate(store::kMailFilterKey)->valueNames(),
+                     QList<QByteArray>{"kept"});
+        }));
+        QCOMPARE(fileHash(t.storePath), before);
+    }
+
+    // As the monitor finds a file the configuration program has only just created.
+    void anEmptyFileThatMayOnlyBeReadHoldsNothing()
+    {
+        TestSystem t;
+        QFile empty(t.storePath);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        store::SqliteStore readOnly(t.storePath, {5000, {}, true});
+        QVERIFY(access(readOnly, [](Access &a) {
+            const auto key = a.openOrCreate(store::kAccountsKey);
+            QVERIFY(!key->isOpen());
+            QVERIFY(key->subkeyNames().isEmpty());
+            QCOMPARE(a.openExisting(store::kSettingsKey)->readString(store::kLanguage),
+                     QByteArray());
+        }));
+        QVERIFY(m_prompts.shown.isEmpty());
+        QCOMPARE(QFileInfo(t.storePath).size(), 0);
+
+        // Once the writer has filled it, the same reader sees what it wrote.
+        QVERIFY(access(t.store, [](Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, "Polski");
+        }));
+        QVERIFY(access(readOnly, [](Access &a) {
+            QCOMPARE(a.openExisting(store::kSettingsKey)->readString(store::kLanguage),
+                     QByteArray("Polski"));
+        }));
+        QVERIFY(m_prompts.shown.isEmpty());
+    }
+
+    // The monitor may open the store just as the configuration program gives a new, empty file
+    // its tables; what it learns of the file at the open must all come from one state of it.
+    void aStoreCreatedWhileItIsOpenedIsTakenAsItWas_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("may only read") << true;
+        QTest::newRow("may write") << false;
+    }
+    void aStoreCreatedWhileItIsOpenedIsTakenAsItWas()
+    {
+        QFETCH(bool, readOnly);
+        TestSystem t;
+        QFile empty(t.storePath);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        store::SqliteStore opening(t.storePath,
+                                   {5000, QString::fromLatin1(faulty::kName), readOnly});
+        bool created = false;
+        faulty::onNextRelease([&] {
+            created = access(t.store, [](Access &a) {
+                a.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, "Polski");
+            });
+        });
+        const bool done = access(opening, [](Access &a) {
+            a.openExisting(store::kSettingsKey)->readString(store::kLanguage);
+        });
+        faulty::disarm();
+        QVERIFY(created);
+        QVERIFY(done);
+        QVERIFY(m_prompts.shown.isEmpty());
+        QVERIFY(access(opening, [](Access &a) {
+            QCOMPARE(a.openExisting(store::kSettingsKey)->readString(store::kLanguage),
+                     QByteArray("Polski"));
+        }));
+        QVERIFY(m_prompts.shown.isEmpty());
+    }
+
+    // A file put in place of the one we had open (restored from a backup, say), or removed.
+    void anotherFileAtThePathIsOpenedAfresh()
+    {
+        TestSystem t;
+        QVERIFY(access(t.store, [](Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, "first");
+        }));
+        const QString otherPath = t.folder.filePath(QStringLiteral("restored.db"));
+        store::SqliteStore other(otherPath);
+        QVERIFY(access(other, [](Access &a) {
+            a.openOrCreate(store::kSettingsKey)->writeString(store::kLanguage, "restored");
+        }));
+        QCOMPARE(::rename(QFile::encodeName(otherPath), QFile::encodeName(t.storePath)), 0);
+        QVERIFY(access(t.store, [](Access &a) {
+            const auto key = a.openOrCreate(store::kSettingsKey);
+            QCOMPARE(key->readString(store::kLanguage), QByteArray("restored"));
+            key->writeInteger(store::kScanEvery, 7);
+        }));
+        QCOMPARE(StoreReader(t.storePath).dword(store::kSettingsKey, store::kScanEvery), 7);
+
+        QVERIFY(QFile::remove(t.storePath));
+        QVERIFY(access(t.store, [](Access &a) {
+            const auto key = a.openOrCreate(store::kSettingsKey);
+            QCOMPARE(key->readString(store::kLanguage), QByteArray());
+            key->writeInteger(store::kScanEvery, 8);
+        }));
+        QCOMPARE(StoreReader(t.storePath).dword(store::kSettingsKey, store::kScanEvery), 8);
+        QVERIFY(m_prompts.shown.isEmpty());
+    }
+
+    // The program keeps the file open between accesses, so an open made while it could write
+    // must not outlive the owner's taking that right away, nor an open made without it the
+    // right's return.
+    void rightsChangedMeanwhileAreHonoured()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("registry.db"));
+        QProcess owner;
+        if (::geteuid() == 0) {
+            // Root may write whatever the mode says: the owner here is an ordinary user.
+            constexpr uid_t kNobody = 65534;
+            QCOMPARE(::chown(QFile::encodeName(folder.path()).constData(), kNobody, kNobody), 0);
+            owner.setChildProcessModifier([] {
+                if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0
+                    || ::setuid(kNobody) != 0)
+                    ::_exit(4);
+            });
+        }
+        owner.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        owner.start(QStringLiteral(STORE_RIGHTS), {path});
+        QVERIFY(owner.waitForFinished(60000));
+        QCOMPARE(owner.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(owner.exitCode(), 0);
+        QCOMPARE(owner.readAllStandardOutput().split('\n'),
+                 (QList<QByteArray>{"writable: written", "made read-only: refused",
+                                    "read while read-only: First", "writable again: written", ""}));
+        QCOMPARE(StoreReader(path).valueNames(store::kSettingsKey),
+                 (QList<QByteArray>{"First", "Third"}));
     }
 
     void aReadOnlyStoreShowsWhatIsStoredAndRefusesChanges()

@@ -46,6 +46,7 @@ int main(int argc, char *argv[])
     XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), utf8, 8,
                     PropModeReplace, reinterpret_cast<const unsigned char *>(title),
                     static_cast<int>(std::strlen(title)));
+    const Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
     Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(display, window, &deleteWindow, 1);
     if (mapped)
@@ -56,7 +57,9 @@ int main(int argc, char *argv[])
     for (;;) {
         XEvent event;
         XNextEvent(display, &event);
+        // As toolkits take it: a protocol message in 32-bit items, anything else is ignored.
         if (event.type == ClientMessage && event.xclient.window == window
+            && event.xclient.message_type == protocols && event.xclient.format == 32
             && static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow) {
             XDestroyWindow(display, window);
             XCloseDisplay(display);

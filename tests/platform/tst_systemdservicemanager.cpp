@@ -95,7 +95,8 @@ private slots:
                          return sd_bus_message_append(
                              m, "sssss", "org.freedesktop.systemd1.Manager", "ListUnits", "",
                              "a(ssssssouso)",
-                             "ret = [(n, 'Ostrove mail monitor', 'loaded', "
+                             "ret = [(n, 'Ostrove mail monitor', "
+                             "objects[p].Get('org.freedesktop.systemd1.Unit', 'LoadState'), "
                              "objects[p].Get('org.freedesktop.systemd1.Unit', 'ActiveState'), "
                              "'dead', '', p, 0, '', '/') for n, p in self.units.items()] + "
                              "[('other.socket', '', 'loaded', 'active', 'running', '', "
@@ -230,6 +231,104 @@ private slots:
         QCOMPARE(first.currentState, platform::ServiceManager::kStartPending);
         QVERIFY(first.waitHint > 0);
         QVERIFY(second.checkPoint > first.checkPoint); // the wait goes on while the job is there
+    }
+
+    // A unit left pending without a job will not get anywhere: its checkpoint stands still, so
+    // a caller waiting on it can tell.
+    void aPendingUnitWithoutAJobHasStalled_data()
+    {
+        QTest::addColumn<QByteArray>("activeState");
+        QTest::addColumn<quint32>("state");
+        QTest::newRow("activating") << QByteArray("activating") << 2u;
+        QTest::newRow("deactivating") << QByteArray("deactivating") << 3u;
+    }
+    void aPendingUnitWithoutAJobHasStalled()
+    {
+        QFETCH(QByteArray, activeState);
+        QFETCH(quint32, state);
+        QVERIFY(setUnitState(activeState.constData()));
+        QVERIFY(setUnitJob(0));
+        platform::SystemdServiceManager manager;
+        const auto handle = manager.openManager(platform::ServiceManager::kManagerConnect);
+        QVERIFY(handle);
+        const auto service = manager.openService(handle, "OstroveSvc",
+                                                 platform::ServiceManager::kServiceQueryStatus);
+        QVERIFY(service);
+        QList<platform::ServiceStatus> seen(3);
+        for (platform::ServiceStatus &status : seen)
+            QVERIFY(manager.queryStatus(service, status));
+        // The same unit with its job back moves on again.
+        QVERIFY(setUnitJob(9));
+        platform::ServiceStatus moving;
+        QVERIFY(manager.queryStatus(service, moving));
+        manager.closeHandle(service);
+        manager.closeHandle(handle);
+        QVERIFY(setUnitJob(0));
+        QVERIFY(setUnitState("inactive"));
+        for (const platform::ServiceStatus &status : std::as_const(seen)) {
+            QCOMPARE(status.currentState, state);
+            QCOMPARE(status.waitHint, 250u);
+            QCOMPARE(status.checkPoint, seen.first().checkPoint);
+        }
+        QVERIFY(moving.checkPoint > seen.first().checkPoint);
+    }
+
+    // systemd answers for a unit it has no file for, as loaded "not-found"; that is no service.
+    void aUnitSystemdCannotFindIsNotOpened()
+    {
+        QVERIFY(call(
+            "/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMockUnit",
+            [](sd_bus_message *m) { return sd_bus_message_append(m, "s", "Vanished.service"); }));
+        QVERIFY(call("/org/freedesktop/systemd1/unit/Vanished_service", "org.freedesktop.DBus.Mock",
+                     "UpdateProperties", [](sd_bus_message *m) {
+                         return sd_bus_message_append(m, "sa{sv}", "org.freedesktop.systemd1.Unit",
+                                                      1, "LoadState", "s", "not-found");
+                     }));
+        platform::SystemdServiceManager manager;
+        const auto handle = manager.openManager(platform::ServiceManager::kManagerConnect);
+        QVERIFY(handle);
+        QCOMPARE(
+            manager.openService(handle, "Vanished", platform::ServiceManager::kServiceQueryStatus),
+            0u);
+        manager.closeHandle(handle);
+        const int starts = methodCalls("StartUnit");
+        monitor::ServiceControl control(manager);
+        QCOMPARE(control.GetServiceState("Vanished"), 0u);
+        QVERIFY(!control.StartServiceAndWait("Vanished"));
+        QCOMPARE(methodCalls("StartUnit"), starts);
+        if (geteuid() == 0)
+            QVERIFY(!control.IsServiceInstalled("Vanished"));
+    }
+
+    // Entries go into the caller's buffer whole; one that ends on its last byte still fits.
+    void theLastEntryMayFillTheBufferExactly()
+    {
+        platform::SystemdServiceManager manager;
+        const auto handle = manager.openManager(platform::ServiceManager::kManagerConnect);
+        QVERIFY(handle);
+        const auto names = [&](qsizetype bufferBytes) {
+            QList<QByteArray> listed;
+            const auto entries =
+                manager.enumerateServices(handle, platform::ServiceManager::kServiceWin32,
+                                          platform::ServiceManager::kServiceStateAll, bufferBytes);
+            for (const platform::ServiceEntry &entry :
+                 entries.value_or(QList<platform::ServiceEntry>{}))
+                listed.append(entry.name);
+            return listed;
+        };
+        const auto all =
+            manager.enumerateServices(handle, platform::ServiceManager::kServiceWin32,
+                                      platform::ServiceManager::kServiceStateAll, 1 << 20);
+        QVERIFY(all);
+        QVERIFY(all->size() >= 2);
+        // A 36-byte record per entry, then its two names with their zeros.
+        qsizetype bytes = 0;
+        for (const platform::ServiceEntry &entry : *all)
+            bytes += 36 + entry.name.size() + 1 + entry.displayName.size() + 1;
+        const QList<QByteArray> everything = names(1 << 20);
+        QCOMPARE(names(bytes), everything);
+        QCOMPARE(names(bytes - 1), everything.first(everything.size() - 1));
+        manager.closeHandle(handle);
     }
 
     void anUnknownServiceHasNoState()

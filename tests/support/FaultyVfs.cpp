@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <sqlite3.h>
+#include <utility>
 
 namespace faulty {
 
@@ -11,6 +12,7 @@ Plan g_plan;
 int g_writes = 0;
 int g_syncs = 0;
 bool g_struck = false;
+std::function<void()> g_onRelease;
 sqlite3_vfs *g_real = nullptr;
 
 struct File
@@ -68,7 +70,10 @@ int xLock(sqlite3_file *file, int level)
 }
 int xUnlock(sqlite3_file *file, int level)
 {
-    return real(file)->pMethods->xUnlock(real(file), level);
+    const int rc = real(file)->pMethods->xUnlock(real(file), level);
+    if (rc == SQLITE_OK && level == SQLITE_LOCK_NONE && g_onRelease)
+        std::exchange(g_onRelease, {})();
+    return rc;
 }
 int xCheckReservedLock(sqlite3_file *file, int *out)
 {
@@ -204,6 +209,7 @@ void arm(const Plan &plan)
     g_writes = 0;
     g_syncs = 0;
     g_struck = false;
+    g_onRelease = {};
 }
 
 void disarm()
@@ -214,6 +220,12 @@ void disarm()
 bool struck()
 {
     return g_struck;
+}
+
+void onNextRelease(std::function<void()> hook)
+{
+    registerOnce();
+    g_onRelease = std::move(hook);
 }
 
 } // namespace faulty
