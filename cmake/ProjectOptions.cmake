@@ -24,6 +24,12 @@ if(OSTROVE_SANITIZE)
     target_compile_options(ostrove_options INTERFACE
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(ostrove_options INTERFACE -fsanitize=address,undefined)
+    # Every test runs with these, however it is started (ctest, the check target, CI): any
+    # report fails it. The libraries in the suppressions keep caches for the process's life.
+    set(OSTROVE_SANITIZER_ENVIRONMENT
+        "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1"
+        "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 endif()
 if(OSTROVE_FUZZ)
     if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
