@@ -336,7 +336,7 @@ public:
         while (use.step()) {
             sqlite3_stmt *row = use.statement();
             const qint64 child = sqlite3_column_int64(row, 1);
-            if (child != current) {
+            if (values == nullptr || child != current) {
                 current = child;
                 const QByteArray name = columnBytes(row, 0);
                 names.append(name);
