@@ -457,7 +457,7 @@ private:
     QByteArray m_path; // as opened, without outer separators
 };
 
-class SqliteAccess : public Access
+class SqliteAccess final : public Access
 {
 public:
     SqliteAccess(std::shared_ptr<SqliteConnection> connection, bool nested)
