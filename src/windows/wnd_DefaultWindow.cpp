@@ -37,7 +37,8 @@ TfrmRODefault::TfrmRODefault(DeferCreate, QWidget *parent)
                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     buildLayout();
-    InitWindow();
+    // A constructor reaches only this class's own; derived dialogs set up in their constructors.
+    TfrmRODefault::InitWindow();
     sendToFrames(kFrameCreatedEvent);
 }
 
