@@ -13,7 +13,6 @@
 #include <QTest>
 #include <QWheelEvent>
 
-using platform::ServiceManager;
 using platform::ServiceStatus;
 
 namespace {
