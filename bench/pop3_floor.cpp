@@ -54,8 +54,7 @@ bool command(const QByteArray &line, bool multi = false)
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
-    QSslSocket connection;
-    socket = &connection;
+    socket = new QSslSocket(&application);
     if (argc < 6)
         return 2;
     const QString host = QString::fromLocal8Bit(argv[1]);

@@ -1,3 +1,10 @@
+# Every option of the build is declared here and nowhere else, next to what it changes.
+option(OSTROVE_BUILD_TESTS "Build the tests" ON)
+option(OSTROVE_BUILD_BENCHMARKS "Build the benchmarks" OFF)
+option(OSTROVE_WERROR "Treat warnings as errors (CI)" OFF)
+option(OSTROVE_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
+option(OSTROVE_FUZZ "Build the libFuzzer targets (clang only)" OFF)
+
 # Settings every target of ours links to; third-party code does not.
 add_library(ostrove_options INTERFACE)
 target_compile_definitions(ostrove_options INTERFACE
@@ -10,13 +17,24 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
 elseif(MSVC)
     target_compile_options(ostrove_options INTERFACE /W4 /permissive- /utf-8)
 endif()
-option(OSTROVE_WERROR "Treat warnings as errors (CI)" OFF)
 if(OSTROVE_WERROR)
     target_compile_options(ostrove_options INTERFACE $<IF:$<CXX_COMPILER_ID:MSVC>,/WX,-Werror>)
 endif()
-option(OSTROVE_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
 if(OSTROVE_SANITIZE)
     target_compile_options(ostrove_options INTERFACE
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(ostrove_options INTERFACE -fsanitize=address,undefined)
+    # Every test runs with these, however it is started (ctest, the check target, CI): any
+    # report fails it. The libraries in the suppressions keep caches for the process's life.
+    set(OSTROVE_SANITIZER_ENVIRONMENT
+        "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1"
+        "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endif()
+if(OSTROVE_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "OSTROVE_FUZZ needs clang (libFuzzer): configure with CXX=clang++")
+    endif()
+    target_compile_options(ostrove_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined)
     target_link_options(ostrove_options INTERFACE -fsanitize=address,undefined)
 endif()

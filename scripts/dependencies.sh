@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libgl-dev libpng-dev libsqlite3-dev libsystemd-dev libx11-dev
     sqlite3 xvfb xauth x11-utils imagemagick openbox icewm
     dbus python3-dbusmock
-    clang clang-format libclang-rt-14-dev libbenchmark-dev libssl-dev
+    clang clang-format clang-tidy libclang-rt-14-dev libbenchmark-dev libssl-dev
     fonts-dejavu-core
     libgmime-3.0-dev dovecot-pop3d openssl ca-certificates mailfilter
 )

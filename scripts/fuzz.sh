@@ -6,10 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/dependencies.sh
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DOSTROVE_FUZZ=ON -DOSTROVE_BUILD_TESTS=OFF >/dev/null
-cmake --build build-fuzz --target fuzz_profilefile fuzz_hex fuzz_keypath fuzz_storefile \
-    fuzz_pop3reply fuzz_messagefacts fuzz_regfile
+# The fuzz preset: clang, the fuzz targets only.
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
 
 if [ "${OSTROVE_LONG:-0}" = 1 ]; then
     budget=(-runs=10000000)

@@ -5,8 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/dependencies.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTROVE_BUILD_TESTS=OFF >/dev/null
-cmake --build build
+cmake --preset release >/dev/null
+cmake --build --preset release
 
 echo "Settings store: ${OSTROVE_REGISTRY:-/var/lib/ostrove/registry.db} (set OSTROVE_REGISTRY to use another file)"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then

@@ -170,7 +170,7 @@ void RegWriter::appendHex(const QByteArray &bytes)
 
 QByteArray RegWriter::finish() const
 {
-    const QByteArray text = m_text + "\r\n";
+    QByteArray text = m_text + "\r\n";
     if (m_format == RegFormat::Regedit4)
         return text;
     // Every piece was checked on the way in; checking the whole again would only cost time.

@@ -592,7 +592,7 @@ private:
     quint64 m_generation;
 };
 
-class SqliteAccess : public Access
+class SqliteAccess final : public Access
 {
 public:
     SqliteAccess(std::shared_ptr<SqliteConnection> connection, bool nested)

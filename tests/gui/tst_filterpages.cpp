@@ -26,7 +26,7 @@ TestSystem::DialogStep enterPattern(const QString &text)
 }
 
 TestSystem::DialogStep enterAttachment(const QString &name,
-                                       std::optional<QPair<QString, QString>> sizes)
+                                       const std::optional<QPair<QString, QString>> &sizes)
 {
     return [=](QDialog &dialog) {
         auto &entry = dynamic_cast<TfrmAddEditAttachment &>(dialog);

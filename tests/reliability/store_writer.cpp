@@ -46,7 +46,7 @@ int main(int argc, char *argv[])
     clock.start();
     qint64 longest = 0;
     int writes = 0;
-    for (int i = generation + 1; clock.elapsed() < seconds * 1000; ++i) {
+    for (int i = generation + 1; static_cast<double>(clock.elapsed()) < seconds * 1000; ++i) {
         QElapsedTimer access;
         access.start();
         const bool done = store::registryAccess(settings, prompts,

@@ -28,7 +28,8 @@ public:
         const QByteArray name = QFile::encodeName(path);
         std::memcpy(address.sun_path, name.constData(),
                     std::min<size_t>(size_t(name.size()), sizeof address.sun_path - 1));
-        ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        if (::bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+            qFatal("cannot bind the notification socket %s", name.constData());
     }
     ~NotifyListener() { ::close(m_socket); }
 
