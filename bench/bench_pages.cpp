@@ -134,7 +134,11 @@ long residentKilobytes(const char *field)
         return 0;
     for (const QByteArray &line : status.readAll().split('\n')) {
         if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLong();
+            return line.mid(static_cast<qsizetype>(qstrlen(field)))
+                .trimmed()
+                .split(' ')
+                .value(0)
+                .toLong();
     }
     return 0;
 }
@@ -245,7 +249,7 @@ StartFigures runStart(const QString &kind, const QString &variant, const QString
                 {QStringLiteral("--start"), kind, variant, path});
     while (!child.canReadLine() && child.waitForReadyRead(60000)) {
     }
-    figures.milliseconds = clock.nsecsElapsed() / 1e6;
+    figures.milliseconds = static_cast<double>(clock.nsecsElapsed()) / 1e6;
     child.readLine();
     child.waitForFinished(60000);
     const QList<QByteArray> memory = child.readAll().trimmed().split(' ');
@@ -270,8 +274,8 @@ void compareStarts(const char *what, const QString &kind, const QString &path)
                 runStart(kind, isOurs ? QStringLiteral("ours") : QStringLiteral("raw"), path);
             QList<double> *into = isOurs ? ours : raw;
             into[0].append(f.milliseconds);
-            into[1].append(f.peakKb / 1024.0);
-            into[2].append(f.settledKb / 1024.0);
+            into[1].append(static_cast<double>(f.peakKb) / 1024.0);
+            into[2].append(static_cast<double>(f.settledKb) / 1024.0);
         }
     }
     char line[96];
@@ -389,7 +393,7 @@ int main(int argc, char *argv[])
             for (const QByteArray &name : std::as_const(names))
                 lines.append(QString::fromLocal8Bit(name));
             list.addItems(lines);
-            const QSignalBlocker quiet(list.model());
+            const QSignalBlocker silent(list.model());
             for (int i = 0; i < names.size(); ++i)
                 list.item(i)->setData(kStoredNameRole, names[i]);
         });
