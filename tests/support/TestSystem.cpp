@@ -58,7 +58,7 @@ void RecordingPrompts::script(const QList<platform::Answer> &answers)
 
 QList<platform::Prompt> RecordingPrompts::takeNew()
 {
-    const QList<platform::Prompt> fresh = shown.mid(m_taken);
+    QList<platform::Prompt> fresh = shown.mid(m_taken);
     m_taken = shown.size();
     return fresh;
 }
