@@ -3,6 +3,7 @@
 #include "platform/UserPrompts.h"
 #include "store/NameFolding.h"
 #include "windows/AlternatingRowDelegate.h"
+#include "windows/ReportHeader.h"
 
 #include <QHeaderView>
 #include <QListWidget>
@@ -10,6 +11,7 @@
 
 void setUpReportList(QTreeWidget *list, const QStringList &columns, const QList<int> &widths)
 {
+    list->setHeader(new ReportHeader(list));
     list->setColumnCount(static_cast<int>(columns.size()));
     list->setHeaderLabels(columns);
     for (int i = 0; i < widths.size(); ++i)

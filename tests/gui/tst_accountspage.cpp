@@ -5,9 +5,11 @@
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
 #include "windows/AlternatingRowDelegate.h"
+#include "windows/ReportHeader.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -425,6 +427,23 @@ private slots:
         QCOMPARE(AlternatingRowDelegate::rowColour(1), QColor(Qt::white));
         QCOMPARE(AlternatingRowDelegate::rowColour(2), QColor(238, 238, 238));
         QVERIFY(qobject_cast<AlternatingRowDelegate *>(m_page->lvAccounts->itemDelegate()));
+    }
+
+    // The header measures its captions in their own font, not in bold as Qt's does: the page
+    // must look as with Qt's header, the captions left-aligned, the sections as designed.
+    void theHeaderLooksAsQtsOwn()
+    {
+        QTreeWidget *list = m_page->lvAccounts;
+        QVERIFY(qobject_cast<ReportHeader *>(list->header()));
+        QTreeWidget plain;
+        plain.setHeaderLabels(
+            {QStringLiteral("email"), QStringLiteral("User Name"), QStringLiteral("pop3 server")});
+        QCOMPARE(list->header()->sizeHint().height(), plain.header()->sizeHint().height());
+        QCOMPARE(list->header()->defaultAlignment(), plain.header()->defaultAlignment());
+        QCOMPARE(list->header()->sectionSize(0), 85);
+        // Were a section ever highlighted, Qt's own measure (in bold) holds again.
+        list->header()->setHighlightSections(true);
+        QCOMPARE(list->header()->sizeHint().height(), plain.header()->sizeHint().height());
     }
 
     void aReadOnlyStoreListsAndRefusesChanges()
