@@ -23,7 +23,8 @@ QSize ReportHeader::sectionSizeFromContents(int logicalIndex) const
     initStyleOption(&option);
     option.section = logicalIndex;
     const QVariant font = items->headerData(logicalIndex, orientation(), Qt::FontRole);
-    option.fontMetrics = QFontMetrics(font.canConvert<QFont>() ? font.value<QFont>() : this->font());
+    option.fontMetrics =
+        QFontMetrics(font.canConvert<QFont>() ? font.value<QFont>() : this->font());
     option.text = items->headerData(logicalIndex, orientation(), Qt::DisplayRole).toString();
     const QVariant decoration = items->headerData(logicalIndex, orientation(), Qt::DecorationRole);
     option.icon = decoration.value<QIcon>();
