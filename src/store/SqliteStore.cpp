@@ -77,6 +77,17 @@ constexpr std::array<const char *, StatementCount> kSql = {
     "PRAGMA journal_mode",
 };
 
+// A cell of a listing's row, read through its value: each sqlite3_column_ call enters the
+// connection and leaves its error state, which over a long listing costs more than the reads.
+// The SQLite documentation calls this use of a column's value not thread-safe; a connection
+// here has no mutex anyway and is used by one thread only.
+QByteArrayView cellBytes(sqlite3_stmt *row, int column)
+{
+    sqlite3_value *cell = sqlite3_column_value(row, column);
+    const auto *data = static_cast<const char *>(sqlite3_value_blob(cell));
+    return {data, sqlite3_value_bytes(cell)};
+}
+
 QByteArray columnBytes(sqlite3_stmt *statement, int column)
 {
     const auto *data = static_cast<const char *>(sqlite3_column_blob(statement, column));
@@ -507,18 +518,18 @@ private:
         use.bind(1, m_id);
         while (use.step()) {
             sqlite3_stmt *row = use.statement();
-            const qint64 child = sqlite3_column_int64(row, 1);
+            const qint64 child = sqlite3_value_int64(sqlite3_column_value(row, 1));
             if (listing.children.empty() || listing.children.back().id != child) {
-                names.append(columnBytes(row, 0));
+                names.append(cellBytes(row, 0).toByteArray());
                 listing.children.push_back({child, qsizetype(listing.values.size()), 0});
             }
             // A key without values comes with one row of NULLs; a fold is never NULL (an empty
             // one reads as a null pointer too, so only then ask the type).
             if (!withValues)
                 continue;
-            const auto *fold = static_cast<const char *>(sqlite3_column_blob(row, 2));
-            if (fold || sqlite3_column_type(row, 2) != SQLITE_NULL)
-                appendValue(listing, row, QByteArrayView(fold, sqlite3_column_bytes(row, 2)));
+            const QByteArrayView fold = cellBytes(row, 2);
+            if (!fold.isNull() || sqlite3_column_type(row, 2) != SQLITE_NULL)
+                appendValue(listing, row, fold);
         }
         listing.parentPath = QByteArray(m_path.constData() + m_begin, m_end - m_begin);
         listing.names = names;
@@ -531,9 +542,8 @@ private:
     // Row columns 3 and 4: the value's type and data.
     static void appendValue(SubkeyListing &listing, sqlite3_stmt *row, QByteArrayView fold)
     {
-        const int type = sqlite3_column_int(row, 3);
-        const auto *data = static_cast<const char *>(sqlite3_column_blob(row, 4));
-        QByteArrayView kept(data, sqlite3_column_bytes(row, 4));
+        const int type = sqlite3_value_int(sqlite3_column_value(row, 3));
+        QByteArrayView kept = cellBytes(row, 4);
         if (isString(type))
             kept = textOf(kept);
         std::vector<char> &bytes = listing.bytes;

@@ -112,6 +112,53 @@ private slots:
                  QByteArray("pop.c@x"));
     }
 
+    // Any SQLite client may number keys as it likes, zero and below included.
+    void keysNumberedZeroOrBelowAreListedAndRead()
+    {
+        TestSystem t;
+        seed(t);
+        const StoreReader file(t.storePath);
+        file.exec("INSERT INTO keys(id, parent, name, fold) "
+                  "SELECT -1, id, 'neg@x', 'NEG@X' FROM keys WHERE fold = 'ACCOUNTS' UNION ALL "
+                  "SELECT 0, id, 'zero@x', 'ZERO@X' FROM keys WHERE fold = 'ACCOUNTS'");
+        file.exec("INSERT INTO vals(key, name, fold, type, data, seq) VALUES "
+                  "(-1, 'Pop3', 'POP3', 1, CAST('pop.neg' || char(0) AS BLOB), 1000), "
+                  "(-1, 'Login', 'LOGIN', 1, CAST('login neg' || char(0) AS BLOB), 1001)");
+        QVERIFY(file.keyExists(store::accountPath("neg@x")));
+
+        const auto access = t.store.beginAccess();
+        QCOMPARE(access->openOrCreate(store::kAccountsKey)->subkeyNames(),
+                 (QList<QByteArray>{"a@x", "b@x", "c@x", "empty@x", "neg@x", "odd@x", "zero@x"}));
+        const auto negative = access->openOrCreate(store::accountPath("neg@x"));
+        QVERIFY(negative->isOpen());
+        QCOMPARE(negative->readString(store::kPop3), QByteArray("pop.neg"));
+        QCOMPARE(negative->readString(store::kLogin), QByteArray("login neg"));
+        QCOMPARE(access->openOrCreate(store::accountPath("odd@x"))->readString("log"),
+                 QByteArray("short name"));
+        const auto zero = access->openOrCreate(store::accountPath("zero@x"));
+        QVERIFY(zero->isOpen());
+        QVERIFY(!zero->valueExists(store::kPop3));
+        // Written through the store too.
+        zero->writeString(store::kPop3, "pop.zero");
+        access->finish();
+        QCOMPARE(file.string(store::accountPath("zero@x"), store::kPop3),
+                 QByteArray("pop.zero"));
+    }
+
+    void aRootNumberedBelowZeroIsTheRoot()
+    {
+        TestSystem t;
+        t.store.beginAccess()->finish(); // the schema, no keys yet
+        const StoreReader file(t.storePath);
+        file.exec("INSERT INTO keys(id, parent, name, fold) "
+                  "VALUES (-7, NULL, 'HKEY_LOCAL_MACHINE', 'HKEY_LOCAL_MACHINE')");
+        const auto access = t.store.beginAccess();
+        access->openOrCreate(store::accountPath("a@x"))->writeString(store::kPop3, "pop.a");
+        access->finish();
+        QCOMPARE(file.string(store::accountPath("a@x"), store::kPop3), QByteArray("pop.a"));
+        QCOMPARE(file.subkeys("\\"), QList<QByteArray>{"Software"});
+    }
+
     void theNextAccessReadsTheFileAgain()
     {
         TestSystem t;
