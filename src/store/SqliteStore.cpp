@@ -365,12 +365,14 @@ private:
 class SqliteKey : public RegistryKey
 {
 public:
-    // path: as the caller spelt it; [begin, end) is it without outer separators. listed: its
-    // place in the connection's listing of that generation, or -1.
-    SqliteKey(std::shared_ptr<SqliteConnection> connection, qint64 id, QByteArray path,
-              qsizetype begin, qsizetype end, qsizetype listed)
+    // id: none for a key that is not open (any number is a key's id: other programs may
+    // number keys zero or below). path: as the caller spelt it; [begin, end) is it without outer
+    // separators. listed: its place in the connection's listing of that generation, or -1.
+    SqliteKey(std::shared_ptr<SqliteConnection> connection, std::optional<qint64> id,
+              QByteArray path, qsizetype begin, qsizetype end, qsizetype listed)
         : m_connection(std::move(connection))
-        , m_id(id)
+        , m_open(id.has_value())
+        , m_id(id.value_or(0))
         , m_path(std::move(path))
         , m_begin(begin)
         , m_end(end)
@@ -378,7 +380,7 @@ public:
         , m_generation(m_connection->listing.generation)
     {}
 
-    bool isOpen() const override { return m_id >= 0; }
+    bool isOpen() const override { return m_open; }
 
     void requireWritable() const override
     {
@@ -594,6 +596,7 @@ private:
     }
 
     std::shared_ptr<SqliteConnection> m_connection;
+    bool m_open;
     qint64 m_id;
     QByteArray m_path;
     qsizetype m_begin;
@@ -683,7 +686,7 @@ private:
             --end;
         const QByteArrayView trimmed = QByteArrayView(path).sliced(begin, end - begin);
         SqliteConnection &connection = *m_connection;
-        qint64 id = -1;
+        std::optional<qint64> id;
         qsizetype listed = -1;
         if (connection.usable) {
             try {
@@ -692,24 +695,26 @@ private:
                     id = connection.listing.children[listed].id;
                 } else {
                     const QByteArray key = trimmed.toByteArray();
-                    id = connection.pathIds.value(key, -1);
-                    if (id < 0) {
+                    if (const auto known = connection.pathIds.constFind(key);
+                        known != connection.pathIds.cend()) {
+                        id = *known;
+                    } else {
                         id = resolve(key, create);
-                        if (id >= 0)
-                            connection.pathIds.insert(key, id);
+                        if (id)
+                            connection.pathIds.insert(key, *id);
                     }
                 }
             } catch (const StoreError &) {
-                id = -1;
+                id.reset();
                 listed = -1;
             }
         }
         return std::make_unique<SqliteKey>(m_connection, id, path, begin, end, listed);
     }
 
-    // The key id of a path without outer separators, walked from the root; -1 for a key that
+    // The key id of a path without outer separators, walked from the root; none for a key that
     // is missing and may not be created.
-    qint64 resolve(const QByteArray &path, bool create)
+    std::optional<qint64> resolve(const QByteArray &path, bool create)
     {
         SqliteConnection &connection = *m_connection;
         qint64 id = rootId();
@@ -718,7 +723,7 @@ private:
         QByteArray foldedPath;
         for (const QByteArray &segment : path.split('\\')) {
             if (segment.isEmpty() || longerThan(segment, kMaxKeyNameLength))
-                return -1;
+                return std::nullopt;
             const QByteArray fold = foldName(segment);
             foldedPath.append('\\').append(fold);
             if (const auto known = connection.keyIds.constFind(foldedPath);
@@ -736,7 +741,7 @@ private:
                 }
             }
             if (!create || !connection.writable)
-                return -1;
+                return std::nullopt;
             SqliteConnection::Use insert(connection, InsertChild);
             insert.bind(1, id).bindText(2, segment).bindText(3, fold).run();
             id = sqlite3_last_insert_rowid(connection.db);
@@ -751,21 +756,21 @@ private:
         if (const auto known = connection.keyIds.constFind(QByteArray());
             known != connection.keyIds.cend())
             return *known;
-        qint64 id = -1;
+        std::optional<qint64> id;
         {
             SqliteConnection::Use find(connection, FindRoot);
             if (find.step())
                 id = sqlite3_column_int64(find.statement(), 0);
         }
-        if (id < 0) {
+        if (!id) {
             if (!connection.writable)
                 throw StoreError("no root key");
             SqliteConnection::Use insert(connection, InsertRoot);
             insert.run();
             id = sqlite3_last_insert_rowid(connection.db);
         }
-        connection.keyIds.insert(QByteArray(), id);
-        return id;
+        connection.keyIds.insert(QByteArray(), *id);
+        return *id;
     }
 
     std::shared_ptr<SqliteConnection> m_connection;

@@ -141,8 +141,7 @@ private slots:
         // Written through the store too.
         zero->writeString(store::kPop3, "pop.zero");
         access->finish();
-        QCOMPARE(file.string(store::accountPath("zero@x"), store::kPop3),
-                 QByteArray("pop.zero"));
+        QCOMPARE(file.string(store::accountPath("zero@x"), store::kPop3), QByteArray("pop.zero"));
     }
 
     void aRootNumberedBelowZeroIsTheRoot()
