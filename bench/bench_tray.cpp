@@ -110,8 +110,10 @@ int main(int argc, char *argv[])
     const int idleMs = 2000;
 
     QProcess server;
-    server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    // -noreset: a client connecting while the server resets after its last client is refused.
+    server.start(QStringLiteral("Xvfb"),
+                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
+                  QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     if (!server.waitForStarted(5000)) {
         std::fprintf(stderr, "Xvfb is not installed\n");
         return 1;

@@ -21,10 +21,12 @@ XvfbServer::~XvfbServer()
 bool XvfbServer::start(QString *why)
 {
     m_process.setStandardErrorFile(m_logFile);
+    // -noreset: by default the server resets whenever its last client leaves, and a client
+    // that connects meanwhile is refused. Tests open and close connections all the time.
     m_process.start(QStringLiteral("Xvfb"),
-                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
-                     QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                     QStringLiteral("640x480x24")});
+                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
+                     QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
+                     QStringLiteral("0"), QStringLiteral("640x480x24")});
     if (!m_process.waitForStarted(5000)) {
         *why = QStringLiteral("Xvfb is not installed");
         return false;
