@@ -1,7 +1,7 @@
 // Writes through one store while the file's owner takes its write right away and gives it back
 // between two accesses, as an administrator might with chmod. Run as the owner, not as root:
 // root may write whatever the mode says. Prints one line per access. Usage: store_rights FILE
-#include "platform/UserPrompts.h"
+#include "CountingPrompts.h"
 #include "store/RegistryAccess.h"
 #include "store/SqliteStore.h"
 #include "store/Store.h"
@@ -13,17 +13,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-class CountingPrompts : public platform::UserPrompts
-{
-public:
-    platform::Answer show(const platform::Prompt &) override
-    {
-        ++shown;
-        return platform::Answer::Ok;
-    }
-    int shown = 0;
-};
 
 constexpr char kKey[] = "\\Software\\Zel Software\\Ostrove";
 

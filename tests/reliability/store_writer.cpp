@@ -1,8 +1,8 @@
 // Writes the workload through the registry access, one access after another, and says on
 // standard output after each that it has returned. Usage: store_writer FILE [SECONDS [PAUSE_MS]]
 // It goes on from the access number the file holds, so it can be killed and started again.
+#include "CountingPrompts.h"
 #include "Workload.h"
-#include "platform/UserPrompts.h"
 #include "store/RegistryAccess.h"
 #include "store/SqliteStore.h"
 #include "store/Store.h"
@@ -12,21 +12,6 @@
 #include <QThread>
 
 #include <cstdio>
-
-namespace {
-
-class CountingPrompts : public platform::UserPrompts
-{
-public:
-    platform::Answer show(const platform::Prompt &) override
-    {
-        ++shown;
-        return platform::Answer::Ok;
-    }
-    int shown = 0;
-};
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
