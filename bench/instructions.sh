@@ -2,11 +2,12 @@
 # Instruction counts under callgrind, where wall time is too noisy to tell a few per cent:
 # each benchmark's counted pieces ("ours|what" next to "floor|what"), and whole start-ups of
 # OstroveConf and of the bare Qt program.
-# Usage: bench/instructions.sh BUILD_DIR [cipher|store|pages|startup ...]
+# Usage: bench/instructions.sh BUILD_DIR [cipher|store|startup ...]
+# (bench_pages measures time and memory of whole processes; it has no counted pieces.)
 set -euo pipefail
 build=$1
 shift
-parts=("${@:-cipher store pages startup}")
+parts=("${@:-cipher store startup}")
 parts=(${parts[*]})
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -30,7 +31,7 @@ pair() {
 
 for part in "${parts[@]}"; do
     case $part in
-    cipher | store | pages)
+    cipher | store)
         echo "== bench_$part (instructions)"
         BENCH_INSTRUCTIONS=1 valgrind --tool=callgrind --callgrind-out-file="$out/$part" \
             "$build/bench/bench_$part" >/dev/null 2>"$out/$part.log"
