@@ -3,17 +3,43 @@
 #include "platform/UserPrompts.h"
 #include "store/NameFolding.h"
 #include "windows/AlternatingRowDelegate.h"
-#include "windows/ReportHeader.h"
 
 #include <QHeaderView>
 #include <QListWidget>
+#include <QStyle>
+#include <QStyleOptionHeader>
 #include <QTreeWidget>
+
+namespace {
+
+// Qt sizes header sections for bold captions, in case a section is drawn highlighted; ours never
+// are (highlighting stays off). Each section is given the size of its caption in the font it is
+// drawn in instead, so that a start does not load a second font face only to measure the header.
+// The captions are fixed: the sizes are set once, beside them.
+void sizeHeaderForItsOwnFont(QTreeWidget *list)
+{
+    QHeaderView *header = list->header();
+    header->ensurePolished();
+    QTreeWidgetItem *captions = list->headerItem();
+    QStyleOptionHeader option;
+    option.initFrom(header);
+    option.orientation = Qt::Horizontal;
+    for (int column = 0; column < captions->columnCount(); ++column) {
+        option.section = column;
+        option.text = captions->text(column);
+        captions->setData(
+            column, Qt::SizeHintRole,
+            header->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), header));
+    }
+}
+
+} // namespace
 
 void setUpReportList(QTreeWidget *list, const QStringList &columns, const QList<int> &widths)
 {
-    list->setHeader(new ReportHeader(list));
     list->setColumnCount(static_cast<int>(columns.size()));
     list->setHeaderLabels(columns);
+    sizeHeaderForItsOwnFont(list);
     for (int i = 0; i < widths.size(); ++i)
         list->setColumnWidth(i, widths[i]);
     list->header()->setStretchLastSection(false); // the designed widths, also of the last column
