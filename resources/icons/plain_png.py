@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Rewrites 8-bit RGBA PNG files in place with every row unfiltered ("None") and no ancillary
-chunks. Reading such a file is little more than inflating it: the adaptive filters the renderers
-choose (Paeth above all) cost the program more at start-up than the rest of its pictures."""
+"""Rewrites 8-bit RGBA PNG files in place with every row unfiltered ("None"), the pixel data
+stored without compression and no ancillary chunks. Reading such a file is little more than
+copying it: the adaptive filters the renderers choose (Paeth above all) and inflating cost the
+program more at start-up than the rest of its pictures. The files stay small (28 kB at most)."""
 import struct
 import sys
 import zlib
@@ -51,7 +52,7 @@ def plain(path):
         previous = line
     with open(path, 'wb') as out:
         out.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header)
-                  + chunk(b'IDAT', zlib.compress(b''.join(rows), 9)) + chunk(b'IEND', b''))
+                  + chunk(b'IDAT', zlib.compress(b''.join(rows), 0)) + chunk(b'IEND', b''))
 
 
 for name in sys.argv[1:]:

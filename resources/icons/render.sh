@@ -17,5 +17,5 @@ done
     statistics.png configuration.png subject.png +append +repage ImageList1.png)
 mv "$work/ImageList1.png" ImageList1.png
 rm -rf "$work"
-# Unfiltered rows: the cheapest PNGs to read at start-up.
+# Unfiltered rows, stored uncompressed: the cheapest PNGs to read at start-up.
 ./plain_png.py app.png AppLogo.png account.png filter.png app16.png cancel.png ok.png ImageList1.png
