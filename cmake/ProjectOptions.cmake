@@ -4,6 +4,7 @@ option(OSTROVE_BUILD_BENCHMARKS "Build the benchmarks" OFF)
 option(OSTROVE_WERROR "Treat warnings as errors (CI)" OFF)
 option(OSTROVE_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
 option(OSTROVE_FUZZ "Build the libFuzzer targets (clang only)" OFF)
+option(OSTROVE_STATIC_SQLITE "Link SQLite into the programs, for a faster start (cmake/StartupLinking.cmake)" ON)
 
 # Settings every target of ours links to; third-party code does not.
 add_library(ostrove_options INTERFACE)
