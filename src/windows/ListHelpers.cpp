@@ -23,7 +23,7 @@ void sizeHeaderForItsOwnFont(QTreeWidget *list)
     QTreeWidgetItem *captions = list->headerItem();
     QStyleOptionHeader option;
     option.initFrom(header);
-    option.orientation = Qt::Horizontal;
+    option.orientation = header->orientation();
     for (int column = 0; column < captions->columnCount(); ++column) {
         option.section = column;
         option.text = captions->text(column);
