@@ -9,7 +9,7 @@ namespace mail {
 namespace {
 
 // Part of the fingerprint: a change in how messages are judged judges them all again.
-constexpr char kJudgingVersion[] = "ostrove-rules-1";
+constexpr char kJudgingVersion[] = "ostrove-rules-2";
 
 constexpr char kMailFilter[] = "MailFilter";
 constexpr char kSubjectFilter[] = "SubjectFilter";
@@ -29,7 +29,7 @@ QList<Rules::Pattern> Rules::takeTextPatterns(const QStringList &patterns, const
     for (const QString &pattern : patterns) {
         if (pattern.isEmpty())
             continue;
-        if (isOnlyWildcards(pattern)) {
+        if (!hasLetterOrDigit(pattern)) {
             m_warnings.append(QStringLiteral("%1 pattern \"%2\" ignored: it would match nearly "
                                              "every message")
                                   .arg(QLatin1String(list), pattern));
@@ -48,7 +48,7 @@ Rules::Rules(const MonitorSettings &settings)
     for (const AttachmentPattern &stored : settings.attachmentPatterns) {
         if (stored.pattern.isEmpty())
             continue;
-        if (!stored.hasRange && isOnlyWildcards(stored.pattern)) {
+        if (!stored.hasRange && !hasLetterOrDigit(stored.pattern)) {
             m_warnings.append(QStringLiteral("Attachments pattern \"%1\" without a size range "
                                              "ignored: it would match every attachment")
                                   .arg(stored.pattern));
@@ -128,9 +128,6 @@ std::optional<RuleMatch> Rules::match(const MessageFacts &facts) const
                 return RuleMatch{QLatin1String(kSubjectFilter), pattern.pattern};
         }
     }
-    // Text and attachments of a message with a part we could not read are not judged.
-    if (!facts.bodyProblem.isEmpty())
-        return std::nullopt;
     if (!m_contents.isEmpty()) {
         const QString folded = facts.bodyText.toCaseFolded();
         for (const Pattern &pattern : m_contents) {
@@ -142,7 +139,10 @@ std::optional<RuleMatch> Rules::match(const MessageFacts &facts) const
         const QString folded = attachment.name.toCaseFolded();
         const qint64 kilobytes = sizeInKilobytes(attachment.decodedBytes);
         for (const Attachment &rule : m_attachments) {
-            if (rule.hasRange && (kilobytes < rule.sizeFrom || kilobytes > rule.sizeTo))
+            // An attachment of unknown size lies in no range.
+            if (rule.hasRange
+                && (attachment.decodedBytes < 0 || kilobytes < rule.sizeFrom
+                    || kilobytes > rule.sizeTo))
                 continue;
             if (wildcardMatchesWhole(folded, rule.folded))
                 return RuleMatch{QLatin1String(kAttachments), rule.pattern};
