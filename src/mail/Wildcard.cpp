@@ -112,13 +112,13 @@ bool wildcardMatchesPart(QStringView text, QStringView pattern)
     return matches(text, pattern, false, false);
 }
 
-bool isOnlyWildcards(QStringView pattern)
+bool hasLetterOrDigit(QStringView pattern)
 {
-    for (QChar c : pattern) {
-        if (c != kStar && c != kAny)
-            return false;
+    for (const char32_t c : pattern.toUcs4()) {
+        if (QChar::isLetter(c) || QChar::isDigit(c))
+            return true;
     }
-    return true;
+    return false;
 }
 
 } // namespace mail

@@ -10,7 +10,8 @@ namespace mail {
 bool wildcardMatchesWhole(QStringView text, QStringView pattern);
 bool wildcardMatchesPart(QStringView text, QStringView pattern);
 
-// True for a pattern made only of "*" and "?": it matches nearly everything.
-bool isOnlyWildcards(QStringView pattern);
+// False for a pattern such as "*", "*@*" or "?*@?*": without a letter or a digit of any script
+// it matches nearly every address, subject or text.
+bool hasLetterOrDigit(QStringView pattern);
 
 } // namespace mail

@@ -78,11 +78,56 @@ private slots:
         QCOMPARE(wildcardMatchesPart(text, pattern), part);
     }
 
-    void onlyWildcardPatternsAreRecognised()
+    void patternsWithoutLetterOrDigitAreIgnored_data()
     {
-        QVERIFY(isOnlyWildcards(u"*"));
-        QVERIFY(isOnlyWildcards(u"**?*"));
-        QVERIFY(!isOnlyWildcards(u"*a*"));
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<bool>("ignored");
+        QTest::newRow("star") << "*" << true;
+        QTest::newRow("wildcards only") << "**?*" << true;
+        QTest::newRow("any address") << "*@*" << true;
+        QTest::newRow("any address with a dot") << "*@*.*" << true;
+        QTest::newRow("any non-empty address") << "?*@?*" << true;
+        QTest::newRow("punctuation") << "*-*!*" << true;
+        QTest::newRow("emoji is no letter") << QString::fromUtf8("*\xF0\x9F\x98\x80*") << true;
+        QTest::newRow("a letter") << "*a*" << false;
+        QTest::newRow("a digit") << "*@*7*" << false;
+        QTest::newRow("a Polish letter") << QString::fromUtf8("*\xC5\xBC*") << false;
+        QTest::newRow("an Arabic-Indic digit") << QString::fromUtf8("*\xD9\xA3*") << false;
+        QTest::newRow("a letter beyond the BMP")
+            << QString::fromUtf8("*\xF0\x9D\x90\x80*") << false;
+    }
+    void patternsWithoutLetterOrDigitAreIgnored()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(bool, ignored);
+        QList<std::pair<QString, MonitorSettings>> lists(4);
+        lists[0].first = QStringLiteral("MailFilter");
+        lists[0].second.senderPatterns = {pattern};
+        lists[1].first = QStringLiteral("SubjectFilter");
+        lists[1].second.subjectPatterns = {pattern};
+        lists[2].first = QStringLiteral("ContentFilter");
+        lists[2].second.contentPatterns = {pattern};
+        lists[3].first = QStringLiteral("Attachments");
+        lists[3].second.attachmentPatterns = {{pattern, false, 0, 0}};
+        const auto facts =
+            factsFrom({QStringLiteral("a-b!c@d.e7")}, QStringLiteral("a-b!c@d.e7"),
+                      QStringLiteral("a-b!c@d.e7"), {{QStringLiteral("a-b!c@d.e7"), 1}});
+        for (const auto &[list, settings] : lists) {
+            const Rules rules(settings);
+            QCOMPARE(rules.isEmpty(), ignored);
+            QCOMPARE(rules.warnings().size(), ignored ? 1 : 0);
+            if (ignored) {
+                QVERIFY(rules.warnings().first().startsWith(list));
+                QVERIFY(rules.warnings().first().contains(pattern));
+                QVERIFY(!rules.match(facts));
+            }
+        }
+        // With a size range the pattern only adds to the range, which is a rule of its own.
+        MonitorSettings ranged;
+        ranged.attachmentPatterns = {{pattern, true, 1, 10}};
+        const Rules rules(ranged);
+        QVERIFY(!rules.isEmpty());
+        QVERIFY(rules.warnings().isEmpty());
     }
 
     void senderPatternMatchesAWholeAddressWithoutRegardToCase()
