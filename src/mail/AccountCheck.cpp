@@ -49,10 +49,38 @@ void AccountCheck::logOutcome(const AccountOutcome &outcome, int newMessages)
                                                   : QStringLiteral("removed")));
 }
 
+void AccountCheck::logMatch(const QString &what, const MatchedMessage &match)
+{
+    m_context.log.write(QStringLiteral("%1: %2 message from %3, subject %4, %5 bytes (%6: %7)")
+                            .arg(m_address, what,
+                                 match.sender.isEmpty() ? QStringLiteral("(nobody)") : match.sender,
+                                 quoted(match.subject))
+                            .arg(match.size)
+                            .arg(match.rule.list, match.rule.pattern));
+}
+
+void AccountCheck::rememberTooLarge(const QByteArray &identity, int number,
+                                    const QHash<int, QByteArray> &ids)
+{
+    // The server sent more than it listed: that message would end every check of the
+    // account, so it is kept, and not fetched again under these rules.
+    m_context.log.write(QStringLiteral("%1: message %2 kept: it is larger than the server said "
+                                       "and too large to judge; it is not fetched again")
+                            .arg(m_address)
+                            .arg(number));
+    if (!ids.contains(number))
+        return;
+    QSet<QByteArray> onServer;
+    for (const QByteArray &id : ids)
+        onServer.insert(id);
+    m_context.seen.record(identity, m_context.rules.fingerprint(), onServer, {ids.value(number)});
+}
+
 AccountOutcome AccountCheck::run(const AccountSettings &account)
 {
     AccountOutcome outcome;
     outcome.address = QString::fromLocal8Bit(account.address);
+    m_address = outcome.address;
     if (!account.problem.isEmpty()) {
         outcome.failure = QStringLiteral("not checked: %1").arg(account.problem);
         logOutcome(outcome, 0);
@@ -70,20 +98,12 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     Pop3Session::Options options;
     options.connectTimeoutMs = m_context.connectTimeoutMs;
     options.replyTimeoutMs = m_context.replyTimeoutMs;
+    options.sessionTimeoutMs = m_context.sessionTimeoutMs;
     options.cancel = m_context.cancel;
-    options.maxMessageBytes = kMaxJudgedBytes + 1024 * 1024;
+    options.maxMessageBytes = kMaxJudgedBytes;
+    options.trust = &m_context.trust;
     auto session = std::make_unique<Pop3Session>(options);
-    // A certificate the system does not vouch for may come from an authority the user added
-    // through SSL_CERT_FILE: only then is that file read, and a new session made trusting it.
-    if (!session->open(*server)
-        && session->failure() == Pop3Session::Failure::CertificateNotTrusted) {
-        if (auto extra = m_context.trust.extraConfiguration()) {
-            options.tls = *extra;
-            session = std::make_unique<Pop3Session>(options);
-            session->open(*server);
-        }
-    }
-
+    session->open(*server);
     const auto failed = [&]() {
         outcome.checked = false;
         outcome.failure = session->failureText();
@@ -93,10 +113,19 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     };
 
     const QByteArray login = account.login.isEmpty() ? account.address : account.login;
+    if (session->failure() != Pop3Session::Failure::None)
+        return failed();
+    if (!session->encrypted()) {
+        // Said at every check: a server that stopped offering STLS, or someone between who
+        // removed the offer, gets the password in the clear, and only this line tells.
+        m_context.log.write(QStringLiteral("%1: Warning: the password is sent in the clear: the "
+                                           "server offers no secure connection (tick SSL to "
+                                           "require one)")
+                                .arg(outcome.address));
+    }
     QHash<int, QByteArray> ids;
     bool haveIds = false;
-    if (session->failure() != Pop3Session::Failure::None || !session->login(login, account.password)
-        || !session->uniqueIds(&ids, &haveIds))
+    if (!session->login(login, account.password) || !session->uniqueIds(&ids, &haveIds))
         return failed();
 
     const Rules &rules = m_context.rules;
@@ -127,16 +156,6 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
             const QByteArray id = ids.value(number);
             if (haveIds && judgedBefore.contains(id))
                 continue;
-            if (whole && size > kMaxJudgedBytes) {
-                m_context.log.write(QStringLiteral("%1: message %2 kept: %3 bytes is too large "
-                                                   "to judge")
-                                        .arg(outcome.address)
-                                        .arg(number)
-                                        .arg(size));
-                if (haveIds)
-                    judgedNow.insert(id);
-                continue;
-            }
             toFetch.append({number, size});
         }
     }
@@ -185,23 +204,63 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
         while (std::optional<JudgeQueue::Item> item = queue.pop())
             judge(item->number, item->message);
     });
-    const bool fetched =
-        session->fetch(toFetch, !whole, [&queue](int number, const QByteArray &message) {
-            queue.push(number, message);
-        });
+    // Called by this thread while the judging thread fills judgedNow: kept apart until then.
+    QSet<QByteArray> tooLarge;
+    const auto keepTooLarge = [&](int number) {
+        m_context.log.write(QStringLiteral("%1: message %2 kept: %3 bytes is too large to judge")
+                                .arg(outcome.address)
+                                .arg(number)
+                                .arg(listedSize.value(number)));
+        if (haveIds)
+            tooLarge.insert(ids.value(number));
+    };
+    const bool fetched = session->fetch(
+        toFetch, !whole,
+        [&queue](int number, const QByteArray &message) { queue.push(number, message); },
+        keepTooLarge);
     if (fetched)
         queue.close();
     else
         queue.abandon();
     judging.join();
-    if (!fetched)
+    judgedNow.unite(tooLarge);
+    if (!fetched) {
+        if (session->failure() == Pop3Session::Failure::TooLarge)
+            rememberTooLarge(identity, session->tooLargeMessage(), ids);
+        return failed();
+    }
+
+    // Nothing is removed unless the conversation is provably in step: no reply came that no
+    // command asked for, and the server names each message to remove as the one judged.
+    QList<std::pair<int, QByteArray>> judgedAs;
+    for (int number : std::as_const(toDelete))
+        judgedAs.append(
+            {number, haveIds ? ids.value(number) : QByteArray::number(listedSize.value(number))});
+    if ((!toFetch.isEmpty() && !session->inStep())
+        || (!judgedAs.isEmpty() && !session->confirmListed(haveIds, judgedAs)))
         return failed();
 
     QList<int> refused;
     if (!m_context.dryRun && !session->markDeleted(toDelete, &refused))
         return failed();
-    if (!session->quit())
+    // The server removes what is marked once it has QUIT, whether or not its answer arrives:
+    // the marked messages are named before it is sent.
+    int marked = 0;
+    for (int number : std::as_const(toDelete)) {
+        if (m_context.dryRun || refused.contains(number))
+            continue;
+        ++marked;
+        logMatch(QStringLiteral("marked for removal"), matches[number]);
+    }
+    if (!session->quit()) {
+        if (marked > 0) {
+            m_context.log.write(QStringLiteral("%1: the server did not confirm QUIT (%2): the %3 "
+                                               "messages marked above may have been removed")
+                                    .arg(outcome.address, session->failureText())
+                                    .arg(marked));
+        }
         return failed();
+    }
 
     outcome.checked = true;
     for (int number : std::as_const(toDelete)) {
@@ -209,14 +268,8 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
             continue;
         const MatchedMessage &match = matches[number];
         outcome.matched.append(match);
-        m_context.log.write(
-            QStringLiteral("%1: %2 message from %3, subject %4, %5 bytes (%6: %7)")
-                .arg(outcome.address,
-                     m_context.dryRun ? QStringLiteral("would remove") : QStringLiteral("removed"),
-                     match.sender.isEmpty() ? QStringLiteral("(nobody)") : match.sender,
-                     quoted(match.subject))
-                .arg(match.size)
-                .arg(match.rule.list, match.rule.pattern));
+        logMatch(m_context.dryRun ? QStringLiteral("would remove") : QStringLiteral("removed"),
+                 match);
     }
     for (int number : std::as_const(refused)) {
         m_context.log.write(QStringLiteral("%1: the server would not remove message %2; it is "

@@ -27,6 +27,7 @@ public:
         bool dryRun = false;
         int connectTimeoutMs = 20000;
         int replyTimeoutMs = 60000;
+        int sessionTimeoutMs = 10 * 60 * 1000;
         const std::atomic<bool> *cancel = nullptr;
     };
 
@@ -38,8 +39,12 @@ public:
 
 private:
     void logOutcome(const AccountOutcome &outcome, int newMessages);
+    void logMatch(const QString &what, const MatchedMessage &match);
+    void rememberTooLarge(const QByteArray &identity, int number,
+                          const QHash<int, QByteArray> &ids);
 
     const Context &m_context;
+    QString m_address;
 };
 
 // The seen-state's name for an account: the same address on another server is another mailbox.

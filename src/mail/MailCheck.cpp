@@ -81,6 +81,7 @@ CheckReport MailCheck::run()
                                   m_options.dryRun,
                                   m_options.connectTimeoutMs,
                                   m_options.replyTimeoutMs,
+                                  m_options.sessionTimeoutMs,
                                   m_options.cancel};
     report.accounts.resize(settings->accounts.size());
     QThreadPool pool;

@@ -60,6 +60,7 @@ public:
         bool dryRun = false;
         int connectTimeoutMs = 20000;
         int replyTimeoutMs = 60000;
+        int sessionTimeoutMs = 10 * 60 * 1000;
         int accountsAtOnce = 4;
         const std::atomic<bool> *cancel = nullptr;
     };

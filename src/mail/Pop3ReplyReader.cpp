@@ -13,7 +13,7 @@ void Pop3ReplyReader::append(const QByteArray &bytes)
     m_buffer.append(bytes);
 }
 
-bool Pop3ReplyReader::nextLine(QByteArrayView *line, qsizetype *next) const
+bool Pop3ReplyReader::nextLine(QByteArrayView *line, qsizetype *next, bool *crlf) const
 {
     const qsizetype end = m_buffer.indexOf('\n', std::max(m_position, m_searched));
     if (end < 0) {
@@ -21,8 +21,11 @@ bool Pop3ReplyReader::nextLine(QByteArrayView *line, qsizetype *next) const
         return false;
     }
     qsizetype length = end - m_position;
-    if (length > 0 && m_buffer[end - 1] == '\r')
+    const bool endsInCrlf = length > 0 && m_buffer[end - 1] == '\r';
+    if (endsInCrlf)
         --length;
+    if (crlf)
+        *crlf = endsInCrlf;
     *line = QByteArrayView(m_buffer.constData() + m_position, length);
     *next = end + 1;
     return true;
@@ -69,26 +72,36 @@ Pop3ReplyReader::Result Pop3ReplyReader::takeData(QByteArray *data, qint64 maxBy
     for (;;) {
         QByteArrayView line;
         qsizetype next = 0;
-        if (!nextLine(&line, &next)) {
-            if (m_partialData.size() + pendingBytes() > maxBytes)
+        bool crlf = false;
+        if (!nextLine(&line, &next, &crlf)) {
+            if (m_partialData.size() + pendingBytes() > maxBytes) {
+                m_partialData.clear();
+                m_atLineStart = true;
                 return Result::Bad;
+            }
             return Result::NeedMore;
         }
-        if (line == ".") {
+        // Only a line of the protocol (one that follows CRLF) can end the reply or be
+        // dot-stuffed; after a bare LF the text is the message's own.
+        const bool protocolLine = m_atLineStart;
+        m_atLineStart = crlf;
+        if (protocolLine && crlf && line == ".") {
             consumeTo(next);
             *data = std::move(m_partialData);
             m_partialData = QByteArray();
+            m_atLineStart = true;
             return Result::Ready;
         }
-        if (line.startsWith('.'))
+        if (protocolLine && line.startsWith('.'))
             line = line.sliced(1);
         if (m_partialData.size() + line.size() + 2 > maxBytes) {
             consumeTo(next);
             m_partialData.clear();
+            m_atLineStart = true;
             return Result::Bad;
         }
         m_partialData.append(line.data(), line.size());
-        m_partialData.append("\r\n", 2);
+        m_partialData.append(crlf ? QByteArrayView("\r\n") : QByteArrayView("\n"));
         consumeTo(next); // the line points into the buffer until here
     }
 }

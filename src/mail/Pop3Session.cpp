@@ -7,6 +7,8 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#include <limits>
+
 namespace mail {
 
 namespace {
@@ -15,7 +17,16 @@ namespace {
 constexpr int kPipelineWindow = 64;
 constexpr qint64 kBytesInFlight = 4 * 1024 * 1024;
 constexpr qint64 kMaxListingBytes = 64 * 1024 * 1024;
+// The time a listing may take: a large mailbox's list takes longer than one status line.
+constexpr qint64 kListingAnnouncedBytes = 1024 * 1024;
 constexpr int kPollMs = 50;
+// More lines than any message within the size limit has: TOP with it sends the whole message.
+constexpr const char *kWholeMessageLines = " 100000000";
+
+qint64 remainingMs(const QDeadlineTimer &deadline)
+{
+    return deadline.isForever() ? std::numeric_limits<qint64>::max() : deadline.remainingTime();
+}
 
 bool holdsLineBreak(const QByteArray &text)
 {
@@ -51,6 +62,7 @@ bool forEachListed(const QByteArray &data, const std::function<bool(int, const Q
 
 Pop3Session::Pop3Session(Options options)
     : m_options(std::move(options))
+    , m_sessionDeadline(m_options.sessionTimeoutMs)
 {}
 
 Pop3Session::~Pop3Session()
@@ -169,7 +181,8 @@ bool Pop3Session::open(const ServerAddress &server)
 
 void Pop3Session::prepareTls()
 {
-    m_socket->setSslConfiguration(m_options.tls ? *m_options.tls : TlsTrust::systemConfiguration());
+    m_socket->setSslConfiguration(m_options.trust ? m_options.trust->configuration()
+                                                  : TlsTrust::systemConfiguration());
 }
 
 bool Pop3Session::startTls()
@@ -248,7 +261,7 @@ bool Pop3Session::uniqueIds(QHash<int, QByteArray> *ids, bool *supported)
     if (!status.ok)
         return true;
     QByteArray data;
-    if (!readData(&data, kMaxListingBytes))
+    if (!readData(&data, kMaxListingBytes, kListingAnnouncedBytes))
         return false;
     if (!forEachListed(data, [ids](int number, const QByteArray &id) {
             ids->insert(number, id);
@@ -267,7 +280,7 @@ bool Pop3Session::listSizes(QList<std::pair<int, qint64>> *sizes)
     if (!status.ok)
         return fail(Failure::Refused, QStringLiteral("the server refused to list messages"));
     QByteArray data;
-    if (!readData(&data, kMaxListingBytes))
+    if (!readData(&data, kMaxListingBytes, kListingAnnouncedBytes))
         return false;
     if (!forEachListed(data, [sizes](int number, const QByteArray &sizeText) {
             bool ok = false;
@@ -281,16 +294,34 @@ bool Pop3Session::listSizes(QList<std::pair<int, qint64>> *sizes)
 }
 
 bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool headerOnly,
-                        const std::function<void(int, const QByteArray &)> &onMessage)
+                        const std::function<void(int, const QByteArray &)> &onMessage,
+                        const std::function<void(int)> &onTooLarge)
 {
-    // TOP is optional: a server that refuses it sends the whole message instead.
-    bool useTop = headerOnly && offersTop();
-    const auto command = [&useTop](int number) {
-        return useTop ? "TOP " + QByteArray::number(number) + " 0"
-                      : "RETR " + QByteArray::number(number);
+    // TOP is optional: a server that refuses it is asked with RETR instead.
+    bool useTop = offersTop();
+    const bool whole = !headerOnly || !useTop;
+    QList<std::pair<int, qint64>> wanted;
+    qint64 wantedBytes = 0;
+    for (const auto &message : messages) {
+        if (whole && message.second > m_options.maxMessageBytes) {
+            if (onTooLarge)
+                onTooLarge(message.first);
+            continue;
+        }
+        wanted.append(message);
+        wantedBytes += whole ? message.second : 0;
+    }
+    m_sessionDeadline += wantedBytes * 1000 / kSlowestBytesPerSecond;
+
+    const auto command = [&useTop, headerOnly](int number) {
+        const QByteArray text = QByteArray::number(number);
+        if (!useTop)
+            return "RETR " + text;
+        return "TOP " + text + (headerOnly ? " 0" : kWholeMessageLines);
     };
     QList<std::pair<int, qint64>> refusedTop;
-    const qsizetype total = messages.size();
+    QList<bool> askedByTop;
+    const qsizetype total = wanted.size();
     qsizetype sent = 0;
     qint64 bytesInFlight = 0;
     for (qsizetype received = 0; received < total; ++received) {
@@ -298,33 +329,87 @@ bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool head
         while (sent < total
                && (sent == received
                    || (m_pipelining && sent - received < kPipelineWindow
-                       && (useTop || bytesInFlight + messages[sent].second <= kBytesInFlight)))) {
-            if (!send(command(messages[sent].first)))
+                       && (!whole || bytesInFlight + wanted[sent].second <= kBytesInFlight)))) {
+            if (!send(command(wanted[sent].first)))
                 return false;
-            bytesInFlight += useTop ? 0 : messages[sent].second;
+            askedByTop.append(useTop);
+            bytesInFlight += whole ? wanted[sent].second : 0;
+            ++sent;
+        }
+        const auto [number, size] = wanted[received];
+        Pop3ReplyReader::Status status;
+        if (!readStatus(&status))
+            return false;
+        QByteArray message;
+        if (status.ok && !readData(&message, m_options.maxMessageBytes, whole ? size : 0)) {
+            if (m_failure == Failure::TooLarge)
+                m_tooLarge = number;
+            return false;
+        }
+        bytesInFlight = std::max<qint64>(0, bytesInFlight - (whole ? size : 0));
+        if (!status.ok && askedByTop[received]) {
+            m_topRefused = true;
+            useTop = false;
+            refusedTop.append(wanted[received]);
+            continue;
+        }
+        onMessage(number, message);
+    }
+    return refusedTop.isEmpty() || fetch(refusedTop, headerOnly, onMessage, onTooLarge);
+}
+
+bool Pop3Session::confirmListed(bool byUniqueId, const QList<std::pair<int, QByteArray>> &expected)
+{
+    if (!inStep())
+        return false;
+    const QByteArray verb = byUniqueId ? "UIDL " : "LIST ";
+    qsizetype sent = 0;
+    for (qsizetype received = 0; received < expected.size(); ++received) {
+        while (sent < expected.size()
+               && (sent == received || (m_pipelining && sent - received < kPipelineWindow))) {
+            if (!send(verb + QByteArray::number(expected[sent].first)))
+                return false;
             ++sent;
         }
         Pop3ReplyReader::Status status;
         if (!readStatus(&status))
             return false;
-        QByteArray message;
-        if (status.ok && !readData(&message, m_options.maxMessageBytes))
-            return false;
-        bytesInFlight = std::max<qint64>(0, bytesInFlight - messages[received].second);
-        if (!status.ok && headerOnly && (useTop || !refusedTop.isEmpty())) {
-            useTop = false;
-            refusedTop.append(messages[received]);
-            continue;
+        const auto &[number, field] = expected[received];
+        const QList<QByteArray> words = status.text.simplified().split(' ');
+        if (!status.ok || words.size() < 2 || words[0] != QByteArray::number(number)
+            || words[1] != field) {
+            return fail(Failure::OutOfStep,
+                        QStringLiteral("the server's replies are out of step with the commands "
+                                       "(message %1 is not the one judged)")
+                            .arg(number));
         }
-        onMessage(messages[received].first, message);
     }
-    return refusedTop.isEmpty() || fetch(refusedTop, false, onMessage);
+    return inStep();
+}
+
+bool Pop3Session::inStep()
+{
+    drainSocket();
+    if (m_reader.pendingBytes() > 0) {
+        return fail(Failure::OutOfStep,
+                    QStringLiteral("the server's replies are out of step with the commands (a "
+                                   "reply no command asked for)"));
+    }
+    return true;
+}
+
+void Pop3Session::drainSocket()
+{
+    if (m_socket->bytesAvailable() == 0)
+        m_socket->waitForReadyRead(0);
+    if (m_socket->bytesAvailable() > 0)
+        m_reader.append(m_socket->readAll());
 }
 
 bool Pop3Session::offersTop() const
 {
-    // Without CAPA nobody knows: try it.
-    return !m_capaAnswered || m_capabilities.contains("TOP");
+    // Without CAPA nobody knows: try it, once.
+    return !m_topRefused && (!m_capaAnswered || m_capabilities.contains("TOP"));
 }
 
 bool Pop3Session::markDeleted(const QList<int> &numbers, QList<int> *refused)
@@ -370,10 +455,8 @@ bool Pop3Session::send(const QByteArray &command)
     return true;
 }
 
-bool Pop3Session::waitForBytes()
+bool Pop3Session::waitForBytes(const QDeadlineTimer &replyDeadline)
 {
-    QElapsedTimer clock;
-    clock.start();
     for (;;) {
         if (cancelled())
             return fail(Failure::Cancelled, QStringLiteral("stopped"));
@@ -383,7 +466,7 @@ bool Pop3Session::waitForBytes()
         }
         if (m_socket->state() != QAbstractSocket::ConnectedState)
             return fail(Failure::Protocol, QStringLiteral("the server closed the connection"));
-        const qint64 left = m_options.replyTimeoutMs - clock.elapsed();
+        const qint64 left = std::min(remainingMs(replyDeadline), remainingMs(m_sessionDeadline));
         if (left <= 0)
             return fail(Failure::Timeout, QStringLiteral("timeout"));
         m_socket->waitForReadyRead(int(std::min<qint64>(left, kPollMs * 4)));
@@ -392,6 +475,7 @@ bool Pop3Session::waitForBytes()
 
 bool Pop3Session::readStatus(Pop3ReplyReader::Status *status)
 {
+    const QDeadlineTimer deadline(m_options.replyTimeoutMs);
     for (;;) {
         switch (m_reader.takeStatus(status)) {
         case Pop3ReplyReader::Result::Ready:
@@ -399,23 +483,27 @@ bool Pop3Session::readStatus(Pop3ReplyReader::Status *status)
         case Pop3ReplyReader::Result::Bad:
             return fail(Failure::Protocol, QStringLiteral("the server's reply is damaged"));
         case Pop3ReplyReader::Result::NeedMore:
-            if (!waitForBytes())
+            if (!waitForBytes(deadline))
                 return false;
         }
     }
 }
 
-bool Pop3Session::readData(QByteArray *data, qint64 maxBytes)
+bool Pop3Session::readData(QByteArray *data, qint64 maxBytes, qint64 announcedBytes)
 {
+    const QDeadlineTimer deadline(m_options.replyTimeoutMs
+                                  + std::max<qint64>(announcedBytes, 0) * 1000
+                                        / kSlowestBytesPerSecond);
     for (;;) {
         switch (m_reader.takeData(data, maxBytes)) {
         case Pop3ReplyReader::Result::Ready:
             return true;
         case Pop3ReplyReader::Result::Bad:
-            return fail(Failure::Protocol, QStringLiteral("the server's reply is damaged or too "
-                                                          "large"));
+            return fail(
+                Failure::TooLarge,
+                QStringLiteral("a reply of the server is larger than %1 bytes").arg(maxBytes));
         case Pop3ReplyReader::Result::NeedMore:
-            if (!waitForBytes())
+            if (!waitForBytes(deadline))
                 return false;
         }
     }

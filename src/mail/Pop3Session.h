@@ -4,9 +4,9 @@
 #include "mail/ServerAddress.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QList>
-#include <QSslConfiguration>
 #include <QString>
 
 #include <atomic>
@@ -15,6 +15,10 @@
 #include <optional>
 
 class QSslSocket;
+
+namespace mail {
+class TlsTrust;
+}
 
 namespace mail {
 
@@ -34,17 +38,25 @@ public:
         Protocol,
         Refused, // the server answered -ERR where it must not
         Cancelled,
+        TooLarge,  // a message outgrew the limit: tooLargeMessage() names it
+        OutOfStep, // the replies no longer answer the commands sent
     };
 
     struct Options
     {
         int connectTimeoutMs = 20000;
+        // A reply must be whole within this time, plus the time its announced size takes at
+        // kSlowestBytesPerSecond; a whole session within sessionTimeoutMs plus the same for
+        // the messages it fetches. A server that trickles bytes cannot hold a check for hours.
         int replyTimeoutMs = 60000;
-        // Set: the authorities to trust; unset: the system's (built only if TLS is used).
-        std::optional<QSslConfiguration> tls;
+        int sessionTimeoutMs = 10 * 60 * 1000;
+        // The authorities to trust (asked only if TLS is used); unset: the system's.
+        TlsTrust *trust = nullptr;
         const std::atomic<bool> *cancel = nullptr;
         qint64 maxMessageBytes = 64 * 1024 * 1024;
     };
+
+    static constexpr qint64 kSlowestBytesPerSecond = 16 * 1024;
 
     explicit Pop3Session(Options options);
     ~Pop3Session();
@@ -60,9 +72,18 @@ public:
     bool listSizes(QList<std::pair<int, qint64>> *sizes);
     // Fetches the given messages (whole, or the header only), pipelined where the server
     // allows, handing each to onMessage as it arrives. A message the server refuses to send
-    // is handed over empty.
+    // is handed over empty. Whole messages come by TOP where offered, which leaves them
+    // unread for the person's own mail program, else by RETR; a message whose listed size
+    // is over the limit is not fetched whole but handed to onTooLarge.
     bool fetch(const QList<std::pair<int, qint64>> &messages, bool headerOnly,
-               const std::function<void(int, const QByteArray &)> &onMessage);
+               const std::function<void(int, const QByteArray &)> &onMessage,
+               const std::function<void(int)> &onTooLarge = {});
+    // Proves the conversation is in step before anything is removed: the server names each
+    // message (number, unique id) or, without UIDL, (number, size) as it was judged, and no
+    // byte beyond the replies asked for is waiting. Any difference ends the session.
+    bool confirmListed(bool byUniqueId, const QList<std::pair<int, QByteArray>> &expected);
+    // No byte is waiting that no command asked for.
+    bool inStep();
     // Marks messages for deletion; `refused` gets those the server would not mark.
     bool markDeleted(const QList<int> &numbers, QList<int> *refused);
     // Ends the conversation; true only when the server confirmed, which commits the deletions.
@@ -71,6 +92,7 @@ public:
 
     Failure failure() const { return m_failure; }
     QString failureText() const { return m_failureText; }
+    int tooLargeMessage() const { return m_tooLarge; }
     bool encrypted() const;
     bool pipelining() const { return m_pipelining; }
     bool offersTop() const;
@@ -80,8 +102,9 @@ private:
     bool cancelled() const;
     bool send(const QByteArray &command);
     bool readStatus(Pop3ReplyReader::Status *status);
-    bool readData(QByteArray *data, qint64 maxBytes);
-    bool waitForBytes();
+    bool readData(QByteArray *data, qint64 maxBytes, qint64 announcedBytes = 0);
+    bool waitForBytes(const QDeadlineTimer &replyDeadline);
+    void drainSocket();
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
     bool readCapabilities();
     bool startTls();
@@ -95,6 +118,9 @@ private:
     QList<QByteArray> m_capabilities;
     bool m_pipelining = false;
     bool m_capaAnswered = false;
+    bool m_topRefused = false;
+    int m_tooLarge = 0;
+    QDeadlineTimer m_sessionDeadline;
     Failure m_failure = Failure::None;
     QString m_failureText;
 };

@@ -15,20 +15,21 @@ QSslConfiguration TlsTrust::systemConfiguration()
     return configuration;
 }
 
-std::optional<QSslConfiguration> TlsTrust::extraConfiguration()
+QSslConfiguration TlsTrust::configuration()
 {
     std::call_once(m_loaded, [this] {
+        m_configuration = systemConfiguration();
         if (m_extraFile.isEmpty())
             return;
-        m_extra = QSslCertificate::fromPath(m_extraFile, QSsl::Pem);
-        if (m_extra.isEmpty())
-            m_extra = QSslCertificate::fromPath(m_extraFile, QSsl::Der);
+        QList<QSslCertificate> extra = QSslCertificate::fromPath(m_extraFile, QSsl::Pem);
+        if (extra.isEmpty())
+            extra = QSslCertificate::fromPath(m_extraFile, QSsl::Der);
+        if (extra.isEmpty())
+            return;
+        // A list of our own ends OpenSSL's lookup of the system's on demand: give it both.
+        m_configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() + extra);
     });
-    if (m_extra.isEmpty())
-        return std::nullopt;
-    QSslConfiguration configuration = systemConfiguration();
-    configuration.setCaCertificates(m_extra);
-    return configuration;
+    return m_configuration;
 }
 
 } // namespace mail

@@ -6,28 +6,28 @@
 #include <QString>
 
 #include <mutex>
-#include <optional>
 
 namespace mail {
 
-// Which certificate authorities a session trusts: the system's, looked up by OpenSSL only as
-// far as a handshake needs them (loading them all costs a third of a second), and those of
-// the file SSL_CERT_FILE names, the variable OpenSSL's own tools honour and QSslSocket does
-// not read. That file is read only when a server's certificate does not verify against the
-// system's authorities, once per check, from whichever account thread needs it first.
+// Which certificate authorities a session trusts: the system's, and those of the file
+// SSL_CERT_FILE names, the variable OpenSSL's own tools honour and QSslSocket does not read,
+// both in one handshake, so that a server never sees a handshake dropped halfway and tried
+// again. Without that file OpenSSL looks the system's authorities up only as far as a
+// handshake needs them; with it they are all loaded (a third of a second), once per check,
+// by whichever account thread first needs TLS.
 class TlsTrust
 {
 public:
     explicit TlsTrust(QString extraFile = qEnvironmentVariable("SSL_CERT_FILE"));
 
     static QSslConfiguration systemConfiguration();
-    // A configuration trusting only the file's authorities; none when there are none.
-    std::optional<QSslConfiguration> extraConfiguration();
+    // The configuration for a session: the system's authorities and the file's.
+    QSslConfiguration configuration();
 
 private:
     QString m_extraFile;
     std::once_flag m_loaded;
-    QList<QSslCertificate> m_extra;
+    QSslConfiguration m_configuration;
 };
 
 } // namespace mail

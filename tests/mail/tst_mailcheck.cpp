@@ -108,8 +108,12 @@ private slots:
                                 + QString::number(remove[0].size())
                                 + " bytes (MailFilter: *@spam.example)"),
                  qPrintable(lines.join(u'\n')));
-        QCOMPARE(lines.filter(QStringLiteral("subject \"Tanie viagra\"")).size(), 1);
-        QCOMPARE(lines.filter(QStringLiteral("(SubjectFilter: żółw)")).size(), 1);
+        // Each named twice: marked before QUIT, removed once the server confirmed it.
+        QCOMPARE(lines.filter(QStringLiteral("subject \"Tanie viagra\"")).size(), 2);
+        QCOMPARE(
+            lines.filter(QStringLiteral("marked for removal message from x@good.example")).size(),
+            2);
+        QCOMPARE(lines.filter(QStringLiteral("(SubjectFilter: żółw)")).size(), 2);
     }
 
     void aDryRunRemovesNothingAndSaysWhatItWould()
@@ -160,7 +164,14 @@ private slots:
         QCOMPARE(bench.check().removed, 3);
         waitForServer(1);
         QCOMPARE(m_server.messages(m_user), QList<QByteArray>{innocent});
-        QCOMPARE(commandCount("RETR"), 4);
+        // Fetched whole by TOP, not RETR: the person's own mail program still finds the
+        // message it kept unread.
+        QCOMPARE(commandCount("RETR"), 0);
+        QCOMPARE(commandCount("TOP"), 4);
+        const QStringList kept =
+            QDir(m_server.maildirPath(m_user) + QStringLiteral("/cur")).entryList(QDir::Files);
+        for (const QString &file : kept)
+            QVERIFY2(!file.section(QStringLiteral(":2,"), 1).contains(u'S'), qPrintable(file));
     }
 
     void aSecondCheckFetchesNothingAgainUntilTheRulesChange()
@@ -288,12 +299,12 @@ private slots:
         QCOMPARE(m_server.loginCount(m_user), 0);
     }
 
-    void aConnectionCutDuringRetrRemovesNothing()
+    void aConnectionCutDuringAFetchRemovesNothing()
     {
         Pop3Proxy proxy(m_server.plainPort());
         QVERIFY(proxy.start());
         proxy.setHideStls(true);
-        proxy.cutOnCommand("RETR", 200);
+        proxy.cutOnCommand("TOP", 200);
         MailTestBench bench;
         const QByteArray first = mail("x@spam.example", "one", QByteArray(4000, 'a') + "\r\n");
         const QByteArray second = mail("x@spam.example", "two", QByteArray(4000, 'b') + "\r\n");
@@ -474,7 +485,7 @@ private slots:
         const QStringList lines = bench.newLogLines();
         for (auto it = removed.cbegin(); it != removed.cend(); ++it) {
             QVERIFY2(lines.filter(u'(' + it.value() + u')').size()
-                         == removed.values().count(it.value()),
+                         == 2 * removed.values().count(it.value()),
                      qPrintable(it.key()));
         }
         // The message whose base64 is damaged is kept, and the log says why.
@@ -507,8 +518,83 @@ private slots:
         QCOMPARE(bare.messages(), QList<QByteArray>{friendly});
         // TOP refused: asked once a check, then whole messages, one command at a time.
         QCOMPARE(bare.commands().filter(QStringLiteral("TOP")).size(), 3);
-        QCOMPARE(bare.commands().filter(QStringLiteral("LIST")).size(), 4);
+        // Four listings, and the message to remove confirmed by its size before DELE.
+        QCOMPARE(bare.commands().filter(QStringLiteral("LIST")).size(), 5);
+        QVERIFY(bare.commands().contains(QStringLiteral("LIST 2")));
         QCOMPARE(bare.commands().filter(QStringLiteral("RETR")).size(), 6);
+    }
+
+    // Servers that break the protocol: whatever they send, only a message the rules matched,
+    // named by the server as the one judged, is removed.
+    void aServerOutOfStepRemovesOnlyWhatWasJudged_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("pipelining");
+        QTest::addColumn<bool>("checked");
+        QTest::addColumn<int>("removed");
+        QTest::addColumn<QString>("logged");
+        for (const bool pipelining : {false, true}) {
+            const char *way = pipelining ? ", pipelined" : "";
+            QTest::addRow("bare LF dot line%s", way)
+                << "bare LF dot" << pipelining << true << 0 << "2 messages, 2 new, 0 removed";
+            QTest::addRow("extra reply after TOP%s", way)
+                << "extra reply" << pipelining << false << 0 << "replies are out of step";
+        }
+        QTest::newRow("QUIT never answered")
+            << "silent QUIT" << false << false << 1 << "the 1 messages marked above may have been";
+        QTest::newRow("one byte at a time") << "trickle" << false << false << 0 << "timeout";
+        QTest::newRow("listed as small, sent too large")
+            << "listed small" << false << false << 0 << "it is larger than the server said";
+        QTest::newRow("listed too large, no TOP")
+            << "listed large" << false << true << 1 << "bytes is too large to judge";
+    }
+    void aServerOutOfStepRemovesOnlyWhatWasJudged()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, pipelining);
+        QFETCH(bool, checked);
+        QFETCH(int, removed);
+        QFETCH(QString, logged);
+        MiniPop3Server::Options options{true, true, true, pipelining};
+        // What a careless server's reader takes for the end of the first message and the start
+        // of the next: a spam's header after a bare LF "." line.
+        QByteArray first = mail("friend@good.example", "Hi",
+                                "before\n.\n+OK\r\nFrom: x@spam.example\r\nSubject: Buy\r\n\r\n");
+        const QByteArray spam = mail("x@spam.example", "Buy");
+        options.stuffAfterCrlfOnly = fault == u"bare LF dot";
+        options.extraReplyAfterTop = fault == u"extra reply";
+        options.silentQuit = fault == u"silent QUIT";
+        options.byteDelayMs = fault == u"trickle" ? 100 : 0;
+        if (fault.startsWith(u"listed")) {
+            first += QByteArray(65 * 1024 * 1024, 'x') + "\r\n";
+            options.top = false;
+            options.listedSize = fault == u"listed small" ? 100 : first.size();
+        }
+        QList<QByteArray> mailbox{first, spam};
+        if (fault == u"bare LF dot")
+            mailbox.last() = mail("friend@good.example", "Hello again");
+        MiniPop3Server server(mailbox, options);
+        QVERIFY(server.start());
+        MailTestBench bench;
+        bench.addAccount(m_address, "127.0.0.1:" + QByteArray::number(server.port()), "u", "p",
+                         false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        if (fault == u"bare LF dot")
+            bench.addPattern(store::kContentFilterKey, "nothing like this");
+        const mail::CheckReport report = bench.check(false, 1000);
+        QCOMPARE(report.allChecked(), checked);
+        const QStringList lines = bench.newLogLines();
+        QVERIFY2(!lines.filter(logged).isEmpty(), qPrintable(lines.join(u'\n')));
+        QCOMPARE(server.messages(), mailbox.first(mailbox.size() - removed));
+        if (!checked && fault != u"silent QUIT")
+            QVERIFY(!server.commands().contains(QStringLiteral("QUIT")));
+        if (fault == u"silent QUIT")
+            QVERIFY(!lines.filter(u"marked for removal message from x@spam.example").isEmpty());
+        if (fault == u"listed small") {
+            // Kept and remembered: the next check judges the others.
+            QVERIFY(bench.check().allChecked());
+            QCOMPARE(server.messages(), QList<QByteArray>{first});
+        }
     }
 
     void anEmptyMailboxIsChecked()

@@ -45,15 +45,31 @@ private slots:
         QCOMPARE(data, QByteArray("ab\r\n.dot\r\n")); // dot-stuffing undone
     }
 
-    void bareLineFeedsEndLinesToo()
+    // Only CRLF "." CRLF ends a reply: after a bare LF, a "." is the message's own text and
+    // is neither the end nor dot-stuffing.
+    void whereDataEnds_data()
     {
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QByteArray>("data");
+        QTest::newRow("CRLF") << QByteArray("a\r\n..b\r\n.\r\n") << QByteArray("a\r\n.b\r\n");
+        QTest::newRow("bare LF line") << QByteArray("a\nb\r\n.\r\n") << QByteArray("a\nb\r\n");
+        QTest::newRow("dot after bare LF")
+            << QByteArray("a\n.\n+OK\r\n.\r\n") << QByteArray("a\n.\n+OK\r\n");
+        QTest::newRow("dots after bare LF kept")
+            << QByteArray("a\n..\r\n.\r\n") << QByteArray("a\n..\r\n");
+    }
+    void whereDataEnds()
+    {
+        QFETCH(QByteArray, wire);
+        QFETCH(QByteArray, data);
         Pop3ReplyReader reader;
-        reader.append("+OK\nline\n.\n");
+        reader.append(wire + "+OK next\r\n");
+        QByteArray taken;
+        QCOMPARE(reader.takeData(&taken, 100), Result::Ready);
+        QCOMPARE(taken, data);
         Pop3ReplyReader::Status status;
-        QByteArray data;
         QCOMPARE(reader.takeStatus(&status), Result::Ready);
-        QCOMPARE(reader.takeData(&data, 100), Result::Ready);
-        QCOMPARE(data, QByteArray("line\r\n"));
+        QCOMPARE(status.text, QByteArray("next"));
     }
 
     void brokenReplies_data()

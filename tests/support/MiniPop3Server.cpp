@@ -16,6 +16,20 @@ struct MiniPop3Server::Shared
 
 namespace {
 
+// As a careless server sends a message: only lines after CRLF are dot-stuffed.
+QByteArray stuffedAfterCrlf(const QByteArray &message)
+{
+    QByteArray out;
+    bool lineStart = true;
+    for (const char c : message) {
+        if (lineStart && c == '.')
+            out += '.';
+        out += c;
+        lineStart = c == '\n' && out.endsWith("\r\n");
+    }
+    return out.endsWith("\r\n") ? out : out + "\r\n";
+}
+
 QByteArray dotStuffed(const QByteArray &message)
 {
     QByteArray out;
@@ -40,9 +54,25 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
         mailbox = shared->messages;
     }
     QList<bool> deleted(mailbox.size(), false);
-    const auto reply = [socket](const QByteArray &text) {
-        socket->write(text + "\r\n");
+    const MiniPop3Server::Options &options = shared->options;
+    const auto reply = [socket, &options](const QByteArray &text) {
+        if (options.byteDelayMs <= 0) {
+            socket->write(text + "\r\n");
+            return;
+        }
+        for (const char c : text + "\r\n") {
+            socket->write(&c, 1);
+            socket->waitForBytesWritten(1000);
+            if (QThread::currentThread()->isInterruptionRequested()
+                || socket->state() != QAbstractSocket::ConnectedState)
+                return;
+            QThread::msleep(static_cast<unsigned long>(options.byteDelayMs));
+        }
     };
+    const auto body = [&options](const QByteArray &message) {
+        return options.stuffAfterCrlfOnly ? stuffedAfterCrlf(message) : dotStuffed(message);
+    };
+    bool extraSent = false;
     const auto message = [&](const QByteArray &argument, int *index) {
         bool ok = false;
         *index = argument.toInt(&ok) - 1;
@@ -63,31 +93,42 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
             }
             int index = -1;
             if (verb == "CAPA" && shared->options.capa) {
-                reply("+OK\r\nUSER" + QByteArray(shared->options.uidl ? "\r\nUIDL" : "")
-                      + QByteArray(shared->options.top ? "\r\nTOP" : "") + "\r\n.");
+                reply("+OK\r\nUSER" + QByteArray(options.uidl ? "\r\nUIDL" : "")
+                      + QByteArray(options.top ? "\r\nTOP" : "")
+                      + QByteArray(options.pipelining ? "\r\nPIPELINING" : "") + "\r\n.");
             } else if (verb == "USER" || verb == "PASS" || verb == "NOOP") {
                 reply("+OK");
-            } else if (verb == "LIST") {
+            } else if (verb == "LIST" || (verb == "UIDL" && options.uidl)) {
+                const auto field = [&](int i) {
+                    if (verb == "UIDL")
+                        return "id" + QByteArray::number(i);
+                    return QByteArray::number(
+                        options.listedSize >= 0 && i == 0 ? options.listedSize : mailbox[i].size());
+                };
                 QByteArray text = "+OK\r\n";
                 for (int i = 0; i < mailbox.size(); ++i) {
                     if (!deleted[i])
-                        text += QByteArray::number(i + 1) + ' '
-                                + QByteArray::number(mailbox[i].size()) + "\r\n";
+                        text += QByteArray::number(i + 1) + ' ' + field(i) + "\r\n";
                 }
-                reply(text + ".");
-            } else if (verb == "UIDL" && shared->options.uidl) {
-                QByteArray text = "+OK\r\n";
-                for (int i = 0; i < mailbox.size(); ++i) {
-                    if (!deleted[i])
-                        text += QByteArray::number(i + 1) + " id" + QByteArray::number(i) + "\r\n";
-                }
-                reply(text + ".");
+                if (words.size() < 2)
+                    reply(text + ".");
+                else if (message(words[1], &index))
+                    reply("+OK " + words[1] + ' ' + field(index));
+                else
+                    reply("-ERR no such message");
             } else if (verb == "RETR" && message(words.value(1), &index)) {
-                reply("+OK\r\n" + dotStuffed(mailbox[index]) + ".");
-            } else if (verb == "TOP" && shared->options.top && message(words.value(1), &index)) {
+                reply("+OK\r\n" + body(mailbox[index]) + ".");
+            } else if (verb == "TOP" && options.top && message(words.value(1), &index)) {
                 const qsizetype end = mailbox[index].indexOf("\r\n\r\n");
-                reply("+OK\r\n" + dotStuffed(mailbox[index].left(end < 0 ? -1 : end + 2))
-                      + "\r\n.");
+                const bool whole = words.value(2).toLongLong() > 0;
+                reply("+OK\r\n"
+                      + (whole ? body(mailbox[index])
+                               : body(mailbox[index].left(end < 0 ? -1 : end + 2)) + "\r\n")
+                      + ".");
+                if (options.extraReplyAfterTop && !extraSent && index == mailbox.size() - 1) {
+                    extraSent = true;
+                    reply("+OK");
+                }
             } else if (verb == "DELE" && message(words.value(1), &index)) {
                 deleted[index] = true;
                 reply("+OK");
@@ -100,6 +141,12 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
                 {
                     QMutexLocker lock(&shared->mutex);
                     shared->messages = left;
+                }
+                if (options.silentQuit) {
+                    while (!QThread::currentThread()->isInterruptionRequested()
+                           && socket->state() == QAbstractSocket::ConnectedState)
+                        socket->waitForReadyRead(100);
+                    return;
                 }
                 reply("+OK bye");
                 socket->waitForBytesWritten(5000);

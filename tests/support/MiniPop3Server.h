@@ -10,8 +10,9 @@
 class QThread;
 
 // A bare RFC 1939 server for what Dovecot always offers and a client must also do without:
-// no CAPA (so no pipelining), no UIDL, no TOP. One mailbox, one session at a time, in a thread
-// of its own; deletions take effect on QUIT only, as on any POP3 server.
+// no CAPA (so no pipelining), no UIDL, no TOP; and for the faults of careless servers that
+// Dovecot never makes. One mailbox, one session at a time, in a thread of its own; deletions
+// take effect on QUIT only, as on any POP3 server.
 class MiniPop3Server
 {
 public:
@@ -20,6 +21,13 @@ public:
         bool capa = false;
         bool uidl = false;
         bool top = false;
+        bool pipelining = false; // offered in CAPA
+        // Faults:
+        bool stuffAfterCrlfOnly = false; // a "." after a bare LF goes out as it is
+        bool extraReplyAfterTop = false; // one unsolicited "+OK" after the first TOP
+        bool silentQuit = false;         // commits on QUIT but never answers
+        int byteDelayMs = 0;             // sends every byte this long after the last
+        qint64 listedSize = -1;          // LIST names this size for the first message
     };
 
     MiniPop3Server(QList<QByteArray> messages, Options options);
