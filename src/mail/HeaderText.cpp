@@ -26,12 +26,36 @@ QByteArray unfold(const QByteArray &raw)
     return out.trimmed();
 }
 
-// Q encoding: "_" is a blank, "=XX" a byte; the rest stands for itself.
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Q encoding: "_" is a blank, "=XX" a byte; the rest stands for itself. An "=" not followed by
+// two hex digits is kept as written: guessing a byte for it would make up text.
 QByteArray decodeQ(QByteArrayView text)
 {
-    QByteArray bytes = text.toByteArray();
-    bytes.replace('_', ' ');
-    return QByteArray::fromPercentEncoding(bytes, '=');
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '_') {
+            bytes.append(' ');
+        } else if (c == '=' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0
+                   && hexValue(text[i + 2]) >= 0) {
+            bytes.append(char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+            i += 2;
+        } else {
+            bytes.append(c);
+        }
+    }
+    return bytes;
 }
 
 struct EncodedWord

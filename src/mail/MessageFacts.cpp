@@ -4,8 +4,11 @@
 #include "mail/HeaderText.h"
 #include "mail/HtmlText.h"
 
+#include <algorithm>
+#include <cstring>
 #include <gmime/gmime.h>
 #include <memory>
+#include <optional>
 
 namespace mail {
 
@@ -56,6 +59,88 @@ void addMailboxes(InternetAddressList *list, QStringList &out, int depth = 0)
                          depth + 1);
         }
     }
+}
+
+bool isAddressSpecial(char c)
+{
+    return c != 0 && std::strchr("()<>@,;:\\\".[]", c) != nullptr;
+}
+
+// An encoded word in a display name may hold characters that delimit addresses (";", "]",
+// "<"); GMime then cuts the mailbox apart there and loses the address in angle brackets. Such a
+// word is quoted first: it is only a name, and the name is not what the rules look at.
+QByteArray quoteEncodedWords(const QByteArray &from)
+{
+    QByteArray out;
+    out.reserve(from.size() + 8);
+    int commentDepth = 0;
+    bool inQuotes = false;
+    bool inAngles = false;
+    for (qsizetype i = 0; i < from.size(); ++i) {
+        const char c = from[i];
+        if (inQuotes || commentDepth > 0) {
+            out.append(c);
+            if (c == '\\' && i + 1 < from.size()) {
+                out.append(from[++i]);
+            } else if (inQuotes) {
+                inQuotes = c != '"';
+            } else if (c == '(') {
+                ++commentDepth;
+            } else if (c == ')') {
+                --commentDepth;
+            }
+            continue;
+        }
+        if (c == '"' && !inAngles) {
+            inQuotes = true;
+        } else if (c == '(') {
+            commentDepth = 1;
+        } else if (c == '<') {
+            inAngles = true;
+        } else if (c == '>') {
+            inAngles = false;
+        } else if (c == '=' && !inAngles && from.mid(i, 2) == "=?") {
+            // =?charset?X?text?= with no blank: find its end, then see what it holds.
+            const qsizetype charsetEnd = from.indexOf('?', i + 2);
+            const qsizetype textStart = charsetEnd + 3;
+            const qsizetype end = charsetEnd < 0 ? -1 : from.indexOf("?=", textStart);
+            const QByteArray word = end < 0 ? QByteArray() : from.mid(i, end + 2 - i);
+            const bool partOfAddress = (i > 0 && (from[i - 1] == '@' || from[i - 1] == '.'))
+                                       || (end >= 0 && end + 2 < from.size()
+                                           && (from[end + 2] == '@' || from[end + 2] == '.'));
+            const bool blank = std::any_of(word.cbegin(), word.cend(), [](char w) {
+                return w == ' ' || w == '\t' || w == '\r' || w == '\n';
+            });
+            if (!word.isEmpty() && !blank && !partOfAddress
+                && std::any_of(word.cbegin() + 2, word.cend() - 2, isAddressSpecial)) {
+                out.append('"');
+                for (char w : word) {
+                    if (w == '"' || w == '\\')
+                        out.append('\\');
+                    out.append(w);
+                }
+                out.append('"');
+                i = end + 1;
+                continue;
+            }
+        }
+        out.append(c);
+    }
+    return out;
+}
+
+// The addresses of the mailboxes in a raw From value. Both ways of reading a message go through
+// here, so a header read alone gives the same senders as the whole message.
+QStringList sendersOf(const QByteArray &from)
+{
+    QStringList senders;
+    InternetAddressList *list =
+        internet_address_list_parse(nullptr, quoteEncodedWords(from).constData());
+    if (list) {
+        addMailboxes(list, senders);
+        g_object_unref(list);
+    }
+    return senders;
 }
 
 QByteArray rawHeader(GMimeObject *object, const char *name)
@@ -118,20 +203,66 @@ qint64 decodedSize(GMimePart *part)
     return written < 0 ? -1 : qint64(written);
 }
 
-QString partText(GMimePart *part)
+// The decoded text of a part, or nothing when its data cannot be written out.
+std::optional<QString> partText(GMimePart *part)
 {
     GMimeDataWrapper *content = g_mime_part_get_content(part);
     if (!content)
-        return {};
+        return QString();
     GOwned<GMimeStream> decoded(g_mime_stream_mem_new());
     if (g_mime_data_wrapper_write_to_stream(content, decoded.get()) < 0)
-        return {};
+        return std::nullopt;
     GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded.get()));
     const QByteArray data(reinterpret_cast<const char *>(bytes->data), qsizetype(bytes->len));
     const char *charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
     return textFromCharset(data, charset ? QByteArray(charset) : QByteArray("UTF-8"));
 }
 
+bool isTokenChar(char c)
+{
+    return c > ' ' && c < 127 && !std::strchr("()<>@,;:\\\"/[]?=", c);
+}
+
+// A Content-Type that is not type/subtype ("text; charset=us-ascii", or garbage). GMime makes
+// such a part application/octet-stream; a careful reader takes it as plain text instead.
+bool hasDamagedType(GMimeObject *object)
+{
+    const QByteArray raw = rawHeader(object, "Content-Type");
+    if (raw.isNull())
+        return false;
+    qsizetype at = 0;
+    const auto skipBlanks = [&] {
+        while (at < raw.size()
+               && (raw[at] == ' ' || raw[at] == '\t' || raw[at] == '\r' || raw[at] == '\n'))
+            ++at;
+    };
+    const auto token = [&] {
+        const qsizetype start = at;
+        while (at < raw.size() && isTokenChar(raw[at]))
+            ++at;
+        return at > start;
+    };
+    skipBlanks();
+    if (!token())
+        return true;
+    skipBlanks();
+    if (at >= raw.size() || raw[at] != '/')
+        return true;
+    ++at;
+    skipBlanks();
+    return !token();
+}
+
+QString attachmentName(GMimeObject *object)
+{
+    const char *name = g_mime_object_get_content_disposition_parameter(object, "filename");
+    if (!name || !*name)
+        name = g_mime_object_get_content_type_parameter(object, "name");
+    return name ? QString::fromUtf8(name) : QString();
+}
+
+// Collects the text and attachments of a message, and the first reason a part the rules would
+// look at could not be read.
 class Walker
 {
 public:
@@ -139,63 +270,91 @@ public:
         : m_facts(facts)
     {}
 
-    void walk(GMimeObject *object, bool insideAttachedMessage, int depth)
+    // An attachment is a part with a file name; the text of an attached message without one (a
+    // forward, a digest) is this message's text, while a named one is an attachment throughout.
+    void walk(GMimeObject *object, bool insideNamedMessage, int depth)
     {
-        if (!object || depth > kMaxDepth)
+        if (!object)
             return;
+        if (depth > kMaxDepth) {
+            noteProblem(QStringLiteral("its parts are nested too deeply to be read"));
+            return;
+        }
         if (GMIME_IS_MULTIPART(object)) {
             GMimeMultipart *multipart = GMIME_MULTIPART(object);
             const int count = g_mime_multipart_get_count(multipart);
             for (int i = 0; i < count; ++i)
-                walk(g_mime_multipart_get_part(multipart, i), insideAttachedMessage, depth + 1);
+                walk(g_mime_multipart_get_part(multipart, i), insideNamedMessage, depth + 1);
         } else if (GMIME_IS_MESSAGE_PART(object)) {
             GMimeMessage *inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
-            const char *name = g_mime_object_get_content_disposition_parameter(object, "filename");
-            if (!name)
-                name = g_mime_object_get_content_type_parameter(object, "name");
-            if (name && *name && inner) {
-                GOwned<GMimeStream> sink(g_mime_stream_null_new());
-                const ssize_t size =
-                    g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, sink.get());
-                m_facts.attachments.append(
-                    {QString::fromUtf8(name), qint64(std::max<ssize_t>(size, 0))});
-            }
-            // An attached message is an attachment: its text is not this message's text.
-            if (inner)
-                walk(g_mime_message_get_mime_part(inner), true, depth + 1);
-        } else if (GMIME_IS_PART(object)) {
-            GMimePart *part = GMIME_PART(object);
-            const char *name = g_mime_part_get_filename(part);
-            if (!isWholeBase64(part)) {
-                m_problem = name && *name
-                                ? QStringLiteral("the attachment \"%1\" cannot be decoded")
-                                      .arg(QString::fromUtf8(name))
-                                : QStringLiteral("a part cannot be decoded");
-                return;
-            }
-            if (name && *name) {
-                const qint64 size = decodedSize(part);
-                if (size < 0) {
-                    m_problem = QStringLiteral("an attachment cannot be decoded");
-                    return;
+            const QString name = attachmentName(object);
+            if (!name.isEmpty()) {
+                qint64 size = -1;
+                if (inner) {
+                    GOwned<GMimeStream> sink(g_mime_stream_null_new());
+                    size = g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, sink.get());
                 }
-                m_facts.attachments.append({QString::fromUtf8(name), size});
+                m_facts.attachments.append({name, size < 0 ? -1 : size});
+            }
+            if (!inner) {
+                noteProblem(QStringLiteral("an attached message cannot be read"));
                 return;
             }
-            if (insideAttachedMessage || g_mime_part_is_attachment(part))
-                return;
-            GMimeContentType *type = g_mime_object_get_content_type(object);
-            if (g_mime_content_type_is_type(type, "text", "plain")) {
-                appendText(partText(part));
-            } else if (g_mime_content_type_is_type(type, "text", "html")) {
-                appendText(htmlToText(partText(part)));
-            }
+            walk(g_mime_message_get_mime_part(inner), insideNamedMessage || !name.isEmpty(),
+                 depth + 1);
+        } else if (GMIME_IS_PART(object)) {
+            walkPart(GMIME_PART(object), insideNamedMessage);
         }
     }
 
     QString problem() const { return m_problem; }
 
 private:
+    void walkPart(GMimePart *part, bool insideNamedMessage)
+    {
+        GMimeObject *object = GMIME_OBJECT(part);
+        GMimeContentType *type = g_mime_object_get_content_type(object);
+        const char *rawName = g_mime_part_get_filename(part);
+        const QString name = rawName ? QString::fromUtf8(rawName) : QString();
+        if (g_mime_content_type_is_type(type, "message", "external-body")) {
+            // Only a pointer to a file kept elsewhere: its name is known, its size is not.
+            if (!name.isEmpty())
+                m_facts.attachments.append({name, -1});
+            return;
+        }
+        if (g_mime_content_type_is_type(type, "message", "partial")) {
+            noteProblem(QStringLiteral("it is only a fragment of a larger message"));
+            return;
+        }
+        if (!name.isEmpty()) {
+            const qint64 size = isWholeBase64(part) ? decodedSize(part) : -1;
+            m_facts.attachments.append({name, size});
+            if (size < 0)
+                noteProblem(QStringLiteral("the attachment \"%1\" cannot be decoded").arg(name));
+            return;
+        }
+        if (insideNamedMessage)
+            return;
+        const bool damagedType = hasDamagedType(object);
+        const bool plain = damagedType || g_mime_content_type_is_type(type, "text", "plain");
+        const bool html = !damagedType && g_mime_content_type_is_type(type, "text", "html");
+        if (!plain && !html)
+            return; // neither text nor an attachment: no rule looks at it
+        const std::optional<QString> text =
+            isWholeBase64(part) ? partText(part) : std::optional<QString>();
+        if (!text) {
+            noteProblem(QStringLiteral("a part cannot be decoded"));
+            return;
+        }
+        appendText(html ? htmlToText(*text) : *text);
+    }
+
+    void noteProblem(const QString &problem)
+    {
+        if (m_problem.isEmpty())
+            m_problem = problem;
+    }
+
     void appendText(const QString &text)
     {
         const QString collapsed = collapseBlanks(text);
@@ -266,11 +425,7 @@ MessageFacts readHeaderFacts(const QByteArray &message)
     const HeaderFields fields = headerFields(message);
     {
         std::lock_guard lock(gmimeMutex());
-        InternetAddressList *from = internet_address_list_parse(nullptr, fields.from.constData());
-        if (from) {
-            addMailboxes(from, facts.senders);
-            g_object_unref(from);
-        }
+        facts.senders = sendersOf(fields.from);
     }
     facts.fromText = collapseBlanks(decodeHeaderText(fields.from));
     facts.subject = collapseBlanks(decodeHeaderText(fields.subject));
@@ -298,8 +453,9 @@ MessageFacts readMessageFacts(const QByteArray &message, bool withBody)
     }
     GMimeObject *root = GMIME_OBJECT(parsed.get());
 
-    addMailboxes(g_mime_message_get_from(parsed.get()), facts.senders);
-    facts.fromText = collapseBlanks(decodeHeaderText(rawHeader(root, "From")));
+    const QByteArray from = rawHeader(root, "From");
+    facts.senders = sendersOf(from);
+    facts.fromText = collapseBlanks(decodeHeaderText(from));
     facts.subject = collapseBlanks(decodeHeaderText(rawHeader(root, "Subject")));
 
     Walker walker(facts);

@@ -10,7 +10,7 @@ namespace mail {
 struct AttachmentFact
 {
     QString name;
-    qint64 decodedBytes = 0;
+    qint64 decodedBytes = 0; // -1: unknown (the data cannot be decoded, or is kept elsewhere)
 };
 
 // What the rules look at in one message, all as decoded text.
@@ -18,8 +18,8 @@ struct MessageFacts
 {
     bool judgeable = false; // false: the message could not be read and must be kept
     QString problem;        // why it could not be read
-    // Set when a part cannot be decoded: the text and attachments are then not whole, so only
-    // the sender and subject may be judged.
+    // Set when some part the content or attachment rules look at cannot be read: what was read
+    // is still judged, but finding nothing in it does not clear the message.
     QString bodyProblem;
     QStringList senders; // the address of each mailbox in From, without its display name
     QString fromText;    // From as a person reads it, for the log

@@ -24,6 +24,19 @@ private:
     static void row(const char *file, List list, const QString &pattern, bool matches, int from = 0,
                     int to = -1)
     {
+        addRow(file, list, pattern, matches, false, from, to);
+    }
+
+    // Kept because nothing matched in what could be read, while some part could not be.
+    static void keptUnread(const char *file, List list, const QString &pattern, int from = 0,
+                           int to = -1)
+    {
+        addRow(file, list, pattern, false, true, from, to);
+    }
+
+    static void addRow(const char *file, List list, const QString &pattern, bool matches,
+                       bool unread, int from, int to)
+    {
         const QString name =
             QStringLiteral("%1 %2 \"%3\"%4")
                 .arg(QLatin1String(file))
@@ -33,7 +46,7 @@ private:
                                                      : "Attachments"),
                      pattern, to >= 0 ? QStringLiteral(" %1..%2 kB").arg(from).arg(to) : QString());
         QTest::newRow(qPrintable(name))
-            << QString::fromLatin1(file) << int(list) << pattern << matches << from << to;
+            << QString::fromLatin1(file) << int(list) << pattern << matches << unread << from << to;
     }
 
 private slots:
@@ -43,6 +56,7 @@ private slots:
         QTest::addColumn<int>("list");
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<bool>("matches");
+        QTest::addColumn<bool>("unread");
         QTest::addColumn<int>("sizeFrom");
         QTest::addColumn<int>("sizeTo");
 
@@ -126,7 +140,8 @@ private slots:
         row("attachment-in-attached-message.eml", Sender, "friend@forward.example", true);
         row("attachment-in-attached-message.eml", Sender, "scam@lottery.example", false);
         row("attachment-in-attached-message.eml", Subject, "lottery", false);
-        row("attachment-in-attached-message.eml", Content, "unclaimed prize", false);
+        // Without a file name the attached message is not an attachment: its text is read.
+        row("attachment-in-attached-message.eml", Content, "unclaimed prize", true);
         row("attachment-size-1023.eml", Attachment, "*.bin", true, 1, 1);
         row("attachment-size-1023.eml", Attachment, "*.bin", false, 2, 5);
         row("attachment-size-1024.eml", Attachment, "*.bin", true, 1, 1);
@@ -136,11 +151,13 @@ private slots:
         row("attachment-size-1025.eml", Attachment, "*.bin", false, 2, 1); // reversed range
         row("damaged-truncated.eml", Sender, "accounts@overdue.example", true);
         row("damaged-truncated.eml", Subject, "overdue payment", true);
-        row("damaged-truncated.eml", Content, "payment is overdue", false);
-        row("damaged-truncated.eml", Attachment, "statement.zip", false);
+        row("damaged-truncated.eml", Content, "payment is overdue", true);
+        row("damaged-truncated.eml", Attachment, "statement.zip", true);
+        keptUnread("damaged-truncated.eml", Attachment, "statement.zip", 0, 100000);
+        keptUnread("damaged-truncated.eml", Content, "paid in full");
         row("damaged-missing-closing-boundary.eml", Attachment, "report.doc", true);
         row("damaged-missing-closing-boundary.eml", Content, "monthly report", true);
-        row("damaged-bad-base64.eml", Content, "cheap watches", false);
+        keptUnread("damaged-bad-base64.eml", Content, "cheap watches");
         row("damaged-bad-base64.eml", Sender, "watches@replica.example", true);
         row("damaged-bad-base64.eml", Subject, "replica watches", true);
         row("damaged-8bit-subject.eml", Subject, "rabatte", true);
@@ -148,6 +165,34 @@ private slots:
         row("damaged-8bit-subject.eml", Sender, "rabatt@laden.example", true);
         row("empty-body.eml", Content, "*a*", false);
         row("empty-body.eml", Subject, "nothing inside", true);
+        row("damaged-junk-part-beside-attachment.eml", Attachment, "evil.exe", true);
+        row("damaged-junk-part-beside-attachment.eml", Attachment, "*.exe", true, 1, 1);
+        row("damaged-junk-part-beside-attachment.eml", Content, "attached installer", true);
+        keptUnread("damaged-junk-part-beside-attachment.eml", Content, "lottery");
+        row("damaged-base64-with-footer.eml", Attachment, "invoice.zip", true);
+        row("damaged-base64-with-footer.eml", Content, "invoice for november", true);
+        keptUnread("damaged-base64-with-footer.eml", Attachment, "invoice.zip", 0, 100000);
+        keptUnread("damaged-base64-with-footer.eml", Attachment, "*", 1, 100000);
+        keptUnread("damaged-base64-with-footer.eml", Content, "mailgate");
+        row("body-type-without-subtype.eml", Content, "garden furniture", true);
+        row("body-type-garbage.eml", Content, "crypto airdrop", true);
+        row("body-type-garbage.eml", Content, "hello from the team", true);
+        row("body-forward-as-whole-body.eml", Content, "inheritance funds", true);
+        row("body-forward-as-whole-body.eml", Sender, "barrister@estate.example", false);
+        row("body-forward-as-whole-body.eml", Sender, "colleague@forward.example", true);
+        row("body-forward-as-whole-body.eml", Subject, "inheritance claim", false);
+        row("body-digest.eml", Content, "tulip bulbs", true);
+        row("body-digest.eml", Content, "repotting orchids", true);
+        row("body-digest.eml", Content, "<b>", false);
+        row("body-digest.eml", Sender, "anna@garden-club.example", false);
+        row("sender-encoded-name-special.eml", Sender, "deals@outlet.example", true);
+        row("sender-encoded-name-special.eml", Sender, "*sale*", false);
+        row("subject-bad-q-escape.eml", Subject, "andré=zz café", true);
+        row("subject-bad-q-escape.eml", Content, "café price=zz", true);
+        row("attachment-external-body.eml", Attachment, "big.iso", true);
+        row("attachment-external-body.eml", Attachment, "big.iso", false, 1, 1);
+        row("attachment-external-body.eml", Attachment, "*.iso", false, 0, 100000);
+        keptUnread("damaged-nested-too-deep.eml", Content, "deeply hidden");
     }
 
     void decisions()
@@ -156,6 +201,7 @@ private slots:
         QFETCH(int, list);
         QFETCH(QString, pattern);
         QFETCH(bool, matches);
+        QFETCH(bool, unread);
         QFETCH(int, sizeFrom);
         QFETCH(int, sizeTo);
         MonitorSettings settings;
@@ -187,6 +233,8 @@ private slots:
                            .arg(facts.bodyProblem)));
         if (match)
             QCOMPARE(match->pattern, pattern);
+        else
+            QCOMPARE(!facts.bodyProblem.isEmpty(), unread); // what the log says of a kept one
         // Reading only the header, as for sender and subject rules, gives the same sender and
         // subject as reading the whole message.
         const MessageFacts header = readMessageFacts(message, false);

@@ -46,6 +46,8 @@ private slots:
             << QByteArray("=?UTF-8*pl?Q?=C5=BC?=") << QString::fromUtf8("\xC5\xBC");
         QTest::newRow("undeclared 8-bit latin-1") << QByteArray("Pr\xE9sent") << "Présent";
         QTest::newRow("undeclared 8-bit UTF-8") << QByteArray("Pr\xC3\xA9sent") << "Présent";
+        QTest::newRow("malformed Q escapes stay as written")
+            << QByteArray("=?UTF-8?Q?andr=C3=A9=zz=3?=") << QString::fromUtf8("andr\xC3\xA9=zz=3");
         QTest::newRow("not an encoded word") << QByteArray("=?broken") << "=?broken";
         QTest::newRow("unknown charset") << QByteArray("=?X-NOPE?Q?abc?=") << "abc";
     }
@@ -97,6 +99,10 @@ private slots:
         QCOMPARE(facts.senders, (QStringList{"JOZEF@Example.PL", "ann@b.example", "c@d.example"}));
         QVERIFY(facts.fromText.startsWith(QStringLiteral("Józef <JOZEF@Example.PL>")));
         QVERIFY(facts.bodyText.isEmpty()); // not asked for
+        // Delimiters inside an encoded name do not cut the mailbox apart.
+        const MessageFacts special = readMessageFacts(
+            crlf("From: =?utf-8?q?a;b?= <f01@x.test>, =?utf-8?b?Wzxd?= <g@x.test>\n\n"), false);
+        QCOMPARE(special.senders, (QStringList{"f01@x.test", "g@x.test"}));
     }
 
     void theHeaderAloneGivesTheSameSendersAndSubject_data()
@@ -109,6 +115,8 @@ private slots:
         QTest::newRow("no From, bare line feeds") << QByteArray("Subject: hi\n\nbody\n");
         QTest::newRow("comments and route") << crlf("From: (c) a@b.c (d)\nSubject:\n\n");
         QTest::newRow("8-bit display name") << QByteArray("From: Ren\xE9 <r@x.y>\r\n\r\n");
+        QTest::newRow("specials inside encoded names")
+            << crlf("From: =?utf-8?q?a;b?= <f01@x.test>, =?utf-8?b?Wzxd?=\n <g@x.test>\n\n");
         QTest::newRow("header only, no body") << QByteArray("From: a@b.c\r\nSubject: s");
     }
     void theHeaderAloneGivesTheSameSendersAndSubject()
