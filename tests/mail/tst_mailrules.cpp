@@ -67,6 +67,50 @@ private slots:
                                                     << "a.c" << true << true;
         QTest::newRow("a dot is not any character") << "abc"
                                                     << "a.c" << false << false;
+        const QString grin = QString::fromUtf8("\xF0\x9F\x98\x80");
+        const QString grin2 = QString::fromUtf8("\xF0\x9F\x98\x81");
+        QTest::newRow("question mark first") << "xab"
+                                             << "?ab" << true << true;
+        QTest::newRow("question mark last") << "abx"
+                                            << "ab?" << true << true;
+        QTest::newRow("question mark last, nothing left") << "ab"
+                                                          << "ab?" << false << false;
+        QTest::newRow("question marks around a part") << "zzabzz"
+                                                      << "?ab?" << false << true;
+        QTest::newRow("question mark takes a pair at the end")
+            << "ab" + grin << "ab?" << true << true;
+        QTest::newRow("a pair is one character, not two")
+            << "ab" + grin << "ab??" << false << false;
+        QTest::newRow("question marks before a pair") << grin + grin + "x"
+                                                      << "??x" << true << true;
+        QTest::newRow("pair, question mark, pair")
+            << "x" + grin + "y" + grin2 + "z"
+            << "*" + grin + "?" + grin2 + "*" << true << true;
+        QTest::newRow("piece starting with a pair") << "x" + grin + "y" + grin + "z"
+                                                    << "*" + grin + "z" << true << true;
+        QTest::newRow("lone surrogate is not half a pair")
+            << grin << grin.left(1) + "*" << false << false;
+        QTest::newRow("lone surrogate in the text is one character")
+            << "a" + grin.left(1) << "a?" << true << true;
+        QTest::newRow("last piece may not overlap the first") << "aba"
+                                                              << "ab*ba" << false << false;
+        QTest::newRow("pieces may not share text") << "abcab"
+                                                   << "abc*cab" << false << false;
+        QTest::newRow("middle pieces may not share text") << "abab"
+                                                          << "*aba*bab*" << false << false;
+        QTest::newRow("repeated letters and question marks") << "aaaaaaab"
+                                                             << "a?a?a?b" << false << true;
+        QTest::newRow("repeated letters, no end") << "aaaaaaaa"
+                                                  << "a?a?a?b" << false << false;
+        QTest::newRow("later start of a repeated piece") << "xaxbxaxb"
+                                                         << "*x?xb" << true << true;
+        QTest::newRow("piece longer than 64 characters")
+            << QString(70, u'a') + "b"
+            << "*" + QString("a?").repeated(35) + "b" << true << true;
+        QTest::newRow("piece longer than 64 characters, no end")
+            << QString(71, u'a') << "*" + QString("a?").repeated(35) + "b" << false << false;
+        QTest::newRow("piece longer than 64 characters in a part")
+            << "x" + QString(70, u'a') + "bx" << QString("a?").repeated(35) + "b" << false << true;
     }
     void wildcards()
     {
