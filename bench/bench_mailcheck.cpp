@@ -313,6 +313,62 @@ int main(int argc, char *argv[])
         }
     }
 
+    // Large messages judged whole: the check's peak against the largest message it judges,
+    // with several accounts at once. BENCH_LARGE=0 leaves it out.
+    if (qEnvironmentVariableIntValue("BENCH_LARGE") != 0
+        || !qEnvironmentVariableIsSet("BENCH_LARGE")) {
+        struct Case
+        {
+            const char *name;
+            int accounts;
+            QByteArray text;
+        };
+        const QByteArray head = "From: a@work.example\r\nSubject: large\r\nMIME-Version: 1.0\r\n";
+        QByteArray body;
+        while (body.size() < 60 * 1000 * 1000)
+            body += "a line of an ordinary long message, nothing to see here at all\r\n";
+        QByteArray attachments = head + "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n";
+        for (int i = 0; attachments.size() < 14 * 1000 * 1000; ++i)
+            attachments += "--B\r\nContent-Type: application/octet-stream; name=\"f"
+                           + QByteArray::number(i) + ".bin\"\r\n\r\nAAAA\r\n";
+        attachments += "--B--\r\n";
+        QByteArray header = "From: a@work.example\r\nSubject: large header\r\n";
+        while (header.size() < 50 * 1000 * 1000)
+            header += "X-Filler: a header line that is only there to make the header large\r\n";
+        const QList<Case> cases{
+            {"4 accounts, a 60 MB message each", 4,
+             head + "Content-Type: text/plain\r\n\r\n" + body},
+            {"100,000 attachments in 14 MB", 1, attachments},
+            {"a 50 MB header", 1, header + "\r\nbody\r\n"},
+        };
+        for (const Case &large : cases) {
+            const QString storePath =
+                work.filePath(QStringLiteral("large-%1/registry.db").arg(&large - cases.data()));
+            store::SqliteStore settings(storePath);
+            auto access = settings.beginAccess();
+            for (int a = 0; a < large.accounts; ++a) {
+                const QString user = QStringLiteral("large%1x%2").arg(&large - cases.data()).arg(a);
+                server.addUser(user, QStringLiteral("secret"));
+                server.deliver(user, large.text);
+                auto account = access->openOrCreate(QByteArray(store::kAccountsKey) + user.toUtf8()
+                                                    + "@bench.example");
+                account->writeString(store::kPop3, "127.0.0.1:" + QByteArray::number(proxy.port()));
+                account->writeString(store::kLogin, user.toUtf8());
+                account->writeString(store::kPassword, store::EncryptPassword("secret"));
+            }
+            access->openOrCreate(store::kContentFilterKey)->writeString("nothing like this", {});
+            access->openOrCreate(QByteArray(store::kAttachmentsKey) + "*.exe");
+            access->finish();
+            const Measure run = runProcess({ours, QStringLiteral("--check-once")},
+                                           {QStringLiteral("OSTROVE_REGISTRY=") + storePath});
+            const double largestMb = double(large.text.size()) / (1024.0 * 1024.0);
+            std::printf("%-34s peak %.1f MB, %.2f times the %.1f MB message, %.1f s%s\n",
+                        large.name, run.peakMb, run.peakMb / largestMb, largestMb, run.seconds,
+                        run.exitCode == 0 ? "" : " (check failed)");
+            std::fflush(stdout);
+        }
+    }
+
     // The daemon between two checks: what it costs to wait.
     const int idleSeconds = qEnvironmentVariableIsSet("BENCH_IDLE_SECONDS")
                                 ? qEnvironmentVariableIntValue("BENCH_IDLE_SECONDS")

@@ -1,6 +1,7 @@
 #include "mail/AccountCheck.h"
 
 #include "mail/JudgeQueue.h"
+#include "mail/MessageBudget.h"
 #include "mail/MessageFacts.h"
 #include "mail/MonitorLog.h"
 #include "mail/Pop3Session.h"
@@ -8,6 +9,7 @@
 #include "mail/SeenState.h"
 #include "mail/ServerAddress.h"
 
+#include <QScopeGuard>
 #include <QSet>
 
 #include <thread>
@@ -166,8 +168,21 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     QHash<int, qint64> listedSize;
     for (const auto &[number, size] : std::as_const(toFetch))
         listedSize.insert(number, size);
+    // Whole messages are held within the check's shared budget, from before they are asked for
+    // until they are judged.
+    std::optional<HeldMessages> held;
+    if (m_context.budget) {
+        held.emplace(*m_context.budget, m_context.cancel);
+        session->setReserve([&held](int number, qint64 size, bool mayWait) {
+            return held->take(number, size, mayWait);
+        });
+    }
     // Judging runs beside the reading: while one message is parsed, the next ones arrive.
     const auto judge = [&](int number, const QByteArray &message) {
+        const auto giveBack = qScopeGuard([&held, number] {
+            if (held)
+                held->give(number);
+        });
         if (message.isEmpty())
             return; // the server would not send it: judged next time
         const MessageFacts facts = readMessageFacts(message, whole);

@@ -8,6 +8,7 @@
 
 namespace mail {
 
+class MessageBudget;
 class MonitorLog;
 class Rules;
 class SeenState;
@@ -29,6 +30,7 @@ public:
         int replyTimeoutMs = 60000;
         int sessionTimeoutMs = 10 * 60 * 1000;
         const std::atomic<bool> *cancel = nullptr;
+        MessageBudget *budget = nullptr; // shared by the accounts checked at once
     };
 
     explicit AccountCheck(const Context &context)

@@ -1,6 +1,7 @@
 #include "mail/MailCheck.h"
 
 #include "mail/AccountCheck.h"
+#include "mail/MessageBudget.h"
 #include "mail/MonitorLog.h"
 #include "mail/Settings.h"
 #include "monitor/MonitorNames.h"
@@ -14,6 +15,12 @@
 #include <sys/stat.h>
 
 namespace mail {
+
+namespace {
+
+constexpr qint64 kWholeMessagesAtOnce = 64 * 1024 * 1024;
+
+} // namespace
 
 bool CheckReport::allChecked() const
 {
@@ -74,6 +81,8 @@ CheckReport MailCheck::run()
         m_log.write(QStringLiteral("Warning: %1").arg(warning));
 
     TlsTrust trust;
+    // Whole messages of all accounts together: judging costs a few times a message's size.
+    MessageBudget budget(kWholeMessagesAtOnce);
     AccountCheck::Context context{rules,
                                   m_seen,
                                   m_log,
@@ -82,7 +91,8 @@ CheckReport MailCheck::run()
                                   m_options.connectTimeoutMs,
                                   m_options.replyTimeoutMs,
                                   m_options.sessionTimeoutMs,
-                                  m_options.cancel};
+                                  m_options.cancel,
+                                  &budget};
     report.accounts.resize(settings->accounts.size());
     QThreadPool pool;
     pool.setMaxThreadCount(std::max(1, m_options.accountsAtOnce));

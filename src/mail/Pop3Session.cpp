@@ -330,6 +330,12 @@ bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool head
                && (sent == received
                    || (m_pipelining && sent - received < kPipelineWindow
                        && (!whole || bytesInFlight + wanted[sent].second <= kBytesInFlight)))) {
+            if (whole && m_reserve
+                && !m_reserve(wanted[sent].first, wanted[sent].second, sent == received)) {
+                if (sent == received)
+                    return fail(Failure::Cancelled, QStringLiteral("stopped"));
+                break;
+            }
             if (!send(command(wanted[sent].first)))
                 return false;
             askedByTop.append(useTop);

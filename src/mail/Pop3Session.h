@@ -78,6 +78,13 @@ public:
     bool fetch(const QList<std::pair<int, qint64>> &messages, bool headerOnly,
                const std::function<void(int, const QByteArray &)> &onMessage,
                const std::function<void(int)> &onTooLarge = {});
+    // Asked before a whole message is requested, with its number and listed size, and whether
+    // nothing else is in flight (then it may wait): false holds the request back for now, or,
+    // when nothing is in flight, ends the session as stopped.
+    void setReserve(std::function<bool(int, qint64, bool)> reserve)
+    {
+        m_reserve = std::move(reserve);
+    }
     // Proves the conversation is in step before anything is removed: the server names each
     // message (number, unique id) or, without UIDL, (number, size) as it was judged, and no
     // byte beyond the replies asked for is waiting. Any difference ends the session.
@@ -121,6 +128,7 @@ private:
     bool m_topRefused = false;
     int m_tooLarge = 0;
     QDeadlineTimer m_sessionDeadline;
+    std::function<bool(int, qint64, bool)> m_reserve;
     Failure m_failure = Failure::None;
     QString m_failureText;
 };
