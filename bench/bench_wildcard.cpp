@@ -21,6 +21,15 @@ QString repeated(QStringView unit, qsizetype units)
     return text;
 }
 
+// Every code point from `first` on, `count` of them, in turn.
+QString run(char32_t first, int count)
+{
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text.append(QChar(char16_t(first + i)));
+    return text;
+}
+
 QString times(QStringView piece, int count)
 {
     return repeated(piece, piece.size() * count);
@@ -43,6 +52,11 @@ int main(int argc, char **argv)
     const QString as = repeated(u"a", units);
     const QString emoji = repeated(u"\U0001F600", units);
     const QString cyrillic = repeated(u"\u0436", units);
+    const QString chinese = repeated(run(0x4E00, 256), units);
+    QString manyCodes = QStringLiteral("?");
+    for (const QChar c : run(0x4E00, 126))
+        manyCodes += c + QStringLiteral("?");
+    manyCodes += QChar(0x9FA5);
     const QString prose = repeated(u"Dear customer, your parcel could not be delivered today. "
                                    u"Please confirm the address at our office. \u0106ao! ",
                                    units);
@@ -60,6 +74,7 @@ int main(int argc, char **argv)
         {"emoji ? emoji ?...x, text of emoji", emoji, times(u"\U0001F600?", 84) + u'x'},
         {"zh?zh?...ya, Cyrillic text", cyrillic,
          times(u"\u0436?", 127) + QString::fromUtf16(u"\u044f")},
+        {"? then 126 different Han characters and ?, Han text", chinese, manyCodes},
         {"cheap p?lls, prose", prose, QStringLiteral("cheap p?lls")},
         {"cheap pills (literal), prose", prose, QStringLiteral("cheap pills")},
     };
