@@ -32,7 +32,8 @@ constexpr char kUsageText[] =
     "KEY is a path below HKEY_LOCAL_MACHINE, such as \"\\Software\\Zel Software\\Ostrove\"\n"
     "(the default for export) or \"HKLM\\Software\\Zel Software\\Ostrove\". FILE \"-\" is\n"
     "standard output or input; export writes to standard output without FILE. The store is\n"
-    "the file named by OSTROVE_REGISTRY, else /var/lib/ostrove/registry.db.\n";
+    "the file named by OSTROVE_REGISTRY, else /var/lib/ostrove/registry.db for root and\n"
+    "$XDG_CONFIG_HOME/ostrove/registry.db (~/.config/ostrove/) for anyone else.\n";
 
 constexpr char kNotFound[] = "ERROR: The system was unable to find the specified registry key or "
                              "value.\n";

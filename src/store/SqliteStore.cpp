@@ -840,9 +840,21 @@ SqliteStore::~SqliteStore() = default;
 
 QString SqliteStore::defaultPath()
 {
+    return defaultPath(::geteuid() == 0);
+}
+
+QString SqliteStore::defaultPath(bool administrator)
+{
     const QString fromEnvironment = qEnvironmentVariable("OSTROVE_REGISTRY");
-    return fromEnvironment.isEmpty() ? QStringLiteral("/var/lib/ostrove/registry.db")
-                                     : fromEnvironment;
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    if (administrator)
+        return QStringLiteral("/var/lib/ostrove/registry.db");
+    // Any other user has settings of their own, as every desktop program keeps them.
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty() || QDir::isRelativePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/ostrove/registry.db");
 }
 
 FileIdentity FileIdentity::of(const QString &path)
@@ -920,7 +932,10 @@ std::shared_ptr<SqliteConnection> SqliteStore::openConnection(const FileIdentity
         SQLITE_OPEN_NOMUTEX
         | (m_options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (!m_options.readOnly) {
-        QDir().mkpath(QFileInfo(m_path).absolutePath()); // where the rights allow
+        // Where the rights allow; a folder made for the store is the owner's alone.
+        const QString folder = QFileInfo(m_path).absolutePath();
+        if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+            ::chmod(QFile::encodeName(folder).constData(), 0700);
         // The store holds the account passwords: a new one is the owner's alone whatever the
         // umask, and SQLite gives its journal the same mode. An existing file keeps its mode.
         if (!identity.exists) {

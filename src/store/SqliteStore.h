@@ -42,8 +42,10 @@ public:
 
     std::unique_ptr<Access> beginAccess() override;
 
-    // OSTROVE_REGISTRY when set and not empty, else the machine-wide file.
+    // OSTROVE_REGISTRY when set and not empty; else for root the machine-wide file, and for
+    // any other user their own under $XDG_CONFIG_HOME (~/.config). Every program asks here.
     static QString defaultPath();
+    static QString defaultPath(bool administrator);
 
 private:
     std::shared_ptr<SqliteConnection> openConnection(const FileIdentity &identity);

@@ -675,6 +675,11 @@ private slots:
         QCOMPARE(StoreReader(t.folder.filePath(QStringLiteral("a/b/registry.db")))
                      .dword(store::kSettingsKey, "ScanEvery"),
                  5);
+        // The folder made for it holds passwords: its owner's alone.
+        QCOMPARE(QFileInfo(t.folder.filePath(QStringLiteral("a/b"))).permissions()
+                     & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser | QFile::ReadOwner
+                         | QFile::WriteOwner | QFile::ExeOwner),
+                 QFile::Permissions());
     }
 
     void aLockHeldPastTheBusyTimeoutEndsInTheMessage()
@@ -720,12 +725,21 @@ private slots:
         sqlite3_close(db);
     }
 
-    void theEnvironmentChoosesTheFile()
+    void theEnvironmentAndTheUserChooseTheFile()
     {
         qputenv("OSTROVE_REGISTRY", "/tmp/elsewhere.db");
-        QCOMPARE(store::SqliteStore::defaultPath(), QStringLiteral("/tmp/elsewhere.db"));
+        QCOMPARE(store::SqliteStore::defaultPath(false), QStringLiteral("/tmp/elsewhere.db"));
         qputenv("OSTROVE_REGISTRY", "");
-        QCOMPARE(store::SqliteStore::defaultPath(), QStringLiteral("/var/lib/ostrove/registry.db"));
+        QCOMPARE(store::SqliteStore::defaultPath(true),
+                 QStringLiteral("/var/lib/ostrove/registry.db"));
+        // Anyone else has their own, where desktop programs keep settings.
+        qputenv("XDG_CONFIG_HOME", "/home/ann/cfg");
+        QCOMPARE(store::SqliteStore::defaultPath(false),
+                 QStringLiteral("/home/ann/cfg/ostrove/registry.db"));
+        qputenv("XDG_CONFIG_HOME", "relative/is/ignored");
+        QCOMPARE(store::SqliteStore::defaultPath(false),
+                 QDir::homePath() + QStringLiteral("/.config/ostrove/registry.db"));
+        qunsetenv("XDG_CONFIG_HOME");
         qunsetenv("OSTROVE_REGISTRY");
     }
 };
