@@ -187,32 +187,21 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
             return; // the server would not send it: judged next time
         const MessageFacts facts = readMessageFacts(message, whole);
         ++outcome.judged;
-        const QByteArray id = ids.value(number);
-        if (!facts.judgeable) {
-            m_context.log.write(QStringLiteral("%1: message %2 kept: %3")
+        const Verdict verdict = judgeMessage(facts, rules);
+        if (!verdict.keptBecause.isEmpty()) {
+            m_context.log.write(QStringLiteral("%1: message %2 %3")
                                     .arg(outcome.address)
                                     .arg(number)
-                                    .arg(facts.problem));
-            if (haveIds)
-                judgedNow.insert(id);
-            return;
+                                    .arg(verdict.keptBecause));
         }
-        const std::optional<RuleMatch> match = rules.match(facts);
-        if (!match && !facts.bodyProblem.isEmpty()) {
-            m_context.log.write(QStringLiteral("%1: message %2 kept unjudged by the content and "
-                                               "attachment rules: %3")
-                                    .arg(outcome.address)
-                                    .arg(number)
-                                    .arg(facts.bodyProblem));
-        }
-        if (!match) {
+        if (!verdict.removeBy) {
             if (haveIds)
-                judgedNow.insert(id);
+                judgedNow.insert(ids.value(number));
             return;
         }
         toDelete.append(number);
         matches.insert(number, MatchedMessage{facts.fromText, facts.subject,
-                                              listedSize.value(number), *match});
+                                              listedSize.value(number), *verdict.removeBy});
     };
     JudgeQueue queue(kQueuedMessages, kQueuedBytes);
     std::thread judging([&queue, &judge] {

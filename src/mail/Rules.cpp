@@ -18,6 +18,18 @@ constexpr char kAttachments[] = "Attachments";
 
 } // namespace
 
+Verdict judgeMessage(const MessageFacts &facts, const Rules &rules)
+{
+    if (!facts.judgeable)
+        return {std::nullopt, QStringLiteral("kept: %1").arg(facts.problem)};
+    Verdict verdict{rules.match(facts), QString()};
+    if (!verdict.removeBy && !facts.bodyProblem.isEmpty())
+        verdict.keptBecause =
+            QStringLiteral("kept unjudged by the content and attachment rules: %1")
+                .arg(facts.bodyProblem);
+    return verdict;
+}
+
 qint64 sizeInKilobytes(qint64 bytes)
 {
     return (bytes + 1023) / 1024;

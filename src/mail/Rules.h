@@ -59,6 +59,16 @@ private:
     QByteArray m_fingerprint;
 };
 
+// What becomes of one message: the only place where mail is condemned. Removed only when a
+// rule matched what could be read; kept otherwise, with the reason when part of the message
+// could not be read (a message that cannot be read at all is kept, whatever the rules).
+struct Verdict
+{
+    std::optional<RuleMatch> removeBy;
+    QString keptBecause; // for the log; empty when all was read and no rule matched
+};
+Verdict judgeMessage(const MessageFacts &facts, const Rules &rules);
+
 // Size in kB as the attachment page counts it: bytes / 1024, rounded up.
 qint64 sizeInKilobytes(qint64 bytes);
 

@@ -223,7 +223,8 @@ private slots:
         const QByteArray message = testMessage(file);
         const MessageFacts facts = readMessageFacts(message, rules.needsWholeMessage());
         QVERIFY2(facts.judgeable, qPrintable(facts.problem));
-        const std::optional<RuleMatch> match = rules.match(facts);
+        const Verdict verdict = judgeMessage(facts, rules);
+        const std::optional<RuleMatch> &match = verdict.removeBy;
         QVERIFY2(
             match.has_value() == matches,
             qPrintable(QStringLiteral("senders %1, subject \"%2\", text \"%3\", %4 attachments, "
@@ -234,7 +235,7 @@ private slots:
         if (match)
             QCOMPARE(match->pattern, pattern);
         else
-            QCOMPARE(!facts.bodyProblem.isEmpty(), unread); // what the log says of a kept one
+            QCOMPARE(!verdict.keptBecause.isEmpty(), unread); // what the log says of a kept one
         // Reading only the header, as for sender and subject rules, gives the same sender and
         // subject as reading the whole message.
         const MessageFacts header = readMessageFacts(message, false);
