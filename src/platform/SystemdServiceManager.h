@@ -9,7 +9,8 @@ struct sd_bus;
 namespace platform {
 
 // The service manager on Linux: systemd over D-Bus. The service OstroveSvc is the unit
-// OstroveSvc.service; the system bus is the one DBUS_SYSTEM_BUS_ADDRESS names, if set.
+// OstroveSvc.service; root's is the system manager's (the system bus is the one
+// DBUS_SYSTEM_BUS_ADDRESS names, if set), any other user's is their own user manager's.
 class SystemdServiceManager : public ServiceManager
 {
 public:

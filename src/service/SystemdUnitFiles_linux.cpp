@@ -1,3 +1,4 @@
+#include "platform/SystemdBus.h"
 #include "service/SystemdUnitFiles.h"
 
 #include <array>
@@ -58,7 +59,7 @@ bool callWithUnitList(sd_bus *bus, const char *method, const QByteArray &unit, b
 
 SystemdUnitFiles::SystemdUnitFiles()
 {
-    if (sd_bus_open_system(&m_bus) < 0)
+    if (platform::openManagerBus(&m_bus) < 0)
         m_bus = nullptr;
 }
 
