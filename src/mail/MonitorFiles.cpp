@@ -1,6 +1,12 @@
 #include "mail/MonitorFiles.h"
 
 #include "mail/MonitorLog.h"
+#include "mail/Settings.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace mail {
 
@@ -16,7 +22,8 @@ store::SqliteStore::Options readOnly()
 } // namespace
 
 MonitorFiles::MonitorFiles(const QString &storePath, MonitorLog &log)
-    : m_log(log)
+    : m_storePath(storePath)
+    , m_log(log)
     , m_seen(seenStatePathFor(storePath))
     , m_settings(storePath, readOnly())
 {
@@ -28,13 +35,42 @@ MonitorFiles::MonitorFiles(const QString &storePath, MonitorLog &log)
 
 CheckReport MonitorFiles::check(const MailCheck::Options &options)
 {
-    return MailCheck(m_settings, m_seen, m_log, options).run();
+    m_log.beginCheck();
+    // Read-only, a missing store is an empty tree: that must not pass for "no accounts".
+    if (const QString problem = settingsFileProblem(m_storePath); !problem.isEmpty()) {
+        CheckReport report;
+        report.dryRun = options.dryRun;
+        report.settingsProblem = problem;
+        m_log.writeWarning(
+            QStringLiteral("Check failed: the settings cannot be read: %1").arg(problem));
+        return report;
+    }
+    const CheckReport report = MailCheck(m_settings, m_seen, m_log, options).run();
+    if (const QString problem = m_seen.takeWriteProblem(); !problem.isEmpty())
+        m_log.write(QStringLiteral("Warning: the record of judged messages cannot be written "
+                                   "(%1); it is kept in memory only, and messages are judged "
+                                   "again when the program starts anew")
+                        .arg(problem));
+    return report;
 }
 
 void MonitorFiles::warnAboutStore(const QString &storePath, MonitorLog &log)
 {
     if (const QString warning = storePermissionWarning(storePath); !warning.isEmpty())
         log.write(warning);
+}
+
+QString unsafeFolderReason(const QString &folder)
+{
+    struct stat info
+    {};
+    if (::stat(QFile::encodeName(folder).constData(), &info) != 0)
+        return {};
+    if (info.st_uid != ::geteuid())
+        return QStringLiteral("the folder belongs to another user");
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return QStringLiteral("the folder may be written by others than its owner");
+    return {};
 }
 
 } // namespace mail

@@ -24,9 +24,14 @@ public:
     static void warnAboutStore(const QString &storePath, MonitorLog &log);
 
 private:
+    QString m_storePath;
     MonitorLog &m_log;
     SeenState m_seen;
     store::SqliteStore m_settings;
 };
+
+// Why files beside the store must not be kept in this folder (another user may write it, and
+// so put links or files of their choosing where the monitor writes), else empty.
+QString unsafeFolderReason(const QString &folder);
 
 } // namespace mail

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 
 #include <cstdio>
@@ -11,20 +12,40 @@ namespace mail {
 // time first, moved to Ostrove.log.1 past 1 MiB. Lines can also go to a stream (standard output
 // for a check in the foreground, standard error for the journal). A log that cannot be written
 // never stops the monitor. Safe to use from several threads.
+//
+// Lines carry text from mail and servers: control characters are shown escaped, the secrets
+// it was told are blanked, and a line is cut at kMaxLineChars. The file is never opened through
+// a link, and not kept at all in a folder others may write.
 class MonitorLog
 {
 public:
     explicit MonitorLog(QString path, std::FILE *echo = nullptr);
 
     void write(const QString &line);
+    // A line that must be seen also where nobody reads the log: on standard error as well.
+    void writeWarning(const QString &line);
     QString path() const { return m_path; }
 
+    // A check begins: the log may be moved aside once until the next check begins, so that
+    // a check never moves its own earlier lines out of reach.
+    void beginCheck();
+    // Text never to be written (a password): blanked in every line from now on. Its UTF-8 and
+    // Latin-1 readings both, as server text may be read either way.
+    void addSecret(const QByteArray &secret);
+
     static constexpr qint64 kRotateBytes = 1024 * 1024;
+    static constexpr int kMaxLineChars = 1000;
 
 private:
-    std::mutex m_mutex;
+    QString cleaned(const QString &line) const;
+    void writeFile(const QByteArray &text);
+
+    mutable std::mutex m_mutex;
     QString m_path;
+    bool m_keepFile = true;
+    bool m_mayRotate = true;
     std::FILE *m_echo;
+    QSet<QString> m_secrets;
 };
 
 } // namespace mail

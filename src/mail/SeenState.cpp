@@ -1,9 +1,13 @@
 #include "mail/SeenState.h"
 
+#include "mail/MonitorFiles.h"
+
 #include <QFile>
+#include <QFileInfo>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <utility>
 
 namespace mail {
 
@@ -58,17 +62,34 @@ bool exec(sqlite3 *db, const char *sql)
 } // namespace
 
 SeenState::SeenState(const QString &path)
+    : m_path(path)
 {
-    const QByteArray file = QFile::encodeName(path);
+    // SQLite refuses a link anywhere in the path; a linked folder is the administrator's
+    // choice, only a link in the file's own place is refused.
+    const QFileInfo info(path);
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    const QByteArray file =
+        QFile::encodeName(folder.isEmpty() ? path : folder + u'/' + info.fileName());
+    if (const QString reason = unsafeFolderReason(info.absolutePath()); !reason.isEmpty()) {
+        m_problem = QStringLiteral("%1: %2").arg(path, reason);
+        return;
+    }
+    if (info.isSymLink()) {
+        m_problem = QStringLiteral("%1: a symbolic link").arg(path);
+        return;
+    }
     // Only the monitor needs it; nobody else should learn what mail arrived.
     const mode_t previous = ::umask(077);
-    const int rc = sqlite3_open_v2(
-        file.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-        nullptr);
+    const int rc = sqlite3_open_v2(file.constData(), &m_db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                                       | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
+                                   nullptr);
     bool ok = rc == SQLITE_OK;
     if (ok) {
         sqlite3_busy_timeout(m_db, 5000);
-        ok = exec(m_db, "PRAGMA synchronous = FULL") && exec(m_db, kSchema);
+        // A file we may only read is still read; what cannot be written is said per check.
+        ok = sqlite3_db_readonly(m_db, "main") == 1
+             || (exec(m_db, "PRAGMA synchronous = FULL") && exec(m_db, kSchema));
     }
     ::umask(previous);
     if (!ok) {
@@ -84,9 +105,15 @@ SeenState::~SeenState()
     sqlite3_close_v2(m_db);
 }
 
+QString SeenState::takeWriteProblem()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_writeProblem, QString());
+}
+
 bool SeenState::load(const QByteArray &account, Entry *entry)
 {
-    if (!m_db) {
+    if (!m_db || m_memory.contains(account)) {
         *entry = m_memory.value(account);
         return true;
     }
@@ -115,12 +142,21 @@ QSet<QByteArray> SeenState::judged(const QByteArray &account, const QByteArray &
 
 bool SeenState::store(const QByteArray &account, const Entry &entry)
 {
-    if (!m_db) {
-        m_memory.insert(account, entry);
+    if (m_db && storeInFile(account, entry)) {
+        m_memory.remove(account);
         return true;
     }
-    if (!exec(m_db, "BEGIN IMMEDIATE"))
+    m_memory.insert(account, entry);
+    return m_db == nullptr;
+}
+
+bool SeenState::storeInFile(const QByteArray &account, const Entry &entry)
+{
+    if (!exec(m_db, "BEGIN IMMEDIATE")) {
+        m_writeProblem =
+            QStringLiteral("%1: %2").arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_db)));
         return false;
+    }
     bool ok = true;
     {
         Statement clear(m_db, "DELETE FROM seen WHERE account = ?1");
@@ -146,6 +182,7 @@ bool SeenState::store(const QByteArray &account, const Entry &entry)
     }
     if (ok && exec(m_db, "COMMIT"))
         return true;
+    m_writeProblem = QStringLiteral("%1: %2").arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_db)));
     exec(m_db, "ROLLBACK");
     return false;
 }

@@ -12,8 +12,8 @@ struct sqlite3;
 namespace mail {
 
 // Which messages of each account were judged, and under which rules: kept in a small SQLite
-// file beside the settings store, or in memory when that folder cannot be written. Safe to use
-// from several account threads.
+// file beside the settings store, or in memory when that folder cannot be written or others may
+// write it. The file is never opened through a link. Safe to use from several account threads.
 class SeenState
 {
 public:
@@ -24,6 +24,9 @@ public:
 
     // Why the file could not be used (the state then lives in memory), else empty.
     QString problem() const { return m_problem; }
+    // Why a record could not be written to the file since the last call (it was kept in
+    // memory instead), else empty.
+    QString takeWriteProblem();
 
     // The unique ids judged under these rules; empty when the rules changed since.
     QSet<QByteArray> judged(const QByteArray &account, const QByteArray &fingerprint);
@@ -41,10 +44,15 @@ private:
     bool load(const QByteArray &account, Entry *entry);
     bool store(const QByteArray &account, const Entry &entry);
 
+    bool storeInFile(const QByteArray &account, const Entry &entry);
+
     std::mutex m_mutex;
+    QString m_path;
     sqlite3 *m_db = nullptr;
     QString m_problem;
-    QHash<QByteArray, Entry> m_memory; // used when there is no file
+    QString m_writeProblem;
+    // Every account when there is no file; else those whose record the file refused.
+    QHash<QByteArray, Entry> m_memory;
 };
 
 } // namespace mail

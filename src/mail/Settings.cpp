@@ -5,6 +5,13 @@
 #include "store/Store.h"
 #include "store/StoreError.h"
 
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace mail {
 
 namespace {
@@ -87,6 +94,21 @@ std::optional<MonitorSettings> readMonitorSettings(store::Store &store, QString 
             *error = QString::fromLocal8Bit(failure.what());
         return std::nullopt;
     }
+}
+
+QString settingsFileProblem(const QString &storePath)
+{
+    const int fd =
+        ::open(QFile::encodeName(storePath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("%1: %2").arg(storePath, qt_error_string(errno));
+    struct stat info
+    {};
+    const bool isFile = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    if (!isFile)
+        return QStringLiteral("%1: not a file").arg(storePath);
+    return {};
 }
 
 } // namespace mail

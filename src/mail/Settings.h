@@ -50,5 +50,8 @@ inline constexpr int kMaxScanEvery = 200;
 // Reads the settings tree without writing anything; an empty optional and the reason when the
 // store cannot be read at all.
 std::optional<MonitorSettings> readMonitorSettings(store::Store &store, QString *error);
+// "PATH: REASON" when the store file cannot be opened for reading by this user (or is no
+// file), else empty. Opens nothing for writing and creates nothing.
+QString settingsFileProblem(const QString &storePath);
 
 } // namespace mail

@@ -1,10 +1,15 @@
 #include "DovecotServer.h"
 #include "MailTestSupport.h"
+#include "QuietWrite.h"
 #include "TestSystem.h"
 #include "accounts/Form_AddEditAccount.h"
 #include "app/Form_Ostrove.h"
 #include "filters/FilterEntryDialog.h"
+#include "mail/MonitorFiles.h"
+#include "mail/MonitorLog.h"
+#include "mail/SeenState.h"
 #include "store/RegistryPaths.h"
+#include "store/Store.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -13,7 +18,11 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,13 +33,18 @@ struct Run
     QString err;
 };
 
-Run runService(const QStringList &arguments, const QString &storePath)
+const QStringList kAsNobody{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                            QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")};
+
+Run runService(const QStringList &arguments, const QString &storePath,
+               const QStringList &prefix = {})
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("OSTROVE_REGISTRY"), storePath);
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(OSTROVE_SERVICE), arguments);
+    const QStringList command = prefix + QStringList{QStringLiteral(OSTROVE_SERVICE)} + arguments;
+    process.start(command.first(), command.mid(1));
     if (!process.waitForFinished(60000))
         return {};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
@@ -62,6 +76,7 @@ private slots:
         m_server.addUser(QStringLiteral("alice"), QStringLiteral("secret"));
         m_server.addUser(QStringLiteral("bob"), QStringLiteral("secret"));
         m_server.addUser(QStringLiteral("carol"), QStringLiteral("secret"));
+        m_server.addUser(QStringLiteral("dave"), QStringLiteral("secret"));
         qputenv("SSL_CERT_FILE", QFile::encodeName(m_server.caCertificatePath()));
     }
 
@@ -136,6 +151,162 @@ private slots:
         QVERIFY(run.out.contains(QStringLiteral("the settings cannot be read")));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("not a database at all\n"));
+    }
+
+    // What mail and servers put in a log line: never a terminal's controls, never a password,
+    // never a whole message.
+    void logLinesAreEscapedBlankedAndCut_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("terminal title") << QStringLiteral("re: \x1b]0;owned\x07\x1b[2J end")
+                                        << QStringLiteral("re: \\x1b]0;owned\\x07\\x1b[2J end");
+        QTest::newRow("C1 controls")
+            << QStringLiteral("a\u009b2Jb\u007f") << QStringLiteral("a\\x9b2Jb\\x7f");
+        QTest::newRow("bidi and format controls")
+            << QStringLiteral("invoice\u202etxt.exe\u2066\u200b\u2028")
+            << QStringLiteral("invoice\\u202etxt.exe\\u2066\\u200b\\u2028");
+        QTest::newRow("line breaks") << QStringLiteral("one\r\ntwo") << QStringLiteral("one  two");
+        QTest::newRow("echoed password")
+            << QStringLiteral("-ERR unknown command: PASS pa\u00df word!")
+            << QStringLiteral("-ERR unknown command: PASS ********!");
+        QTest::newRow("whole message")
+            << QStringLiteral("subject \"") + QString(3'000'000, u'x')
+            << QStringLiteral("subject \"") + QString(mail::MonitorLog::kMaxLineChars - 9, u'x')
+                   + QStringLiteral("\u2026[cut]");
+    }
+
+    void logLinesAreEscapedBlankedAndCut()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, logged);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Ostrove.log"));
+        mail::MonitorLog log(path);
+        log.addSecret(QStringLiteral("pa\u00df word").toUtf8());
+        log.write(line);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll().mid(20)), logged + u'\n');
+    }
+
+    // However much one check writes, its first lines survive until the next check begins.
+    void aCheckRotatesTheLogOnceAtMost()
+    {
+        MailTestBench bench;
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        mail::MonitorLog log(bench.logPath());
+        log.beginCheck();
+        log.write(QStringLiteral("first line of the check"));
+        for (int i = 0; i < 2500; ++i)
+            log.write(QString(2000, u'y'));
+        QFile previous(bench.logPath() + QStringLiteral(".1"));
+        QVERIFY(previous.open(QIODevice::ReadOnly));
+        QVERIFY((previous.readAll() + bench.log().toUtf8()).contains("first line of the check"));
+        QVERIFY(QFileInfo(bench.logPath()).size() > mail::MonitorLog::kRotateBytes);
+
+        mail::MonitorFiles(bench.storePath(), log).check({});
+        QVERIFY(QFileInfo(bench.logPath()).size() < 1000);
+        QVERIFY(bench.log().contains(QStringLiteral("Check ends")));
+    }
+
+    // The files beside the store are not opened through links, nor kept in a folder others
+    // may write; a store that cannot be read fails the check.
+    void filesBesideTheStore_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("asNobody");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("saidOnOutput");
+        QTest::addColumn<QString>("saidOnError");
+        QTest::newRow("log is a link") << "log link" << false << 0 << "Check ends"
+                                       << "";
+        QTest::newRow("seen-state is a link") << "seen link" << false << 0 << "kept in memory only"
+                                              << "";
+        QTest::newRow("folder writable by others")
+            << "shared folder" << false << 0 << "kept in memory only"
+            << "may be written by others";
+        QTest::newRow("folder of another user")
+            << "foreign folder" << false << 0 << "kept in memory only"
+            << "belongs to another user";
+        QTest::newRow("store missing")
+            << "no store" << false << 1 << "Check failed: the settings cannot be read: "
+            << "the settings cannot be read: %1: No such file";
+        QTest::newRow("store unreadable")
+            << "unreadable store" << true << 1 << "Check failed: the settings cannot be read: "
+            << "the settings cannot be read: %1: Permission denied";
+        QTest::newRow("seen-state read-only")
+            << "read-only seen" << true << 0
+            << "Warning: the record of judged messages cannot be written"
+            << "";
+    }
+
+    void filesBesideTheStore()
+    {
+        QFETCH(QString, setup);
+        QFETCH(bool, asNobody);
+        QFETCH(int, exitCode);
+        QFETCH(QString, saidOnOutput);
+        QFETCH(QString, saidOnError);
+        MailTestBench bench;
+        const QString folder = bench.folder();
+        const QString seenPath = mail::seenStatePathFor(bench.storePath());
+        const QString victim = folder + QStringLiteral("/victim");
+        if (setup != QLatin1String("no store"))
+            bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        if (setup == QLatin1String("log link")) {
+            QVERIFY(QFile::link(victim, bench.logPath()));
+        } else if (setup == QLatin1String("seen link")) {
+            writeQuietly(victim, [](store::Access &access) {
+                access.openOrCreate(store::kMailFilterKey)->writeString("theirs", QByteArray());
+            });
+            QVERIFY(QFile::link(victim, seenPath));
+        } else if (setup == QLatin1String("shared folder")) {
+            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0777) == 0);
+        } else if (setup == QLatin1String("foreign folder")) {
+            QVERIFY(::chown(QFile::encodeName(folder).constData(), 65534, 65534) == 0);
+        } else if (setup == QLatin1String("unreadable store")) {
+            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+        } else if (setup == QLatin1String("read-only seen")) {
+            bench.addAccount("dave@test.example",
+                             "127.0.0.1:" + QByteArray::number(m_server.plainPort()), "dave",
+                             "secret", false);
+            m_server.deliver(QStringLiteral("dave"), testMail("friend@good.example", "hi"));
+            {
+                mail::SeenState seen(seenPath);
+            }
+            for (const QString &path : {folder, bench.storePath(), seenPath})
+                QVERIFY(::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+            QVERIFY(::chmod(QFile::encodeName(seenPath).constData(), 0400) == 0);
+        }
+        const QByteArray victimBefore = [&victim] {
+            QFile file(victim);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }();
+
+        const Run run = runService({QStringLiteral("--check-once")}, bench.storePath(),
+                                   asNobody ? kAsNobody : QStringList());
+        QVERIFY2(run.exitCode == exitCode, qPrintable(run.out + run.err));
+        QVERIFY2(run.out.contains(saidOnOutput), qPrintable(run.out));
+        QVERIFY2(run.err.contains(saidOnError.arg(bench.storePath())), qPrintable(run.err));
+
+        QFile after(victim);
+        if (victimBefore.isEmpty()) {
+            QVERIFY(!after.exists());
+        } else {
+            QVERIFY(after.open(QIODevice::ReadOnly));
+            QVERIFY(after.readAll() == victimBefore);
+        }
+        if (setup == QLatin1String("log link"))
+            QVERIFY(QFileInfo(bench.logPath()).isSymLink());
+        if (setup.endsWith(QLatin1String("folder"))) {
+            QVERIFY(!QFile::exists(bench.logPath()));
+            QVERIFY(!QFile::exists(seenPath));
+        }
+        if (setup.endsWith(QLatin1String("store")))
+            QVERIFY(setup != QLatin1String("no store") || !QFile::exists(bench.storePath()));
+        if (setup == QLatin1String("read-only seen"))
+            QVERIFY(m_server.waitForSessionsEnded(QStringLiteral("dave"), 1));
     }
 
     // The whole product: what a person sets up in the configuration program's real window is
