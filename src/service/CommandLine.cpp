@@ -69,7 +69,8 @@ QString usageText()
         "The log (Ostrove.log) and the record of judged messages (monitor-state.db) are kept\n"
         "in the same folder.\n"
         "\n"
-        "Exit status: 0 when every account was checked, 1 when any failed, 2 on bad arguments.\n");
+        "Exit status: 0 when every account was checked, 1 when any failed or the settings\n"
+        "cannot be read, 2 on bad arguments.\n");
 }
 
 } // namespace service

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <unistd.h>
 
 namespace service {
@@ -20,15 +21,30 @@ QByteArray unitName()
     return QByteArray(monitor::kServiceName) + ".service";
 }
 
-// A word of a unit file's command line or environment, quoted as systemd reads it.
+// A value in double quotes as systemd reads a unit file: C escapes, and % starts a specifier.
 QString quotedForSystemd(const QString &text)
 {
     QString escaped = text;
     escaped.replace(u'\\', QLatin1String("\\\\"))
         .replace(u'"', QLatin1String("\\\""))
-        .replace(u'%', QLatin1String("%%"))
-        .replace(u'$', QLatin1String("$$"));
+        .replace(u'%', QLatin1String("%%"));
     return u'"' + escaped + u'"';
+}
+
+// A word of ExecStart=, where $ also starts a variable.
+QString commandWordForSystemd(const QString &text)
+{
+    return quotedForSystemd(text).replace(u'$', QLatin1String("$$"));
+}
+
+// A unit file is read line by line: a line break in a value would start a setting of the
+// value's choosing. Other control characters have no business in a path either.
+bool hasControlCharacter(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.category() == QChar::Other_Control || c == QChar::LineSeparator
+               || c == QChar::ParagraphSeparator;
+    });
 }
 
 } // namespace
@@ -54,7 +70,7 @@ QString ServiceInstaller::unitText(const QString &programPath, const QString &st
                                   "[Service]\n"
                                   "Type=notify\n"
                                   "ExecStart=%1\n")
-                       .arg(quotedForSystemd(programPath));
+                       .arg(commandWordForSystemd(programPath));
     if (!storePath.isEmpty())
         text += QStringLiteral("Environment=%1\n")
                     .arg(quotedForSystemd(QStringLiteral("OSTROVE_REGISTRY=") + storePath));
@@ -95,6 +111,13 @@ int ServiceInstaller::install()
 {
     if (!mayChangeServices())
         return refuse(QStringLiteral("installing the service needs root rights (try sudo)"));
+    if (hasControlCharacter(m_options.programPath))
+        return refuse(QStringLiteral("this program's path holds a control character, which a "
+                                     "unit file cannot carry; move it"));
+    if (hasControlCharacter(m_options.storePath))
+        return refuse(QStringLiteral("the settings store's path (OSTROVE_REGISTRY) holds a control "
+                                     "character (a line break, say), which a unit file cannot "
+                                     "carry; move or rename the store"));
     platform::SystemdServiceManager services;
     SystemdUnitFiles units;
     if (!units.connected() || !services.isServiceCapable())

@@ -18,13 +18,13 @@ struct Run
 };
 
 Run runService(const QStringList &arguments, const QString &unitFolder,
-               const QStringList &prefix = {})
+               const QStringList &prefix = {},
+               const QString &storePath = QStringLiteral("/srv/mail settings/r.db"))
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("OSTROVE_SYSTEMD_UNIT_DIR"), unitFolder);
-    environment.insert(QStringLiteral("OSTROVE_REGISTRY"),
-                       QStringLiteral("/srv/mail settings/r.db"));
+    environment.insert(QStringLiteral("OSTROVE_REGISTRY"), storePath);
     process.setProcessEnvironment(environment);
     const QStringList command = prefix + QStringList{QStringLiteral(OSTROVE_SERVICE)} + arguments;
     process.start(command.first(), command.mid(1));
@@ -71,6 +71,33 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("[Install]\nWantedBy=multi-user.target\n")));
         QVERIFY(!service::ServiceInstaller::unitText(QStringLiteral("/p"), QString())
                      .contains(QStringLiteral("Environment")));
+
+        // A dollar is doubled where systemd expands variables (the command line), and only there.
+        const QString dollars = service::ServiceInstaller::unitText(
+            QStringLiteral("/opt/$HOME/OstroveService"), QStringLiteral("/srv/$USER\\x.db"));
+        QVERIFY(dollars.contains(QStringLiteral("\nExecStart=\"/opt/$$HOME/OstroveService\"\n")));
+        QVERIFY(dollars.contains(
+            QStringLiteral("\nEnvironment=\"OSTROVE_REGISTRY=/srv/$USER\\\\x.db\"\n")));
+    }
+
+    // A line break in a path would end the line and start a setting of the path's choosing.
+    void aPathWithAControlCharacterIsRefused_data()
+    {
+        QTest::addColumn<QString>("storePath");
+        QTest::newRow("line break") << QStringLiteral("/srv/r.db\nExecStartPre=/bin/touch /x");
+        QTest::newRow("carriage return") << QStringLiteral("/srv/r.db\rUser=nobody");
+        QTest::newRow("escape") << QStringLiteral("/srv/\x1b[2Jr.db");
+    }
+
+    void aPathWithAControlCharacterIsRefused()
+    {
+        QFETCH(QString, storePath);
+        const Run run = runService({QStringLiteral("/install"), QStringLiteral("/silent")},
+                                   m_units.path(), {}, storePath);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("control character")), qPrintable(run.err));
+        QVERIFY(!QFile::exists(unitFile()));
+        QVERIFY(!m_systemd.calls().contains(QStringLiteral("EnableUnitFiles")));
     }
 
     void silentInstallWritesTheUnitReloadsAndEnables()
