@@ -1,6 +1,7 @@
 #include "mail/MailCheck.h"
 #include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
+#include "platform/CoreDumps.h"
 #include "service/CommandLine.h"
 #include "service/Daemon.h"
 #include "service/ServiceInstaller.h"
@@ -72,6 +73,7 @@ service::ServiceInstaller installer(bool silent)
 
 int main(int argc, char *argv[])
 {
+    platform::forbidCoreDumps(); // before the passwords are read
     const sigset_t wanted = stopSignals();
     pthread_sigmask(SIG_BLOCK, &wanted, nullptr); // before any thread exists
     std::signal(SIGPIPE, SIG_IGN);

@@ -1,5 +1,6 @@
 #include "mail/MailCheck.h"
 #include "mail/MonitorLog.h"
+#include "platform/CoreDumps.h"
 #include "store/SqliteStore.h"
 #include "tray/Autostart.h"
 #include "tray/SingleInstance.h"
@@ -12,6 +13,7 @@
 
 int main(int argc, char *argv[])
 {
+    platform::forbidCoreDumps(); // before the passwords are read
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 
@@ -169,6 +170,40 @@ private slots:
         QVERIFY(m_server.waitForSessionsEnded(QStringLiteral("slow"), 1));
         QCOMPARE(m_server.messages(QStringLiteral("slow")), QList<QByteArray>{message});
         QVERIFY(bench.log().contains(QStringLiteral("slow@test.example: stopped")));
+    }
+
+    // The monitor programs hold the passwords: neither a core file nor a debugger of their
+    // user may see their memory. The kernel gives the /proc files of such a process to root.
+    void theMonitorProgramsCannotBeDumped_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("service") << QStringLiteral(OSTROVE_SERVICE);
+        QTest::newRow("tray") << QStringLiteral(OSTROVE_TRAY);
+    }
+
+    void theMonitorProgramsCannotBeDumped()
+    {
+        QFETCH(QString, program);
+        MailTestBench bench; // its folder is root's: the store cannot be read by nobody
+        QProcess monitor;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("OSTROVE_REGISTRY"), bench.storePath());
+        environment.insert(QStringLiteral("OSTROVE_TEST_INTERVAL_SECONDS"), QStringLiteral("60"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.remove(QStringLiteral("NOTIFY_SOCKET"));
+        monitor.setProcessEnvironment(environment);
+        monitor.start(QStringLiteral("setpriv"),
+                      {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                       QStringLiteral("--clear-groups"), program});
+        QVERIFY(monitor.waitForStarted());
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (said += monitor.readAllStandardError()).contains("the settings cannot be read"),
+            10000);
+        const QFileInfo status(QStringLiteral("/proc/%1/status").arg(monitor.processId()));
+        QCOMPARE(status.ownerId(), 0u);
+        QCOMPARE(QFileInfo(status.path() + QStringLiteral("/exe")).symLinkTarget(), program);
+        QVERIFY(stopDaemon(monitor));
     }
 };
 
