@@ -85,7 +85,6 @@ private slots:
     {
         QTest::addColumn<QString>("storePath");
         QTest::newRow("line break") << QStringLiteral("/srv/r.db\nExecStartPre=/bin/touch /x");
-        QTest::newRow("carriage return") << QStringLiteral("/srv/r.db\rUser=nobody");
         QTest::newRow("escape") << QStringLiteral("/srv/\x1b[2Jr.db");
     }
 
