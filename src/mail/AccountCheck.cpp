@@ -104,6 +104,8 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     options.cancel = m_context.cancel;
     options.maxMessageBytes = kMaxJudgedBytes;
     options.trust = &m_context.trust;
+    // A server may echo the password back in a reply: no line of the log ever shows it.
+    m_context.log.addSecret(account.password);
     auto session = std::make_unique<Pop3Session>(options);
     session->open(*server);
     const auto failed = [&]() {

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -93,6 +94,12 @@ void MonitorLog::addSecret(const QByteArray &secret)
     m_secrets.insert(QString::fromLatin1(secret));
 }
 
+namespace {
+
+constexpr qsizetype kShortSecret = 6;
+
+} // namespace
+
 QString MonitorLog::cleaned(const QString &line) const
 {
     QSet<QString> secrets;
@@ -102,8 +109,18 @@ QString MonitorLog::cleaned(const QString &line) const
     }
     // Blanked before anything is cut, so that no part of a secret is left at the cut.
     QString text = line;
-    for (const QString &secret : std::as_const(secrets))
-        text.replace(secret, QStringLiteral("********"));
+    for (const QString &secret : std::as_const(secrets)) {
+        // A short password is also a piece of ordinary words: it is blanked where it stands
+        // alone, as a server would echo it.
+        if (secret.size() >= kShortSecret) {
+            text.replace(secret, QStringLiteral("********"));
+        } else {
+            static const QString kEdge = QStringLiteral("[\\p{L}\\p{N}]");
+            const QRegularExpression alone(
+                QStringLiteral("(?<!%1)%2(?!%1)").arg(kEdge, QRegularExpression::escape(secret)));
+            text.replace(alone, QStringLiteral("********"));
+        }
+    }
     // Escaping only lengthens the text: what lies past the limit now would be cut anyway.
     bool cut = false;
     if (text.size() > kMaxLineChars) {

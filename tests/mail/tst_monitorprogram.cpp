@@ -170,6 +170,9 @@ private slots:
         QTest::newRow("echoed password")
             << QStringLiteral("-ERR unknown command: PASS pa\u00df word!")
             << QStringLiteral("-ERR unknown command: PASS ********!");
+        // "pw" is also a short password: blanked where it stands alone, not inside words.
+        QTest::newRow("short password") << QStringLiteral("-ERR PASS pw: upward pw")
+                                        << QStringLiteral("-ERR PASS ********: upward ********");
         QTest::newRow("whole message")
             << QStringLiteral("subject \"") + QString(3'000'000, u'x')
             << QStringLiteral("subject \"") + QString(mail::MonitorLog::kMaxLineChars - 9, u'x')
@@ -184,6 +187,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("Ostrove.log"));
         mail::MonitorLog log(path);
         log.addSecret(QStringLiteral("pa\u00df word").toUtf8());
+        log.addSecret("pw");
         log.write(line);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));

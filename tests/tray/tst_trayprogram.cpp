@@ -136,6 +136,7 @@ private slots:
     void theConfigurationPageFindsItAndItsCloseRequestEndsIt()
     {
         MailTestBench bench;
+        bench.addPattern(store::kMailFilterKey, "*@spam.example"); // a store to read
         platform::X11Windows windows;
         QVERIFY(!windows.exists(kTitle));
         QProcess tray;
@@ -212,6 +213,7 @@ private slots:
     void aSecondStartMakesTheFirstCheckAndEnds()
     {
         MailTestBench bench;
+        bench.addPattern(store::kMailFilterKey, "*@spam.example"); // a store to read
         QProcess first;
         startTray(first, bench.storePath());
         auto guard = qScopeGuard([&first] { stop(first); });
@@ -229,6 +231,7 @@ private slots:
 
         // Another store is another tray program.
         MailTestBench other;
+        other.addPattern(store::kMailFilterKey, "*@spam.example");
         QProcess beside;
         startTray(beside, other.storePath());
         auto besideGuard = qScopeGuard([&beside] { stop(beside); });
@@ -327,6 +330,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(managerRuns(), 10000);
 
         MailTestBench bench;
+        bench.addPattern(store::kMailFilterKey, "*@spam.example"); // a store to read
         QProcess tray;
         startTray(tray, bench.storePath());
         auto guard = qScopeGuard([&tray] { stop(tray); });
