@@ -2,11 +2,14 @@
 
 #include "monitor/MonitorNames.h"
 #include "monitor/ServiceControl.h"
+#include "platform/SystemdBus.h"
 #include "platform/SystemdServiceManager.h"
 #include "service/SystemdUnitFiles.h"
+#include "store/SqliteStore.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -57,31 +60,95 @@ ServiceInstaller::ServiceInstaller(Options options, std::FILE *out)
 QString ServiceInstaller::defaultUnitFolder()
 {
     const QString folder = qEnvironmentVariable("OSTROVE_SYSTEMD_UNIT_DIR");
-    return folder.isEmpty() ? QStringLiteral("/etc/systemd/system") : folder;
+    if (!folder.isEmpty())
+        return folder;
+    if (platform::actsOnSystemManager())
+        return QStringLiteral("/etc/systemd/system");
+    // A user's own units, which their own manager runs.
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty() || QDir::isRelativePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/systemd/user");
 }
 
-QString ServiceInstaller::unitText(const QString &programPath, const QString &storePath)
+QString ServiceInstaller::unitText(const QString &programPath, const QString &storePath,
+                                   bool forUser, const QString &certificateFile)
 {
     QString text = QStringLiteral("[Unit]\n"
-                                  "Description=Ostrove mail monitor\n"
-                                  "Wants=network-online.target\n"
-                                  "After=network-online.target\n"
-                                  "\n"
-                                  "[Service]\n"
-                                  "Type=notify\n"
-                                  "ExecStart=%1\n")
-                       .arg(commandWordForSystemd(programPath));
+                                  "Description=Ostrove mail monitor\n");
+    // A user's manager has no network target of its own to wait for.
+    if (!forUser)
+        text += QStringLiteral("Wants=network-online.target\n"
+                               "After=network-online.target\n");
+    text += QStringLiteral("\n"
+                           "[Service]\n"
+                           "Type=notify\n"
+                           "ExecStart=%1\n")
+                .arg(commandWordForSystemd(programPath));
     if (!storePath.isEmpty())
         text += QStringLiteral("Environment=%1\n")
                     .arg(quotedForSystemd(QStringLiteral("OSTROVE_REGISTRY=") + storePath));
+    if (!certificateFile.isEmpty())
+        text += QStringLiteral("Environment=%1\n")
+                    .arg(quotedForSystemd(QStringLiteral("SSL_CERT_FILE=") + certificateFile));
     text += QStringLiteral("Restart=on-failure\n"
                            "RestartSec=30\n"
                            "TimeoutStopSec=10\n"
                            "NoNewPrivileges=yes\n"
                            "PrivateTmp=yes\n"
-                           "\n"
-                           "[Install]\n"
-                           "WantedBy=multi-user.target\n");
+                           "UMask=0077\n");
+    if (!forUser)
+        text += confinement(storePath);
+    text +=
+        QStringLiteral("\n"
+                       "[Install]\n"
+                       "WantedBy=%1\n")
+            .arg(forUser ? QStringLiteral("default.target") : QStringLiteral("multi-user.target"));
+    return text;
+}
+
+QString ServiceInstaller::confinement(const QString &storePath)
+{
+    // The machine's monitor runs as root: it may read and write its store's folder and reach
+    // mail servers, and nothing else. A check needs no device, no kernel setting, no other
+    // user's files, no privilege beyond the owner's rights to its own files.
+    QString text = QStringLiteral("ProtectSystem=strict\n");
+    const QString folder =
+        QFileInfo(storePath.isEmpty() ? store::SqliteStore::defaultPath(true) : storePath)
+            .absolutePath();
+    const bool underHome =
+        folder.startsWith(QLatin1String("/home/")) || folder.startsWith(QLatin1String("/root/"))
+        || folder == QLatin1String("/root") || folder.startsWith(QLatin1String("/run/user/"));
+    if (storePath.isEmpty())
+        text += QStringLiteral("StateDirectory=ostrove\nStateDirectoryMode=0700\n");
+    else
+        text += QStringLiteral("ReadWritePaths=%1\n").arg(quotedForSystemd(folder));
+    text += QStringLiteral("ProtectHome=%1\n")
+                .arg(underHome ? QStringLiteral("read-only") : QStringLiteral("yes"));
+    text += QStringLiteral("PrivateDevices=yes\n"
+                           "PrivateIPC=yes\n"
+                           "ProtectKernelTunables=yes\n"
+                           "ProtectKernelModules=yes\n"
+                           "ProtectKernelLogs=yes\n"
+                           "ProtectControlGroups=yes\n"
+                           "ProtectClock=yes\n"
+                           "ProtectHostname=yes\n"
+                           "ProtectProc=invisible\n"
+                           "ProcSubset=pid\n"
+                           "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX\n"
+                           "RestrictNamespaces=yes\n"
+                           "RestrictRealtime=yes\n"
+                           "RestrictSUIDSGID=yes\n"
+                           "LockPersonality=yes\n"
+                           "MemoryDenyWriteExecute=yes\n"
+                           "RemoveIPC=yes\n"
+                           "CapabilityBoundingSet=\n"
+                           "AmbientCapabilities=\n"
+                           "SystemCallArchitectures=native\n"
+                           "SystemCallFilter=@system-service\n"
+                           "SystemCallFilter=~@privileged @resources\n"
+                           "SystemCallErrorNumber=EPERM\n"
+                           "DevicePolicy=closed\n");
     return text;
 }
 
@@ -102,18 +169,14 @@ int ServiceInstaller::refuse(const QString &why)
     return 1;
 }
 
-bool ServiceInstaller::mayChangeServices()
-{
-    return ::geteuid() == 0;
-}
-
 int ServiceInstaller::install()
 {
-    if (!mayChangeServices())
-        return refuse(QStringLiteral("installing the service needs root rights (try sudo)"));
     if (hasControlCharacter(m_options.programPath))
         return refuse(QStringLiteral("this program's path holds a control character, which a "
                                      "unit file cannot carry; move it"));
+    if (hasControlCharacter(m_options.certificateFile))
+        return refuse(QStringLiteral("the certificate file's path (SSL_CERT_FILE) holds a control "
+                                     "character, which a unit file cannot carry; move it"));
     if (hasControlCharacter(m_options.storePath))
         return refuse(QStringLiteral("the settings store's path (OSTROVE_REGISTRY) holds a control "
                                      "character (a line break, say), which a unit file cannot "
@@ -123,10 +186,15 @@ int ServiceInstaller::install()
     if (!units.connected() || !services.isServiceCapable())
         return refuse(QStringLiteral("systemd does not answer here: the service cannot be "
                                      "installed"));
+    if (!QDir().mkpath(m_options.unitFolder))
+        return refuse(QStringLiteral("cannot make the folder %1").arg(m_options.unitFolder));
 
     QSaveFile file(unitPath());
     if (!file.open(QIODevice::WriteOnly)
-        || file.write(unitText(m_options.programPath, m_options.storePath).toUtf8()) < 0
+        || file.write(unitText(m_options.programPath, m_options.storePath, m_options.forUser,
+                               m_options.certificateFile)
+                          .toUtf8())
+               < 0
         || !file.commit()) {
         return refuse(QStringLiteral("cannot write %1: %2").arg(unitPath(), file.errorString()));
     }
@@ -141,15 +209,15 @@ int ServiceInstaller::install()
     if (!units.enable(unitName(), &error))
         return refuse(QStringLiteral("systemd could not enable %1: %2")
                           .arg(QString::fromLatin1(unitName()), error));
-    say(QStringLiteral("Enabled %1; start it with: systemctl start %2")
-            .arg(QString::fromLatin1(unitName()), QLatin1String(monitor::kServiceName)));
+    say(QStringLiteral("Enabled %1; start it with: systemctl %2start %3")
+            .arg(QString::fromLatin1(unitName()),
+                 m_options.forUser ? QStringLiteral("--user ") : QString(),
+                 QLatin1String(monitor::kServiceName)));
     return 0;
 }
 
 int ServiceInstaller::uninstall()
 {
-    if (!mayChangeServices())
-        return refuse(QStringLiteral("removing the service needs root rights (try sudo)"));
     platform::SystemdServiceManager services;
     SystemdUnitFiles units;
     if (!units.connected() || !services.isServiceCapable())

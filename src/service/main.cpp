@@ -2,6 +2,7 @@
 #include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
 #include "platform/CoreDumps.h"
+#include "platform/SystemdBus.h"
 #include "service/CommandLine.h"
 #include "service/Daemon.h"
 #include "service/ServiceInstaller.h"
@@ -64,7 +65,9 @@ service::ServiceInstaller installer(bool silent)
     service::ServiceInstaller::Options options;
     options.programPath = QCoreApplication::applicationFilePath();
     options.storePath = qEnvironmentVariable("OSTROVE_REGISTRY");
+    options.certificateFile = qEnvironmentVariable("SSL_CERT_FILE");
     options.unitFolder = service::ServiceInstaller::defaultUnitFolder();
+    options.forUser = !platform::actsOnSystemManager();
     options.silent = silent;
     return service::ServiceInstaller(options);
 }
