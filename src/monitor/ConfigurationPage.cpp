@@ -85,6 +85,12 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     btnUninstallService = button("btnUninstallService", "Uninstall", 128, 30);
     btnStartService = button("btnStartService", "Start", 45, 54);
     btnStopService = button("btnStopService", "Stop", 128, 54);
+    lblServiceStatus = new QLabel(panel);
+    lblServiceStatus->setObjectName(QStringLiteral("lblServiceStatus"));
+    lblServiceStatus->setGeometry(210, 30, 250, 46);
+    lblServiceStatus->setWordWrap(true);
+    lblServiceStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblServiceStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     separator(panel, QRect(15, 79, 250, 5));
     rbTray = new QRadioButton(QLatin1String(monitor::kRunAsTrayCaption), panel);
     rbTray->setObjectName(QStringLiteral("rbTray"));
@@ -235,6 +241,10 @@ void ConfigurationPage::rgServiceClick()
     btnStartTray->setEnabled(!service && !trayWindowExists());
     btnStopTray->setEnabled(!service && trayWindowExists());
     cbxAutorun->setEnabled(!service);
+    // Said in service mode only, where the person is about to use it.
+    lblServiceStatus->setText(service && !m_services.isServiceCapableSystem()
+                                  ? m_services.unavailableReason()
+                                  : QString());
 }
 
 void ConfigurationPage::seEveryChange()
@@ -283,6 +293,8 @@ void ConfigurationPage::btnStartServiceClick()
         const WaitCursor waiting;
         started = m_services.StartServiceAndWait(monitor::kServiceName);
     }
+    lblServiceStatus->setText(started ? QString()
+                                      : m_services.startFailureHint(monitor::kServiceName));
     if (started) {
         btnStopService->setEnabled(true);
         btnStartService->setEnabled(false);
@@ -296,6 +308,10 @@ void ConfigurationPage::btnStopServiceClick()
         const WaitCursor waiting;
         stopped = m_services.StopServiceAndWait(monitor::kServiceName);
     }
+    lblServiceStatus->setText(
+        stopped
+            ? QString()
+            : QStringLiteral("%1 did not stop in time.").arg(QLatin1String(monitor::kServiceName)));
     if (stopped) {
         btnStopService->setEnabled(false);
         btnStartService->setEnabled(true);

@@ -88,6 +88,8 @@ private:
     void placeFields();
 
     QLabel *m_minutes = nullptr;
+    // Beside the service buttons: why a service action cannot work, where the system says.
+    QLabel *lblServiceStatus = nullptr;
     platform::System &m_system;
     monitor::ServiceControl m_services;
 };

@@ -80,6 +80,16 @@ bool ServiceControl::isServiceCapableSystem()
     return m_manager.isServiceCapable();
 }
 
+QString ServiceControl::unavailableReason()
+{
+    return m_manager.unavailableReason();
+}
+
+QString ServiceControl::startFailureHint(const QByteArray &name)
+{
+    return m_manager.startFailureHint(name);
+}
+
 ServiceControl::Outcome ServiceControl::changeAndWait(const QByteArray &name, bool start)
 {
     Outcome outcome;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 namespace platform {
 class ServiceManager;
@@ -29,6 +30,8 @@ public:
     bool StartServiceAndWait(const QByteArray &name);
     bool StopServiceAndWait(const QByteArray &name);
     bool isServiceCapableSystem();
+    QString unavailableReason();
+    QString startFailureHint(const QByteArray &name);
 
     // The enumeration buffer: room for 4,097 records of 36 bytes with their names.
     static constexpr qsizetype kEnumerationBufferBytes = 147492;

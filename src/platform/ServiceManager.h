@@ -66,6 +66,16 @@ public:
 
     // Whether this system can host the monitor as a service at all.
     virtual bool isServiceCapable() = 0;
+
+    // For a person, where the system can say more than the buttons: why the service cannot be
+    // used here, and where to read why a service did not start. Empty where there is nothing
+    // to add.
+    virtual QString unavailableReason() { return {}; }
+    virtual QString startFailureHint(const QByteArray &name)
+    {
+        (void)name;
+        return {};
+    }
 };
 
 // What one enumeration call returns into a buffer of the given size: each entry takes a 36-byte

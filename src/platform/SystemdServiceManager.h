@@ -27,6 +27,8 @@ public:
     void closeHandle(Handle handle) override;
     void sleep(quint32 milliseconds) override;
     bool isServiceCapable() override;
+    QString unavailableReason() override;
+    QString startFailureHint(const QByteArray &name) override;
 
 private:
     struct Opened

@@ -273,4 +273,20 @@ bool SystemdServiceManager::isServiceCapable()
     return answers;
 }
 
+QString SystemdServiceManager::unavailableReason()
+{
+    if (actsOnSystemManager())
+        return QStringLiteral("systemd does not answer on the system bus: the service cannot be "
+                              "used on this machine.");
+    return QStringLiteral("Your own systemd manager does not answer (no user session bus): the "
+                          "service cannot be used; the tray program can.");
+}
+
+QString SystemdServiceManager::startFailureHint(const QByteArray &name)
+{
+    return QStringLiteral("%1 did not start; see why with: journalctl %2-u %1")
+        .arg(QString::fromLatin1(name),
+             actsOnSystemManager() ? QString() : QStringLiteral("--user "));
+}
+
 } // namespace platform

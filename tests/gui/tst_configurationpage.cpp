@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QLabel>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -220,12 +221,16 @@ private slots:
         t->services.startSucceeds = false;
         m_page->btnStartService->click();
         QCOMPARE(enabledControls(), enabled(UninstallService | StartService));
+        // The status line says where to read why, and forgets it once the service starts.
+        const auto status = m_page->findChild<QLabel *>(QStringLiteral("lblServiceStatus"));
+        QCOMPARE(status->text(), QStringLiteral("see the journal of OstroveSvc"));
 
         t->services.startSucceeds = true;
         t->services.statusScript = {serviceStartPending(1, 5), serviceStartPending(2, 5),
                                     serviceRunning()};
         m_page->btnStartService->click();
         QCOMPARE(enabledControls(), enabled(UninstallService | StopService));
+        QVERIFY(status->text().isEmpty());
 
         // Stopping a service that has stopped meanwhile: refused, but it says it is stopped.
         t->services.stopAnswer = {false, serviceStopped()};

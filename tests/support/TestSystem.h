@@ -104,6 +104,11 @@ public:
     void closeHandle(Handle handle) override;
     void sleep(quint32 milliseconds) override;
     bool isServiceCapable() override { return capable; }
+    QString unavailableReason() override { return QStringLiteral("no systemd here"); }
+    QString startFailureHint(const QByteArray &name) override
+    {
+        return QStringLiteral("see the journal of ") + QString::fromLatin1(name);
+    }
 
     bool adminRights = true;
     bool managerOpens = true;
