@@ -11,6 +11,7 @@ packages=(
     clang clang-format clang-tidy libclang-rt-14-dev libbenchmark-dev libssl-dev
     fonts-dejavu-core
     libgmime-3.0-dev dovecot-pop3d openssl ca-certificates mailfilter
+    systemd-container debootstrap zstd
 )
 
 missing=()

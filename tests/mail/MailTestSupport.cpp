@@ -15,6 +15,12 @@ MailTestBench::MailTestBench()
     QVERIFY(m_dir.isValid());
 }
 
+MailTestBench::MailTestBench(const QString &parent)
+    : m_dir(parent + QStringLiteral("/bench-XXXXXX"))
+{
+    QVERIFY(m_dir.isValid());
+}
+
 QString MailTestBench::storePath() const
 {
     return m_dir.filePath(QStringLiteral("registry.db"));

@@ -16,6 +16,8 @@ class MailTestBench
 {
 public:
     MailTestBench();
+    // In a folder of its own below `parent` (a service with a private /tmp cannot see /tmp).
+    explicit MailTestBench(const QString &parent);
 
     QString storePath() const;
     QString logPath() const;
