@@ -219,6 +219,8 @@ void ConfigurationPage::tsConfigurationShow()
         // the field writes the bound back.
         if (settings->valueExists(store::kScanEvery))
             seEvery->setValue(settings->readInteger(store::kScanEvery));
+        const auto run = access.openExisting(store::kRunKey);
+        cbxAutorun->setChecked(run->isOpen() && run->valueExists(store::kAutorunValue));
     });
 }
 
@@ -337,11 +339,15 @@ void ConfigurationPage::cbxAutorunClick()
 {
     const bool on = cbxAutorun->isChecked();
     const QByteArray trayPath = toStored(monitor::trayProgramPath(m_system.programFolder));
-    store::registryAccess(m_system.store, m_system.prompts, [on, &trayPath](store::Access &access) {
-        const auto run = access.openOrCreate(store::kRunKey);
-        if (on)
-            run->writeString(store::kAutorunValue, trayPath);
-        else
-            run->deleteValue(store::kAutorunValue);
-    });
+    const bool stored = store::registryAccess(
+        m_system.store, m_system.prompts, [on, &trayPath](store::Access &access) {
+            const auto run = access.openOrCreate(store::kRunKey);
+            if (on)
+                run->writeString(store::kAutorunValue, trayPath);
+            else
+                run->deleteValue(store::kAutorunValue);
+        });
+    // The box tells what is stored, so a refused change takes the tick back.
+    if (!stored)
+        cbxAutorun->setChecked(!on);
 }

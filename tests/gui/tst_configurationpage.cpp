@@ -6,10 +6,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QLabel>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -273,6 +273,32 @@ private slots:
         QCOMPARE(StoreReader(t->storePath).valueNames(store::kRunKey),
                  QList<QByteArray>{"OstroveTray"});
         QCOMPARE(takePromptTexts(), QStringList());
+    }
+
+    void autorunShowsTheStoredRunValueAlsoOnAReadOnlyStore()
+    {
+        seed([](store::Access &a) {
+            a.openOrCreate(store::kRunKey)->writeString(store::kAutorunValue, "/x/OstroveTray");
+        });
+        m_page->tsConfigurationShow();
+        QVERIFY(m_page->cbxAutorun->isChecked());
+
+        store::SqliteStore readOnly(t->storePath, {5000, {}, true});
+        platform::System system{readOnly,    t->prompts,       t->processes,      t->windows,
+                                t->services, t->folder.path(), t->system.runModal};
+        ConfigurationPage page(system);
+        page.show();
+        page.tsConfigurationShow();
+        QVERIFY(page.cbxAutorun->isChecked());
+        page.cbxAutorun->click();
+        QCOMPARE(takePromptTexts(), QStringList{"Error reading/writing to registry"});
+        QVERIFY(page.cbxAutorun->isChecked());
+        QCOMPARE(StoreReader(t->storePath).string(store::kRunKey, "OstroveTray"),
+                 QByteArray("/x/OstroveTray"));
+
+        seed([](store::Access &a) { a.openOrCreate(store::kRunKey)->deleteValue("OstroveTray"); });
+        page.tsConfigurationShow();
+        QVERIFY(!page.cbxAutorun->isChecked());
     }
 
     // A fresh store has no interval yet: that is no error, and the default stands.
