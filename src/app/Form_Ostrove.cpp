@@ -15,6 +15,7 @@
 #include "store/Store.h"
 #include "windows/Form_About.h"
 #include "windows/ListHelpers.h"
+#include "windows/LogWindow.h"
 #include "windows/PngImage.h"
 
 #include <QAction>
@@ -371,7 +372,20 @@ void TfrmOstrove::lvDodatkiClick()
         return;
     const int index = lvDodatki->row(selected.first());
     if (index == kLogItem) {
-        m_system.processes.openDocument(monitor::logFileBesideStore(m_system.storePath));
+        const QString log = monitor::logFileBesideStore(m_system.storePath);
+        // A viewer is given a file even before the monitor's first check.
+        createLogIfMissing(log);
+        if (!m_system.processes.openDocument(log)) {
+            auto *window = findChild<LogWindow *>();
+            if (!window) {
+                window = new LogWindow(log, this);
+                window->setAttribute(Qt::WA_DeleteOnClose);
+            }
+            window->reload();
+            window->show();
+            window->raise();
+            window->activateWindow();
+        }
         return;
     }
     // The page already shown is not shown again.

@@ -164,4 +164,41 @@ bool X11Windows::requestClose(const QString &title)
     return true;
 }
 
+bool X11Windows::activate(const QString &title)
+{
+    const DisplayPtr display = openDisplay();
+    if (!display)
+        return false;
+    Display *x = display.get();
+    const QByteArray wanted = title.toUtf8();
+    // A managed window first: Qt also gives a program's hidden leader window its name.
+    Window window = 0;
+    for (const Window candidate : clientList(x)) {
+        if (windowTitle(x, candidate) == wanted) {
+            window = candidate;
+            break;
+        }
+    }
+    XWindowAttributes attributes{};
+    if (!window) {
+        window = searchTree(x, wanted);
+        if (!window || !XGetWindowAttributes(x, window, &attributes)
+            || attributes.map_state != IsViewable)
+            return false;
+    }
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(x, "_NET_ACTIVE_WINDOW", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 2; // asked for by the user through another program
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(x, DefaultRootWindow(x), False, SubstructureRedirectMask | SubstructureNotifyMask,
+               &event);
+    // Without a window manager nobody answers that message.
+    XMapRaised(x, window);
+    XFlush(x);
+    return true;
+}
+
 } // namespace platform

@@ -5,7 +5,7 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
+#include <QIcon>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
@@ -41,7 +41,7 @@ QString accountLine(const mail::AccountOutcome &account)
 } // namespace
 
 PreviewWindow::PreviewWindow(QWidget *parent)
-    : QWidget(parent, Qt::Window)
+    : QDialog(parent)
     , lbSummary(new QLabel(this))
     , tvPreview(new QTreeWidget(this))
     , btnCheckAgain(new QPushButton(QStringLiteral("Check &again"), this))
@@ -49,6 +49,7 @@ PreviewWindow::PreviewWindow(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmPreview"));
     setWindowTitle(QStringLiteral("Preview: mail the filters would remove"));
+    setWindowIcon(programIcon());
     lbSummary->setObjectName(QStringLiteral("lbSummary"));
     lbSummary->setWordWrap(true);
     auto *caption = new QLabel(QStringLiteral("&Messages the filters would remove:"), this);
@@ -63,6 +64,7 @@ PreviewWindow::PreviewWindow(QWidget *parent)
     tvPreview->header()->setStretchLastSection(true);
     btnCheckAgain->setObjectName(QStringLiteral("btnCheckAgain"));
     btnClose->setObjectName(QStringLiteral("btnClose"));
+    btnClose->setDefault(true);
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -78,12 +80,19 @@ PreviewWindow::PreviewWindow(QWidget *parent)
     setTabOrder(btnCheckAgain, btnClose);
 
     connect(btnCheckAgain, &QPushButton::clicked, this, &PreviewWindow::checkAgainRequested);
-    connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void PreviewWindow::showChecking()
 {
     lbSummary->setText(QStringLiteral("Checking the mailboxes; nothing is removed."));
+    btnCheckAgain->setEnabled(false);
+}
+
+void PreviewWindow::showWaiting()
+{
+    lbSummary->setText(QStringLiteral(
+        "Waits for the check under way; then checks the mailboxes, removing nothing."));
     btnCheckAgain->setEnabled(false);
 }
 
@@ -115,18 +124,17 @@ void PreviewWindow::showReport(const mail::CheckReport &report)
     tvPreview->setFocus();
 }
 
-void PreviewWindow::keyPressEvent(QKeyEvent *event)
-{
-    if (event->key() == Qt::Key_Escape) {
-        close();
-        return;
-    }
-    QWidget::keyPressEvent(event);
-}
-
 QString ruleText(const QString &list, const QString &pattern)
 {
     return QStringLiteral("%1: %2").arg(list, pattern);
+}
+
+QIcon programIcon()
+{
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/tray/icons/app16.png"));
+    icon.addFile(QStringLiteral(":/tray/icons/app.png"));
+    return icon;
 }
 
 } // namespace tray

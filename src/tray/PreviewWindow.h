@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QWidget>
+#include <QDialog>
 
+class QIcon;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
@@ -13,8 +14,9 @@ struct CheckReport;
 namespace tray {
 
 // Shows what a dry-run check found: per account, the messages the filters would remove, with
-// the list and pattern that matched each. The tray program keeps one and shows it again.
-class PreviewWindow : public QWidget
+// the list and pattern that matched each. Not modal: the tray menu stays usable. The tray
+// program keeps one and shows it again.
+class PreviewWindow : public QDialog
 {
     Q_OBJECT
 
@@ -22,6 +24,8 @@ public:
     explicit PreviewWindow(QWidget *parent = nullptr);
 
     void showChecking();
+    // A real check runs: the preview starts once it has ended.
+    void showWaiting();
     void showReport(const mail::CheckReport &report);
 
     QLabel *lbSummary = nullptr;
@@ -31,12 +35,11 @@ public:
 
 signals:
     void checkAgainRequested();
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
 };
 
 // "MailFilter: *@spam.example", as the log names a rule.
 QString ruleText(const QString &list, const QString &pattern);
+// The program's picture, for the tray program's windows.
+QIcon programIcon();
 
 } // namespace tray

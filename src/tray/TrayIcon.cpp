@@ -3,6 +3,7 @@
 #include "mail/MailCheck.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -12,6 +13,15 @@ namespace tray {
 namespace {
 
 constexpr char kProgramCaption[] = "Ostrove";
+
+QIcon stateIcon(IconState state)
+{
+    const QString name = iconName(state);
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/tray/icons/%116.png").arg(name));
+    icon.addFile(QStringLiteral(":/tray/icons/%1.png").arg(name));
+    return icon;
+}
 
 } // namespace
 
@@ -23,15 +33,15 @@ TrayIcon::TrayIcon(QObject *parent)
     m_menu->setObjectName(QStringLiteral("trayMenu"));
     acCheckNow = m_menu->addAction(QStringLiteral("&Check now"));
     acPreview = m_menu->addAction(QStringLiteral("&Preview"));
+    acPause = m_menu->addAction(QStringLiteral("Pa&use checks"));
+    m_menu->addSeparator();
+    acRemovedMail = m_menu->addAction(QStringLiteral("&Removed mail"));
     acOpenLog = m_menu->addAction(QStringLiteral("Open &log"));
     acSettings = m_menu->addAction(QStringLiteral("&Settings"));
     m_menu->addSeparator();
     acQuit = m_menu->addAction(QStringLiteral("&Quit"));
 
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/tray/icons/app16.png"));
-    icon.addFile(QStringLiteral(":/tray/icons/app.png"));
-    m_icon->setIcon(icon);
+    m_icon->setIcon(stateIcon(m_state));
     m_icon->setContextMenu(m_menu.get());
     m_icon->setToolTip(QLatin1String(kProgramCaption));
     // A left click is how most desktops expect the menu to open too.
@@ -39,22 +49,44 @@ TrayIcon::TrayIcon(QObject *parent)
         if (r == QSystemTrayIcon::Trigger)
             m_menu->popup(QCursor::pos());
     });
+    connect(m_icon, &QSystemTrayIcon::messageClicked, this, [this] {
+        if (m_removedNoticeShown)
+            emit removedNoticeClicked();
+    });
     m_icon->show();
 }
 
 TrayIcon::~TrayIcon() = default;
 
-void TrayIcon::showChecking(bool dryRun)
+void TrayIcon::showStatus(const TrayStatus &status)
 {
-    m_icon->setToolTip(dryRun ? QStringLiteral("Ostrove: preview under way")
-                              : QStringLiteral("Ostrove: checking the mailboxes"));
+    m_icon->setToolTip(toolTipText(status, QDateTime::currentDateTime()));
+    acPause->setText(status.paused ? QStringLiteral("&Resume checks")
+                                   : QStringLiteral("Pa&use checks"));
+    const IconState state = iconState(status);
+    if (state != m_state) {
+        m_state = state;
+        m_icon->setIcon(stateIcon(state));
+    }
 }
 
-void TrayIcon::showOutcome(const mail::CheckReport &report)
+void TrayIcon::announce(const QString &removedNotice, const AccountChanges &changes)
 {
-    m_icon->setToolTip(QStringLiteral("Ostrove: %1").arg(report.summary()));
-    if (const QString notice = removedMailNotice(report); !notice.isEmpty())
-        m_icon->showMessage(QLatin1String(kProgramCaption), notice, QSystemTrayIcon::Information);
+    QStringList lines;
+    if (!removedNotice.isEmpty())
+        lines.append(removedNotice);
+    if (!changes.failing.isEmpty())
+        lines.append(QStringLiteral("Cannot be checked: %1")
+                         .arg(changes.failing.join(QStringLiteral("; "))));
+    if (!changes.recovered.isEmpty())
+        lines.append(
+            QStringLiteral("Checked again: %1").arg(changes.recovered.join(QStringLiteral(", "))));
+    if (lines.isEmpty())
+        return;
+    m_removedNoticeShown = !removedNotice.isEmpty();
+    m_icon->showMessage(QLatin1String(kProgramCaption), lines.join(QLatin1Char('\n')),
+                        changes.failing.isEmpty() ? QSystemTrayIcon::Information
+                                                  : QSystemTrayIcon::Warning);
 }
 
 QString TrayIcon::toolTip() const
@@ -76,6 +108,21 @@ QString removedMailNotice(const mail::CheckReport &report)
         .arg(report.removed)
         .arg(report.removed == 1 ? QStringLiteral("message") : QStringLiteral("messages"))
         .arg(accounts.join(QStringLiteral(", ")));
+}
+
+QString iconName(IconState state)
+{
+    switch (state) {
+    case IconState::Failing:
+        return QStringLiteral("tray-failing");
+    case IconState::SettingsProblem:
+        return QStringLiteral("tray-settings");
+    case IconState::Paused:
+        return QStringLiteral("tray-paused");
+    case IconState::Normal:
+        break;
+    }
+    return QStringLiteral("app");
 }
 
 } // namespace tray

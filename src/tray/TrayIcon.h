@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tray/TrayStatus.h"
+
 #include <QObject>
 #include <QString>
 
@@ -15,8 +17,8 @@ struct CheckReport;
 
 namespace tray {
 
-// The icon in the desktop's tray and its menu; the tooltip tells the last check's outcome.
-// Made by the tray program only when the desktop has a tray.
+// The icon in the desktop's tray and its menu; the tooltip tells the last check's outcome and
+// the picture its state. Made by the tray program once the desktop has a tray.
 class TrayIcon : public QObject
 {
     Q_OBJECT
@@ -25,25 +27,36 @@ public:
     explicit TrayIcon(QObject *parent = nullptr);
     ~TrayIcon() override;
 
-    void showChecking(bool dryRun);
-    // The tooltip tells the outcome; removed mail is also announced.
-    void showOutcome(const mail::CheckReport &report);
+    void showStatus(const TrayStatus &status);
+    // One notification for what a check removed and the accounts that began to fail or
+    // recovered; nothing when there is neither. Clicking it after removals opens their list.
+    void announce(const QString &removedNotice, const AccountChanges &changes);
 
     QMenu *menu() const { return m_menu.get(); }
     QString toolTip() const;
+    IconState state() const { return m_state; }
 
     QAction *acCheckNow = nullptr;
     QAction *acPreview = nullptr;
+    QAction *acPause = nullptr;
+    QAction *acRemovedMail = nullptr;
     QAction *acOpenLog = nullptr;
     QAction *acSettings = nullptr;
     QAction *acQuit = nullptr;
 
+signals:
+    void removedNoticeClicked();
+
 private:
     std::unique_ptr<QMenu> m_menu; // a menu has no parent widget here
     QSystemTrayIcon *m_icon = nullptr;
+    IconState m_state = IconState::Normal;
+    bool m_removedNoticeShown = false;
 };
 
 // The message the notification shows after a check that removed mail.
 QString removedMailNotice(const mail::CheckReport &report);
+// The picture of each state, as a resource path stem ("app", "tray-failing", ...).
+QString iconName(IconState state);
 
 } // namespace tray

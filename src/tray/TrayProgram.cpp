@@ -2,25 +2,38 @@
 
 #include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
+#include "mail/RemovedRecord.h"
 #include "mail/Settings.h"
+#include "platform/X11Windows.h"
 #include "tray/PreviewWindow.h"
+#include "tray/RemovedMailWindow.h"
 #include "tray/SingleInstance.h"
 #include "tray/TrayIcon.h"
 #include "tray/TrayWindow.h"
+#include "windows/LogWindow.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QProcess>
 #include <QSystemTrayIcon>
-#include <QUrl>
 
 namespace tray {
 
 namespace {
 
 constexpr char kConfigurationProgram[] = "OstroveConf";
+constexpr char kConfigurationTitle[] = "Ostrove Configuration";
 constexpr char kTestIntervalVariable[] = "OSTROVE_TEST_INTERVAL_SECONDS";
+// At login the panel may come up after the autostart programs: its tray is looked for until
+// it is there.
+constexpr int kTrayWatchMs = 2000;
+
+void bringToFront(QWidget &window)
+{
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
 
 } // namespace
 
@@ -29,10 +42,13 @@ TrayProgram::TrayProgram(QString storePath, mail::MonitorLog &log, SingleInstanc
     , m_log(log)
     , m_runner(m_storePath, log)
     , m_window(std::make_unique<TrayWindow>())
+    , m_opener(QStringLiteral("xdg-open"))
     , m_scanEveryMinutes(mail::kDefaultScanEvery)
 {
     m_timer.setSingleShot(true);
+    m_trayWatch.setInterval(kTrayWatchMs);
     connect(&m_timer, &QTimer::timeout, this, &TrayProgram::checkNow);
+    connect(&m_trayWatch, &QTimer::timeout, this, &TrayProgram::lookForTray);
     connect(&m_runner, &CheckRunner::checkStarted, this, &TrayProgram::checkStarted);
     connect(&m_runner, &CheckRunner::checkFinished, this, &TrayProgram::checkFinished);
     connect(m_window.get(), &TrayWindow::closeRequested, this, &TrayProgram::quit);
@@ -49,17 +65,34 @@ void TrayProgram::start()
     m_log.write(QStringLiteral("Tray program starts"));
     mail::MonitorFiles::warnAboutStore(m_storePath, m_log);
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        m_icon = std::make_unique<TrayIcon>();
-        connect(m_icon->acCheckNow, &QAction::triggered, this, &TrayProgram::checkNow);
-        connect(m_icon->acPreview, &QAction::triggered, this, &TrayProgram::preview);
-        connect(m_icon->acOpenLog, &QAction::triggered, this, &TrayProgram::openLog);
-        connect(m_icon->acSettings, &QAction::triggered, this, &TrayProgram::openSettings);
-        connect(m_icon->acQuit, &QAction::triggered, this, &TrayProgram::quit);
+        lookForTray();
     } else {
         m_log.write(QStringLiteral("No system tray on this desktop: the tray program runs on "
-                                   "without its icon; close its window to end it"));
+                                   "without its icon until one appears; close its window to "
+                                   "end it"));
+        m_trayWatch.start();
     }
     checkNow();
+}
+
+void TrayProgram::lookForTray()
+{
+    if (m_icon || !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    if (m_trayWatch.isActive()) {
+        m_trayWatch.stop();
+        m_log.write(QStringLiteral("A system tray appeared: the tray icon is shown"));
+    }
+    m_icon = std::make_unique<TrayIcon>();
+    connect(m_icon->acCheckNow, &QAction::triggered, this, &TrayProgram::checkNow);
+    connect(m_icon->acPreview, &QAction::triggered, this, &TrayProgram::preview);
+    connect(m_icon->acPause, &QAction::triggered, this, [this] { setPaused(!m_status.paused); });
+    connect(m_icon->acRemovedMail, &QAction::triggered, this, &TrayProgram::showRemovedMail);
+    connect(m_icon->acOpenLog, &QAction::triggered, this, &TrayProgram::openLog);
+    connect(m_icon->acSettings, &QAction::triggered, this, &TrayProgram::openSettings);
+    connect(m_icon->acQuit, &QAction::triggered, this, &TrayProgram::quit);
+    connect(m_icon.get(), &TrayIcon::removedNoticeClicked, this, &TrayProgram::showRemovedMail);
+    showStatus();
 }
 
 void TrayProgram::checkNow()
@@ -74,20 +107,80 @@ void TrayProgram::preview()
         m_preview = std::make_unique<PreviewWindow>();
         connect(m_preview.get(), &PreviewWindow::checkAgainRequested, this, &TrayProgram::preview);
     }
-    m_preview->showChecking();
-    m_preview->show();
-    m_preview->raise();
-    m_preview->activateWindow();
+    if (m_realCheckRunning)
+        m_preview->showWaiting();
+    else
+        m_preview->showChecking();
+    bringToFront(*m_preview);
     m_runner.requestPreview();
+}
+
+void TrayProgram::setPaused(bool paused)
+{
+    if (paused == m_status.paused)
+        return;
+    m_status.paused = paused;
+    m_log.write(paused ? QStringLiteral("Checks paused") : QStringLiteral("Checks resumed"));
+    if (paused) {
+        m_timer.stop();
+    } else if (!m_runner.isRunning()) {
+        // A check that fell due during the pause runs now.
+        const qint64 wait = QDateTime::currentDateTime().msecsTo(m_status.nextCheckAt);
+        if (!m_status.nextCheckAt.isValid() || wait <= 0)
+            checkNow();
+        else
+            m_timer.start(int(wait));
+    }
+    showStatus();
+}
+
+void TrayProgram::showRemovedMail()
+{
+    if (!m_removed)
+        m_removed = std::make_unique<RemovedMailWindow>(mail::removedRecordPathFor(m_storePath));
+    m_removed->reload();
+    bringToFront(*m_removed);
 }
 
 void TrayProgram::openLog()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(m_log.path()));
+    const QString path = m_log.path();
+    createLogIfMissing(path);
+    // Without a viewer for text, the log is shown in a window of our own.
+    auto *opener = new QProcess(this);
+    connect(opener, &QProcess::errorOccurred, this, [this, opener](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        showLogWindow();
+        opener->deleteLater();
+    });
+    connect(opener, &QProcess::finished, this, [this, opener](int code, QProcess::ExitStatus how) {
+        if (how != QProcess::NormalExit || code != 0)
+            showLogWindow();
+        opener->deleteLater();
+    });
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    opener->setStandardErrorFile(QProcess::nullDevice());
+    opener->start(m_opener, {path});
+}
+
+void TrayProgram::showLogWindow()
+{
+    if (!m_logWindow) {
+        m_logWindow = std::make_unique<LogWindow>(m_log.path());
+        m_logWindow->setWindowIcon(programIcon());
+    }
+    m_logWindow->reload();
+    bringToFront(*m_logWindow);
 }
 
 void TrayProgram::openSettings()
 {
+    // A second configuration program on the same store would only confuse: the open one is
+    // brought to the front instead.
+    platform::X11Windows windows;
+    if (windows.activate(QLatin1String(kConfigurationTitle)))
+        return;
     if (!QProcess::startDetached(configurationProgramPath(), {}))
         m_log.write(QStringLiteral("The configuration program cannot be started: %1")
                         .arg(configurationProgramPath()));
@@ -106,27 +199,58 @@ void TrayProgram::quit()
 
 void TrayProgram::checkStarted(bool dryRun)
 {
-    if (m_icon)
-        m_icon->showChecking(dryRun);
+    m_realCheckRunning = !dryRun;
+    if (dryRun) {
+        m_status.previewing = true;
+        if (m_preview)
+            m_preview->showChecking();
+    } else {
+        m_status.checking = true;
+    }
+    showStatus();
 }
 
 void TrayProgram::checkFinished(const CheckResult &result)
 {
-    if (m_icon)
-        m_icon->showOutcome(result.report);
-    if (result.report.dryRun) {
+    m_realCheckRunning = false;
+    const mail::CheckReport &report = result.report;
+    if (report.dryRun) {
+        m_status.previewing = false;
         if (m_preview)
-            m_preview->showReport(result.report);
-        return; // a preview leaves the schedule as it was
+            m_preview->showReport(report);
+        showStatus(); // a preview leaves the last check's outcome and the schedule as they were
+        return;
     }
+    const QDateTime now = QDateTime::currentDateTime();
+    m_status.checking = false;
+    m_status.lastCheck = report;
+    m_status.lastCheckAt = now;
+    if (!mail::RemovedRecord(mail::removedRecordPathFor(m_storePath)).append(report, now))
+        m_log.write(QStringLiteral("Warning: the record of removed mail cannot be written"));
+    const AccountChanges changes = accountChanges(m_failing, report);
+    if (report.settingsProblem.isEmpty())
+        m_failing = failingAccounts(report);
     scheduleNext(result.scanEveryMinutes);
+    showStatus();
+    if (m_icon)
+        m_icon->announce(removedMailNotice(report), changes);
 }
 
 void TrayProgram::scheduleNext(std::optional<int> scanEveryMinutes)
 {
     if (scanEveryMinutes)
         m_scanEveryMinutes = *scanEveryMinutes;
-    m_timer.start(checkIntervalMs(m_scanEveryMinutes));
+    const int wait = checkIntervalMs(m_scanEveryMinutes);
+    m_status.nextCheckAt = QDateTime::currentDateTime().addMSecs(wait);
+    if (m_status.paused)
+        return;
+    m_timer.start(wait);
+}
+
+void TrayProgram::showStatus()
+{
+    if (m_icon)
+        m_icon->showStatus(m_status);
 }
 
 QString configurationProgramPath()

@@ -1,12 +1,16 @@
 #pragma once
 
 #include "tray/CheckRunner.h"
+#include "tray/TrayStatus.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
 #include <memory>
+
+class LogWindow;
 
 namespace mail {
 class MonitorLog;
@@ -15,13 +19,14 @@ class MonitorLog;
 namespace tray {
 
 class PreviewWindow;
+class RemovedMailWindow;
 class SingleInstance;
 class TrayIcon;
 class TrayWindow;
 
 // The running tray program: checks at start and then every ScanEvery minutes, the icon and its
-// menu when the desktop has a tray, the window the configuration page finds, the preview. Built
-// by main once this is the only tray program for the store.
+// menu once the desktop has a tray, the window the configuration page finds, the preview, the
+// list of removed mail. Built by main once this is the only tray program for the store.
 class TrayProgram : public QObject
 {
     Q_OBJECT
@@ -33,6 +38,9 @@ public:
     void start();
     void checkNow();
     void preview();
+    // Scheduled checks stop until resumed; Check now and Preview still run.
+    void setPaused(bool paused);
+    void showRemovedMail();
     void openLog();
     void openSettings();
     // Cancels a check under way and ends the event loop.
@@ -40,13 +48,23 @@ public:
 
     CheckRunner &runner() { return m_runner; }
     TrayWindow &window() { return *m_window; }
+    TrayIcon *icon() const { return m_icon.get(); }
     PreviewWindow *previewWindow() const { return m_preview.get(); }
+    RemovedMailWindow *removedMailWindow() const { return m_removed.get(); }
+    LogWindow *logWindow() const { return m_logWindow.get(); }
+    const TrayStatus &status() const { return m_status; }
     int intervalMs() const { return m_timer.interval(); }
+    bool checkScheduled() const { return m_timer.isActive(); }
+    // Tests name a program that stands for the desktop's document opener.
+    void setDocumentOpener(const QString &program) { m_opener = program; }
 
 private:
+    void lookForTray();
     void checkStarted(bool dryRun);
     void checkFinished(const tray::CheckResult &result);
     void scheduleNext(std::optional<int> scanEveryMinutes);
+    void showLogWindow();
+    void showStatus();
 
     QString m_storePath;
     mail::MonitorLog &m_log;
@@ -54,8 +72,15 @@ private:
     std::unique_ptr<TrayWindow> m_window;
     std::unique_ptr<TrayIcon> m_icon;
     std::unique_ptr<PreviewWindow> m_preview;
+    std::unique_ptr<RemovedMailWindow> m_removed;
+    std::unique_ptr<LogWindow> m_logWindow;
     QTimer m_timer;
+    QTimer m_trayWatch;
+    TrayStatus m_status;
+    QSet<QString> m_failing;
+    QString m_opener;
     int m_scanEveryMinutes;
+    bool m_realCheckRunning = false;
     bool m_quitting = false;
 };
 

@@ -2,23 +2,33 @@
 #include "MailTestSupport.h"
 #include "Pop3Proxy.h"
 #include "mail/MonitorLog.h"
+#include "mail/RemovedRecord.h"
 #include "store/RegistryPaths.h"
 #include "tray/CheckRunner.h"
 #include "tray/PreviewWindow.h"
+#include "tray/RemovedMailWindow.h"
 #include "tray/SingleInstance.h"
 #include "tray/TrayIcon.h"
 #include "tray/TrayProgram.h"
+#include "tray/TrayStatus.h"
+#include "windows/LogWindow.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,6 +47,15 @@ QStringList rowTexts(const QTreeWidgetItem *item)
     for (int column = 0; column < item->columnCount(); ++column)
         texts.append(item->text(column));
     return texts;
+}
+
+mail::AccountOutcome account(const char *address, const char *failure = nullptr)
+{
+    mail::AccountOutcome outcome;
+    outcome.address = QString::fromLatin1(address);
+    outcome.checked = failure == nullptr;
+    outcome.failure = QString::fromLatin1(failure);
+    return outcome;
 }
 
 } // namespace
@@ -59,7 +78,7 @@ private slots:
     {
         QString error;
         QVERIFY2(m_server.start(&error), qPrintable(error));
-        for (const char *user : {"alice", "bob", "carol", "dave"})
+        for (const char *user : {"alice", "bob", "carol", "dave", "erin"})
             m_server.addUser(QString::fromLatin1(user), QStringLiteral("secret"));
         qputenv("SSL_CERT_FILE", QFile::encodeName(m_server.caCertificatePath()));
     }
@@ -157,6 +176,151 @@ private slots:
         QCOMPARE(m_server.messages(QStringLiteral("alice")), QList<QByteArray>{friendly});
     }
 
+    // What a real check removed is recorded, listed, and stays the tooltip's news; a preview
+    // changes neither, and a pause stops only the schedule.
+    void aRealCheckIsRecordedListedAndNotReplacedByAPreview()
+    {
+        MailTestBench bench;
+        const QByteArray first = testMail("Promo <deals@spam.example>", "first deal");
+        m_server.deliver(QStringLiteral("erin"), first);
+        bench.addAccount("erin@test.example", plainServer(), "erin", "secret", false);
+        bench.addAccount("nobody@test.example", plainServer(), "nobody", "wrong", false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        mail::MonitorLog log(bench.logPath());
+        tray::SingleInstance instance(bench.storePath());
+        tray::TrayProgram program(bench.storePath(), log, instance);
+        QSignalSpy finished(&program.runner(), &tray::CheckRunner::checkFinished);
+        program.checkNow();
+        QVERIFY(finished.wait(60000));
+        QVERIFY(program.checkScheduled());
+        const QString recordPath = mail::removedRecordPathFor(bench.storePath());
+        struct stat info
+        {};
+        QCOMPARE(::stat(QFile::encodeName(recordPath).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0600u);
+
+        m_server.deliver(QStringLiteral("erin"), testMail("Later <x@spam.example>", "second"));
+        program.setPaused(true);
+        QVERIFY(!program.checkScheduled());
+        program.checkNow(); // still works while paused
+        QVERIFY(finished.wait(60000));
+        QVERIFY(!program.checkScheduled());
+        const QString toolTip = tray::toolTipText(program.status(), QDateTime::currentDateTime());
+        QVERIFY2(toolTip.contains(QStringLiteral("nobody@test.example: login refused")),
+                 qPrintable(toolTip));
+        QVERIFY(toolTip.endsWith(QStringLiteral("Checks paused")));
+
+        program.preview();
+        tray::PreviewWindow *preview = program.previewWindow();
+        QVERIFY(finished.wait(60000));
+        QVERIFY(finished.last().first().value<tray::CheckResult>().report.dryRun);
+        QCOMPARE(tray::toolTipText(program.status(), QDateTime::currentDateTime()), toolTip);
+        QVERIFY(!program.status().lastCheck->dryRun);
+        // A dialog, shown as dialogs are: Enter on the focused list closes it.
+        QCOMPARE(preview->windowIcon().isNull(), false);
+        QCOMPARE(QAccessible::queryAccessibleInterface(preview)->role(), QAccessible::Dialog);
+        QVERIFY(preview->btnClose->isDefault());
+        QApplication::setActiveWindow(preview);
+        QVERIFY(QTest::qWaitForWindowActive(preview));
+        QTest::keyClick(preview->tvPreview, Qt::Key_Return);
+        QVERIFY(!preview->isVisible());
+
+        program.setPaused(false);
+        QVERIFY(program.checkScheduled());
+
+        program.showRemovedMail();
+        tray::RemovedMailWindow *removed = program.removedMailWindow();
+        QVERIFY(removed->isVisible());
+        QTreeWidget *tree = removed->tvRemoved;
+        QCOMPARE(rowTexts(tree->headerItem()),
+                 (QStringList{"Time", "Account", "Sender", "Subject", "Size", "Rule"}));
+        QCOMPARE(tree->topLevelItemCount(), 2);
+        QCOMPARE(rowTexts(tree->topLevelItem(0)).mid(1, 3),
+                 (QStringList{"erin@test.example", "Later <x@spam.example>", "second"}));
+        QCOMPARE(rowTexts(tree->topLevelItem(1)).mid(1),
+                 (QStringList{"erin@test.example", "Promo <deals@spam.example>", "first deal",
+                              QStringLiteral("%1 kB").arg((first.size() + 1023) / 1024),
+                              "MailFilter: *@spam.example"}));
+        QVERIFY(tree->topLevelItem(0)->text(0) >= tree->topLevelItem(1)->text(0));
+        removed->close();
+    }
+
+    void theRecordIsNeverWrittenThroughALinkAndStaysSmall()
+    {
+        MailTestBench bench;
+        const QString path = mail::removedRecordPathFor(bench.storePath());
+        mail::CheckReport report;
+        report.accounts = {account("a@x")};
+        report.accounts[0].matched.resize(1);
+        report.accounts[0].matched[0].subject = QString(1000, QLatin1Char('s'));
+        report.removed = 1;
+        const QString target = bench.folder() + QStringLiteral("/elsewhere");
+        QVERIFY(QFile::link(target, path));
+        QVERIFY(!mail::RemovedRecord(path).append(report, QDateTime::currentDateTime()));
+        QVERIFY(!QFile::exists(target));
+        QVERIFY(QFile::remove(path));
+
+        mail::RemovedRecord record(path);
+        const QDateTime start = QDateTime::currentDateTime();
+        for (int i = 0; i < 600; ++i) {
+            report.accounts[0].matched[0].sender = QString::number(i);
+            QVERIFY(record.append(report, start.addSecs(i)));
+        }
+        QVERIFY(QFileInfo(path).size() <= mail::RemovedRecord::kMaxBytes);
+        const QList<mail::RemovedEntry> entries = record.read();
+        QVERIFY(entries.size() > 100);
+        QCOMPARE(entries.first().sender, QStringLiteral("599"));
+        QCOMPARE(entries.last().sender, QString::number(600 - entries.size()));
+        report.dryRun = true;
+        QVERIFY(record.append(report, start));
+        QCOMPARE(record.read().size(), entries.size());
+    }
+
+    void withoutAViewerTheLogIsShownInAWindowOfItsOwn()
+    {
+        MailTestBench bench;
+        mail::MonitorLog log(bench.logPath());
+        tray::SingleInstance instance(bench.storePath());
+        tray::TrayProgram program(bench.storePath(), log, instance);
+        program.setDocumentOpener(QStringLiteral("false"));
+        QVERIFY(!QFile::exists(bench.logPath()));
+        program.openLog();
+        QTRY_VERIFY_WITH_TIMEOUT(program.logWindow() && program.logWindow()->isVisible(), 10000);
+        struct stat info
+        {};
+        QCOMPARE(::stat(QFile::encodeName(bench.logPath()).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0600u);
+        QVERIFY(program.logWindow()->edLog->toPlainText().isEmpty());
+        QVERIFY(program.logWindow()->edLog->isReadOnly());
+        program.logWindow()->close();
+
+        // A long log: its last megabyte from a line's start, and a line that says so.
+        QFile file(bench.logPath());
+        QVERIFY(file.open(QIODevice::Append));
+        const QByteArray line(99, 'x');
+        for (int i = 0; i < 12000; ++i)
+            file.write(line + '\n');
+        file.write("the last line\n");
+        file.close();
+        LogWindow window(bench.logPath());
+        const QString shown = window.edLog->toPlainText();
+        QVERIFY(shown.endsWith(QStringLiteral("the last line\n")));
+        QVERIFY(shown.startsWith(QString(99, QLatin1Char('x')) + QLatin1Char('\n')));
+        QVERIFY(shown.size() <= LogWindow::kMaxShownBytes);
+        QVERIFY(shown.size() > LogWindow::kMaxShownBytes - 200);
+        QVERIFY(window.lbCut->text().contains(QStringLiteral("last megabyte")));
+
+        // A viewer that opens the file: no window of ours.
+        tray::TrayProgram viewed(bench.storePath(), log, instance);
+        viewed.setDocumentOpener(QStringLiteral("true"));
+        viewed.openLog();
+        QProcess *opener = viewed.findChild<QProcess *>();
+        QVERIFY(opener);
+        QSignalSpy openerDone(opener, &QProcess::finished);
+        QVERIFY(openerDone.wait(10000));
+        QVERIFY(!viewed.logWindow());
+    }
+
     void requestsDuringACheckWaitTheirTurn()
     {
         MailTestBench bench;
@@ -230,7 +394,7 @@ private slots:
         QVERIFY(bench.log().contains(QStringLiteral("dave@test.example: stopped")));
     }
 
-    void theMenuOffersItsActionsAndTheTooltipTheOutcome()
+    void theMenuOffersItsActions()
     {
         tray::TrayIcon icon;
         QStringList captions;
@@ -238,19 +402,89 @@ private slots:
             if (!action->isSeparator())
                 captions.append(action->text());
         }
-        QCOMPARE(captions, (QStringList{QStringLiteral("&Check now"), QStringLiteral("&Preview"),
-                                        QStringLiteral("Open &log"), QStringLiteral("&Settings"),
-                                        QStringLiteral("&Quit")}));
+        QCOMPARE(captions,
+                 (QStringList{QStringLiteral("&Check now"), QStringLiteral("&Preview"),
+                              QStringLiteral("Pa&use checks"), QStringLiteral("&Removed mail"),
+                              QStringLiteral("Open &log"), QStringLiteral("&Settings"),
+                              QStringLiteral("&Quit")}));
+        tray::TrayStatus status;
+        status.paused = true;
+        icon.showStatus(status);
+        QCOMPARE(icon.acPause->text(), QStringLiteral("&Resume checks"));
+        QCOMPARE(icon.state(), tray::IconState::Paused);
+    }
+
+    void theTooltipTellsTheLastCheckAndTheNext_data()
+    {
+        QTest::addColumn<QList<mail::AccountOutcome>>("accounts");
+        QTest::addColumn<QString>("settingsProblem");
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("icon");
+        const QString summary = QStringLiteral("2 accounts, 0 messages judged, 0 removed");
+        QTest::newRow("all well") << QList{account("a@x"), account("b@x")} << QString() << false
+                                  << "Ostrove\nLast check 10:15: " + summary + "\nNext check 10:30"
+                                  << int(tray::IconState::Normal);
+        QTest::newRow("one fails, its reason cut")
+            << QList{account("a@x"), account("b@x", "cannot connect: " + QByteArray(90, 'r'))}
+            << QString() << false
+            << "Ostrove\nLast check 10:15: " + summary + ", 1 failed\nb@x: cannot connect: "
+                   + QString(53, QLatin1Char('r')) + QChar(0x2026) + "\nNext check 10:30"
+            << int(tray::IconState::Failing);
+        QTest::newRow("settings cannot be read")
+            << QList<mail::AccountOutcome>{} << QStringLiteral("not a database") << false
+            << QStringLiteral("Ostrove\nLast check 10:15: Settings cannot be read: not a "
+                              "database\nNext check 10:30")
+            << int(tray::IconState::SettingsProblem);
+        QTest::newRow("paused") << QList{account("a@x"), account("b@x", "login refused")}
+                                << QString() << true
+                                << "Ostrove\nLast check 10:15: " + summary
+                                       + ", 1 failed\nb@x: login refused\nChecks paused"
+                                << int(tray::IconState::Paused);
+    }
+    void theTooltipTellsTheLastCheckAndTheNext()
+    {
+        QFETCH(QList<mail::AccountOutcome>, accounts);
+        QFETCH(QString, settingsProblem);
+        QFETCH(bool, paused);
+        QFETCH(QString, expected);
+        QFETCH(int, icon);
+        const QDateTime now(QDate(2024, 5, 6), QTime(10, 20));
+        tray::TrayStatus status;
+        status.lastCheck = mail::CheckReport{};
+        status.lastCheck->accounts = accounts;
+        status.lastCheck->settingsProblem = settingsProblem;
+        status.lastCheckAt = now.addSecs(-5 * 60);
+        status.nextCheckAt = now.addSecs(10 * 60);
+        status.paused = paused;
+        QCOMPARE(tray::toolTipText(status, now), expected);
+        QCOMPARE(int(tray::iconState(status)), icon);
+        // A check of another day names the day.
+        QVERIFY(tray::toolTipText(status, now.addDays(1))
+                    .contains(QStringLiteral("Last check 2024-05-06 10:15:")));
+    }
+
+    void accountsAreToldWhenTheyBeginToFailAndWhenTheyRecover()
+    {
         mail::CheckReport report;
-        report.accounts.resize(2);
-        report.accounts[0].checked = true;
-        report.judged = 7;
-        report.removed = 1;
-        icon.showChecking(false);
-        QVERIFY(icon.toolTip().contains(QStringLiteral("checking")));
-        icon.showOutcome(report);
-        QCOMPARE(icon.toolTip(), QStringLiteral("Ostrove: ") + report.summary());
-        QVERIFY(icon.toolTip().contains(QStringLiteral("1 failed")));
+        report.accounts = {account("a@x", "login refused"), account("b@x"), account("c@x")};
+        tray::AccountChanges changes = tray::accountChanges({}, report);
+        QCOMPARE(changes.failing, QStringList{"a@x: login refused"});
+        QVERIFY(changes.recovered.isEmpty());
+        const QSet<QString> failing = tray::failingAccounts(report);
+        QCOMPARE(failing, QSet<QString>{"a@x"});
+        // The same failure again is not news.
+        changes = tray::accountChanges(failing, report);
+        QVERIFY(changes.failing.isEmpty() && changes.recovered.isEmpty());
+        report.accounts = {account("a@x"), account("b@x", "timeout")};
+        changes = tray::accountChanges(failing, report);
+        QCOMPARE(changes.failing, QStringList{"b@x: timeout"});
+        QCOMPARE(changes.recovered, QStringList{"a@x"});
+        // Unreadable settings say nothing about the accounts.
+        report.settingsProblem = QStringLiteral("locked");
+        report.accounts.clear();
+        changes = tray::accountChanges(failing, report);
+        QVERIFY(changes.failing.isEmpty() && changes.recovered.isEmpty());
     }
 
     void theNoticeNamesWhatWasRemoved()
