@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -182,7 +183,10 @@ private slots:
         choose(6);
         QCOMPARE(m_window->PageControl1->currentWidget(), m_window->tsConfiguration());
         const QString log = storeFolder.path() + QStringLiteral("/Ostrove.log");
-        QVERIFY(!QFile::exists(log)); // not written yet, and still the file the viewer is given
+        // Created empty, owner-only, before the monitor's first check, so a viewer has a file.
+        QCOMPARE(QFileInfo(log).size(), 0);
+        QCOMPARE(QFile::permissions(log),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         QCOMPARE(t->processes.opened, (QStringList{log, log}));
     }
 

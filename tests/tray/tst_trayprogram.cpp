@@ -117,6 +117,39 @@ private:
         return owned;
     }
 
+    // An icon docked in the tray: a window carrying _XEMBED_INFO that is no child of the root.
+    bool dockedIconExists() const
+    {
+        Display *display = XOpenDisplay(m_display.constData());
+        if (!display)
+            return false;
+        const Atom xembed = XInternAtom(display, "_XEMBED_INFO", 1);
+        bool found = false;
+        QList<Window> pending{DefaultRootWindow(display)};
+        while (!pending.isEmpty() && !found && xembed != 0) {
+            const Window parent = pending.takeFirst();
+            Window root = 0;
+            Window up = 0;
+            Window *children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(display, parent, &root, &up, &children, &count))
+                continue;
+            for (unsigned int i = 0; i < count && !found; ++i) {
+                int properties = 0;
+                Atom *names = XListProperties(display, children[i], &properties);
+                for (int p = 0; p < properties; ++p)
+                    found = found || (names[p] == xembed && parent != root);
+                if (names)
+                    XFree(names);
+                pending.append(children[i]);
+            }
+            if (children)
+                XFree(children);
+        }
+        XCloseDisplay(display);
+        return found;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -306,6 +339,40 @@ private slots:
         QCOMPARE(bench.log().count(QStringLiteral("Tray program starts")), 1);
         QVERIFY(!bench.log().contains(QStringLiteral("secret")));
         closeLikeTheConfigurationPage(tray, "after checks");
+    }
+
+    // At login the panel may come up after the program: the icon appears when its tray does.
+    void theIconAppearsWhenATrayComesUpLater()
+    {
+        MailTestBench bench;
+        bench.addPattern(store::kMailFilterKey, "*@spam.example"); // a store to read
+        QProcess tray;
+        startTray(tray, bench.storePath());
+        auto guard = qScopeGuard([&tray] { stop(tray); });
+        QTRY_VERIFY_WITH_TIMEOUT(bench.log().contains(QStringLiteral("Check ends")), 20000);
+        QVERIFY(bench.log().contains(QStringLiteral("No system tray on this desktop")));
+        QVERIFY(!dockedIconExists());
+
+        QProcess panel; // IceWM's task bar holds a system tray
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
+        environment.insert(QStringLiteral("HOME"), m_home.path());
+        panel.setProcessEnvironment(environment);
+        panel.setStandardOutputFile(QProcess::nullDevice());
+        panel.setStandardErrorFile(QProcess::nullDevice());
+        panel.start(QStringLiteral("icewm"), {});
+        if (!panel.waitForStarted(5000))
+            QSKIP("icewm is not installed (scripts/dependencies.sh installs it)");
+        auto panelGuard = qScopeGuard([&panel] {
+            panel.terminate();
+            if (!panel.waitForFinished(5000))
+                stop(panel);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(
+            bench.log().contains(QStringLiteral("A system tray appeared: the tray icon is shown")),
+            30000);
+        QTRY_VERIFY_WITH_TIMEOUT(dockedIconExists(), 20000);
+        closeLikeTheConfigurationPage(tray, "tray came later");
     }
 
     // Last: the window manager stays on the display once it has run.
