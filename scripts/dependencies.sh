@@ -12,6 +12,7 @@ packages=(
     fonts-dejavu-core
     libgmime-3.0-dev dovecot-pop3d openssl ca-certificates mailfilter
     systemd-container debootstrap zstd
+    dpkg-dev lintian
 )
 
 missing=()

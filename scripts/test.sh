@@ -42,6 +42,16 @@ fi
 cmake --build --preset test --target tidy
 stage_done "clang-tidy"
 
+# The Debian package of a Release build, as a person installs it: tst_debpackage installs it
+# with apt-get on a fresh root. lintian fails the run on an error and prints its warnings.
+cmake --preset release >/dev/null
+cmake --build --preset release
+rm -f build/ostrove_*.deb
+(cd build && cpack -G DEB)
+echo "lintian on $(ls build/ostrove_*.deb):"
+lintian --fail-on error build/ostrove_*.deb
+stage_done "package (release)"
+
 # Each test carries its own time-out (tests/CMakeLists.txt) and the sanitizer settings
 # (cmake/ProjectOptions.cmake).
 ctest --preset test
