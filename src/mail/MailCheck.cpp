@@ -1,18 +1,22 @@
 #include "mail/MailCheck.h"
 
 #include "mail/AccountCheck.h"
+#include "mail/AccountSessions.h"
 #include "mail/MessageBudget.h"
 #include "mail/MonitorLog.h"
 #include "mail/Settings.h"
 #include "monitor/MonitorNames.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QThreadPool>
 
+#include <memory>
+#include <semaphore>
 #include <sys/stat.h>
+#include <vector>
 
 namespace mail {
 
@@ -21,6 +25,55 @@ namespace {
 constexpr qint64 kWholeMessagesAtOnce = 64 * 1024 * 1024;
 
 } // namespace
+
+// One check's rules, trust and budget, shared by its accounts' sessions.
+struct CheckInProgress
+{
+    CheckInProgress(const MonitorSettings &read, SeenState &seen, MonitorLog &log,
+                    const MailCheck::Options &options)
+        : settings(read)
+        , rules(read)
+        , budget(kWholeMessagesAtOnce)
+        , context{rules,
+                  seen,
+                  log,
+                  trust,
+                  options.dryRun,
+                  options.connectTimeoutMs,
+                  options.replyTimeoutMs,
+                  options.sessionTimeoutMs,
+                  nullptr,
+                  &budget}
+        , slots(std::max(1, options.accountsAtOnce))
+        , outcomes(read.accounts.size())
+        , done(std::make_unique<std::atomic<bool>[]>(size_t(read.accounts.size())))
+    {}
+
+    void runAccount(qsizetype index)
+    {
+        // So many accounts at once, the others wait their turn (or the stop).
+        while (!slots.try_acquire_for(std::chrono::milliseconds(50))) {
+            if (context.cancel && context.cancel->load()) {
+                outcomes[index].address = QString::fromLocal8Bit(settings.accounts[index].address);
+                outcomes[index].failure = QStringLiteral("stopped");
+                done[index] = true;
+                return;
+            }
+        }
+        outcomes[index] = AccountCheck(context).run(settings.accounts[index]);
+        slots.release();
+        done[index] = true;
+    }
+
+    const MonitorSettings settings;
+    const Rules rules;
+    TlsTrust trust;
+    MessageBudget budget;
+    AccountCheck::Context context;
+    std::counting_semaphore<1024> slots;
+    std::vector<AccountOutcome> outcomes;
+    std::unique_ptr<std::atomic<bool>[]> done;
+};
 
 bool CheckReport::allChecked() const
 {
@@ -38,8 +91,11 @@ QString CheckReport::summary() const
     if (!settingsProblem.isEmpty())
         return QStringLiteral("Settings cannot be read: %1").arg(settingsProblem);
     int failed = 0;
-    for (const AccountOutcome &account : accounts)
-        failed += account.checked ? 0 : 1;
+    int slow = 0;
+    for (const AccountOutcome &account : accounts) {
+        failed += account.checked || account.stillRunning ? 0 : 1;
+        slow += account.stillRunning ? 1 : 0;
+    }
     QString text =
         QStringLiteral("%1 accounts, %2 messages judged, %3 %4")
             .arg(accounts.size())
@@ -48,6 +104,8 @@ QString CheckReport::summary() const
             .arg(dryRun ? QStringLiteral("would be removed") : QStringLiteral("removed"));
     if (failed > 0)
         text += QStringLiteral(", %1 failed").arg(failed);
+    if (slow > 0)
+        text += QStringLiteral(", %1 still being checked").arg(slow);
     return text;
 }
 
@@ -72,37 +130,56 @@ CheckReport MailCheck::run()
         m_log.write(QStringLiteral("Check failed: the settings cannot be read (%1)").arg(problem));
         return report;
     }
-    const Rules rules(*settings);
+    report.scanEveryMinutes = settings->scanEveryMinutes;
+    report.autorun = settings->autorun;
+    // What the accounts' sessions use lives as long as the last of them, which may outlast
+    // this check when its server is slow.
+    auto check = std::make_shared<CheckInProgress>(*settings, m_seen, m_log, m_options);
     m_log.write(
         QStringLiteral("Check begins%1: %2 accounts")
             .arg(m_options.dryRun ? QStringLiteral(" (dry run, nothing is removed)") : QString())
             .arg(settings->accounts.size()));
-    for (const QString &warning : rules.warnings())
+    for (const QString &warning : check->rules.warnings())
         m_log.write(QStringLiteral("Warning: %1").arg(warning));
 
-    TlsTrust trust;
-    // Whole messages of all accounts together: judging costs a few times a message's size.
-    MessageBudget budget(kWholeMessagesAtOnce);
-    AccountCheck::Context context{rules,
-                                  m_seen,
-                                  m_log,
-                                  trust,
-                                  m_options.dryRun,
-                                  m_options.connectTimeoutMs,
-                                  m_options.replyTimeoutMs,
-                                  m_options.sessionTimeoutMs,
-                                  m_options.cancel,
-                                  &budget};
-    report.accounts.resize(settings->accounts.size());
-    QThreadPool pool;
-    pool.setMaxThreadCount(std::max(1, m_options.accountsAtOnce));
-    for (qsizetype i = 0; i < settings->accounts.size(); ++i) {
-        const AccountSettings &account = settings->accounts[i];
-        AccountOutcome *outcome = &report.accounts[i];
-        pool.start(
-            [&context, &account, outcome] { *outcome = AccountCheck(context).run(account); });
+    std::optional<AccountSessions> ownSessions;
+    AccountSessions *sessions = m_options.sessions;
+    if (!sessions)
+        sessions = &ownSessions.emplace();
+    check->context.cancel = sessions->stopFlag();
+    const qsizetype count = settings->accounts.size();
+    report.accounts.resize(count);
+    QList<bool> started(count, false);
+    for (qsizetype i = 0; i < count; ++i) {
+        const AccountSettings &account = check->settings.accounts[i];
+        started[i] =
+            sessions->start(accountIdentity(account), [check, i] { check->runAccount(i); });
+        if (!started[i]) {
+            AccountOutcome &outcome = report.accounts[i];
+            outcome.address = QString::fromLocal8Bit(account.address);
+            outcome.failure = QStringLiteral("not checked: its previous check is still running");
+            m_log.write(QStringLiteral("%1: %2").arg(outcome.address, outcome.failure));
+        }
     }
-    pool.waitForDone();
+    const QDeadlineTimer patience = m_options.patienceMs < 0
+                                        ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                        : QDeadlineTimer(m_options.patienceMs);
+    sessions->waitForAll(patience, m_options.cancel);
+    for (qsizetype i = 0; i < count; ++i) {
+        if (!started[i])
+            continue;
+        if (check->done[i].load()) {
+            report.accounts[i] = check->outcomes[i];
+            continue;
+        }
+        AccountOutcome &outcome = report.accounts[i];
+        outcome.address = QString::fromLocal8Bit(check->settings.accounts[i].address);
+        outcome.stillRunning = true;
+        outcome.failure = QStringLiteral("still being checked after %1 s (a slow server); its "
+                                         "outcome is logged when it ends")
+                              .arg(m_options.patienceMs / 1000);
+        m_log.write(QStringLiteral("%1: %2").arg(outcome.address, outcome.failure));
+    }
 
     for (const AccountOutcome &account : std::as_const(report.accounts)) {
         report.judged += account.judged;

@@ -14,6 +14,7 @@ class Store;
 
 namespace mail {
 
+class AccountSessions;
 class MonitorLog;
 class SeenState;
 
@@ -29,8 +30,9 @@ struct MatchedMessage
 struct AccountOutcome
 {
     QString address;
-    bool checked = false; // the session ran to its end
-    QString failure;      // why not, as the log says it
+    bool checked = false;      // the session ran to its end
+    bool stillRunning = false; // its session outlasted the check's patience and goes on
+    QString failure;           // why not, as the log says it
     int messages = 0;
     int judged = 0;
     QList<MatchedMessage> matched; // removed, or would be in a dry run
@@ -44,6 +46,9 @@ struct CheckReport
     int judged = 0;
     int removed = 0; // or, in a dry run, would be removed
     qint64 milliseconds = 0;
+    // As the settings read for this check said: the program needs no second read for them.
+    int scanEveryMinutes = 15;
+    bool autorun = false;
 
     bool allChecked() const;
     // One line for a tray tooltip or the service's status.
@@ -63,6 +68,11 @@ public:
         int sessionTimeoutMs = 10 * 60 * 1000;
         int accountsAtOnce = 4;
         const std::atomic<bool> *cancel = nullptr;
+        // A program that checks again and again keeps its sessions here, and waits this long
+        // for a slow account before it reports the check (-1: until every account is done);
+        // that account is skipped until its session ends. Without it, every check waits.
+        AccountSessions *sessions = nullptr;
+        int patienceMs = -1;
     };
 
     MailCheck(store::Store &store, SeenState &seen, MonitorLog &log, Options options);

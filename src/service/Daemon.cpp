@@ -1,9 +1,13 @@
 #include "service/Daemon.h"
 
+#include "mail/AccountSessions.h"
 #include "mail/MailCheck.h"
 #include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
+#include "mail/RemovedRecord.h"
 #include "mail/Settings.h"
+
+#include <QDateTime>
 
 #include <cstdio>
 #include <systemd/sd-daemon.h>
@@ -32,6 +36,12 @@ void Daemon::requestStop()
     m_wake.notify_all();
 }
 
+namespace {
+
+constexpr qint64 kLongestPatienceMs = 5 * 60 * 1000;
+
+} // namespace
+
 bool Daemon::waitForNextCheck(std::chrono::seconds interval)
 {
     std::unique_lock lock(m_mutex);
@@ -45,20 +55,31 @@ int Daemon::run()
     log.write(QStringLiteral("OstroveService starts"));
     mail::MonitorFiles::warnAboutStore(m_storePath, log);
     mail::MonitorFiles files(m_storePath, log);
+    // After the files: a slow account's session, which may outlast its check, uses them.
+    mail::AccountSessions sessions;
     sd_notify(0, "READY=1\nSTATUS=First check under way");
 
     const std::optional<std::chrono::seconds> forTests = testInterval();
+    std::chrono::seconds interval = forTests ? *forTests : std::chrono::minutes(15);
     for (;;) {
         mail::MailCheck::Options options;
         options.cancel = &m_stop;
+        options.sessions = &sessions;
+        // A slow server is not waited for past half the interval: the other accounts are
+        // checked on time, and that one is skipped while its session goes on.
+        options.patienceMs = int(
+            std::min<qint64>(std::chrono::milliseconds(interval).count() / 2, kLongestPatienceMs));
         const mail::CheckReport report = files.check(options);
+        // What went, for the tray's "Removed mail" window of the same settings.
+        if (!report.dryRun && report.removed > 0)
+            mail::RemovedRecord(mail::removedRecordPathFor(m_storePath))
+                .append(report, QDateTime::currentDateTime());
         if (m_stop)
             break;
-        // The interval is read anew each time, as the configuration program may change it.
-        int minutes = mail::kDefaultScanEvery;
-        if (const auto current = mail::readMonitorSettings(files.settings(), nullptr))
-            minutes = current->scanEveryMinutes;
-        const std::chrono::seconds interval = forTests ? *forTests : std::chrono::minutes(minutes);
+        // The interval as this check read it: the configuration program may change it.
+        const int minutes =
+            report.settingsProblem.isEmpty() ? report.scanEveryMinutes : mail::kDefaultScanEvery;
+        interval = forTests ? *forTests : std::chrono::minutes(minutes);
         const QString status =
             QStringLiteral("Last check: %1; next in %2")
                 .arg(report.summary(), forTests ? QStringLiteral("%1 s").arg(interval.count())

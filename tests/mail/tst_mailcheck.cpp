@@ -2,7 +2,11 @@
 #include "MailTestSupport.h"
 #include "MiniPop3Server.h"
 #include "Pop3Proxy.h"
+#include "mail/AccountSessions.h"
+#include "mail/MonitorLog.h"
+#include "mail/SeenState.h"
 #include "store/RegistryPaths.h"
+#include "store/SqliteStore.h"
 
 #include <QDir>
 #include <QTcpServer>
@@ -600,6 +604,40 @@ private slots:
             QVERIFY(bench.check().allChecked());
             QCOMPARE(server.messages(), QList<QByteArray>{first});
         }
+    }
+
+    // A server that trickles its replies holds up no other account: the check reports it as
+    // still being checked, the next skips it, and the healthy account is checked each time.
+    void aSlowServerHoldsUpNoOtherAccount()
+    {
+        MiniPop3Server::Options trickling;
+        trickling.byteDelayMs = 200;
+        MiniPop3Server slow({mail("a@b.example", "x")}, trickling);
+        QVERIFY(slow.start());
+        MailTestBench bench;
+        bench.addAccount("slow@test.example", "127.0.0.1:" + QByteArray::number(slow.port()), "u",
+                         "p", false);
+        bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        mail::MonitorLog log(bench.logPath());
+        mail::SeenState seen(mail::seenStatePathFor(bench.storePath()));
+        store::SqliteStore::Options readOnly;
+        readOnly.readOnly = true;
+        store::SqliteStore settings(bench.storePath(), readOnly);
+        mail::AccountSessions sessions; // after all that its sessions use
+        mail::MailCheck::Options options;
+        options.sessions = &sessions;
+        options.patienceMs = 5000;
+        for (const QByteArray subject : {"Buy", "Buy again"}) {
+            m_server.deliver(m_user, mail("x@spam.example", subject));
+            const mail::CheckReport report = mail::MailCheck(settings, seen, log, options).run();
+            QVERIFY2(report.accounts[1].checked, qPrintable(report.accounts[1].failure));
+            QCOMPARE(report.removed, 1);
+            QVERIFY(!report.accounts[0].checked);
+            QCOMPARE(report.accounts[0].stillRunning, subject == "Buy");
+        }
+        QVERIFY(bench.newLogLines().contains(
+            QStringLiteral("slow@test.example: not checked: its previous check is still running")));
     }
 
     void anEmptyMailboxIsChecked()

@@ -1,6 +1,7 @@
 #include "DovecotServer.h"
 #include "MailTestSupport.h"
 #include "Pop3Proxy.h"
+#include "mail/RemovedRecord.h"
 #include "store/RegistryPaths.h"
 
 #include <QElapsedTimer>
@@ -143,6 +144,10 @@ private slots:
                                                  "seller@spam.example, subject \"second\"")),
                  qPrintable(journal)); // each log line also goes to the journal
         QVERIFY(bench.log().contains(QStringLiteral("OstroveService stops")));
+        // The tray's "Removed mail" window reads what the service removed.
+        QFile record(mail::removedRecordPathFor(bench.storePath()));
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QCOMPARE(record.readAll().count("\"subject\":\"second\""), 1);
     }
 
     void aStopRequestDuringASlowServerEndsAtOnceRemovingNothing()
