@@ -22,8 +22,9 @@ CheckResult runCheck(const QString &storePath, mail::MonitorLog &log, bool dryRu
     options.cancel = cancel;
     CheckResult result;
     result.report = files.check(options);
-    if (const auto stored = mail::readMonitorSettings(files.settings(), nullptr))
-        result.scanEveryMinutes = stored->scanEveryMinutes;
+    // The interval as the check read it: no second read of the tree for one number.
+    if (result.report.settingsProblem.isEmpty())
+        result.scanEveryMinutes = result.report.scanEveryMinutes;
     return result;
 }
 
