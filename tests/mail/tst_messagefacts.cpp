@@ -26,6 +26,9 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("plain") << QByteArray(" Hello there") << "Hello there";
         QTest::newRow("B, UTF-8") << QByteArray("=?UTF-8?B?WsW8w7PFgnc=?=") << "Zżółw";
+        QTest::newRow("b, lower case") << QByteArray("=?utf-8?b?WsW8w7PFgnc=?=") << "Zżółw";
+        QTest::newRow("B with a stray character")
+            << QByteArray("=?UTF-8?B?WsW8w7P!Fgnc=?=") << "Zżółw";
         QTest::newRow("Q, UTF-8") << QByteArray("=?utf-8?q?Gr=C3=B6=C3=9Fe_Preise?=")
                                   << "Größe Preise";
         QTest::newRow("Q, ISO-8859-2")
@@ -112,6 +115,8 @@ private slots:
             << crlf("Received: x\nfrom: =?UTF-8?Q?J=C3=B3zef?=\n <j@x.example>, grp: a@b.c,\n"
                     "  \"Q, R\" <q@r.s>;\nSUBJECT: =?UTF-8?B?TGVraSBiZXogcmVjZQ==?=\n"
                     " =?UTF-8?B?cHR5IOKAkyB0YW5pbw==?=\nSubject: second\n\nFrom: body@x.y\n");
+        QTest::newRow("continuations of other fields")
+            << crlf("Subject: hi\nX-Note: a\n b@c.d\nFrom: x@y.z\nTo: q\n z@w.v\n\n");
         QTest::newRow("no From, bare line feeds") << QByteArray("Subject: hi\n\nbody\n");
         QTest::newRow("comments and route") << crlf("From: (c) a@b.c (d)\nSubject:\n\n");
         QTest::newRow("8-bit display name") << QByteArray("From: Ren\xE9 <r@x.y>\r\n\r\n");

@@ -127,6 +127,14 @@ private slots:
         QVERIFY(!bench.log().contains(QStringLiteral("secret")));
         QVERIFY(m_server.waitForSessionsEnded(QStringLiteral("alice"), 2));
         QVERIFY(m_server.messages(QStringLiteral("alice")).isEmpty());
+
+        // Either one of the group or anybody reading it learns the passwords.
+        for (const QFile::Permission reader :
+             {QFile::ReadGroup, QFile::ReadOther, QFile::ReadOwner}) {
+            QFile::setPermissions(bench.storePath(), QFile::ReadOwner | QFile::WriteOwner | reader);
+            QCOMPARE(mail::storePermissionWarning(bench.storePath()).isEmpty(),
+                     reader == QFile::ReadOwner);
+        }
     }
 
     void aFailedAccountMakesTheExitStatusOne()

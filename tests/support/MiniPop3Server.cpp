@@ -49,12 +49,13 @@ QByteArray dotStuffed(const QByteArray &message)
 void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &shared)
 {
     QList<QByteArray> mailbox;
+    MiniPop3Server::Options options;
     {
         QMutexLocker lock(&shared->mutex);
         mailbox = shared->messages;
+        options = shared->options;
     }
     QList<bool> deleted(mailbox.size(), false);
-    const MiniPop3Server::Options &options = shared->options;
     const auto reply = [socket, &options](const QByteArray &text) {
         if (options.byteDelayMs <= 0) {
             socket->write(text + "\r\n");
@@ -78,6 +79,9 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
         *index = argument.toInt(&ok) - 1;
         return ok && *index >= 0 && *index < mailbox.size() && !deleted[*index];
     };
+    const auto fetchable = [&](const QByteArray &argument, int *index) {
+        return message(argument, index) && !(options.refuseFirst && *index == 0);
+    };
     reply("+OK mini POP3 ready");
     QByteArray buffer;
     for (;;) {
@@ -92,7 +96,7 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
                 shared->commands.append(QString::fromUtf8(verb == "PASS" ? "PASS *" : line));
             }
             int index = -1;
-            if (verb == "CAPA" && shared->options.capa) {
+            if (verb == "CAPA" && options.capa) {
                 reply("+OK\r\nUSER" + QByteArray(options.uidl ? "\r\nUIDL" : "")
                       + QByteArray(options.top ? "\r\nTOP" : "")
                       + QByteArray(options.pipelining ? "\r\nPIPELINING" : "") + "\r\n.");
@@ -116,9 +120,9 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
                     reply("+OK " + words[1] + ' ' + field(index));
                 else
                     reply("-ERR no such message");
-            } else if (verb == "RETR" && message(words.value(1), &index)) {
+            } else if (verb == "RETR" && fetchable(words.value(1), &index)) {
                 reply("+OK\r\n" + body(mailbox[index]) + ".");
-            } else if (verb == "TOP" && options.top && message(words.value(1), &index)) {
+            } else if (verb == "TOP" && options.top && fetchable(words.value(1), &index)) {
                 const qsizetype end = mailbox[index].indexOf("\r\n\r\n");
                 const bool whole = words.value(2).toLongLong() > 0;
                 reply("+OK\r\n"
@@ -129,9 +133,13 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
                     extraSent = true;
                     reply("+OK");
                 }
-            } else if (verb == "DELE" && message(words.value(1), &index)) {
+            } else if (verb == "DELE" && !options.refuseDele && message(words.value(1), &index)) {
                 deleted[index] = true;
                 reply("+OK");
+            } else if (verb == "QUIT" && options.refuseQuit) {
+                reply("-ERR cannot commit the changes");
+                socket->waitForBytesWritten(5000);
+                return;
             } else if (verb == "QUIT") {
                 QList<QByteArray> left;
                 for (int i = 0; i < mailbox.size(); ++i) {
@@ -199,6 +207,12 @@ bool MiniPop3Server::start()
     m_thread->start();
     ready.acquire();
     return m_port != 0;
+}
+
+void MiniPop3Server::setOptions(const Options &options)
+{
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->options = options;
 }
 
 QList<QByteArray> MiniPop3Server::messages() const

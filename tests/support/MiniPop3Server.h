@@ -28,6 +28,9 @@ public:
         bool silentQuit = false;         // commits on QUIT but never answers
         int byteDelayMs = 0;             // sends every byte this long after the last
         qint64 listedSize = -1;          // LIST names this size for the first message
+        bool refuseFirst = false;        // RETR and TOP of the first message get -ERR
+        bool refuseDele = false;         // every DELE gets -ERR
+        bool refuseQuit = false;         // QUIT gets -ERR and removes nothing
     };
 
     MiniPop3Server(QList<QByteArray> messages, Options options);
@@ -35,6 +38,7 @@ public:
 
     bool start();
     quint16 port() const { return m_port; }
+    void setOptions(const Options &options); // from the next session on
     QList<QByteArray> messages() const;
     QStringList commands() const; // every command received, the password blanked
 

@@ -31,6 +31,7 @@ struct Behaviour
     qint64 replyBytes = -1;
     int delayMs = 0;
     bool hideStls = false;
+    QByteArray stlsReplyExtra;
 };
 
 QByteArray lineWithoutEnd(const QByteArray &line)
@@ -177,6 +178,7 @@ private:
         if (isCommand(line, "STLS")) {
             // From here on the bytes are TLS records, not lines.
             m_opaque = true;
+            m_stlsReplyPending = true;
             m_upstream->write(m_partialLine);
             m_partialLine.clear();
             return false;
@@ -203,6 +205,8 @@ private:
             filterCapa(data);
             return;
         }
+        if (std::exchange(m_stlsReplyPending, false))
+            data += m_behaviour.stlsReplyExtra;
         toClient(data);
     }
 
@@ -308,6 +312,7 @@ private:
     int m_capaPending = 0;
     bool m_inCapaList = false;
     bool m_opaque = false;
+    bool m_stlsReplyPending = false;
     bool m_holdClient = false;
     qint64 m_budget = -1; // bytes of the server's output still to pass on; -1 for no limit
     bool m_cutting = false;
@@ -424,6 +429,12 @@ void Pop3Proxy::setHideStls(bool hide)
 {
     std::lock_guard lock(m_shared->mutex);
     m_shared->behaviour.hideStls = hide;
+}
+
+void Pop3Proxy::setStlsReplyExtra(const QByteArray &bytes)
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->behaviour.stlsReplyExtra = bytes;
 }
 
 int Pop3Proxy::connectionCount() const

@@ -41,6 +41,9 @@ public:
     void setReplyDelay(int milliseconds);
     // Drops "STLS" from CAPA answers, so that a client that upgrades when offered stays plain.
     void setHideStls(bool hide);
+    // Sends these bytes right behind the server's answer to STLS, in the same write: what a
+    // man in the middle adds to be read as the secure session's first reply.
+    void setStlsReplyExtra(const QByteArray &bytes);
 
     int connectionCount() const;
     // How many times a cut or a stall has taken effect.
