@@ -9,7 +9,6 @@
 #include "platform/Processes.h"
 #include "platform/ProfileFile.h"
 #include "platform/System.h"
-#include "store/PasswordCipher.h"
 #include "store/RegistryAccess.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
@@ -140,24 +139,23 @@ void TfrmOstrove::buildActions()
 {
     // The window owns the actions, whose captions follow the interface language; each page
     // connects them to its own handlers.
-    const auto action = [this](const char *name, const char *category, const char *caption) {
+    const auto action = [this](const char *name, const char *caption) {
         auto *created = new QAction(QLatin1String(caption), this);
         created->setObjectName(QLatin1String(name));
-        created->setProperty("category", QLatin1String(category));
         return created;
     };
-    acAddAccount = action("acAddAccount", "Account", "&Add");
-    acEditAccount = action("acEditAccount", "Account", "&Edit");
-    acRemoveAccount = action("acRemoveAccount", "Account", "&Remove");
-    acAddMail = action("acAddMail", "Mail", "&Add");
-    acRemoveMail = action("acRemoveMail", "Mail", "&Remove");
-    acAddSubject = action("acAddSubject", "Subject", "&Add");
-    acRemoveSubject = action("acRemoveSubject", "Subject", "&Remove");
-    acAddContent = action("acAddContent", "Content", "&Add");
-    acRemoveContent = action("acRemoveContent", "Content", "&Remove");
-    acAddAttachment = action("acAddAttachment", "Attachment", "&Add");
-    acEditAttachment = action("acEditAttachment", "Attachment", "&Edit");
-    acRemoveAttachment = action("acRemoveAttachment", "Attachment", "&Remove");
+    acAddAccount = action("acAddAccount", "&Add");
+    acEditAccount = action("acEditAccount", "&Edit");
+    acRemoveAccount = action("acRemoveAccount", "&Remove");
+    acAddMail = action("acAddMail", "&Add");
+    acRemoveMail = action("acRemoveMail", "&Remove");
+    acAddSubject = action("acAddSubject", "&Add");
+    acRemoveSubject = action("acRemoveSubject", "&Remove");
+    acAddContent = action("acAddContent", "&Add");
+    acRemoveContent = action("acRemoveContent", "&Remove");
+    acAddAttachment = action("acAddAttachment", "&Add");
+    acEditAttachment = action("acEditAttachment", "&Edit");
+    acRemoveAttachment = action("acRemoveAttachment", "&Remove");
 }
 
 void TfrmOstrove::buildNavigation()
@@ -425,16 +423,6 @@ void TfrmOstrove::cbLangCloseUp(const QByteArray &chosen)
 QString TfrmOstrove::languageFilePath() const
 {
     return m_system.programFolder + QStringLiteral("/Ostrove.lng");
-}
-
-QByteArray TfrmOstrove::EncryptPassword(const QByteArray &plain)
-{
-    return store::EncryptPassword(plain);
-}
-
-QByteArray TfrmOstrove::DecryptPassword(const QByteArray &stored)
-{
-    return store::DecryptPassword(stored);
 }
 
 void TfrmOstrove::tsIgnoreMailShow()

@@ -54,9 +54,6 @@ public:
     void acEditAttachmentExecute();
     void acRemoveAttachmentExecute();
 
-    static QByteArray EncryptPassword(const QByteArray &plain);
-    static QByteArray DecryptPassword(const QByteArray &stored);
-
     QListWidget *lvDodatki = nullptr;
     QStackedWidget *PageControl1 = nullptr;
     AccountsPage *tsAccounts = nullptr;

@@ -15,13 +15,8 @@ class QVBoxLayout;
 class TfrmRODefault : public QDialog
 {
     Q_OBJECT
-    Q_PROPERTY(bool ROFlatControls MEMBER ROFlatControls)
     Q_PROPERTY(bool ROCloseOnESC MEMBER ROCloseOnESC)
     Q_PROPERTY(bool ROShowHeader MEMBER ROShowHeader)
-    Q_PROPERTY(bool ROSortListView MEMBER ROSortListView)
-    Q_PROPERTY(int RORefreshTime MEMBER RORefreshTime)
-    Q_PROPERTY(bool ROAutoListViewUpdate MEMBER ROAutoListViewUpdate)
-    Q_PROPERTY(bool ROIgnoreShortcutChecking MEMBER ROIgnoreShortcutChecking)
 
 public:
     // The messages that call the two list hooks, and the ones sent to embedded frames.
@@ -34,13 +29,8 @@ public:
     explicit TfrmRODefault(QWidget *parent = nullptr);
     ~TfrmRODefault() override;
 
-    bool ROFlatControls = false;
     bool ROCloseOnESC = false;
     bool ROShowHeader = false;
-    bool ROSortListView = false;
-    int RORefreshTime = 0;
-    bool ROAutoListViewUpdate = false;
-    bool ROIgnoreShortcutChecking = false;
 
     virtual void LoadLVData() {}
     virtual void UpdateControls() {}
