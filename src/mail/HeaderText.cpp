@@ -4,6 +4,7 @@
 
 #include <QUtf8StringView>
 
+#include <cctype>
 #include <gmime/gmime.h>
 
 namespace mail {
@@ -26,15 +27,9 @@ QByteArray unfold(const QByteArray &raw)
     return out.trimmed();
 }
 
-int hexValue(char c)
+bool isHexDigit(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
 // Q encoding: "_" is a blank, "=XX" a byte; the rest stands for itself. An "=" not followed by
@@ -47,9 +42,9 @@ QByteArray decodeQ(QByteArrayView text)
         const char c = text[i];
         if (c == '_') {
             bytes.append(' ');
-        } else if (c == '=' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0
-                   && hexValue(text[i + 2]) >= 0) {
-            bytes.append(char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+        } else if (c == '=' && i + 2 < text.size() && isHexDigit(text[i + 1])
+                   && isHexDigit(text[i + 2])) {
+            bytes.append(QByteArray::fromHex(text.sliced(i + 1, 2).toByteArray()));
             i += 2;
         } else {
             bytes.append(c);
