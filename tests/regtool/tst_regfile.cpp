@@ -1,3 +1,4 @@
+#include "RegFileText.h"
 #include "regtool/RegParser.h"
 #include "regtool/RegWriter.h"
 #include "store/Store.h"
@@ -11,20 +12,6 @@ using Kind = regtool::RegOperation::Kind;
 Q_DECLARE_METATYPE(regtool::RegFormat)
 
 namespace {
-
-// A text written as Windows' registry editor saves it in the Unicode form: byte-order mark,
-// UTF-16LE, lines ended by CRLF.
-QByteArray unicodeFile(const QString &text)
-{
-    QString crlf = text;
-    crlf.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-    QByteArray bytes("\xFF\xFE", 2);
-    for (const QChar c : crlf) {
-        bytes.append(static_cast<char>(c.unicode() & 0xFF));
-        bytes.append(static_cast<char>(c.unicode() >> 8));
-    }
-    return bytes;
-}
 
 QByteArray withCrlf(QByteArray text)
 {

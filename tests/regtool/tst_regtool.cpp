@@ -1,3 +1,4 @@
+#include "RegFileText.h"
 #include "TestSystem.h"
 #include "store/PasswordCipher.h"
 #include "store/RegistryAccess.h"
@@ -96,18 +97,6 @@ private:
         sqlite3_finalize(query);
         sqlite3_close(db);
         return rows;
-    }
-
-    static QByteArray unicodeFile(const QString &text)
-    {
-        QString crlf = text;
-        crlf.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-        QByteArray bytes("\xFF\xFE", 2);
-        for (const QChar c : crlf) {
-            bytes.append(static_cast<char>(c.unicode() & 0xFF));
-            bytes.append(static_cast<char>(c.unicode() >> 8));
-        }
-        return bytes;
     }
 
     static QStringList backups(const QTemporaryDir &folder)
