@@ -204,7 +204,7 @@ private slots:
         const mail::CheckReport report = bench.check();
         QCOMPARE(report.judged, 6);
         QCOMPARE(report.removed, 1);
-        waitForServer(4);
+        waitForServer(5);
         QCOMPARE(m_server.messages(m_user).size(), 5);
         QCOMPARE(bench.check().judged, 0);
     }

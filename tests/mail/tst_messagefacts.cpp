@@ -76,6 +76,8 @@ private slots:
             << "link";
         QTest::newRow("entities") << "&#x56;iagra &amp; caf&eacute; &#233;t&eacute;&nbsp;x"
                                   << "Viagra & café été x";
+        QTest::newRow("numeric no-break spaces") << "a&#160;b&#xA0;c"
+                                                 << "a b c";
         QTest::newRow("unknown entity stays") << "&bogus; &"
                                               << "&bogus; &";
         QTest::newRow("scripts, styles, comments")
