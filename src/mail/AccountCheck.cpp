@@ -180,14 +180,14 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
         });
     }
     // Judging runs beside the reading: while one message is parsed, the next ones arrive.
-    const auto judge = [&](int number, const QByteArray &message) {
+    const auto judge = [&](int number, QByteArray message) {
         const auto giveBack = qScopeGuard([&held, number] {
             if (held)
                 held->give(number);
         });
         if (message.isEmpty())
             return; // the server would not send it: judged next time
-        const MessageFacts facts = readMessageFacts(message, whole);
+        const MessageFacts facts = readMessageFacts(std::move(message), whole);
         ++outcome.judged;
         const Verdict verdict = judgeMessage(facts, rules);
         if (!verdict.keptBecause.isEmpty()) {
@@ -208,7 +208,7 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     JudgeQueue queue(kQueuedMessages, kQueuedBytes);
     std::thread judging([&queue, &judge] {
         while (std::optional<JudgeQueue::Item> item = queue.pop())
-            judge(item->number, item->message);
+            judge(item->number, std::move(item->message));
     });
     // Called by this thread while the judging thread fills judgedNow: kept apart until then.
     QSet<QByteArray> tooLarge;

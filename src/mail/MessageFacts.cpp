@@ -24,23 +24,27 @@ using GOwned = std::unique_ptr<T, GObjectUnref>;
 // Deeper nesting than any real mail; a hostile message gets no deeper.
 constexpr int kMaxDepth = 32;
 
-QString collapseBlanks(const QString &text)
+// Runs of blanks become one blank, none at the ends; done in place, as a message's text may be
+// tens of megabytes.
+QString collapseBlanks(QString text)
 {
-    QString out;
-    out.reserve(text.size());
+    QChar *chars = text.data();
+    qsizetype out = 0;
     bool pendingBlank = false;
-    for (QChar c : text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = chars[i];
         if (c.isSpace() || c == QChar(0xA0)) {
-            pendingBlank = !out.isEmpty();
+            pendingBlank = out > 0;
             continue;
         }
         if (pendingBlank) {
-            out += u' ';
+            chars[out++] = u' ';
             pendingBlank = false;
         }
-        out += c;
+        chars[out++] = c;
     }
-    return out;
+    text.truncate(out);
+    return text;
 }
 
 void addMailboxes(InternetAddressList *list, QStringList &out, int depth = 0)
@@ -213,7 +217,9 @@ std::optional<QString> partText(GMimePart *part)
     if (g_mime_data_wrapper_write_to_stream(content, decoded.get()) < 0)
         return std::nullopt;
     GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded.get()));
-    const QByteArray data(reinterpret_cast<const char *>(bytes->data), qsizetype(bytes->len));
+    // Converted where it lies: no third copy of a large part.
+    const QByteArray data =
+        QByteArray::fromRawData(reinterpret_cast<const char *>(bytes->data), qsizetype(bytes->len));
     const char *charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
     return textFromCharset(data, charset ? QByteArray(charset) : QByteArray("UTF-8"));
 }
@@ -340,13 +346,13 @@ private:
         const bool html = !damagedType && g_mime_content_type_is_type(type, "text", "html");
         if (!plain && !html)
             return; // neither text nor an attachment: no rule looks at it
-        const std::optional<QString> text =
+        std::optional<QString> text =
             isWholeBase64(part) ? partText(part) : std::optional<QString>();
         if (!text) {
             noteProblem(QStringLiteral("a part cannot be decoded"));
             return;
         }
-        appendText(html ? htmlToText(*text) : *text);
+        appendText(html ? htmlToText(*text) : std::move(*text));
     }
 
     void noteProblem(const QString &problem)
@@ -355,9 +361,9 @@ private:
             m_problem = problem;
     }
 
-    void appendText(const QString &text)
+    void appendText(QString text)
     {
-        const QString collapsed = collapseBlanks(text);
+        const QString collapsed = collapseBlanks(std::move(text));
         if (collapsed.isEmpty())
             return;
         if (!m_facts.bodyText.isEmpty())
@@ -435,7 +441,7 @@ MessageFacts readHeaderFacts(const QByteArray &message)
 
 } // namespace
 
-MessageFacts readMessageFacts(const QByteArray &message, bool withBody)
+MessageFacts readMessageFacts(QByteArray message, bool withBody)
 {
     ensureGMime();
     if (!withBody)
@@ -445,6 +451,7 @@ MessageFacts readMessageFacts(const QByteArray &message, bool withBody)
 
     GOwned<GMimeStream> stream(
         g_mime_stream_mem_new_with_buffer(message.constData(), size_t(message.size())));
+    message = QByteArray(); // GMime has its own copy: one less of a large message
     GOwned<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     GOwned<GMimeMessage> parsed(g_mime_parser_construct_message(parser.get(), nullptr));
     if (!parsed) {

@@ -30,6 +30,7 @@ struct MessageFacts
 
 // Reads a message (or only its header, from TOP n 0) with GMime. With withBody false, neither
 // the body text nor the attachments are looked at.
-MessageFacts readMessageFacts(const QByteArray &message, bool withBody);
+// Taken by value: a caller that moves the message in lets it go once GMime has read it.
+MessageFacts readMessageFacts(QByteArray message, bool withBody);
 
 } // namespace mail

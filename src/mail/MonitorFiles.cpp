@@ -45,7 +45,7 @@ CheckReport MonitorFiles::check(const MailCheck::Options &options)
             QStringLiteral("Check failed: the settings cannot be read: %1").arg(problem));
         return report;
     }
-    const CheckReport report = MailCheck(m_settings, m_seen, m_log, options).run();
+    CheckReport report = MailCheck(m_settings, m_seen, m_log, options).run();
     if (const QString problem = m_seen.takeWriteProblem(); !problem.isEmpty())
         m_log.write(QStringLiteral("Warning: the record of judged messages cannot be written "
                                    "(%1); it is kept in memory only, and messages are judged "

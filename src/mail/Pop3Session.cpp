@@ -61,7 +61,7 @@ bool forEachListed(const QByteArray &data, const std::function<bool(int, const Q
 } // namespace
 
 Pop3Session::Pop3Session(Options options)
-    : m_options(std::move(options))
+    : m_options(options)
     , m_sessionDeadline(m_options.sessionTimeoutMs)
 {}
 

@@ -59,7 +59,7 @@ ServiceInstaller::ServiceInstaller(Options options, std::FILE *out)
 
 QString ServiceInstaller::defaultUnitFolder()
 {
-    const QString folder = qEnvironmentVariable("OSTROVE_SYSTEMD_UNIT_DIR");
+    QString folder = qEnvironmentVariable("OSTROVE_SYSTEMD_UNIT_DIR");
     if (!folder.isEmpty())
         return folder;
     if (platform::actsOnSystemManager())

@@ -845,7 +845,7 @@ QString SqliteStore::defaultPath()
 
 QString SqliteStore::defaultPath(bool administrator)
 {
-    const QString fromEnvironment = qEnvironmentVariable("OSTROVE_REGISTRY");
+    QString fromEnvironment = qEnvironmentVariable("OSTROVE_REGISTRY");
     if (!fromEnvironment.isEmpty())
         return fromEnvironment;
     if (administrator)
