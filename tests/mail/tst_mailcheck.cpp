@@ -385,7 +385,7 @@ private slots:
                          m_user.toUtf8(), "secret", ssl);
         bench.addPattern(store::kMailFilterKey, "*@spam.example");
         // Only ends a check that would wait for ever: it then fails as "stopped".
-        std::jthread watchdog([&bench](std::stop_token stop) {
+        std::jthread watchdog([&bench](const std::stop_token &stop) {
             std::mutex mutex;
             std::unique_lock lock(mutex);
             std::condition_variable_any().wait_for(lock, stop, std::chrono::minutes(1),
