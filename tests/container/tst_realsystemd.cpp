@@ -213,9 +213,9 @@ private slots:
                          store})
                      .exitCode,
                  0);
-        const QStringList environment{
-            QStringLiteral("XDG_RUNTIME_DIR=") + runtime,
-            QStringLiteral("SSL_CERT_FILE=") + insidePath(m_work) + QStringLiteral("/ca.pem")};
+        const QStringList environment{QStringLiteral("XDG_RUNTIME_DIR=") + runtime,
+                                      QStringLiteral("SSL_CERT_FILE=") + insidePath(m_work)
+                                          + QStringLiteral("/ca.pem")};
         QStringList install{QStringLiteral("env")};
         install << environment << insidePath(QStringLiteral(OSTROVE_SERVICE))
                 << QStringLiteral("/install") << QStringLiteral("/silent");
