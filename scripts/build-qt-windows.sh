@@ -66,7 +66,9 @@ qt_options=(
     -DQT_BUILD_TESTS=OFF
     # What the programs do not use.
     -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
-    -DFEATURE_printsupport=OFF -DFEATURE_opengl=OFF -DFEATURE_vulkan=OFF
+    -DFEATURE_printsupport=OFF -DFEATURE_vulkan=OFF
+    # FEATURE_opengl=OFF alone leaves dynamic OpenGL on, and the windows plugin does not compile.
+    -DINPUT_opengl=no -DFEATURE_opengl=OFF -DFEATURE_opengl_dynamic=OFF
     -DFEATURE_direct2d=OFF -DFEATURE_freetype=OFF -DFEATURE_jpeg=OFF -DFEATURE_zstd=OFF
     -DFEATURE_pkg_config=OFF -DFEATURE_icu=OFF -DFEATURE_glib=OFF -DFEATURE_brotli=OFF
     -DFEATURE_gssapi=OFF -DFEATURE_libproxy=OFF
@@ -130,10 +132,16 @@ if [ "$(installed_version qt6-base-dev-tools | cut -d+ -f1)" != "${qt_version}" 
 fi
 
 mkdir -p "${cache}"
+# The scratch folder goes when the script succeeds; after a failure it stays for a look.
 scratch=
 cleanup() {
+    local status=$?
     if [ -n "${scratch}" ]; then
-        rm -rf "${scratch}"
+        if [ ${status} -eq 0 ]; then
+            rm -rf "${scratch}"
+        else
+            echo "Failed; the sources and the build are left in ${scratch}" >&2
+        fi
     fi
 }
 trap cleanup EXIT
