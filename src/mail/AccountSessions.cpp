@@ -1,13 +1,12 @@
 #include "mail/AccountSessions.h"
 
 #include <chrono>
-#include <thread>
 
 namespace mail {
 
 namespace {
 
-constexpr auto kPoll = std::chrono::milliseconds(20);
+constexpr auto kPoll = std::chrono::milliseconds(50);
 // Sessions at once, slow ones included; a check itself runs fewer at a time.
 constexpr int kMostSessions = 64;
 
@@ -41,9 +40,13 @@ bool AccountSessions::start(const QByteArray &account, std::function<void()> job
         return false;
     auto ended = std::make_shared<std::atomic<bool>>(false);
     m_sessions.emplace(account, ended);
-    m_threads.start([job = std::move(job), ended] {
+    m_threads.start([this, job = std::move(job), ended] {
         job();
-        ended->store(true);
+        {
+            std::lock_guard ending(m_mutex);
+            ended->store(true);
+        }
+        m_ended.notify_all();
     });
     return true;
 }
@@ -57,20 +60,21 @@ bool AccountSessions::running(const QByteArray &account)
 
 bool AccountSessions::waitForAll(const QDeadlineTimer &deadline, const std::atomic<bool> *cancel)
 {
+    std::unique_lock lock(m_mutex);
     for (;;) {
-        {
-            std::lock_guard lock(m_mutex);
-            forgetEndedLocked();
-            if (m_sessions.empty())
-                return true;
-        }
+        forgetEndedLocked();
+        if (m_sessions.empty())
+            return true;
         if (cancel && cancel->load()) {
+            lock.unlock();
             stopAll();
             return true;
         }
         if (deadline.hasExpired())
             return false;
-        std::this_thread::sleep_for(kPoll);
+        // Woken as a session ends; a cancel is not announced, so it is looked at now and then.
+        const qint64 left = deadline.isForever() ? kPoll.count() : deadline.remainingTime();
+        m_ended.wait_for(lock, std::min(kPoll, std::chrono::milliseconds(left)));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -39,6 +40,7 @@ private:
     void stopAll();
 
     std::mutex m_mutex;
+    std::condition_variable m_ended; // told when a session ends
     // Each running account's flag, set when its session has ended.
     std::map<QByteArray, std::shared_ptr<std::atomic<bool>>> m_sessions;
     std::atomic<bool> m_stop{false};
