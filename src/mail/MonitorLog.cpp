@@ -85,42 +85,45 @@ void MonitorLog::beginCheck()
     m_mayRotate = true;
 }
 
+namespace {
+
+constexpr qsizetype kShortSecret = 6;
+
+// A short password is also a piece of ordinary words: it is blanked where it stands alone, as
+// a server would echo it; a longer one wherever it stands. Made once, used on every line.
+QRegularExpression secretPattern(const QString &secret)
+{
+    const QString escaped = QRegularExpression::escape(secret);
+    if (secret.size() >= kShortSecret)
+        return QRegularExpression(escaped);
+    return QRegularExpression(
+        QStringLiteral("(?<![\\p{L}\\p{N}])%1(?![\\p{L}\\p{N}])").arg(escaped));
+}
+
+} // namespace
+
 void MonitorLog::addSecret(const QByteArray &secret)
 {
     if (secret.isEmpty())
         return;
     std::lock_guard lock(m_mutex);
-    m_secrets.insert(QString::fromUtf8(secret));
-    m_secrets.insert(QString::fromLatin1(secret));
+    for (const QString &text : {QString::fromUtf8(secret), QString::fromLatin1(secret)}) {
+        if (!m_secrets.contains(text))
+            m_secrets.insert(text, secretPattern(text));
+    }
 }
-
-namespace {
-
-constexpr qsizetype kShortSecret = 6;
-
-} // namespace
 
 QString MonitorLog::cleaned(const QString &line) const
 {
-    QSet<QString> secrets;
+    QList<QRegularExpression> secrets;
     {
         std::lock_guard lock(m_mutex);
-        secrets = m_secrets;
+        secrets = m_secrets.values();
     }
     // Blanked before anything is cut, so that no part of a secret is left at the cut.
     QString text = line;
-    for (const QString &secret : std::as_const(secrets)) {
-        // A short password is also a piece of ordinary words: it is blanked where it stands
-        // alone, as a server would echo it.
-        if (secret.size() >= kShortSecret) {
-            text.replace(secret, QStringLiteral("********"));
-        } else {
-            static const QString kEdge = QStringLiteral("[\\p{L}\\p{N}]");
-            const QRegularExpression alone(
-                QStringLiteral("(?<!%1)%2(?!%1)").arg(kEdge, QRegularExpression::escape(secret)));
-            text.replace(alone, QStringLiteral("********"));
-        }
-    }
+    for (const QRegularExpression &secret : std::as_const(secrets))
+        text.replace(secret, QStringLiteral("********"));
     // Escaping only lengthens the text: what lies past the limit now would be cut anyway.
     bool cut = false;
     if (text.size() > kMaxLineChars) {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QSet>
+#include <QHash>
+#include <QRegularExpression>
 #include <QString>
 
 #include <cstdio>
@@ -45,7 +46,7 @@ private:
     bool m_keepFile = true;
     bool m_mayRotate = true;
     std::FILE *m_echo;
-    QSet<QString> m_secrets;
+    QHash<QString, QRegularExpression> m_secrets; // each secret and how it is found
 };
 
 } // namespace mail
