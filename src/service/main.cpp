@@ -2,6 +2,7 @@
 #include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
 #include "platform/CoreDumps.h"
+#include "platform/LargeAllocations.h"
 #include "platform/SystemdBus.h"
 #include "service/CommandLine.h"
 #include "service/Daemon.h"
@@ -77,6 +78,7 @@ service::ServiceInstaller installer(bool silent)
 int main(int argc, char *argv[])
 {
     platform::forbidCoreDumps(); // before the passwords are read
+    platform::returnLargeAllocationsWhenFreed();
     const sigset_t wanted = stopSignals();
     pthread_sigmask(SIG_BLOCK, &wanted, nullptr); // before any thread exists
     std::signal(SIGPIPE, SIG_IGN);

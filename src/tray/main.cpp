@@ -1,6 +1,7 @@
 #include "mail/MailCheck.h"
 #include "mail/MonitorLog.h"
 #include "platform/CoreDumps.h"
+#include "platform/LargeAllocations.h"
 #include "store/SqliteStore.h"
 #include "tray/Autostart.h"
 #include "tray/SingleInstance.h"
@@ -14,6 +15,7 @@
 int main(int argc, char *argv[])
 {
     platform::forbidCoreDumps(); // before the passwords are read
+    platform::returnLargeAllocationsWhenFreed();
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
