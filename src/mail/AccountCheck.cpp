@@ -222,7 +222,7 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     };
     const bool fetched = session->fetch(
         toFetch, !whole,
-        [&queue](int number, const QByteArray &message) { queue.push(number, message); },
+        [&queue](int number, QByteArray message) { queue.push(number, std::move(message)); },
         keepTooLarge);
     if (fetched)
         queue.close();

@@ -3,6 +3,8 @@
 #include "mail/GMimeSupport.h"
 #include "mail/HeaderText.h"
 #include "mail/HtmlText.h"
+#include "mail/MessageShape.h"
+#include "mail/PartText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,13 +15,6 @@
 namespace mail {
 
 namespace {
-
-struct GObjectUnref
-{
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T>
-using GOwned = std::unique_ptr<T, GObjectUnref>;
 
 // Deeper nesting than any real mail; a hostile message gets no deeper.
 constexpr int kMaxDepth = 32;
@@ -207,28 +202,6 @@ qint64 decodedSize(GMimePart *part)
     return written < 0 ? -1 : qint64(written);
 }
 
-// The decoded text of a part, or nothing when its data cannot be written out.
-std::optional<QString> partText(GMimePart *part)
-{
-    GMimeDataWrapper *content = g_mime_part_get_content(part);
-    if (!content)
-        return QString();
-    GOwned<GMimeStream> decoded(g_mime_stream_mem_new());
-    if (g_mime_data_wrapper_write_to_stream(content, decoded.get()) < 0)
-        return std::nullopt;
-    GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded.get()));
-    // Converted where it lies: no third copy of a large part.
-    const QByteArray data =
-        QByteArray::fromRawData(reinterpret_cast<const char *>(bytes->data), qsizetype(bytes->len));
-    const char *charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
-    return textFromCharset(data, charset ? QByteArray(charset) : QByteArray("UTF-8"));
-}
-
-bool isTokenChar(char c)
-{
-    return c > ' ' && c < 127 && !std::strchr("()<>@,;:\\\"/[]?=", c);
-}
-
 // A Content-Type that is not type/subtype ("text; charset=us-ascii", or garbage). GMime makes
 // such a part application/octet-stream; a careful reader takes it as plain text instead.
 bool hasDamagedType(GMimeObject *object)
@@ -363,7 +336,7 @@ private:
 
     void appendText(QString text)
     {
-        const QString collapsed = collapseBlanks(std::move(text));
+        const QString collapsed = collapseBlanks(std::move(text).toCaseFolded());
         if (collapsed.isEmpty())
             return;
         if (!m_facts.bodyText.isEmpty())
@@ -446,6 +419,12 @@ MessageFacts readMessageFacts(QByteArray message, bool withBody)
     ensureGMime();
     if (!withBody)
         return readHeaderFacts(message);
+    if (hasTooManyParts(message)) {
+        MessageFacts facts = readHeaderFacts(message);
+        facts.bodyProblem = QStringLiteral("it has more than %1 parts").arg(kMaxParts);
+        return facts;
+    }
+    dropFieldsNotRead(message);
     std::lock_guard lock(gmimeMutex());
     MessageFacts facts;
 

@@ -24,7 +24,9 @@ struct MessageFacts
     QStringList senders; // the address of each mailbox in From, without its display name
     QString fromText;    // From as a person reads it, for the log
     QString subject;
-    QString bodyText; // text/plain and de-tagged text/html parts, blanks collapsed
+    // text/plain and de-tagged text/html parts, blanks collapsed, case-folded as the rules
+    // compare it (a large body is not folded into a second copy)
+    QString bodyText;
     QList<AttachmentFact> attachments;
 };
 

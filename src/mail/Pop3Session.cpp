@@ -294,7 +294,7 @@ bool Pop3Session::listSizes(QList<std::pair<int, qint64>> *sizes)
 }
 
 bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool headerOnly,
-                        const std::function<void(int, const QByteArray &)> &onMessage,
+                        const std::function<void(int, QByteArray)> &onMessage,
                         const std::function<void(int)> &onTooLarge)
 {
     // TOP is optional: a server that refuses it is asked with RETR instead.
@@ -359,7 +359,7 @@ bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool head
             refusedTop.append(wanted[received]);
             continue;
         }
-        onMessage(number, message);
+        onMessage(number, std::move(message)); // handed on: the judge holds the only copy
     }
     return refusedTop.isEmpty() || fetch(refusedTop, headerOnly, onMessage, onTooLarge);
 }

@@ -76,7 +76,7 @@ public:
     // unread for the person's own mail program, else by RETR; a message whose listed size
     // is over the limit is not fetched whole but handed to onTooLarge.
     bool fetch(const QList<std::pair<int, qint64>> &messages, bool headerOnly,
-               const std::function<void(int, const QByteArray &)> &onMessage,
+               const std::function<void(int, QByteArray)> &onMessage,
                const std::function<void(int)> &onTooLarge = {});
     // Asked before a whole message is requested, with its number and listed size, and whether
     // nothing else is in flight (then it may wait): false holds the request back for now, or,

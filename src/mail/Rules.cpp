@@ -141,9 +141,8 @@ std::optional<RuleMatch> Rules::match(const MessageFacts &facts) const
         }
     }
     if (!m_contents.isEmpty()) {
-        const QString folded = facts.bodyText.toCaseFolded();
         for (const Pattern &pattern : m_contents) {
-            if (wildcardMatchesPart(folded, pattern.folded))
+            if (wildcardMatchesPart(facts.bodyText, pattern.folded))
                 return RuleMatch{QLatin1String(kContentFilter), pattern.pattern};
         }
     }

@@ -193,6 +193,9 @@ private slots:
         row("attachment-external-body.eml", Attachment, "big.iso", false, 1, 1);
         row("attachment-external-body.eml", Attachment, "*.iso", false, 0, 100000);
         keptUnread("damaged-nested-too-deep.eml", Content, "deeply hidden");
+        row("header-many-fields.eml", Content, "winning ticket number", true);
+        row("header-many-fields.eml", Subject, "quarterly lottery draw", true);
+        row("header-many-fields.eml", Sender, "draw@lottery.example", true);
     }
 
     void decisions()

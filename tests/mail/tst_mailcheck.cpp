@@ -467,7 +467,7 @@ private slots:
         const QDir data(QStringLiteral(MAIL_TEST_DATA));
         const QStringList files =
             data.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name);
-        QCOMPARE(files.size(), 47);
+        QCOMPARE(files.size(), 48);
         for (const QString &file : files)
             m_server.deliver(m_user, testMessage(file));
         bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);

@@ -15,7 +15,7 @@ MessageFacts factsFrom(const QStringList &senders, const QString &subject = {},
     facts.judgeable = true;
     facts.senders = senders;
     facts.subject = subject;
-    facts.bodyText = body;
+    facts.bodyText = body.toCaseFolded(); // as a message is read
     facts.attachments = attachments;
     return facts;
 }

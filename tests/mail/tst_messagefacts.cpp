@@ -154,7 +154,7 @@ private slots:
                  "--B--\n");
         const MessageFacts facts = readMessageFacts(message, true);
         QVERIFY(facts.judgeable);
-        QCOMPARE(facts.bodyText, QStringLiteral("Żułw html word"));
+        QCOMPARE(facts.bodyText, QStringLiteral("żułw html word")); // folded as the rules compare
         QCOMPARE(facts.attachments.size(), 1);
         QCOMPARE(facts.attachments.first().name, QStringLiteral("notes.txt"));
         QCOMPARE(facts.attachments.first().decodedBytes,
@@ -193,6 +193,70 @@ private slots:
                                      QStringLiteral("fwd.eml"), QStringLiteral("setup")}));
         QCOMPARE(facts.attachments.first().decodedBytes, qint64(1025));
         QVERIFY(facts.bodyText.isEmpty()); // the attached message's text is not this one's
+    }
+
+    // Large text parts are decoded and converted in pieces: characters cut between pieces,
+    // stateful charsets and text that is not what it declares come out as when read whole.
+    void largeTextReadsAsWhole_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("text");
+        const QByteArray utf8 = QByteArray("Żółć 日本 ").repeated(20000);
+        const QString utf8Text = QString::fromUtf8(utf8).toCaseFolded().trimmed();
+        QTest::newRow("UTF-8, 8bit") << QByteArray("charset=utf-8") << utf8 << utf8Text;
+        QTest::newRow("UTF-8, base64")
+            << QByteArray("charset=utf-8\r\nContent-Transfer-Encoding: base64") << utf8.toBase64()
+            << utf8Text;
+        QTest::newRow("Shift_JIS, characters across pieces")
+            << QByteArray("charset=Shift_JIS")
+            << "a" + QByteArray("\x93\xFA\x96\x7B").repeated(40000)
+            << "a" + QStringLiteral("日本").repeated(40000);
+        QTest::newRow("ISO-2022-JP, shifted for the whole part")
+            << QByteArray("charset=ISO-2022-JP")
+            << "\x1b$B" + QByteArray("F|K\\").repeated(30000) + "\x1b(B end"
+            << QStringLiteral("日本").repeated(30000) + QStringLiteral(" end");
+        QTest::newRow("declared UTF-8, really Latin-1")
+            << QByteArray("charset=utf-8") << QByteArray("Pr\xE9sent ").repeated(20000)
+            << QStringLiteral("présent ").repeated(20000).trimmed();
+        QTest::newRow("declared UTF-8, cut inside the last character")
+            << QByteArray("charset=utf-8") << QByteArray(100000, 'x') + "\xC3"
+            << QString(100000, u'x') + QStringLiteral("ã");
+        QTest::newRow("a charset nobody knows")
+            << QByteArray("charset=x-unknown") << QByteArray("caf\xC3\xA9 ").repeated(20000)
+            << QStringLiteral("café ").repeated(20000).trimmed();
+    }
+    void largeTextReadsAsWhole()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, text);
+        const MessageFacts facts = readMessageFacts(
+            "From: a@b.c\r\nContent-Type: text/plain; " + header + "\r\n\r\n" + body, true);
+        QVERIFY(facts.judgeable);
+        QCOMPARE(facts.bodyProblem, QString());
+        QCOMPARE(facts.bodyText.size(), text.size());
+        QVERIFY(facts.bodyText == text);
+    }
+
+    // GMime's tree costs about two kilobytes a part: a message of more parts is judged by its
+    // header, and kept with the reason when nothing there matches.
+    void partsBeyondTheLimitAreNotRead()
+    {
+        for (const int attachments : {2000, 2001}) {
+            QByteArray message = "From: a@b.c\r\nContent-Type: multipart/mixed; boundary=\"=B\"\r\n"
+                                 "\r\nnot a part:\r\n--=Bogus\r\n";
+            for (int i = 0; i < attachments; ++i)
+                message += "--=B\r\nContent-Type: application/x-binary; name=f.exe\r\n\r\nMZ\r\n";
+            message += "--=B--\r\n";
+            const MessageFacts facts = readMessageFacts(message, true);
+            QVERIFY(facts.judgeable);
+            QCOMPARE(facts.senders, QStringList{QStringLiteral("a@b.c")});
+            QCOMPARE(facts.attachments.size(), attachments <= 2000 ? attachments : 0);
+            QCOMPARE(facts.bodyProblem, attachments <= 2000
+                                            ? QString()
+                                            : QStringLiteral("it has more than 2000 parts"));
+        }
     }
 
     void damagedMessagesGiveFactsOrAReasonNeverACrash_data()
