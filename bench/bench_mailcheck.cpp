@@ -332,14 +332,22 @@ int main(int argc, char *argv[])
             attachments += "--B\r\nContent-Type: application/octet-stream; name=\"f"
                            + QByteArray::number(i) + ".bin\"\r\n\r\nAAAA\r\n";
         attachments += "--B--\r\n";
+        // As many parts as are read, each a 5 kB attachment.
+        QByteArray mostParts = head + "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n";
+        for (int i = 0; i < 2000; ++i)
+            mostParts += "--B\r\nContent-Type: application/octet-stream; name=\"f"
+                         + QByteArray::number(i) + ".bin\"\r\nContent-Transfer-Encoding: base64"
+                         + "\r\n\r\n" + QByteArray(3800, 'A').toBase64() + "\r\n";
+        mostParts += "--B--\r\n";
         QByteArray header = "From: a@work.example\r\nSubject: large header\r\n";
         while (header.size() < 50 * 1000 * 1000)
             header += "X-Filler: a header line that is only there to make the header large\r\n";
         const QList<Case> cases{
             {"4 accounts, a 60 MB message each", 4,
              head + "Content-Type: text/plain\r\n\r\n" + body},
-            {"100,000 attachments in 14 MB", 1, attachments},
+            {"100,000 attachments in 14 MB (kept)", 1, attachments},
             {"a 50 MB header", 1, header + "\r\nbody\r\n"},
+            {"2,000 attachments (the most read)", 1, mostParts},
         };
         for (const Case &large : cases) {
             const QString storePath =
