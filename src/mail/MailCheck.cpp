@@ -192,6 +192,12 @@ CheckReport MailCheck::run()
     return report;
 }
 
+int MailCheck::patienceFor(std::chrono::milliseconds interval)
+{
+    constexpr qint64 kLongestPatienceMs = 5 * 60 * 1000;
+    return int(std::min<qint64>(interval.count() / 2, kLongestPatienceMs));
+}
+
 QString monitorFolder(const QString &storePath)
 {
     return QFileInfo(storePath).absolutePath();

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 
 namespace store {
 class Store;
@@ -74,6 +75,9 @@ public:
         AccountSessions *sessions = nullptr;
         int patienceMs = -1;
     };
+    // How long a program that checks every `interval` waits for a slow account: half the
+    // interval, and no more than five minutes.
+    static int patienceFor(std::chrono::milliseconds interval);
 
     MailCheck(store::Store &store, SeenState &seen, MonitorLog &log, Options options);
 

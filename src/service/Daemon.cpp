@@ -36,12 +36,6 @@ void Daemon::requestStop()
     m_wake.notify_all();
 }
 
-namespace {
-
-constexpr qint64 kLongestPatienceMs = 5 * 60 * 1000;
-
-} // namespace
-
 bool Daemon::waitForNextCheck(std::chrono::seconds interval)
 {
     std::unique_lock lock(m_mutex);
@@ -67,8 +61,7 @@ int Daemon::run()
         options.sessions = &sessions;
         // A slow server is not waited for past half the interval: the other accounts are
         // checked on time, and that one is skipped while its session goes on.
-        options.patienceMs = int(
-            std::min<qint64>(std::chrono::milliseconds(interval).count() / 2, kLongestPatienceMs));
+        options.patienceMs = mail::MailCheck::patienceFor(interval);
         const mail::CheckReport report = files.check(options);
         // What went, for the tray's "Removed mail" window of the same settings.
         if (!report.dryRun && report.removed > 0)

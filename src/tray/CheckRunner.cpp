@@ -1,5 +1,6 @@
 #include "tray/CheckRunner.h"
 
+#include "mail/AccountSessions.h"
 #include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
 #include "mail/Settings.h"
@@ -10,16 +11,17 @@ namespace tray {
 
 namespace {
 
-CheckResult runCheck(const QString &storePath, mail::MonitorLog &log, bool dryRun,
-                     int replyTimeoutMs, const std::atomic<bool> *cancel)
+CheckResult runCheck(mail::MonitorFiles &files, mail::AccountSessions &sessions, bool dryRun,
+                     int replyTimeoutMs, int patienceMs, const std::atomic<bool> *cancel)
 {
-    // Each check opens the store and the seen-state afresh: a store replaced or fixed since
-    // the last check is read as it is now.
-    mail::MonitorFiles files(storePath, log);
     mail::MailCheck::Options options;
     options.dryRun = dryRun;
     options.replyTimeoutMs = replyTimeoutMs;
     options.cancel = cancel;
+    // A slow server is waited for only so long: the other accounts are reported on time, and
+    // that one is skipped while its session goes on.
+    options.sessions = &sessions;
+    options.patienceMs = patienceMs;
     CheckResult result;
     result.report = files.check(options);
     // The interval as the check read it: no second read of the tree for one number.
@@ -30,10 +32,13 @@ CheckResult runCheck(const QString &storePath, mail::MonitorLog &log, bool dryRu
 
 } // namespace
 
-CheckRunner::CheckRunner(QString storePath, mail::MonitorLog &log, QObject *parent)
+CheckRunner::CheckRunner(const QString &storePath, mail::MonitorLog &log, QObject *parent)
     : QObject(parent)
-    , m_storePath(std::move(storePath))
-    , m_log(log)
+    // The store is opened at each reading and the seen-state read at each account, so a
+    // store replaced or mended since the last check is read as it is now.
+    , m_files(std::make_unique<mail::MonitorFiles>(storePath, log))
+    , m_sessions(std::make_unique<mail::AccountSessions>())
+    , m_patienceMs(mail::MailCheck::patienceFor(std::chrono::minutes(mail::kDefaultScanEvery)))
 {}
 
 CheckRunner::~CheckRunner()
@@ -58,13 +63,15 @@ void CheckRunner::stop()
     m_stopped = true;
     m_checkWaiting = false;
     m_previewWaiting = false;
-    if (!m_thread)
-        return;
-    m_cancel = true;
-    m_thread->wait();
-    delete m_thread;
-    m_thread = nullptr;
-    m_result.reset();
+    if (m_thread) {
+        m_cancel = true;
+        m_thread->wait();
+        delete m_thread;
+        m_thread = nullptr;
+        m_result.reset();
+    }
+    // Sessions that outlasted their check end here too, before the files they use.
+    m_sessions.reset();
 }
 
 void CheckRunner::startNext()
@@ -85,10 +92,10 @@ void CheckRunner::start(bool dryRun)
     m_cancel = false;
     auto result = std::make_shared<CheckResult>();
     m_result = result;
-    m_thread = QThread::create([storePath = m_storePath, &log = m_log, dryRun,
-                                timeout = m_replyTimeoutMs, cancel = &m_cancel, result] {
-        *result = runCheck(storePath, log, dryRun, timeout, cancel);
-    });
+    m_thread = QThread::create(
+        [&files = *m_files, &sessions = *m_sessions, dryRun, timeout = m_replyTimeoutMs,
+         patience = m_patienceMs, cancel = &m_cancel,
+         result] { *result = runCheck(files, sessions, dryRun, timeout, patience, cancel); });
     connect(m_thread, &QThread::finished, this, &CheckRunner::threadDone);
     emit checkStarted(dryRun);
     m_thread->start();
@@ -103,6 +110,9 @@ void CheckRunner::threadDone()
     delete m_thread;
     m_thread = nullptr;
     const std::shared_ptr<CheckResult> result = std::move(m_result);
+    if (result->scanEveryMinutes && !m_patienceFixed)
+        m_patienceMs =
+            mail::MailCheck::patienceFor(std::chrono::minutes(*result->scanEveryMinutes));
     emit checkFinished(*result);
     startNext();
 }

@@ -12,8 +12,10 @@
 class QThread;
 
 namespace mail {
+class AccountSessions;
+class MonitorFiles;
 class MonitorLog;
-}
+} // namespace mail
 
 namespace tray {
 
@@ -25,7 +27,9 @@ struct CheckResult
     std::optional<int> scanEveryMinutes;
 };
 
-// Runs checks one at a time in a thread of its own, so the tray menu never waits on a server.
+// Runs checks one at a time in a thread of its own, so the tray menu never waits on a server; a
+// slow account's session may go on after its check is reported, and that account is skipped
+// until it ends.
 // A request that comes while a check runs is kept and run next; a check and a preview asked
 // for together run one after the other. Created by the tray program, one for its lifetime.
 class CheckRunner : public QObject
@@ -33,7 +37,7 @@ class CheckRunner : public QObject
     Q_OBJECT
 
 public:
-    CheckRunner(QString storePath, mail::MonitorLog &log, QObject *parent = nullptr);
+    CheckRunner(const QString &storePath, mail::MonitorLog &log, QObject *parent = nullptr);
     ~CheckRunner() override;
 
     void requestCheck();
@@ -44,8 +48,14 @@ public:
     // for its thread; nothing queued runs afterwards.
     void stop();
 
-    // Tests shorten the server time-outs.
+    // Tests shorten the server time-outs, and the wait for a slow account (else half the
+    // stored interval, five minutes at most).
     void setReplyTimeoutMs(int milliseconds) { m_replyTimeoutMs = milliseconds; }
+    void setPatienceMs(int milliseconds)
+    {
+        m_patienceMs = milliseconds;
+        m_patienceFixed = true;
+    }
 
 signals:
     void checkStarted(bool dryRun);
@@ -56,8 +66,9 @@ private:
     void start(bool dryRun);
     void threadDone();
 
-    QString m_storePath;
-    mail::MonitorLog &m_log;
+    std::unique_ptr<mail::MonitorFiles> m_files;
+    // A slow account's session may outlast its check; they all end before m_files goes.
+    std::unique_ptr<mail::AccountSessions> m_sessions;
     QThread *m_thread = nullptr;
     std::shared_ptr<CheckResult> m_result;
     std::atomic<bool> m_cancel{false};
@@ -65,6 +76,8 @@ private:
     bool m_previewWaiting = false;
     bool m_stopped = false;
     int m_replyTimeoutMs = 60000;
+    int m_patienceMs;
+    bool m_patienceFixed = false;
 };
 
 } // namespace tray

@@ -365,6 +365,38 @@ private slots:
         QCOMPARE(events.size(), 6);
     }
 
+    // A slow server holds up no other account: the check is reported once the patience is
+    // spent, with that account still running, and the next check skips it while it runs.
+    void aSlowAccountIsSkippedWhileItsSessionRuns()
+    {
+        MailTestBench bench;
+        Pop3Proxy proxy(m_server.plainPort());
+        QString error;
+        QVERIFY2(proxy.start(&error), qPrintable(error));
+        proxy.setHideStls(true);
+        proxy.setReplyDelay(1500);
+        bench.addAccount("dave@test.example", "127.0.0.1:" + QByteArray::number(proxy.port()),
+                         "dave", "secret", false);
+        bench.addAccount("erin@test.example", plainServer(), "erin", "secret", false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        mail::MonitorLog log(bench.logPath());
+        tray::CheckRunner runner(bench.storePath(), log);
+        runner.setPatienceMs(500);
+        QList<mail::CheckReport> reports;
+        connect(&runner, &tray::CheckRunner::checkFinished, this,
+                [&reports](const tray::CheckResult &result) { reports.append(result.report); });
+        for (const char *slowOutcome :
+             {"still being checked", "not checked: its previous check is still running"}) {
+            runner.requestCheck();
+            QTRY_VERIFY_WITH_TIMEOUT(!runner.isRunning(), 30000);
+            const QList<mail::AccountOutcome> &accounts = reports.last().accounts;
+            QCOMPARE(accounts.size(), 2);
+            QVERIFY2(accounts[0].failure.startsWith(QLatin1String(slowOutcome)),
+                     qPrintable(accounts[0].failure));
+            QVERIFY2(accounts[1].checked, qPrintable(accounts[1].failure));
+        }
+    }
+
     void stopCancelsACheckWithoutRemovingAnything()
     {
         MailTestBench bench;
