@@ -4,6 +4,7 @@
 #include "mail/MonitorLog.h"
 #include "mail/RemovedRecord.h"
 #include "mail/Settings.h"
+#include "platform/Processes.h"
 #include "platform/X11Windows.h"
 #include "tray/PreviewWindow.h"
 #include "tray/RemovedMailWindow.h"
@@ -146,22 +147,12 @@ void TrayProgram::openLog()
 {
     const QString path = m_log.path();
     createLogIfMissing(path);
-    // Without a viewer for text, the log is shown in a window of our own.
-    auto *opener = new QProcess(this);
-    connect(opener, &QProcess::errorOccurred, this, [this, opener](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart)
-            return;
-        showLogWindow();
-        opener->deleteLater();
-    });
-    connect(opener, &QProcess::finished, this, [this, opener](int code, QProcess::ExitStatus how) {
-        if (how != QProcess::NormalExit || code != 0)
+    // Where no viewer for text starts, or one starts and fails, the log is shown in a window
+    // of our own.
+    platform::SystemProcesses(m_opener).openDocument(path, this, [this](bool opened) {
+        if (!opened)
             showLogWindow();
-        opener->deleteLater();
     });
-    opener->setStandardOutputFile(QProcess::nullDevice());
-    opener->setStandardErrorFile(QProcess::nullDevice());
-    opener->start(m_opener, {path});
 }
 
 void TrayProgram::showLogWindow()

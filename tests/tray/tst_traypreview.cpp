@@ -309,16 +309,6 @@ private slots:
         QVERIFY(shown.size() <= LogWindow::kMaxShownBytes);
         QVERIFY(shown.size() > LogWindow::kMaxShownBytes - 200);
         QVERIFY(window.lbCut->text().contains(QStringLiteral("last megabyte")));
-
-        // A viewer that opens the file: no window of ours.
-        tray::TrayProgram viewed(bench.storePath(), log, instance);
-        viewed.setDocumentOpener(QStringLiteral("true"));
-        viewed.openLog();
-        QProcess *opener = viewed.findChild<QProcess *>();
-        QVERIFY(opener);
-        QSignalSpy openerDone(opener, &QProcess::finished);
-        QVERIFY(openerDone.wait(10000));
-        QVERIFY(!viewed.logWindow());
     }
 
     void requestsDuringACheckWaitTheirTurn()
