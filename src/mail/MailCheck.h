@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 
 namespace store {
 class Store;
@@ -73,6 +74,8 @@ public:
         // that account is skipped until its session ends. Without it, every check waits.
         AccountSessions *sessions = nullptr;
         int patienceMs = -1;
+        // Told, from the accounts' own threads, when an account's session begins and ends.
+        std::function<void(const QString &address, bool ended)> accountProgress;
     };
 
     MailCheck(store::Store &store, SeenState &seen, MonitorLog &log, Options options);

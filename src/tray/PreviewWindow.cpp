@@ -18,6 +18,7 @@ namespace {
 
 constexpr int kInitialWidth = 760;
 constexpr int kInitialHeight = 420;
+constexpr qsizetype kNamedAccounts = 3;
 
 enum Column
 {
@@ -36,6 +37,16 @@ QString accountLine(const mail::AccountOutcome &account)
     return QStringLiteral("%1 messages, %2 would be removed")
         .arg(account.messages)
         .arg(account.matched.size());
+}
+
+// "a@x, b@y and 3 more": a long list of accounts would push the window's list away.
+QString accountNames(const QStringList &accounts)
+{
+    if (accounts.size() <= kNamedAccounts)
+        return accounts.join(QStringLiteral(", "));
+    return QStringLiteral("%1 and %2 more")
+        .arg(accounts.mid(0, kNamedAccounts).join(QStringLiteral(", ")))
+        .arg(accounts.size() - kNamedAccounts);
 }
 
 } // namespace
@@ -83,16 +94,26 @@ PreviewWindow::PreviewWindow(QWidget *parent)
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void PreviewWindow::showChecking()
+void PreviewWindow::showChecking(const QStringList &accounts)
 {
-    lbSummary->setText(QStringLiteral("Checking the mailboxes; nothing is removed."));
+    QString text = QStringLiteral("Checking the mailboxes; nothing is removed.");
+    if (!accounts.isEmpty())
+        text += QStringLiteral(" Still checking %1.").arg(accountNames(accounts));
+    lbSummary->setText(text);
     btnCheckAgain->setEnabled(false);
 }
 
-void PreviewWindow::showWaiting()
+void PreviewWindow::showWaiting(const QStringList &accounts)
 {
-    lbSummary->setText(QStringLiteral(
-        "Waits for the check under way; then checks the mailboxes, removing nothing."));
+    if (accounts.isEmpty()) {
+        lbSummary->setText(QStringLiteral(
+            "Waits for the check under way; then checks the mailboxes, removing nothing."));
+    } else {
+        lbSummary->setText(QStringLiteral("Waits for the check under way, which is still "
+                                          "checking %1; then checks the mailboxes, removing "
+                                          "nothing.")
+                               .arg(accountNames(accounts)));
+    }
     btnCheckAgain->setEnabled(false);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 class QIcon;
 class QLabel;
@@ -23,9 +24,10 @@ class PreviewWindow : public QDialog
 public:
     explicit PreviewWindow(QWidget *parent = nullptr);
 
-    void showChecking();
+    // Names the accounts still being checked, so that a slow server is seen for what it is.
+    void showChecking(const QStringList &accounts = {});
     // A real check runs: the preview starts once it has ended.
-    void showWaiting();
+    void showWaiting(const QStringList &accounts = {});
     void showReport(const mail::CheckReport &report);
 
     QLabel *lbSummary = nullptr;

@@ -52,6 +52,8 @@ TrayProgram::TrayProgram(QString storePath, mail::MonitorLog &log, SingleInstanc
     connect(&m_trayWatch, &QTimer::timeout, this, &TrayProgram::lookForTray);
     connect(&m_runner, &CheckRunner::checkStarted, this, &TrayProgram::checkStarted);
     connect(&m_runner, &CheckRunner::checkFinished, this, &TrayProgram::checkFinished);
+    connect(&m_runner, &CheckRunner::accountsInProgressChanged, this,
+            &TrayProgram::accountsInProgressChanged);
     connect(m_window.get(), &TrayWindow::closeRequested, this, &TrayProgram::quit);
     connect(&instance, &SingleInstance::checkRequested, this, &TrayProgram::checkNow);
 }
@@ -108,8 +110,9 @@ void TrayProgram::preview()
         m_preview = std::make_unique<PreviewWindow>();
         connect(m_preview.get(), &PreviewWindow::checkAgainRequested, this, &TrayProgram::preview);
     }
+    m_previewWaits = m_realCheckRunning;
     if (m_realCheckRunning)
-        m_preview->showWaiting();
+        m_preview->showWaiting(m_runner.accountsInProgress());
     else
         m_preview->showChecking();
     bringToFront(*m_preview);
@@ -192,6 +195,7 @@ void TrayProgram::checkStarted(bool dryRun)
 {
     m_realCheckRunning = !dryRun;
     if (dryRun) {
+        m_previewWaits = false;
         m_status.previewing = true;
         if (m_preview)
             m_preview->showChecking();
@@ -199,6 +203,16 @@ void TrayProgram::checkStarted(bool dryRun)
         m_status.checking = true;
     }
     showStatus();
+}
+
+void TrayProgram::accountsInProgressChanged(const QStringList &accounts)
+{
+    if (!m_preview)
+        return;
+    if (m_status.previewing)
+        m_preview->showChecking(accounts);
+    else if (m_previewWaits && !accounts.isEmpty())
+        m_preview->showWaiting(accounts);
 }
 
 void TrayProgram::checkFinished(const CheckResult &result)

@@ -1,5 +1,6 @@
 #include "DovecotServer.h"
 #include "MailTestSupport.h"
+#include "MiniPop3Server.h"
 #include "Pop3Proxy.h"
 #include "mail/MonitorLog.h"
 #include "mail/RemovedRecord.h"
@@ -309,6 +310,44 @@ private slots:
         QVERIFY(shown.size() <= LogWindow::kMaxShownBytes);
         QVERIFY(shown.size() > LogWindow::kMaxShownBytes - 200);
         QVERIFY(window.lbCut->text().contains(QStringLiteral("last megabyte")));
+    }
+
+    // A slow server is named while the preview waits on it: first behind the real check under
+    // way, then in the preview's own check; an account that has ended is no longer named.
+    void thePreviewNamesTheAccountsItStillWaitsFor()
+    {
+        MiniPop3Server::Options trickling;
+        trickling.byteDelayMs = 40;
+        MiniPop3Server slow({testMail("x@good.example", "kept")}, trickling);
+        QVERIFY(slow.start());
+        MailTestBench bench;
+        bench.addAccount("dave@test.example", plainServer(), "dave", "secret", false);
+        bench.addAccount("slow@test.example", "127.0.0.1:" + QByteArray::number(slow.port()), "u",
+                         "p", false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        mail::MonitorLog log(bench.logPath());
+        tray::SingleInstance instance(bench.storePath());
+        tray::TrayProgram program(bench.storePath(), log, instance);
+        QSignalSpy finished(&program.runner(), &tray::CheckRunner::checkFinished);
+        program.checkNow();
+        program.preview();
+        QLabel *summary = program.previewWindow()->lbSummary;
+        QTRY_COMPARE_WITH_TIMEOUT(summary->text(),
+                                  QStringLiteral("Waits for the check under way, which is still "
+                                                 "checking slow@test.example; then checks the "
+                                                 "mailboxes, removing nothing."),
+                                  60000);
+        QTRY_COMPARE_WITH_TIMEOUT(summary->text(),
+                                  QStringLiteral("Checking the mailboxes; nothing is removed. "
+                                                 "Still checking slow@test.example."),
+                                  60000);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 60000);
+        const auto preview = finished.last().first().value<tray::CheckResult>();
+        QVERIFY(preview.report.dryRun);
+        QVERIFY2(preview.report.allChecked(), qPrintable(preview.report.summary()));
+        QVERIFY(summary->text().startsWith(QStringLiteral("Preview, nothing was removed")));
+        QVERIFY(program.runner().accountsInProgress().isEmpty());
+        program.previewWindow()->close();
     }
 
     void requestsDuringACheckWaitTheirTurn()
