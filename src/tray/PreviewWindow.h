@@ -7,6 +7,7 @@ class QIcon;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace mail {
 struct CheckReport;
@@ -43,5 +44,10 @@ signals:
 QString ruleText(const QString &list, const QString &pattern);
 // The program's picture, for the tray program's windows.
 QIcon programIcon();
+// A cell whose text may be cut to the column's width: the whole text is its tooltip.
+void setCellText(QTreeWidgetItem *item, int column, const QString &text);
+// Every column but the last sized to its contents, cut where the shown list is too narrow for
+// all of them; the last takes the rest.
+void fitColumns(QTreeWidget *tree);
 
 } // namespace tray

@@ -142,8 +142,9 @@ void TrayProgram::showRemovedMail()
 {
     if (!m_removed)
         m_removed = std::make_unique<RemovedMailWindow>(mail::removedRecordPathFor(m_storePath));
-    m_removed->reload();
+    // Shown first: its columns are fitted to the width it is shown at.
     bringToFront(*m_removed);
+    m_removed->reload();
 }
 
 void TrayProgram::openLog()

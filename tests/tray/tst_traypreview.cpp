@@ -277,6 +277,36 @@ private slots:
         QCOMPARE(record.read().size(), entries.size());
     }
 
+    // A long sender and subject give way: the size and the rule stay in sight, and the whole
+    // text is the cell's tooltip.
+    void aLongSubjectLeavesTheSizeAndTheRuleInSight()
+    {
+        MailTestBench bench;
+        const QString path = mail::removedRecordPathFor(bench.storePath());
+        mail::CheckReport report;
+        report.accounts = {account("someone.with.a.long.name@example.org")};
+        mail::MatchedMessage message;
+        message.sender = QStringLiteral("\"A Sender With A Long Name\" <offers@deals.example>");
+        message.subject = QString(30, QLatin1Char('w')).append(QStringLiteral(" the end"));
+        message.subject = message.subject.repeated(4);
+        message.rule = {QStringLiteral("MailFilter"), QStringLiteral("*@deals.example")};
+        report.accounts[0].matched = {message};
+        report.removed = 1;
+        QVERIFY(mail::RemovedRecord(path).append(report, QDateTime::currentDateTime()));
+        tray::RemovedMailWindow window(path);
+        window.show();
+        window.reload();
+        QTreeWidget *tree = window.tvRemoved;
+        const QTreeWidgetItem *row = tree->topLevelItem(0);
+        QVERIFY(row);
+        const int rule = tree->columnCount() - 1;
+        QVERIFY(tree->header()->sectionViewportPosition(rule)
+                    + tree->fontMetrics().horizontalAdvance(row->text(rule))
+                <= tree->viewport()->width());
+        QCOMPARE(row->toolTip(3), message.subject);
+        QCOMPARE(row->toolTip(2), message.sender);
+    }
+
     void withoutAViewerTheLogIsShownInAWindowOfItsOwn()
     {
         MailTestBench bench;
