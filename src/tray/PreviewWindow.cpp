@@ -40,11 +40,12 @@ QString accountLine(const mail::AccountOutcome &account)
 {
     if (!account.checked)
         return QStringLiteral("not checked: %1").arg(account.failure);
+    const QString messages = account.messages == 1
+                                 ? QStringLiteral("1 message")
+                                 : QStringLiteral("%1 messages").arg(account.messages);
     if (account.matched.isEmpty())
-        return QStringLiteral("%1 messages, nothing would be removed").arg(account.messages);
-    return QStringLiteral("%1 messages, %2 would be removed")
-        .arg(account.messages)
-        .arg(account.matched.size());
+        return QStringLiteral("%1, nothing would be removed").arg(messages);
+    return QStringLiteral("%1, %2 would be removed").arg(messages).arg(account.matched.size());
 }
 
 // "a@x, b@y and 3 more": a long list of accounts would push the window's list away.
@@ -108,6 +109,8 @@ void PreviewWindow::showChecking(const QStringList &accounts)
     if (!accounts.isEmpty())
         text += QStringLiteral(" Still checking %1.").arg(accountNames(accounts));
     lbSummary->setText(text);
+    // What an earlier preview found is not what this one will.
+    tvPreview->clear();
     btnCheckAgain->setEnabled(false);
 }
 
@@ -122,6 +125,7 @@ void PreviewWindow::showWaiting(const QStringList &accounts)
                                           "nothing.")
                                .arg(accountNames(accounts)));
     }
+    tvPreview->clear();
     btnCheckAgain->setEnabled(false);
 }
 

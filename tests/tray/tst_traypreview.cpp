@@ -377,6 +377,15 @@ private slots:
         QVERIFY2(preview.report.allChecked(), qPrintable(preview.report.summary()));
         QVERIFY(summary->text().startsWith(QStringLiteral("Preview, nothing was removed")));
         QVERIFY(program.runner().accountsInProgress().isEmpty());
+        QTreeWidget *tree = program.previewWindow()->tvPreview;
+        QCOMPARE(tree->topLevelItemCount(), 2);
+        QCOMPARE(tree->topLevelItem(1)->text(1),
+                 QStringLiteral("1 message, nothing would be removed"));
+        // Asked again: the last preview's findings go while the new one checks.
+        program.preview();
+        QCOMPARE(tree->topLevelItemCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 3, 60000);
+        QCOMPARE(tree->topLevelItemCount(), 2);
         program.previewWindow()->close();
     }
 
