@@ -47,7 +47,7 @@ public:
         return platform::Answer::Ok;
     }
     bool startDetached(const QString &, const QStringList &) override { return false; }
-    bool openDocument(const QString &) override { return false; }
+    void openDocument(const QString &, QObject *, std::function<void(bool)>) override {}
     bool exists(const QString &) override { return false; }
     bool requestClose(const QString &) override { return false; }
 };

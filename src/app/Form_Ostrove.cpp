@@ -373,7 +373,11 @@ void TfrmOstrove::lvDodatkiClick()
         const QString log = monitor::logFileBesideStore(m_system.storePath);
         // A viewer is given a file even before the monitor's first check.
         createLogIfMissing(log);
-        if (!m_system.processes.openDocument(log)) {
+        // Where no viewer for text starts, or one starts and fails, the log is shown in a
+        // window of our own.
+        m_system.processes.openDocument(log, this, [this, log](bool opened) {
+            if (opened)
+                return;
             auto *window = findChild<LogWindow *>();
             if (!window) {
                 window = new LogWindow(log, this);
@@ -383,7 +387,7 @@ void TfrmOstrove::lvDodatkiClick()
             window->show();
             window->raise();
             window->activateWindow();
-        }
+        });
         return;
     }
     // The page already shown is not shown again.

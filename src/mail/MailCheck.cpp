@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <memory>
 #include <semaphore>
@@ -47,10 +48,18 @@ struct CheckInProgress
         , slots(std::max(1, options.accountsAtOnce))
         , outcomes(read.accounts.size())
         , done(std::make_unique<std::atomic<bool>[]>(size_t(read.accounts.size())))
+        , progress(options.accountProgress)
     {}
 
     void runAccount(qsizetype index)
     {
+        const QString address = QString::fromLocal8Bit(settings.accounts[index].address);
+        if (progress)
+            progress(address, false);
+        const auto ended = qScopeGuard([&] {
+            if (progress)
+                progress(address, true);
+        });
         // So many accounts at once, the others wait their turn (or the stop).
         while (!slots.try_acquire_for(std::chrono::milliseconds(50))) {
             if (context.cancel && context.cancel->load()) {
@@ -73,6 +82,7 @@ struct CheckInProgress
     std::counting_semaphore<1024> slots;
     std::vector<AccountOutcome> outcomes;
     std::unique_ptr<std::atomic<bool>[]> done;
+    const std::function<void(const QString &, bool)> progress;
 };
 
 bool CheckReport::allChecked() const

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 
 namespace store {
 class Store;
@@ -74,6 +75,8 @@ public:
         // that account is skipped until its session ends. Without it, every check waits.
         AccountSessions *sessions = nullptr;
         int patienceMs = -1;
+        // Told, from the accounts' own threads, when an account's session begins and ends.
+        std::function<void(const QString &address, bool ended)> accountProgress;
     };
     // How long a program that checks every `interval` waits for a slow account: half the
     // interval, and no more than five minutes.

@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+class QObject;
+
 namespace platform {
 
 // Starting other programs. Nothing here goes through a shell, and nothing waits.
@@ -14,16 +18,26 @@ public:
     // Starts a program with its arguments, detached; false when it could not be started.
     virtual bool startDetached(const QString &program, const QStringList &arguments) = 0;
 
-    // Opens a document in the desktop's viewer for its kind (the log in a text viewer).
-    virtual bool openDocument(const QString &path) = 0;
+    // Opens a document in the desktop's viewer for its kind (the log in a text viewer). Later,
+    // from the event loop, `done` learns whether a viewer took it; not at all once `context`
+    // is gone.
+    virtual void openDocument(const QString &path, QObject *context,
+                              std::function<void(bool opened)> done) = 0;
 };
 
 // The real thing: QProcess for programs, the desktop's opener for documents.
 class SystemProcesses : public Processes
 {
 public:
+    // Tests name a program that stands for the desktop's opener.
+    explicit SystemProcesses(QString opener = QStringLiteral("xdg-open"));
+
     bool startDetached(const QString &program, const QStringList &arguments) override;
-    bool openDocument(const QString &path) override;
+    void openDocument(const QString &path, QObject *context,
+                      std::function<void(bool opened)> done) override;
+
+private:
+    QString m_opener;
 };
 
 } // namespace platform

@@ -12,7 +12,8 @@ namespace tray {
 namespace {
 
 CheckResult runCheck(mail::MonitorFiles &files, mail::AccountSessions &sessions, bool dryRun,
-                     int replyTimeoutMs, int patienceMs, const std::atomic<bool> *cancel)
+                     int replyTimeoutMs, int patienceMs, const std::atomic<bool> *cancel,
+                     const std::function<void(const QString &, bool)> &progress)
 {
     mail::MailCheck::Options options;
     options.dryRun = dryRun;
@@ -22,6 +23,7 @@ CheckResult runCheck(mail::MonitorFiles &files, mail::AccountSessions &sessions,
     // that one is skipped while its session goes on.
     options.sessions = &sessions;
     options.patienceMs = patienceMs;
+    options.accountProgress = progress;
     CheckResult result;
     result.report = files.check(options);
     // The interval as the check read it: no second read of the tree for one number.
@@ -72,6 +74,7 @@ void CheckRunner::stop()
     }
     // Sessions that outlasted their check end here too, before the files they use.
     m_sessions.reset();
+    m_inProgress.clear();
 }
 
 void CheckRunner::startNext()
@@ -92,10 +95,19 @@ void CheckRunner::start(bool dryRun)
     m_cancel = false;
     auto result = std::make_shared<CheckResult>();
     m_result = result;
-    m_thread = QThread::create(
-        [&files = *m_files, &sessions = *m_sessions, dryRun, timeout = m_replyTimeoutMs,
-         patience = m_patienceMs, cancel = &m_cancel,
-         result] { *result = runCheck(files, sessions, dryRun, timeout, patience, cancel); });
+    // Told from the sessions' threads, queued, so the news of an account comes before the end of
+    // its check. A slow account's session may end after its check; all end in stop(), before
+    // this object goes.
+    const auto progress = [this](const QString &address, bool ended) {
+        QMetaObject::invokeMethod(
+            this, [this, address, ended] { accountProgress(address, ended); },
+            Qt::QueuedConnection);
+    };
+    m_thread = QThread::create([&files = *m_files, &sessions = *m_sessions, dryRun,
+                                timeout = m_replyTimeoutMs, patience = m_patienceMs,
+                                cancel = &m_cancel, result, progress] {
+        *result = runCheck(files, sessions, dryRun, timeout, patience, cancel, progress);
+    });
     connect(m_thread, &QThread::finished, this, &CheckRunner::threadDone);
     emit checkStarted(dryRun);
     m_thread->start();
@@ -113,8 +125,23 @@ void CheckRunner::threadDone()
     if (result->scanEveryMinutes && !m_patienceFixed)
         m_patienceMs =
             mail::MailCheck::patienceFor(std::chrono::minutes(*result->scanEveryMinutes));
+    if (!m_inProgress.isEmpty()) {
+        m_inProgress.clear();
+        emit accountsInProgressChanged(m_inProgress);
+    }
     emit checkFinished(*result);
     startNext();
+}
+
+void CheckRunner::accountProgress(const QString &address, bool ended)
+{
+    if (!m_thread)
+        return;
+    if (ended)
+        m_inProgress.removeOne(address);
+    else
+        m_inProgress.append(address);
+    emit accountsInProgressChanged(m_inProgress);
 }
 
 } // namespace tray

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <memory>
@@ -44,6 +45,8 @@ public:
     // A dry run: judges and reports, removes nothing.
     void requestPreview();
     bool isRunning() const { return m_thread != nullptr; }
+    // The accounts the check under way has begun and not yet ended, in the order begun.
+    QStringList accountsInProgress() const { return m_inProgress; }
     // Cancels a check under way (its session ends without QUIT, nothing is removed) and waits
     // for its thread; nothing queued runs afterwards.
     void stop();
@@ -60,17 +63,20 @@ public:
 signals:
     void checkStarted(bool dryRun);
     void checkFinished(const tray::CheckResult &result);
+    void accountsInProgressChanged(const QStringList &accounts);
 
 private:
     void startNext();
     void start(bool dryRun);
     void threadDone();
+    void accountProgress(const QString &address, bool ended);
 
     std::unique_ptr<mail::MonitorFiles> m_files;
     // A slow account's session may outlast its check; they all end before m_files goes.
     std::unique_ptr<mail::AccountSessions> m_sessions;
     QThread *m_thread = nullptr;
     std::shared_ptr<CheckResult> m_result;
+    QStringList m_inProgress;
     std::atomic<bool> m_cancel{false};
     bool m_checkWaiting = false;
     bool m_previewWaiting = false;

@@ -9,15 +9,24 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QStyle>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tray {
 
 namespace {
 
-constexpr int kInitialWidth = 760;
+constexpr int kInitialWidth = 820;
 constexpr int kInitialHeight = 420;
+constexpr qsizetype kNamedAccounts = 3;
+// Where a window is too narrow for all its columns, a sender or subject is cut, down to so
+// many average characters: a long subject would push the size and the rule out of sight.
+constexpr int kLeastColumnChars = 20;
+constexpr int kCellMargins = 16;
 
 enum Column
 {
@@ -31,11 +40,22 @@ QString accountLine(const mail::AccountOutcome &account)
 {
     if (!account.checked)
         return QStringLiteral("not checked: %1").arg(account.failure);
+    const QString messages = account.messages == 1
+                                 ? QStringLiteral("1 message")
+                                 : QStringLiteral("%1 messages").arg(account.messages);
     if (account.matched.isEmpty())
-        return QStringLiteral("%1 messages, nothing would be removed").arg(account.messages);
-    return QStringLiteral("%1 messages, %2 would be removed")
-        .arg(account.messages)
-        .arg(account.matched.size());
+        return QStringLiteral("%1, nothing would be removed").arg(messages);
+    return QStringLiteral("%1, %2 would be removed").arg(messages).arg(account.matched.size());
+}
+
+// "a@x, b@y and 3 more": a long list of accounts would push the window's list away.
+QString accountNames(const QStringList &accounts)
+{
+    if (accounts.size() <= kNamedAccounts)
+        return accounts.join(QStringLiteral(", "));
+    return QStringLiteral("%1 and %2 more")
+        .arg(accounts.mid(0, kNamedAccounts).join(QStringLiteral(", ")))
+        .arg(accounts.size() - kNamedAccounts);
 }
 
 } // namespace
@@ -83,16 +103,29 @@ PreviewWindow::PreviewWindow(QWidget *parent)
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void PreviewWindow::showChecking()
+void PreviewWindow::showChecking(const QStringList &accounts)
 {
-    lbSummary->setText(QStringLiteral("Checking the mailboxes; nothing is removed."));
+    QString text = QStringLiteral("Checking the mailboxes; nothing is removed.");
+    if (!accounts.isEmpty())
+        text += QStringLiteral(" Still checking %1.").arg(accountNames(accounts));
+    lbSummary->setText(text);
+    // What an earlier preview found is not what this one will.
+    tvPreview->clear();
     btnCheckAgain->setEnabled(false);
 }
 
-void PreviewWindow::showWaiting()
+void PreviewWindow::showWaiting(const QStringList &accounts)
 {
-    lbSummary->setText(QStringLiteral(
-        "Waits for the check under way; then checks the mailboxes, removing nothing."));
+    if (accounts.isEmpty()) {
+        lbSummary->setText(QStringLiteral(
+            "Waits for the check under way; then checks the mailboxes, removing nothing."));
+    } else {
+        lbSummary->setText(QStringLiteral("Waits for the check under way, which is still "
+                                          "checking %1; then checks the mailboxes, removing "
+                                          "nothing.")
+                               .arg(accountNames(accounts)));
+    }
+    tvPreview->clear();
     btnCheckAgain->setEnabled(false);
 }
 
@@ -108,8 +141,8 @@ void PreviewWindow::showReport(const mail::CheckReport &report)
         accountItem->setText(kSubjectColumn, accountLine(account));
         for (const mail::MatchedMessage &message : account.matched) {
             auto *item = new QTreeWidgetItem(accountItem);
-            item->setText(kSenderColumn, message.sender);
-            item->setText(kSubjectColumn, message.subject);
+            setCellText(item, kSenderColumn, message.sender);
+            setCellText(item, kSubjectColumn, message.subject);
             item->setText(kSizeColumn, QStringLiteral("%1 kB").arg(
                                            locale.toString(mail::sizeInKilobytes(message.size))));
             item->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
@@ -117,8 +150,7 @@ void PreviewWindow::showReport(const mail::CheckReport &report)
         }
     }
     tvPreview->expandAll();
-    for (int column = kSenderColumn; column < kRuleColumn; ++column)
-        tvPreview->resizeColumnToContents(column);
+    fitColumns(tvPreview);
     if (QTreeWidgetItem *first = tvPreview->topLevelItem(0))
         tvPreview->setCurrentItem(first);
     tvPreview->setFocus();
@@ -127,6 +159,43 @@ void PreviewWindow::showReport(const mail::CheckReport &report)
 QString ruleText(const QString &list, const QString &pattern)
 {
     return QStringLiteral("%1: %2").arg(list, pattern);
+}
+
+void setCellText(QTreeWidgetItem *item, int column, const QString &text)
+{
+    item->setText(column, text);
+    item->setToolTip(column, text);
+}
+
+void fitColumns(QTreeWidget *tree)
+{
+    const int last = tree->columnCount() - 1;
+    if (last < 1)
+        return;
+    // The last column, which takes the rest, as wide as its widest text and the cell's margins.
+    int lastWidth = 0;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+        lastWidth = std::max(lastWidth, tree->fontMetrics().horizontalAdvance((*it)->text(last)));
+    lastWidth += kCellMargins;
+    QList<int> widths;
+    for (int column = 0; column < last; ++column) {
+        tree->resizeColumnToContents(column);
+        widths.append(tree->columnWidth(column));
+    }
+    // Where not all fits, the widest columns give way first, down to a least width.
+    const int room = tree->viewport()->width() - lastWidth;
+    const int enough = tree->fontMetrics().averageCharWidth() * kLeastColumnChars;
+    const auto needed = [&widths](int limit) {
+        int sum = 0;
+        for (const int width : widths)
+            sum += std::min(width, limit);
+        return sum;
+    };
+    int limit = *std::max_element(widths.cbegin(), widths.cend());
+    while (limit > enough && needed(limit) > room)
+        --limit;
+    for (int column = 0; column < last; ++column)
+        tree->setColumnWidth(column, std::min(widths[column], limit));
 }
 
 QIcon programIcon()

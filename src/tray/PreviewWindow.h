@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 class QIcon;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace mail {
 struct CheckReport;
@@ -23,9 +25,10 @@ class PreviewWindow : public QDialog
 public:
     explicit PreviewWindow(QWidget *parent = nullptr);
 
-    void showChecking();
+    // Names the accounts still being checked, so that a slow server is seen for what it is.
+    void showChecking(const QStringList &accounts = {});
     // A real check runs: the preview starts once it has ended.
-    void showWaiting();
+    void showWaiting(const QStringList &accounts = {});
     void showReport(const mail::CheckReport &report);
 
     QLabel *lbSummary = nullptr;
@@ -41,5 +44,10 @@ signals:
 QString ruleText(const QString &list, const QString &pattern);
 // The program's picture, for the tray program's windows.
 QIcon programIcon();
+// A cell whose text may be cut to the column's width: the whole text is its tooltip.
+void setCellText(QTreeWidgetItem *item, int column, const QString &text);
+// Every column but the last sized to its contents, cut where the shown list is too narrow for
+// all of them; the last takes the rest.
+void fitColumns(QTreeWidget *tree);
 
 } // namespace tray

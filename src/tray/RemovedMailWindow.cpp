@@ -17,7 +17,7 @@ namespace tray {
 
 namespace {
 
-constexpr int kInitialWidth = 860;
+constexpr int kInitialWidth = 1000;
 constexpr int kInitialHeight = 420;
 
 enum Column
@@ -86,8 +86,8 @@ void RemovedMailWindow::reload()
         auto *item = new QTreeWidgetItem(tvRemoved);
         item->setText(kTimeColumn, entry.at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
         item->setText(kAccountColumn, entry.account);
-        item->setText(kSenderColumn, entry.sender);
-        item->setText(kSubjectColumn, entry.subject);
+        setCellText(item, kSenderColumn, entry.sender);
+        setCellText(item, kSubjectColumn, entry.subject);
         item->setText(kSizeColumn, QStringLiteral("%1 kB").arg(
                                        locale.toString(mail::sizeInKilobytes(entry.size))));
         item->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
@@ -99,8 +99,7 @@ void RemovedMailWindow::reload()
                                  .arg(entries.size())
                                  .arg(entries.size() == 1 ? QStringLiteral("message is")
                                                           : QStringLiteral("messages are")));
-    for (int column = kTimeColumn; column < kRuleColumn; ++column)
-        tvRemoved->resizeColumnToContents(column);
+    fitColumns(tvRemoved);
     if (QTreeWidgetItem *first = tvRemoved->topLevelItem(0))
         tvRemoved->setCurrentItem(first);
     tvRemoved->setFocus();

@@ -4,6 +4,7 @@
 #include "mail/MonitorLog.h"
 #include "mail/RemovedRecord.h"
 #include "mail/Settings.h"
+#include "platform/Processes.h"
 #include "platform/X11Windows.h"
 #include "tray/PreviewWindow.h"
 #include "tray/RemovedMailWindow.h"
@@ -51,6 +52,8 @@ TrayProgram::TrayProgram(QString storePath, mail::MonitorLog &log, SingleInstanc
     connect(&m_trayWatch, &QTimer::timeout, this, &TrayProgram::lookForTray);
     connect(&m_runner, &CheckRunner::checkStarted, this, &TrayProgram::checkStarted);
     connect(&m_runner, &CheckRunner::checkFinished, this, &TrayProgram::checkFinished);
+    connect(&m_runner, &CheckRunner::accountsInProgressChanged, this,
+            &TrayProgram::accountsInProgressChanged);
     connect(m_window.get(), &TrayWindow::closeRequested, this, &TrayProgram::quit);
     connect(&instance, &SingleInstance::checkRequested, this, &TrayProgram::checkNow);
 }
@@ -107,8 +110,9 @@ void TrayProgram::preview()
         m_preview = std::make_unique<PreviewWindow>();
         connect(m_preview.get(), &PreviewWindow::checkAgainRequested, this, &TrayProgram::preview);
     }
+    m_previewWaits = m_realCheckRunning;
     if (m_realCheckRunning)
-        m_preview->showWaiting();
+        m_preview->showWaiting(m_runner.accountsInProgress());
     else
         m_preview->showChecking();
     bringToFront(*m_preview);
@@ -138,30 +142,21 @@ void TrayProgram::showRemovedMail()
 {
     if (!m_removed)
         m_removed = std::make_unique<RemovedMailWindow>(mail::removedRecordPathFor(m_storePath));
-    m_removed->reload();
+    // Shown first: its columns are fitted to the width it is shown at.
     bringToFront(*m_removed);
+    m_removed->reload();
 }
 
 void TrayProgram::openLog()
 {
     const QString path = m_log.path();
     createLogIfMissing(path);
-    // Without a viewer for text, the log is shown in a window of our own.
-    auto *opener = new QProcess(this);
-    connect(opener, &QProcess::errorOccurred, this, [this, opener](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart)
-            return;
-        showLogWindow();
-        opener->deleteLater();
-    });
-    connect(opener, &QProcess::finished, this, [this, opener](int code, QProcess::ExitStatus how) {
-        if (how != QProcess::NormalExit || code != 0)
+    // Where no viewer for text starts, or one starts and fails, the log is shown in a window
+    // of our own.
+    platform::SystemProcesses(m_opener).openDocument(path, this, [this](bool opened) {
+        if (!opened)
             showLogWindow();
-        opener->deleteLater();
     });
-    opener->setStandardOutputFile(QProcess::nullDevice());
-    opener->setStandardErrorFile(QProcess::nullDevice());
-    opener->start(m_opener, {path});
 }
 
 void TrayProgram::showLogWindow()
@@ -201,6 +196,7 @@ void TrayProgram::checkStarted(bool dryRun)
 {
     m_realCheckRunning = !dryRun;
     if (dryRun) {
+        m_previewWaits = false;
         m_status.previewing = true;
         if (m_preview)
             m_preview->showChecking();
@@ -208,6 +204,16 @@ void TrayProgram::checkStarted(bool dryRun)
         m_status.checking = true;
     }
     showStatus();
+}
+
+void TrayProgram::accountsInProgressChanged(const QStringList &accounts)
+{
+    if (!m_preview)
+        return;
+    if (m_status.previewing)
+        m_preview->showChecking(accounts);
+    else if (m_previewWaits && !accounts.isEmpty())
+        m_preview->showWaiting(accounts);
 }
 
 void TrayProgram::checkFinished(const CheckResult &result)

@@ -62,6 +62,7 @@ private:
     void lookForTray();
     void checkStarted(bool dryRun);
     void checkFinished(const tray::CheckResult &result);
+    void accountsInProgressChanged(const QStringList &accounts);
     void scheduleNext(std::optional<int> scanEveryMinutes);
     void showLogWindow();
     void showStatus();
@@ -81,6 +82,7 @@ private:
     QString m_opener;
     int m_scanEveryMinutes;
     bool m_realCheckRunning = false;
+    bool m_previewWaits = false; // a preview asked for waits for the real check under way
     bool m_quitting = false;
 };
 

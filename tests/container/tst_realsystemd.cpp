@@ -132,6 +132,10 @@ private slots:
         const SystemdContainer::Run verify =
             inside({QStringLiteral("systemd-analyze"), QStringLiteral("verify"), unit});
         QVERIFY2(verify.exitCode == 0 && verify.output.isEmpty(), verify.output.constData());
+        QCOMPARE(inside({QStringLiteral("systemctl"), QStringLiteral("is-enabled"),
+                         QStringLiteral("OstroveSvc")})
+                     .output.trimmed(),
+                 QByteArray("enabled"));
         const QByteArray security =
             inside({QStringLiteral("systemd-analyze"), QStringLiteral("security"),
                     QStringLiteral("OstroveSvc.service")})
@@ -171,8 +175,21 @@ private slots:
                 .output;
         QCOMPARE(result.trimmed(), QByteArray("Result=success"));
 
+        // Uninstalled while it runs: stopped first, or it would run on without a unit file.
+        QCOMPARE(inside({QStringLiteral("systemctl"), QStringLiteral("start"),
+                         QStringLiteral("OstroveSvc")})
+                     .exitCode,
+                 0);
+        install.removeOne(QStringLiteral("/silent"));
         install.replace(install.indexOf(QStringLiteral("/install")), QStringLiteral("/uninstall"));
-        QCOMPARE(inside(install).exitCode, 0);
+        const SystemdContainer::Run uninstalled = inside(install);
+        QVERIFY2(uninstalled.exitCode == 0
+                     && uninstalled.output.startsWith("Stopped OstroveSvc.service\nDisabled"),
+                 uninstalled.output.constData());
+        QCOMPARE(inside({QStringLiteral("systemctl"), QStringLiteral("is-active"),
+                         QStringLiteral("OstroveSvc")})
+                     .output.trimmed(),
+                 QByteArray("inactive"));
         QCOMPARE(inside({QStringLiteral("test"), QStringLiteral("-e"), unit}).exitCode, 1);
     }
 
@@ -239,8 +256,12 @@ private slots:
             clickOnThePage({QStringLiteral("rgService"), QStringLiteral("btnStopService")},
                            environment, QStringLiteral("ann"));
         QVERIFY2(stopped.contains("btnStartService enabled"), stopped.constData());
+        // A stopped service is not stopped again, and not said to be.
+        install.removeOne(QStringLiteral("/silent"));
         install.replace(install.indexOf(QStringLiteral("/install")), QStringLiteral("/uninstall"));
-        QCOMPARE(inside(install, QStringLiteral("ann")).exitCode, 0);
+        const SystemdContainer::Run uninstalled = inside(install, QStringLiteral("ann"));
+        QVERIFY2(uninstalled.exitCode == 0 && uninstalled.output.startsWith("Disabled"),
+                 uninstalled.output.constData());
         QCOMPARE(inside({QStringLiteral("test"), QStringLiteral("-e"), unit}).exitCode, 1);
     }
 };

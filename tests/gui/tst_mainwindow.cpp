@@ -9,6 +9,7 @@
 #include "store/Store.h"
 #include "windows/CloseUpComboBox.h"
 #include "windows/Form_About.h"
+#include "windows/LogWindow.h"
 #include "windows/WholeNumberField.h"
 
 #include <QAbstractItemView>
@@ -22,6 +23,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
@@ -188,6 +190,60 @@ private slots:
         QCOMPARE(QFile::permissions(log),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         QCOMPARE(t->processes.opened, (QStringList{log, log}));
+    }
+
+    // With the desktop's real opener standing in: one that cannot start, one that starts and
+    // fails (no viewer for text), one that opens the file.
+    void statisticsShowsTheLogItselfWhenNoViewerTakesIt_data()
+    {
+        QTest::addColumn<QString>("opener");
+        QTest::addColumn<bool>("ownWindow");
+        QTest::newRow("no opener") << QStringLiteral("/nonexistent/xdg-open") << true;
+        QTest::newRow("the opener fails") << QStringLiteral("false") << true;
+        QTest::newRow("a viewer opens it") << QStringLiteral("true") << false;
+    }
+    void statisticsShowsTheLogItselfWhenNoViewerTakesIt()
+    {
+        QFETCH(QString, opener);
+        QFETCH(bool, ownWindow);
+        // The real opener, and what it answered, seen after the window acted on the answer.
+        struct Answers : platform::SystemProcesses
+        {
+            using SystemProcesses::SystemProcesses;
+            void openDocument(const QString &path, QObject *context,
+                              std::function<void(bool)> done) override
+            {
+                SystemProcesses::openDocument(path, context, [this, done](bool opened) {
+                    done(opened);
+                    answers.append(opened);
+                });
+            }
+            QList<bool> answers;
+        } processes(opener);
+        platform::System system{t->store,    t->prompts,       processes,          t->windows,
+                                t->services, t->folder.path(), t->system.runModal, t->storePath};
+        m_window = std::make_unique<TfrmOstrove>(system);
+        const auto closeFirst = qScopeGuard([this] { m_window.reset(); }); // it holds `system`
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        const QString log = QFileInfo(t->storePath).path() + QStringLiteral("/Ostrove.log");
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Check ends: 1 accounts, 2 messages judged, 1 removed\n");
+        file.close();
+        choose(6);
+        QTRY_COMPARE_WITH_TIMEOUT(processes.answers, QList<bool>{!ownWindow}, 10000);
+        auto *window = m_window->findChild<LogWindow *>();
+        QCOMPARE(window != nullptr, ownWindow);
+        if (!window)
+            return;
+        QVERIFY(window->isVisible());
+        QVERIFY(window->edLog->isReadOnly());
+        QCOMPARE(window->edLog->toPlainText(),
+                 QStringLiteral("Check ends: 1 accounts, 2 messages judged, 1 removed\n"));
+        choose(6); // asked again: the same window, not a second one
+        QTRY_COMPARE_WITH_TIMEOUT(processes.answers.size(), 2, 10000);
+        QCOMPARE(m_window->findChildren<LogWindow *>().size(), 1);
     }
 
     // Both Enter keys: the one on the main block and the one on the number pad.

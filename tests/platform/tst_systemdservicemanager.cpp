@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 // The systemd service manager layer against python-dbusmock's systemd template on a private
-// bus that this test starts and names as the system bus.
+// bus that this test starts and names as the system bus: for what a real systemd is not put in
+// on purpose (a unit pending without a job, no bus at all) and what the container test with a
+// real one does not reach. Starting, stopping and installing are proved there.
 class TestSystemdServiceManager : public QObject
 {
     Q_OBJECT
@@ -144,24 +146,12 @@ private slots:
         QVERIFY(control.IsServiceInstalled("Dormant"));
     }
 
-    void startsAndStopsTheUnit()
-    {
-        platform::SystemdServiceManager manager;
-        monitor::ServiceControl control(manager);
-        QCOMPARE(control.GetServiceState("OstroveSvc"), 1u);
-        QVERIFY(control.StartServiceAndWait("OstroveSvc"));
-        QCOMPARE(control.GetServiceState("OstroveSvc"), 4u);
-        QVERIFY(control.StopServiceAndWait("OstroveSvc"));
-        QCOMPARE(control.GetServiceState("OstroveSvc"), 1u);
-    }
-
     void mapsTheUnitStates_data()
     {
         QTest::addColumn<QByteArray>("activeState");
         QTest::addColumn<quint32>("state");
-        QTest::newRow("active") << QByteArray("active") << 4u;
+        // Active and inactive are proved against a real systemd in the container test.
         QTest::newRow("reloading") << QByteArray("reloading") << 4u;
-        QTest::newRow("inactive") << QByteArray("inactive") << 1u;
         QTest::newRow("failed") << QByteArray("failed") << 1u;
         QTest::newRow("activating") << QByteArray("activating") << 2u;
         QTest::newRow("deactivating") << QByteArray("deactivating") << 3u;

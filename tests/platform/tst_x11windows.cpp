@@ -80,7 +80,9 @@ private:
     }
 
     // The windows the window manager says it manages, read here on its own.
-    QList<Window> managedWindows() const
+    QList<Window> managedWindows() const { return rootWindows("_NET_CLIENT_LIST"); }
+
+    QList<Window> rootWindows(const char *property) const
     {
         QList<Window> windows;
         Atom type = 0;
@@ -88,8 +90,8 @@ private:
         unsigned long count = 0;
         unsigned long after = 0;
         unsigned char *data = nullptr;
-        if (XGetWindowProperty(m_x, DefaultRootWindow(m_x), XInternAtom(m_x, "_NET_CLIENT_LIST", 0),
-                               0, 100000, 0, XA_WINDOW, &type, &format, &count, &after, &data)
+        if (XGetWindowProperty(m_x, DefaultRootWindow(m_x), XInternAtom(m_x, property, 0), 0,
+                               100000, 0, XA_WINDOW, &type, &format, &count, &after, &data)
                 == Success
             && data) {
             const auto *ids = reinterpret_cast<const unsigned long *>(data);
@@ -98,6 +100,97 @@ private:
             XFree(data);
         }
         return windows;
+    }
+
+    // The managed window on top: the manager lists them bottom to top.
+    Window stackingTop() const
+    {
+        const QList<Window> stacking = rootWindows("_NET_CLIENT_LIST_STACKING");
+        return stacking.isEmpty() ? 0 : stacking.last();
+    }
+
+    Window activeWindow() const
+    {
+        const QList<Window> active = rootWindows("_NET_ACTIVE_WINDOW");
+        return active.isEmpty() ? 0 : active.first();
+    }
+
+    // Without a manager the root's children are the windows, bottom to top; only shown ones
+    // count.
+    Window topmostChildOfRoot() const
+    {
+        Window root = 0;
+        Window parent = 0;
+        Window *children = nullptr;
+        unsigned int count = 0;
+        Window top = 0;
+        if (XQueryTree(m_x, DefaultRootWindow(m_x), &root, &parent, &children, &count)) {
+            for (unsigned int i = 0; i < count; ++i) {
+                if (isViewable(children[i]))
+                    top = children[i];
+            }
+            if (children)
+                XFree(children);
+        }
+        return top;
+    }
+
+    // The shown window with this _NET_WM_NAME, wherever it lies in the tree; 0 when none is.
+    Window shownWindowTitled(const QByteArray &title) const
+    {
+        const Atom netWmName = XInternAtom(m_x, "_NET_WM_NAME", 0);
+        QList<Window> pending{DefaultRootWindow(m_x)};
+        while (!pending.isEmpty()) {
+            const Window parent = pending.takeFirst();
+            Window root = 0;
+            Window up = 0;
+            Window *children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(m_x, parent, &root, &up, &children, &count))
+                continue;
+            Window found = 0;
+            for (unsigned int i = 0; i < count && !found; ++i) {
+                Atom type = 0;
+                int format = 0;
+                unsigned long length = 0;
+                unsigned long after = 0;
+                unsigned char *data = nullptr;
+                XGetWindowProperty(m_x, children[i], netWmName, 0, 1024, 0, AnyPropertyType, &type,
+                                   &format, &length, &after, &data);
+                if (data) {
+                    if (QByteArray(reinterpret_cast<const char *>(data), qsizetype(length)) == title
+                        && isViewable(children[i]))
+                        found = children[i];
+                    XFree(data);
+                }
+                pending.append(children[i]);
+            }
+            if (children)
+                XFree(children);
+            if (found)
+                return found;
+        }
+        return 0;
+    }
+
+    // What a pager or a click sends to have the window manager activate a window.
+    void clickOnWindow(Window window) const
+    {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(m_x, "_NET_ACTIVE_WINDOW", 0);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = 2;
+        XSendEvent(m_x, DefaultRootWindow(m_x), 0,
+                   SubstructureRedirectMask | SubstructureNotifyMask, &event);
+        XSync(m_x, 0);
+    }
+
+    bool isViewable(Window window) const
+    {
+        XWindowAttributes attributes{};
+        return XGetWindowAttributes(m_x, window, &attributes) && attributes.map_state == IsViewable;
     }
 
     // Whether a window manager holds the screen: it owns the manager selection while it runs.
@@ -420,6 +513,86 @@ private slots:
         QVERIFY(shown.waitForFinished(5000));
         QCOMPARE(shown.exitCode(), 0);
         QCOMPARE(hidden.state(), QProcess::Running);
+    }
+
+    // Settings in the tray menu brings an open configuration window to the front instead of
+    // starting a second program: behind another window, minimised, and with no manager at all.
+    void activateBringsTheWindowToTheFront_data()
+    {
+        QTest::addColumn<QString>("manager");
+        QTest::addColumn<bool>("minimised");
+        QTest::newRow("no manager") << QString() << false;
+        for (const char *manager : {"icewm", "openbox"}) {
+            QTest::addRow("%s, behind another", manager) << QString::fromLatin1(manager) << false;
+            QTest::addRow("%s, minimised", manager) << QString::fromLatin1(manager) << true;
+        }
+    }
+    void activateBringsTheWindowToTheFront()
+    {
+        QFETCH(QString, manager);
+        QFETCH(bool, minimised);
+        QProcess wm;
+        if (!manager.isEmpty()) {
+            if (QStandardPaths::findExecutable(manager).isEmpty())
+                QSKIP("this window manager is not installed");
+            QVERIFY2(startWindowManager(wm, manager), qPrintable(manager));
+        }
+        const auto stopManager = qScopeGuard([&] {
+            if (wm.state() != QProcess::NotRunning)
+                stopWindowManager(wm);
+        });
+        const QString title = QStringLiteral("Ostrove Configuration");
+        platform::X11Windows windows;
+        QVERIFY(!windows.activate(title)); // nothing to raise: the tray starts the program
+
+        // The configuration program itself: Qt gives a hidden window of its own the same name.
+        QProcess configuration;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("OSTROVE_REGISTRY"),
+                           m_home.filePath(QStringLiteral("registry.db")));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("HOME"), m_home.path());
+        configuration.setProcessEnvironment(environment);
+        configuration.setProcessChannelMode(QProcess::ForwardedChannels);
+        configuration.start(QStringLiteral(OSTROVE_CONF), {});
+        const auto stopConfiguration = qScopeGuard([&] {
+            configuration.kill();
+            configuration.waitForFinished();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(shownWindowTitled("Ostrove Configuration"), 30000);
+        const Window window = shownWindowTitled("Ostrove Configuration");
+        QProcess other;
+        const Window otherWindow = startTray(other, {QStringLiteral("Some Editor")});
+        QVERIFY(otherWindow);
+        const auto stopOther = qScopeGuard([&] {
+            other.kill();
+            other.waitForFinished();
+        });
+        if (manager.isEmpty()) {
+            QCOMPARE(topmostChildOfRoot(), otherWindow);
+        } else {
+            // As a click on the other window would: the configuration window may have asked for
+            // the focus itself a moment after the other one came up.
+            clickOnWindow(otherWindow);
+            QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), otherWindow, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(stackingTop(), otherWindow, 5000);
+            if (minimised) {
+                XIconifyWindow(m_x, window, DefaultScreen(m_x));
+                XSync(m_x, 0);
+                QTRY_VERIFY_WITH_TIMEOUT(!isViewable(window), 5000);
+            }
+            QVERIFY(activeWindow() != window);
+        }
+
+        QVERIFY(windows.activate(title));
+        QTRY_VERIFY_WITH_TIMEOUT(isViewable(window), 5000);
+        if (manager.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(topmostChildOfRoot(), window, 5000);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(stackingTop(), window, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), window, 5000);
+        }
+        QCOMPARE(configuration.state(), QProcess::Running);
     }
 
     void withoutADisplayThereAreNoWindows()

@@ -99,28 +99,6 @@ bool SystemdMock::call(const char *path, const char *interface, const char *memb
     return ok;
 }
 
-bool SystemdMock::addUnit(const char *name)
-{
-    return call("/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMockUnit",
-                [name](sd_bus_message *m) { return sd_bus_message_append(m, "s", name); })
-           && call(
-               (QByteArray("/org/freedesktop/systemd1/unit/") + QByteArray(name).replace('.', '_'))
-                   .constData(),
-               "org.freedesktop.DBus.Mock", "AddProperty", [](sd_bus_message *m) {
-                   return sd_bus_message_append(m, "ssv", "org.freedesktop.systemd1.Unit", "Job",
-                                                "(uo)", 0u, "/");
-               });
-}
-
-bool SystemdMock::setActiveState(const char *unitPath, const char *state)
-{
-    return call(unitPath, "org.freedesktop.DBus.Mock", "UpdateProperties",
-                [state](sd_bus_message *m) {
-                    return sd_bus_message_append(m, "sa{sv}", "org.freedesktop.systemd1.Unit", 1,
-                                                 "ActiveState", "s", state);
-                });
-}
-
 QStringList SystemdMock::calls() const
 {
     QStringList names;

@@ -23,8 +23,6 @@ public:
 
     static bool call(const char *path, const char *interface, const char *member,
                      const std::function<int(sd_bus_message *)> &arguments);
-    bool addUnit(const char *name);
-    bool setActiveState(const char *unitPath, const char *state);
     // The manager methods called so far, in order.
     QStringList calls() const;
     bool clearCalls();

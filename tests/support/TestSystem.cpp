@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <sqlite3.h>
 
@@ -81,10 +82,12 @@ bool FakeProcesses::startDetached(const QString &program, const QStringList &arg
     return true;
 }
 
-bool FakeProcesses::openDocument(const QString &path)
+void FakeProcesses::openDocument(const QString &path, QObject *context,
+                                 std::function<void(bool opened)> done)
 {
     opened.append(path);
-    return true;
+    // As the real opener answers: later, and only while the context lives.
+    QTimer::singleShot(0, context, [done, answer = viewerOpens] { done(answer); });
 }
 
 bool FakeWindows::exists(const QString &title)

@@ -54,10 +54,12 @@ class FakeProcesses : public platform::Processes
 {
 public:
     bool startDetached(const QString &program, const QStringList &arguments) override;
-    bool openDocument(const QString &path) override;
+    void openDocument(const QString &path, QObject *context,
+                      std::function<void(bool opened)> done) override;
 
     QList<QStringList> started; // program, then its arguments
     QStringList opened;
+    bool viewerOpens = true; // what the desktop's viewer answers
 };
 
 class FakeWindows : public platform::TopLevelWindows

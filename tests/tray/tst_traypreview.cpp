@@ -1,5 +1,6 @@
 #include "DovecotServer.h"
 #include "MailTestSupport.h"
+#include "MiniPop3Server.h"
 #include "Pop3Proxy.h"
 #include "mail/MonitorLog.h"
 #include "mail/RemovedRecord.h"
@@ -276,6 +277,36 @@ private slots:
         QCOMPARE(record.read().size(), entries.size());
     }
 
+    // A long sender and subject give way: the size and the rule stay in sight, and the whole
+    // text is the cell's tooltip.
+    void aLongSubjectLeavesTheSizeAndTheRuleInSight()
+    {
+        MailTestBench bench;
+        const QString path = mail::removedRecordPathFor(bench.storePath());
+        mail::CheckReport report;
+        report.accounts = {account("someone.with.a.long.name@example.org")};
+        mail::MatchedMessage message;
+        message.sender = QStringLiteral("\"A Sender With A Long Name\" <offers@deals.example>");
+        message.subject = QString(30, QLatin1Char('w')).append(QStringLiteral(" the end"));
+        message.subject = message.subject.repeated(4);
+        message.rule = {QStringLiteral("MailFilter"), QStringLiteral("*@deals.example")};
+        report.accounts[0].matched = {message};
+        report.removed = 1;
+        QVERIFY(mail::RemovedRecord(path).append(report, QDateTime::currentDateTime()));
+        tray::RemovedMailWindow window(path);
+        window.show();
+        window.reload();
+        QTreeWidget *tree = window.tvRemoved;
+        const QTreeWidgetItem *row = tree->topLevelItem(0);
+        QVERIFY(row);
+        const int rule = tree->columnCount() - 1;
+        QVERIFY(tree->header()->sectionViewportPosition(rule)
+                    + tree->fontMetrics().horizontalAdvance(row->text(rule))
+                <= tree->viewport()->width());
+        QCOMPARE(row->toolTip(3), message.subject);
+        QCOMPARE(row->toolTip(2), message.sender);
+    }
+
     void withoutAViewerTheLogIsShownInAWindowOfItsOwn()
     {
         MailTestBench bench;
@@ -309,16 +340,53 @@ private slots:
         QVERIFY(shown.size() <= LogWindow::kMaxShownBytes);
         QVERIFY(shown.size() > LogWindow::kMaxShownBytes - 200);
         QVERIFY(window.lbCut->text().contains(QStringLiteral("last megabyte")));
+    }
 
-        // A viewer that opens the file: no window of ours.
-        tray::TrayProgram viewed(bench.storePath(), log, instance);
-        viewed.setDocumentOpener(QStringLiteral("true"));
-        viewed.openLog();
-        QProcess *opener = viewed.findChild<QProcess *>();
-        QVERIFY(opener);
-        QSignalSpy openerDone(opener, &QProcess::finished);
-        QVERIFY(openerDone.wait(10000));
-        QVERIFY(!viewed.logWindow());
+    // A slow server is named while the preview waits on it: first behind the real check under
+    // way, then in the preview's own check; an account that has ended is no longer named.
+    void thePreviewNamesTheAccountsItStillWaitsFor()
+    {
+        MiniPop3Server::Options trickling;
+        trickling.byteDelayMs = 40;
+        MiniPop3Server slow({testMail("x@good.example", "kept")}, trickling);
+        QVERIFY(slow.start());
+        MailTestBench bench;
+        bench.addAccount("dave@test.example", plainServer(), "dave", "secret", false);
+        bench.addAccount("slow@test.example", "127.0.0.1:" + QByteArray::number(slow.port()), "u",
+                         "p", false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        mail::MonitorLog log(bench.logPath());
+        tray::SingleInstance instance(bench.storePath());
+        tray::TrayProgram program(bench.storePath(), log, instance);
+        QSignalSpy finished(&program.runner(), &tray::CheckRunner::checkFinished);
+        program.checkNow();
+        program.preview();
+        QLabel *summary = program.previewWindow()->lbSummary;
+        QTRY_COMPARE_WITH_TIMEOUT(summary->text(),
+                                  QStringLiteral("Waits for the check under way, which is still "
+                                                 "checking slow@test.example; then checks the "
+                                                 "mailboxes, removing nothing."),
+                                  60000);
+        QTRY_COMPARE_WITH_TIMEOUT(summary->text(),
+                                  QStringLiteral("Checking the mailboxes; nothing is removed. "
+                                                 "Still checking slow@test.example."),
+                                  60000);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 60000);
+        const auto preview = finished.last().first().value<tray::CheckResult>();
+        QVERIFY(preview.report.dryRun);
+        QVERIFY2(preview.report.allChecked(), qPrintable(preview.report.summary()));
+        QVERIFY(summary->text().startsWith(QStringLiteral("Preview, nothing was removed")));
+        QVERIFY(program.runner().accountsInProgress().isEmpty());
+        QTreeWidget *tree = program.previewWindow()->tvPreview;
+        QCOMPARE(tree->topLevelItemCount(), 2);
+        QCOMPARE(tree->topLevelItem(1)->text(1),
+                 QStringLiteral("1 message, nothing would be removed"));
+        // Asked again: the last preview's findings go while the new one checks.
+        program.preview();
+        QCOMPARE(tree->topLevelItemCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 3, 60000);
+        QCOMPARE(tree->topLevelItemCount(), 2);
+        program.previewWindow()->close();
     }
 
     void requestsDuringACheckWaitTheirTurn()
