@@ -5,6 +5,7 @@
 // BENCH_SIZES="1000 10000" picks the sizes.
 #include "DovecotServer.h"
 #include "Pop3Proxy.h"
+#include "contract/MonitorContract.h"
 #include "mail/MailCheck.h"
 #include "store/PasswordCipher.h"
 #include "store/RegistryPaths.h"
@@ -253,7 +254,7 @@ int main(int argc, char *argv[])
             // The check itself, without starting a process: what the daemon spends each time.
             QList<double> checkSeconds;
             {
-                QFile log(mail::logPathFor(storePath));
+                QFile log(contract::logPathFor(storePath));
                 log.open(QIODevice::ReadOnly);
                 static const QRegularExpression took(
                     QStringLiteral("Check ends: .* in ([0-9.]+) s"));
@@ -262,7 +263,7 @@ int main(int argc, char *argv[])
                     checkSeconds.append(it.next().captured(1).toDouble());
             }
             if (first.exitCode != 0) {
-                QFile log(mail::logPathFor(storePath));
+                QFile log(contract::logPathFor(storePath));
                 log.open(QIODevice::ReadOnly);
                 std::fprintf(stderr, "OstroveService failed:\n%s", log.readAll().constData());
             }
@@ -407,7 +408,7 @@ int main(int argc, char *argv[])
         daemon.setProcessEnvironment(environment);
         daemon.setStandardErrorFile(QProcess::nullDevice());
         daemon.start(ours, {});
-        const QString log = mail::logPathFor(storePath);
+        const QString log = contract::logPathFor(storePath);
         const auto checkEnded = [&log] {
             QFile file(log);
             return file.open(QIODevice::ReadOnly) && file.readAll().contains("Check ends");

@@ -2,10 +2,10 @@
 
 #include "accounts/AccountsPage.h"
 #include "app/LanguageTexts.h"
+#include "configuration/ConfigurationPage.h"
+#include "contract/MonitorContract.h"
 #include "filters/AttachmentFilterPage.h"
 #include "filters/PatternFilterPage.h"
-#include "monitor/ConfigurationPage.h"
-#include "monitor/MonitorNames.h"
 #include "platform/Processes.h"
 #include "platform/ProfileFile.h"
 #include "platform/System.h"
@@ -370,7 +370,7 @@ void TfrmOstrove::lvDodatkiClick()
         return;
     const int index = lvDodatki->row(selected.first());
     if (index == kLogItem) {
-        const QString log = monitor::logFileBesideStore(m_system.storePath);
+        const QString log = contract::logPathFor(m_system.storePath);
         // A viewer is given a file even before the monitor's first check.
         createLogIfMissing(log);
         // Where no viewer for text starts, or one starts and fails, the log is shown in a

@@ -1,6 +1,7 @@
 #include "app/LanguageTexts.h"
 
-#include "monitor/ConfigurationPage.h"
+#include "configuration/ConfigurationPage.h"
+#include "contract/MonitorContract.h"
 #include "platform/ProfileFile.h"
 #include "windows/ActionButton.h"
 #include "windows/ListHelpers.h"
@@ -58,10 +59,10 @@ void applyLanguage(const platform::ProfileFile &file, const QByteArray &language
     const auto text = [&file, &language](const char *key, const char *defaultText) {
         return fromStored(file.readString(language, key, defaultText));
     };
-    page->rgService->setText(text("RunAsService", monitor::kRunAsServiceCaption));
-    page->rbTray->setText(text("RunAsTray", monitor::kRunAsTrayCaption));
+    page->rgService->setText(text("RunAsService", configuration::kRunAsServiceCaption));
+    page->rbTray->setText(text("RunAsTray", configuration::kRunAsTrayCaption));
     page->Label5->setText(text("Language", "Language"));
-    page->cbxAutorun->setText(text("Autorun", monitor::kAutorunCaption));
+    page->cbxAutorun->setText(text("Autorun", configuration::kAutorunCaption));
     page->Label9->setText(text("CheckMailEvery", "Check mailbox every"));
     page->fitCaptions();
 }

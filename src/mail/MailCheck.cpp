@@ -1,11 +1,11 @@
 #include "mail/MailCheck.h"
 
+#include "contract/MonitorContract.h"
 #include "mail/AccountCheck.h"
 #include "mail/AccountSessions.h"
 #include "mail/MessageBudget.h"
 #include "mail/MonitorLog.h"
 #include "mail/Settings.h"
-#include "monitor/MonitorNames.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -211,11 +211,6 @@ int MailCheck::patienceFor(std::chrono::milliseconds interval)
 QString monitorFolder(const QString &storePath)
 {
     return QFileInfo(storePath).absolutePath();
-}
-
-QString logPathFor(const QString &storePath)
-{
-    return QDir(monitorFolder(storePath)).filePath(QLatin1String(monitor::kLogFile));
 }
 
 QString seenStatePathFor(const QString &storePath)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "contract/MonitorContract.h"
 #include "mail/Rules.h"
 
 #include <QByteArray>
@@ -49,7 +50,7 @@ struct CheckReport
     int removed = 0; // or, in a dry run, would be removed
     qint64 milliseconds = 0;
     // As the settings read for this check said: the program needs no second read for them.
-    int scanEveryMinutes = 15;
+    int scanEveryMinutes = contract::kDefaultScanEvery;
     bool autorun = false;
 
     bool allChecked() const;
@@ -95,7 +96,6 @@ private:
 
 // The monitor's files live beside the settings store: its folder cannot be the program's.
 QString monitorFolder(const QString &storePath);
-QString logPathFor(const QString &storePath);
 QString seenStatePathFor(const QString &storePath);
 // A warning for the log when others than the owner may read the store (it holds passwords).
 QString storePermissionWarning(const QString &storePath);

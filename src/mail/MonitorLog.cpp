@@ -1,6 +1,6 @@
 #include "mail/MonitorLog.h"
 
-#include "mail/MonitorFiles.h"
+#include "mail/SettingsAndSeenState.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "mail/RemovedRecord.h"
 
 #include "mail/MailCheck.h"
-#include "mail/MonitorFiles.h"
+#include "mail/SettingsAndSeenState.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "mail/SeenState.h"
 
-#include "mail/MonitorFiles.h"
+#include "mail/SettingsAndSeenState.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,5 +1,6 @@
 #include "mail/Settings.h"
 
+#include "contract/MonitorContract.h"
 #include "store/PasswordCipher.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
@@ -74,9 +75,10 @@ std::optional<MonitorSettings> readMonitorSettings(store::Store &store, QString 
         if (root->valueExists(store::kScanEvery)) {
             try {
                 settings.scanEveryMinutes =
-                    std::clamp(root->readInteger(store::kScanEvery), kMinScanEvery, kMaxScanEvery);
+                    std::clamp(root->readInteger(store::kScanEvery), contract::kMinScanEvery,
+                               contract::kMaxScanEvery);
             } catch (const store::StoreError &) {
-                settings.scanEveryMinutes = kDefaultScanEvery;
+                settings.scanEveryMinutes = contract::kDefaultScanEvery;
             }
         }
         for (const QByteArray &address : access->openOrCreate(store::kAccountsKey)->subkeyNames())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "contract/MonitorContract.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -39,13 +41,9 @@ struct MonitorSettings
     QStringList subjectPatterns;
     QStringList contentPatterns;
     QList<AttachmentPattern> attachmentPatterns;
-    int scanEveryMinutes = 15;
+    int scanEveryMinutes = contract::kDefaultScanEvery;
     bool autorun = false;
 };
-
-inline constexpr int kDefaultScanEvery = 15;
-inline constexpr int kMinScanEvery = 1;
-inline constexpr int kMaxScanEvery = 200;
 
 // Reads the settings tree without writing anything; an empty optional and the reason when the
 // store cannot be read at all.

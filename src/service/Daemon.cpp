@@ -1,11 +1,12 @@
 #include "service/Daemon.h"
 
+#include "contract/MonitorContract.h"
 #include "mail/AccountSessions.h"
 #include "mail/MailCheck.h"
-#include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
 #include "mail/RemovedRecord.h"
 #include "mail/Settings.h"
+#include "mail/SettingsAndSeenState.h"
 
 #include <QDateTime>
 
@@ -45,10 +46,10 @@ bool Daemon::waitForNextCheck(std::chrono::seconds interval)
 int Daemon::run()
 {
     // The journal takes standard error: each log line goes there too.
-    mail::MonitorLog log(mail::logPathFor(m_storePath), stderr);
+    mail::MonitorLog log(contract::logPathFor(m_storePath), stderr);
     log.write(QStringLiteral("OstroveService starts"));
-    mail::MonitorFiles::warnAboutStore(m_storePath, log);
-    mail::MonitorFiles files(m_storePath, log);
+    mail::SettingsAndSeenState::warnAboutStore(m_storePath, log);
+    mail::SettingsAndSeenState files(m_storePath, log);
     // After the files: a slow account's session, which may outlast its check, uses them.
     mail::AccountSessions sessions;
     sd_notify(0, "READY=1\nSTATUS=First check under way");
@@ -70,8 +71,8 @@ int Daemon::run()
         if (m_stop)
             break;
         // The interval as this check read it: the configuration program may change it.
-        const int minutes =
-            report.settingsProblem.isEmpty() ? report.scanEveryMinutes : mail::kDefaultScanEvery;
+        const int minutes = report.settingsProblem.isEmpty() ? report.scanEveryMinutes
+                                                             : contract::kDefaultScanEvery;
         interval = forTests ? *forTests : std::chrono::minutes(minutes);
         const QString status =
             QStringLiteral("Last check: %1; next in %2")

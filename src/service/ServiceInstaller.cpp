@@ -1,7 +1,7 @@
 #include "service/ServiceInstaller.h"
 
-#include "monitor/MonitorNames.h"
-#include "monitor/ServiceControl.h"
+#include "contract/MonitorContract.h"
+#include "platform/ServiceControl.h"
 #include "platform/SystemdBus.h"
 #include "platform/SystemdServiceManager.h"
 #include "service/SystemdUnitFiles.h"
@@ -21,7 +21,7 @@ namespace {
 
 QByteArray unitName()
 {
-    return QByteArray(monitor::kServiceName) + ".service";
+    return QByteArray(contract::kServiceName) + ".service";
 }
 
 // A value in double quotes as systemd reads a unit file: C escapes, and % starts a specifier.
@@ -212,7 +212,7 @@ int ServiceInstaller::install()
     say(QStringLiteral("Enabled %1; start it with: systemctl %2start %3")
             .arg(QString::fromLatin1(unitName()),
                  m_options.forUser ? QStringLiteral("--user ") : QString(),
-                 QLatin1String(monitor::kServiceName)));
+                 QLatin1String(contract::kServiceName)));
     return 0;
 }
 
@@ -224,12 +224,12 @@ int ServiceInstaller::uninstall()
         return refuse(QStringLiteral("systemd does not answer here: the service cannot be "
                                      "removed"));
 
-    monitor::ServiceControl control(services);
-    const quint32 state = control.IsServiceInstalled(monitor::kServiceName)
-                              ? control.GetServiceState(monitor::kServiceName)
+    platform::ServiceControl control(services);
+    const quint32 state = control.IsServiceInstalled(contract::kServiceName)
+                              ? control.GetServiceState(contract::kServiceName)
                               : 0;
     if (state != 0 && state != platform::ServiceManager::kStopped) {
-        if (!control.StopServiceAndWait(monitor::kServiceName))
+        if (!control.StopServiceAndWait(contract::kServiceName))
             return refuse(QStringLiteral("the service did not stop"));
         say(QStringLiteral("Stopped %1").arg(QString::fromLatin1(unitName())));
     }

@@ -1,6 +1,7 @@
+#include "contract/MonitorContract.h"
 #include "mail/MailCheck.h"
-#include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
+#include "mail/SettingsAndSeenState.h"
 #include "platform/CoreDumps.h"
 #include "platform/LargeAllocations.h"
 #include "platform/SystemdBus.h"
@@ -45,9 +46,9 @@ int checkOnce(bool dryRun)
     static std::atomic<bool> stop{false};
     watchStopSignals([] { stop = true; });
     const QString storePath = store::SqliteStore::defaultPath();
-    mail::MonitorLog log(mail::logPathFor(storePath), stdout);
-    mail::MonitorFiles::warnAboutStore(storePath, log);
-    mail::MonitorFiles files(storePath, log);
+    mail::MonitorLog log(contract::logPathFor(storePath), stdout);
+    mail::SettingsAndSeenState::warnAboutStore(storePath, log);
+    mail::SettingsAndSeenState files(storePath, log);
     mail::MailCheck::Options options;
     options.dryRun = dryRun;
     options.cancel = &stop;

@@ -1,9 +1,10 @@
 #include "tray/CheckRunner.h"
 
+#include "contract/MonitorContract.h"
 #include "mail/AccountSessions.h"
-#include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
 #include "mail/Settings.h"
+#include "mail/SettingsAndSeenState.h"
 
 #include <QThread>
 
@@ -11,8 +12,9 @@ namespace tray {
 
 namespace {
 
-CheckResult runCheck(mail::MonitorFiles &files, mail::AccountSessions &sessions, bool dryRun,
-                     int replyTimeoutMs, int patienceMs, const std::atomic<bool> *cancel,
+CheckResult runCheck(mail::SettingsAndSeenState &files, mail::AccountSessions &sessions,
+                     bool dryRun, int replyTimeoutMs, int patienceMs,
+                     const std::atomic<bool> *cancel,
                      const std::function<void(const QString &, bool)> &progress)
 {
     mail::MailCheck::Options options;
@@ -38,9 +40,9 @@ CheckRunner::CheckRunner(const QString &storePath, mail::MonitorLog &log, QObjec
     : QObject(parent)
     // The store is opened at each reading and the seen-state read at each account, so a
     // store replaced or mended since the last check is read as it is now.
-    , m_files(std::make_unique<mail::MonitorFiles>(storePath, log))
+    , m_files(std::make_unique<mail::SettingsAndSeenState>(storePath, log))
     , m_sessions(std::make_unique<mail::AccountSessions>())
-    , m_patienceMs(mail::MailCheck::patienceFor(std::chrono::minutes(mail::kDefaultScanEvery)))
+    , m_patienceMs(mail::MailCheck::patienceFor(std::chrono::minutes(contract::kDefaultScanEvery)))
 {}
 
 CheckRunner::~CheckRunner()

@@ -14,7 +14,7 @@ class QThread;
 
 namespace mail {
 class AccountSessions;
-class MonitorFiles;
+class SettingsAndSeenState;
 class MonitorLog;
 } // namespace mail
 
@@ -71,7 +71,7 @@ private:
     void threadDone();
     void accountProgress(const QString &address, bool ended);
 
-    std::unique_ptr<mail::MonitorFiles> m_files;
+    std::unique_ptr<mail::SettingsAndSeenState> m_files;
     // A slow account's session may outlast its check; they all end before m_files goes.
     std::unique_ptr<mail::AccountSessions> m_sessions;
     QThread *m_thread = nullptr;

@@ -1,9 +1,10 @@
 #include "tray/TrayProgram.h"
 
-#include "mail/MonitorFiles.h"
+#include "contract/MonitorContract.h"
 #include "mail/MonitorLog.h"
 #include "mail/RemovedRecord.h"
 #include "mail/Settings.h"
+#include "mail/SettingsAndSeenState.h"
 #include "platform/Processes.h"
 #include "platform/X11Windows.h"
 #include "tray/PreviewWindow.h"
@@ -44,7 +45,7 @@ TrayProgram::TrayProgram(QString storePath, mail::MonitorLog &log, SingleInstanc
     , m_runner(m_storePath, log)
     , m_window(std::make_unique<TrayWindow>())
     , m_opener(QStringLiteral("xdg-open"))
-    , m_scanEveryMinutes(mail::kDefaultScanEvery)
+    , m_scanEveryMinutes(contract::kDefaultScanEvery)
 {
     m_timer.setSingleShot(true);
     m_trayWatch.setInterval(kTrayWatchMs);
@@ -66,7 +67,7 @@ TrayProgram::~TrayProgram()
 void TrayProgram::start()
 {
     m_log.write(QStringLiteral("Tray program starts"));
-    mail::MonitorFiles::warnAboutStore(m_storePath, m_log);
+    mail::SettingsAndSeenState::warnAboutStore(m_storePath, m_log);
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         lookForTray();
     } else {
@@ -271,7 +272,8 @@ int checkIntervalMs(int scanEveryMinutes)
     const int seconds = qEnvironmentVariableIntValue(kTestIntervalVariable, &ok);
     if (ok && seconds > 0)
         return seconds * 1000;
-    return std::clamp(scanEveryMinutes, mail::kMinScanEvery, mail::kMaxScanEvery) * 60 * 1000;
+    return std::clamp(scanEveryMinutes, contract::kMinScanEvery, contract::kMaxScanEvery) * 60
+           * 1000;
 }
 
 } // namespace tray

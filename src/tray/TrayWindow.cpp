@@ -1,6 +1,6 @@
 #include "tray/TrayWindow.h"
 
-#include "monitor/MonitorNames.h"
+#include "contract/MonitorContract.h"
 #include "tray/WindowHints.h"
 
 #include <QCloseEvent>
@@ -17,7 +17,7 @@ TrayWindow::TrayWindow(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("trayWindow"));
-    setWindowTitle(QLatin1String(monitor::kTrayWindowTitle));
+    setWindowTitle(QLatin1String(contract::kTrayWindowTitle));
     // Another program finds the window by its title, and a window manager lists only the
     // windows that are mapped: so it is mapped, but iconic, tiny, off the screen and out of the
     // task bars, which keeps it out of sight with a window manager and without one.

@@ -1,3 +1,4 @@
+#include "contract/MonitorContract.h"
 #include "mail/MailCheck.h"
 #include "mail/MonitorLog.h"
 #include "platform/CoreDumps.h"
@@ -40,7 +41,7 @@ int main(int argc, char *argv[])
     tray::SingleInstance instance(storePath);
     if (instance.askRunningToCheck())
         return 0;
-    mail::MonitorLog log(mail::logPathFor(storePath));
+    mail::MonitorLog log(contract::logPathFor(storePath));
     if (!instance.listen())
         log.write(QStringLiteral("Warning: a second tray program for this store cannot be "
                                  "detected (local socket %1)")

@@ -5,7 +5,7 @@
 // OstroveService, so that the page finds the monitor where the installed program would.
 #include "app/Form_Ostrove.h"
 #include "app/RealSystem.h"
-#include "monitor/ConfigurationPage.h"
+#include "configuration/ConfigurationPage.h"
 
 #include <QAbstractButton>
 #include <QApplication>

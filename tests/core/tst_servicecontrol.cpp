@@ -1,9 +1,9 @@
 #include "TestSystem.h"
-#include "monitor/ServiceControl.h"
+#include "platform/ServiceControl.h"
 
 #include <QTest>
 
-using monitor::ServiceControl;
+using platform::ServiceControl;
 using platform::ServiceManager;
 
 class TestServiceControl : public QObject

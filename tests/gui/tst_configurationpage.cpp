@@ -1,5 +1,5 @@
 #include "WidgetTest.h"
-#include "monitor/ConfigurationPage.h"
+#include "configuration/ConfigurationPage.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
 #include "windows/WholeNumberField.h"

@@ -1,6 +1,7 @@
 #include "MailTestSupport.h"
 
 #include "QuietWrite.h"
+#include "contract/MonitorContract.h"
 #include "mail/MonitorLog.h"
 #include "mail/SeenState.h"
 #include "store/PasswordCipher.h"
@@ -28,7 +29,7 @@ QString MailTestBench::storePath() const
 
 QString MailTestBench::logPath() const
 {
-    return mail::logPathFor(storePath());
+    return contract::logPathFor(storePath());
 }
 
 void MailTestBench::addAccount(const QByteArray &address, const QByteArray &pop3,

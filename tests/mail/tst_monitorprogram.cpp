@@ -5,9 +5,9 @@
 #include "accounts/Form_AddEditAccount.h"
 #include "app/Form_Ostrove.h"
 #include "filters/FilterEntryDialog.h"
-#include "mail/MonitorFiles.h"
 #include "mail/MonitorLog.h"
 #include "mail/SeenState.h"
+#include "mail/SettingsAndSeenState.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
 
@@ -217,7 +217,7 @@ private slots:
         QVERIFY((previous.readAll() + bench.log().toUtf8()).contains("first line of the check"));
         QVERIFY(QFileInfo(bench.logPath()).size() > mail::MonitorLog::kRotateBytes);
 
-        mail::MonitorFiles(bench.storePath(), log).check({});
+        mail::SettingsAndSeenState(bench.storePath(), log).check({});
         QVERIFY(QFileInfo(bench.logPath()).size() < 1000);
         QVERIFY(bench.log().contains(QStringLiteral("Check ends")));
     }

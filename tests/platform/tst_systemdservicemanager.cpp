@@ -1,5 +1,5 @@
 #include "SystemdMock.h"
-#include "monitor/ServiceControl.h"
+#include "platform/ServiceControl.h"
 #include "platform/SystemdServiceManager.h"
 
 #include <QProcess>
@@ -136,7 +136,7 @@ private slots:
     void listsServiceUnitsWithoutTheirSuffix()
     {
         platform::SystemdServiceManager manager;
-        monitor::ServiceControl control(manager);
+        platform::ServiceControl control(manager);
         if (geteuid() != 0)
             QSKIP("full access to the service manager is for administrators");
         QVERIFY(control.IsServiceInstalled("OstroveSvc"));
@@ -181,7 +181,7 @@ private slots:
     void unitsSystemdCannotFindAreNotInstalled()
     {
         platform::SystemdServiceManager manager;
-        monitor::ServiceControl control(manager);
+        platform::ServiceControl control(manager);
         if (geteuid() != 0)
             QSKIP("full access to the service manager is for administrators");
         QVERIFY(control.IsServiceInstalled("OstroveSvc"));
@@ -194,7 +194,7 @@ private slots:
         const int before = methodCalls("StartUnit");
         QVERIFY(before >= 0);
         platform::SystemdServiceManager manager;
-        monitor::ServiceControl control(manager);
+        platform::ServiceControl control(manager);
         QVERIFY(!control.StartServiceAndWait("OstroveSvc"));
         QCOMPARE(methodCalls("StartUnit"), before);
         QCOMPARE(control.GetServiceState("OstroveSvc"), 4u);
@@ -282,7 +282,7 @@ private slots:
             0u);
         manager.closeHandle(handle);
         const int starts = methodCalls("StartUnit");
-        monitor::ServiceControl control(manager);
+        platform::ServiceControl control(manager);
         QCOMPARE(control.GetServiceState("Vanished"), 0u);
         QVERIFY(!control.StartServiceAndWait("Vanished"));
         QCOMPARE(methodCalls("StartUnit"), starts);
@@ -324,7 +324,7 @@ private slots:
     void anUnknownServiceHasNoState()
     {
         platform::SystemdServiceManager manager;
-        monitor::ServiceControl control(manager);
+        platform::ServiceControl control(manager);
         QCOMPARE(control.GetServiceState("NoSuchService"), 0u);
         QVERIFY(!control.StartServiceAndWait("NoSuchService"));
         QVERIFY(!control.StopServiceAndWait("NoSuchService"));

@@ -3,8 +3,8 @@
 #include "XvfbServer.h"
 #include "accounts/Form_AddEditAccount.h"
 #include "app/Form_Ostrove.h"
+#include "configuration/ConfigurationPage.h"
 #include "filters/FilterEntryDialog.h"
-#include "monitor/ConfigurationPage.h"
 #include "platform/Processes.h"
 #include "platform/X11Windows.h"
 

@@ -12,10 +12,10 @@ class MonitorLog;
 
 // What a monitor program checks with: the settings, opened read-only (the monitor never writes
 // them), and the record of judged messages beside them. What cannot be kept is said in the log.
-class MonitorFiles
+class SettingsAndSeenState
 {
 public:
-    MonitorFiles(const QString &storePath, MonitorLog &log);
+    SettingsAndSeenState(const QString &storePath, MonitorLog &log);
 
     store::SqliteStore &settings() { return m_settings; }
     CheckReport check(const MailCheck::Options &options);

@@ -1,4 +1,4 @@
-#include "mail/MonitorFiles.h"
+#include "mail/SettingsAndSeenState.h"
 
 #include "mail/MonitorLog.h"
 #include "mail/Settings.h"
@@ -21,7 +21,7 @@ store::SqliteStore::Options readOnly()
 
 } // namespace
 
-MonitorFiles::MonitorFiles(const QString &storePath, MonitorLog &log)
+SettingsAndSeenState::SettingsAndSeenState(const QString &storePath, MonitorLog &log)
     : m_storePath(storePath)
     , m_log(log)
     , m_seen(seenStatePathFor(storePath))
@@ -33,7 +33,7 @@ MonitorFiles::MonitorFiles(const QString &storePath, MonitorLog &log)
                       .arg(m_seen.problem()));
 }
 
-CheckReport MonitorFiles::check(const MailCheck::Options &options)
+CheckReport SettingsAndSeenState::check(const MailCheck::Options &options)
 {
     m_log.beginCheck();
     // Read-only, a missing store is an empty tree: that must not pass for "no accounts".
@@ -54,7 +54,7 @@ CheckReport MonitorFiles::check(const MailCheck::Options &options)
     return report;
 }
 
-void MonitorFiles::warnAboutStore(const QString &storePath, MonitorLog &log)
+void SettingsAndSeenState::warnAboutStore(const QString &storePath, MonitorLog &log)
 {
     if (const QString warning = storePermissionWarning(storePath); !warning.isEmpty())
         log.write(warning);

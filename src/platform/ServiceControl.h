@@ -4,10 +4,8 @@
 #include <QString>
 
 namespace platform {
-class ServiceManager;
-}
 
-namespace monitor {
+class ServiceManager;
 
 // The questions and commands of the service buttons, written once over the service manager
 // seam. Nothing here shows anything: outcomes show in which buttons are enabled.
@@ -22,8 +20,8 @@ public:
         int maxPolls = 600;
     };
 
-    explicit ServiceControl(platform::ServiceManager &manager);
-    ServiceControl(platform::ServiceManager &manager, WaitLimits limits);
+    explicit ServiceControl(ServiceManager &manager);
+    ServiceControl(ServiceManager &manager, WaitLimits limits);
 
     bool IsServiceInstalled(const QByteArray &name);
     quint32 GetServiceState(const QByteArray &name);
@@ -40,8 +38,8 @@ private:
     struct Outcome;
     Outcome changeAndWait(const QByteArray &name, bool start);
 
-    platform::ServiceManager &m_manager;
+    ServiceManager &m_manager;
     WaitLimits m_limits;
 };
 
-} // namespace monitor
+} // namespace platform

@@ -1,13 +1,10 @@
-#include "monitor/ServiceControl.h"
+#include "platform/ServiceControl.h"
 
 #include "platform/ServiceManager.h"
 
 #include <optional>
 
-namespace monitor {
-
-using platform::ServiceManager;
-using platform::ServiceStatus;
+namespace platform {
 
 struct ServiceControl::Outcome
 {
@@ -136,4 +133,4 @@ ServiceControl::Outcome ServiceControl::changeAndWait(const QByteArray &name, bo
     return outcome;
 }
 
-} // namespace monitor
+} // namespace platform

@@ -1,6 +1,6 @@
-#include "monitor/ConfigurationPage.h"
+#include "configuration/ConfigurationPage.h"
 
-#include "monitor/MonitorNames.h"
+#include "contract/MonitorContract.h"
 #include "platform/Processes.h"
 #include "platform/ServiceManager.h"
 #include "platform/System.h"
@@ -24,10 +24,6 @@
 #include <optional>
 
 namespace {
-
-constexpr int kDefaultInterval = 15;
-constexpr int kMinInterval = 1;
-constexpr int kMaxInterval = 200;
 
 // The window does not answer while a service start or stop is awaited; say so with the cursor.
 class WaitCursor
@@ -78,7 +74,7 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
         return created;
     };
 
-    rgService = new QRadioButton(QLatin1String(monitor::kRunAsServiceCaption), panel);
+    rgService = new QRadioButton(QLatin1String(configuration::kRunAsServiceCaption), panel);
     rgService->setObjectName(QStringLiteral("rgService"));
     rgService->setGeometry(7, 11, 290, 17);
     btnInstallService = button("btnInstallService", "Install", 45, 30);
@@ -92,12 +88,12 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     lblServiceStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblServiceStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     separator(panel, QRect(15, 79, 250, 5));
-    rbTray = new QRadioButton(QLatin1String(monitor::kRunAsTrayCaption), panel);
+    rbTray = new QRadioButton(QLatin1String(configuration::kRunAsTrayCaption), panel);
     rbTray->setObjectName(QStringLiteral("rbTray"));
     rbTray->setGeometry(7, 91, 290, 17);
     btnStartTray = button("btnStartTray", "Start", 45, 110);
     btnStopTray = button("btnStopTray", "Stop", 128, 110);
-    cbxAutorun = new QCheckBox(QLatin1String(monitor::kAutorunCaption), panel);
+    cbxAutorun = new QCheckBox(QLatin1String(configuration::kAutorunCaption), panel);
     cbxAutorun->setObjectName(QStringLiteral("cbxAutorun"));
     cbxAutorun->setGeometry(45, 136, 230, 17);
     separator(panel, QRect(15, 160, 250, 5));
@@ -108,8 +104,8 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     Label9->adjustSize();
     seEvery = new WholeNumberField(panel);
     seEvery->setObjectName(QStringLiteral("seEvery"));
-    seEvery->setBounds(kMinInterval, kMaxInterval);
-    seEvery->setValue(kDefaultInterval);
+    seEvery->setBounds(contract::kMinScanEvery, contract::kMaxScanEvery);
+    seEvery->setValue(contract::kDefaultScanEvery);
     Label9->setBuddy(seEvery);
     m_minutes = new QLabel(QStringLiteral("min."), panel);
     m_minutes->setObjectName(QStringLiteral("Label10"));
@@ -204,7 +200,7 @@ void ConfigurationPage::placeFields()
 
 bool ConfigurationPage::trayWindowExists()
 {
-    return m_system.windows.exists(QLatin1String(monitor::kTrayWindowTitle));
+    return m_system.windows.exists(QLatin1String(contract::kTrayWindowTitle));
 }
 
 void ConfigurationPage::tsConfigurationShow()
@@ -227,7 +223,7 @@ void ConfigurationPage::tsConfigurationShow()
 void ConfigurationPage::rgServiceClick()
 {
     const bool service = rgService->isChecked();
-    const QByteArray name(monitor::kServiceName);
+    const QByteArray name(contract::kServiceName);
     // Each condition stops at its first deciding term: tray mode asks the service manager
     // nothing, service mode never looks for the tray window.
     btnInstallService->setEnabled(service && !m_services.IsServiceInstalled(name)
@@ -268,8 +264,8 @@ void ConfigurationPage::btnInstallServiceClick()
     btnUninstallService->setEnabled(true);
     btnStartService->setEnabled(true);
     btnStopService->setEnabled(false);
-    m_system.processes.startDetached(monitor::serviceProgramPath(m_system.programFolder),
-                                     monitor::kInstallSwitches);
+    m_system.processes.startDetached(contract::serviceProgramPath(m_system.programFolder),
+                                     contract::kInstallSwitches);
 }
 
 void ConfigurationPage::btnUninstallServiceClick()
@@ -278,14 +274,14 @@ void ConfigurationPage::btnUninstallServiceClick()
     btnUninstallService->setEnabled(false);
     btnStartService->setEnabled(false);
     btnStopService->setEnabled(false);
-    const QByteArray name(monitor::kServiceName);
+    const QByteArray name(contract::kServiceName);
     if (m_services.IsServiceInstalled(name)
         && m_services.GetServiceState(name) == platform::ServiceManager::kRunning) {
         const WaitCursor waiting;
         m_services.StopServiceAndWait(name);
     }
-    m_system.processes.startDetached(monitor::serviceProgramPath(m_system.programFolder),
-                                     monitor::kUninstallSwitches);
+    m_system.processes.startDetached(contract::serviceProgramPath(m_system.programFolder),
+                                     contract::kUninstallSwitches);
 }
 
 void ConfigurationPage::btnStartServiceClick()
@@ -293,10 +289,10 @@ void ConfigurationPage::btnStartServiceClick()
     bool started = false;
     {
         const WaitCursor waiting;
-        started = m_services.StartServiceAndWait(monitor::kServiceName);
+        started = m_services.StartServiceAndWait(contract::kServiceName);
     }
     lblServiceStatus->setText(started ? QString()
-                                      : m_services.startFailureHint(monitor::kServiceName));
+                                      : m_services.startFailureHint(contract::kServiceName));
     if (started) {
         btnStopService->setEnabled(true);
         btnStartService->setEnabled(false);
@@ -308,12 +304,11 @@ void ConfigurationPage::btnStopServiceClick()
     bool stopped = false;
     {
         const WaitCursor waiting;
-        stopped = m_services.StopServiceAndWait(monitor::kServiceName);
+        stopped = m_services.StopServiceAndWait(contract::kServiceName);
     }
-    lblServiceStatus->setText(
-        stopped
-            ? QString()
-            : QStringLiteral("%1 did not stop in time.").arg(QLatin1String(monitor::kServiceName)));
+    lblServiceStatus->setText(stopped ? QString()
+                                      : QStringLiteral("%1 did not stop in time.")
+                                            .arg(QLatin1String(contract::kServiceName)));
     if (stopped) {
         btnStopService->setEnabled(false);
         btnStartService->setEnabled(true);
@@ -325,20 +320,20 @@ void ConfigurationPage::btnStartTrayClick()
     btnStartTray->setEnabled(false);
     btnStopTray->setEnabled(true);
     // Not awaited and not checked: the next showing of the page tells whether it runs.
-    m_system.processes.startDetached(monitor::trayProgramPath(m_system.programFolder), {});
+    m_system.processes.startDetached(contract::trayProgramPath(m_system.programFolder), {});
 }
 
 void ConfigurationPage::btnStopTrayClick()
 {
     btnStartTray->setEnabled(true);
     btnStopTray->setEnabled(false);
-    m_system.windows.requestClose(QLatin1String(monitor::kTrayWindowTitle));
+    m_system.windows.requestClose(QLatin1String(contract::kTrayWindowTitle));
 }
 
 void ConfigurationPage::cbxAutorunClick()
 {
     const bool on = cbxAutorun->isChecked();
-    const QByteArray trayPath = toStored(monitor::trayProgramPath(m_system.programFolder));
+    const QByteArray trayPath = toStored(contract::trayProgramPath(m_system.programFolder));
     const bool stored = store::registryAccess(
         m_system.store, m_system.prompts, [on, &trayPath](store::Access &access) {
             const auto run = access.openOrCreate(store::kRunKey);

@@ -5,9 +5,10 @@
 #include <QString>
 #include <QStringList>
 
-// What the configuration program fixes about the monitor: its programs beside this one, their
-// switches, the service's name, the tray window's title and the log file.
-namespace monitor {
+// What the configuration program and the monitor agree on: the monitor's programs beside the
+// configuration program, their switches, the service's name, the tray window's title, the
+// interval's range and where the log is.
+namespace contract {
 
 #ifdef Q_OS_WIN
 inline constexpr char kServiceProgram[] = "OstroveService.exe";
@@ -19,6 +20,11 @@ inline constexpr char kTrayProgram[] = "OstroveTray";
 inline constexpr char kLogFile[] = "Ostrove.log";
 inline constexpr char kServiceName[] = "OstroveSvc";
 inline constexpr char kTrayWindowTitle[] = "OstroveTray";
+
+// The check interval in minutes: stored as ScanEvery, and clamped to this range by both.
+inline constexpr int kDefaultScanEvery = 15;
+inline constexpr int kMinScanEvery = 1;
+inline constexpr int kMaxScanEvery = 200;
 
 inline const QStringList kInstallSwitches{QStringLiteral("/install"), QStringLiteral("/silent")};
 inline const QStringList kUninstallSwitches{QStringLiteral("/uninstall"),
@@ -40,9 +46,9 @@ inline QString trayProgramPath(const QString &folder)
 }
 // The monitor keeps its log beside the settings store, since the program folder may not be
 // writable. Made absolute as the monitor makes it, so that both name the same file.
-inline QString logFileBesideStore(const QString &storePath)
+inline QString logPathFor(const QString &storePath)
 {
     return QDir(QFileInfo(storePath).absolutePath()).filePath(QLatin1String(kLogFile));
 }
 
-} // namespace monitor
+} // namespace contract

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monitor/ServiceControl.h"
+#include "platform/ServiceControl.h"
 #include "windows/Page.h"
 
 class CloseUpComboBox;
@@ -14,7 +14,7 @@ namespace platform {
 struct System;
 }
 
-namespace monitor {
+namespace configuration {
 
 // The captions that name the system the monitor runs on, also the defaults when a language lacks
 // them: a Windows build keeps the designed ones, elsewhere they say what the build does there.
@@ -28,7 +28,7 @@ inline constexpr char kRunAsTrayCaption[] = "Run as tray icon";
 inline constexpr char kAutorunCaption[] = "Start with the desktop session";
 #endif
 
-} // namespace monitor
+} // namespace configuration
 
 // The monitor's general settings and its controls: the run mode (kept nowhere, it only decides
 // which buttons can be used), the service and tray buttons, autorun, the check interval and the
@@ -91,5 +91,5 @@ private:
     // Beside the service buttons: why a service action cannot work, where the system says.
     QLabel *lblServiceStatus = nullptr;
     platform::System &m_system;
-    monitor::ServiceControl m_services;
+    platform::ServiceControl m_services;
 };
