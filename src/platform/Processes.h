@@ -14,15 +14,19 @@ public:
     // Starts a program with its arguments, detached; false when it could not be started.
     virtual bool startDetached(const QString &program, const QStringList &arguments) = 0;
 
+    // Starts a program as the desktop's shell opens it, with no arguments.
+    virtual bool openProgram(const QString &program) { return startDetached(program, {}); }
+
     // Opens a document in the desktop's viewer for its kind (the log in a text viewer).
     virtual bool openDocument(const QString &path) = 0;
 };
 
-// The real thing: QProcess for programs, the desktop's opener for documents.
+// The real thing: on Windows WinExec and the shell; elsewhere QProcess and the desktop's opener.
 class SystemProcesses : public Processes
 {
 public:
     bool startDetached(const QString &program, const QStringList &arguments) override;
+    bool openProgram(const QString &program) override;
     bool openDocument(const QString &path) override;
 };
 

@@ -9,6 +9,11 @@ bool SystemProcesses::startDetached(const QString &program, const QStringList &a
     return QProcess::startDetached(program, arguments);
 }
 
+bool SystemProcesses::openProgram(const QString &program)
+{
+    return QProcess::startDetached(program, {});
+}
+
 bool SystemProcesses::openDocument(const QString &path)
 {
     // xdg-open hands the file to the desktop's viewer for text, as Notepad is on Windows.
