@@ -3,7 +3,9 @@
 
 #include <QString>
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 #include <windows.h>
 
@@ -77,12 +79,157 @@ QByteArray textOf(const QByteArray &data)
     return end < 0 ? data : data.left(end);
 }
 
+// A key with every value in it, as a deleted tree is put back.
+struct KeyContents
+{
+    QByteArray path;
+    QList<RawValue> values;
+};
+
+// What puts back one change of an access: a value as it was (or its absence), a key that was not
+// there, or a tree as it was before it was deleted.
+struct Undo
+{
+    enum class Kind
+    {
+        Value,
+        NewKey,
+        Tree,
+    };
+    Kind kind = Kind::Value;
+    QByteArray path; // below HKEY_LOCAL_MACHINE, without outer separators
+    QByteArray name;
+    std::optional<ValueData> before;
+    QList<KeyContents> tree; // parents before their subkeys
+};
+
+} // namespace
+
+// The changes of one access that abandon() takes back, newest last. A nested access hands its
+// own to the one around it when it finishes, so that abandoning the outer one takes them too.
+struct RegistryJournal
+{
+    std::shared_ptr<RegistryJournal> outer;
+    QList<Undo> undos;
+    bool open = true;
+
+    void record(Undo undo)
+    {
+        if (open)
+            undos.append(std::move(undo));
+    }
+};
+
+namespace {
+
+// Opens (or creates) a key one name at a time: Wine's 8-bit calls refuse a whole path of more
+// than 260 characters, though each of its names may have 255. Null when it failed; `created`
+// gets the outermost key that the walk made, if it made any.
+HKEY walk(const QList<QByteArray> &names, bool create, REGSAM access, QByteArray *created = nullptr)
+{
+    HKEY parent = HKEY_LOCAL_MACHINE;
+    QByteArray path;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const bool last = i + 1 == names.size();
+        // The keys on the way are only passed through, or have a subkey added.
+        const REGSAM wanted = last ? access : (create ? KEY_CREATE_SUB_KEY : KEY_QUERY_VALUE);
+        const std::string name = cName(names[i]);
+        path += (i == 0 ? QByteArray() : QByteArray("\\")) + names[i];
+        HKEY child = nullptr;
+        DWORD disposition = 0;
+        const LSTATUS status =
+            create ? RegCreateKeyExA(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     wanted, nullptr, &child, &disposition)
+                   : RegOpenKeyExA(parent, name.c_str(), 0, wanted, &child);
+        if (parent != HKEY_LOCAL_MACHINE)
+            RegCloseKey(parent);
+        if (status != ERROR_SUCCESS)
+            return nullptr;
+        if (created && disposition == REG_CREATED_NEW_KEY && created->isEmpty())
+            *created = path;
+        parent = child;
+    }
+    return parent;
+}
+
+HKEY walk(const QByteArray &path, bool create, REGSAM access)
+{
+    return path.isEmpty() ? HKEY_LOCAL_MACHINE : walk(path.split('\\'), create, access);
+}
+
+void closeKey(HKEY key)
+{
+    if (key && key != HKEY_LOCAL_MACHINE)
+        RegCloseKey(key);
+}
+
+QList<RawValue> valuesOf(HKEY key);
+
+// The tree at a path, parents first; empty when there is no such key.
+void readTree(const QByteArray &path, QList<KeyContents> &tree)
+{
+    const HKEY key = walk(path, false, KEY_READ);
+    if (!key)
+        return;
+    tree.append({path, valuesOf(key)});
+    char name[kMaxKeyNameLength * 2 + 2];
+    QList<QByteArray> subkeys;
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr)
+            != ERROR_SUCCESS)
+            break;
+        subkeys.append(QByteArray(name, qsizetype(length)));
+    }
+    closeKey(key);
+    for (const QByteArray &subkey : subkeys)
+        readTree(path + '\\' + subkey, tree);
+}
+
+void setValue(HKEY key, const QByteArray &name, DWORD type, const QByteArray &data)
+{
+    RegSetValueExA(key, cName(name).c_str(), 0, type,
+                   reinterpret_cast<const BYTE *>(data.constData()), DWORD(data.size()));
+}
+
+// Puts back what one change altered, as far as the registry lets it.
+void takeBack(const Undo &undo)
+{
+    switch (undo.kind) {
+    case Undo::Kind::Value:
+        if (const HKEY key = walk(undo.path, true, KEY_SET_VALUE)) {
+            if (undo.before)
+                setValue(key, undo.name, undo.before->type, undo.before->data);
+            else
+                RegDeleteValueA(key, cName(undo.name).c_str());
+            closeKey(key);
+        }
+        break;
+    case Undo::Kind::NewKey:
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, cName(undo.path).c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, cName(undo.path).c_str());
+        break;
+    case Undo::Kind::Tree:
+        for (const KeyContents &contents : undo.tree) {
+            if (const HKEY key = walk(contents.path, true, KEY_SET_VALUE)) {
+                for (const RawValue &value : contents.values)
+                    setValue(key, value.name, DWORD(value.type), value.data);
+                closeKey(key);
+            }
+        }
+        break;
+    }
+}
+
 class WindowsRegistryKey final : public RegistryKey
 {
 public:
-    WindowsRegistryKey(HKEY key, bool writable)
+    WindowsRegistryKey(HKEY key, bool writable, QByteArray path = {},
+                       std::shared_ptr<RegistryJournal> journal = {})
         : m_key(key)
         , m_writable(writable)
+        , m_path(std::move(path))
+        , m_journal(std::move(journal))
     {}
 
     ~WindowsRegistryKey() override
@@ -93,6 +240,9 @@ public:
     }
     WindowsRegistryKey(const WindowsRegistryKey &) = delete;
     WindowsRegistryKey &operator=(const WindowsRegistryKey &) = delete;
+
+    // Leaves the handle to whoever lent it.
+    void release() { m_key = nullptr; }
 
     bool isOpen() const override { return m_key != nullptr; }
 
@@ -160,6 +310,8 @@ public:
     void deleteValue(const QByteArray &name) override
     {
         requireWritable();
+        if (auto before = queryValue(m_key, name))
+            record({Undo::Kind::Value, m_path, name, std::move(before), {}});
         const LSTATUS status = RegDeleteValueA(m_key, cName(name).c_str());
         // Gone already is what was asked for.
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
@@ -172,6 +324,10 @@ public:
         // An empty name would make RegDeleteTree empty this key itself.
         if (name.isEmpty())
             return;
+        QList<KeyContents> tree;
+        readTree(childPath(name), tree);
+        if (!tree.isEmpty())
+            record({Undo::Kind::Tree, childPath(name), {}, std::nullopt, std::move(tree)});
         const LSTATUS status = RegDeleteTreeA(m_key, cName(name).c_str());
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
             fail("cannot delete a key", status);
@@ -289,6 +445,7 @@ private:
         // The registry's 8-bit calls end a name at its first zero byte.
         if (name.contains('\0'))
             throw StoreError("value name holds a zero byte");
+        record({Undo::Kind::Value, m_path, name, queryValue(m_key, name), {}});
         const LSTATUS status =
             RegSetValueExA(m_key, cName(name).c_str(), 0, type,
                            reinterpret_cast<const BYTE *>(data.constData()), DWORD(data.size()));
@@ -296,16 +453,50 @@ private:
             fail("cannot write a value", status);
     }
 
+    void record(Undo undo)
+    {
+        if (m_journal)
+            m_journal->record(std::move(undo));
+    }
+
+    QByteArray childPath(const QByteArray &name) const
+    {
+        return m_path.isEmpty() ? name : m_path + '\\' + name;
+    }
+
     HKEY m_key;
     bool m_writable;
+    QByteArray m_path;
+    std::shared_ptr<RegistryJournal> m_journal;
 };
+
+QList<RawValue> valuesOf(HKEY key)
+{
+    WindowsRegistryKey borrowed(key, false);
+    QList<RawValue> values = borrowed.rawValues();
+    borrowed.release();
+    return values;
+}
 
 class WindowsRegistryAccess final : public Access
 {
 public:
-    explicit WindowsRegistryAccess(bool readOnly)
+    WindowsRegistryAccess(bool readOnly, std::shared_ptr<RegistryJournal> &current)
         : m_readOnly(readOnly)
-    {}
+        , m_current(current)
+        , m_journal(std::make_shared<RegistryJournal>())
+    {
+        m_journal->outer = m_current;
+        m_current = m_journal;
+    }
+
+    ~WindowsRegistryAccess() override
+    {
+        finish();
+        m_current = m_journal->outer;
+    }
+    WindowsRegistryAccess(const WindowsRegistryAccess &) = delete;
+    WindowsRegistryAccess &operator=(const WindowsRegistryAccess &) = delete;
 
     std::unique_ptr<RegistryKey> openOrCreate(const QByteArray &path) override
     {
@@ -317,9 +508,27 @@ public:
         return open(path, false);
     }
 
-    // Each write was made when it was asked for.
-    void finish() override {}
-    void abandon() override {}
+    // Each write was made when it was asked for; what is kept is only what may be taken back.
+    void finish() override
+    {
+        if (!m_journal->open)
+            return;
+        m_journal->open = false;
+        if (m_journal->outer)
+            m_journal->outer->undos.append(m_journal->undos);
+        m_journal->undos.clear();
+    }
+
+    // The registry has no transactions: the writes are taken back one by one, newest first.
+    void abandon() override
+    {
+        if (!m_journal->open)
+            return;
+        m_journal->open = false;
+        for (auto undo = m_journal->undos.crbegin(); undo != m_journal->undos.crend(); ++undo)
+            takeBack(*undo);
+        m_journal->undos.clear();
+    }
 
 private:
     std::unique_ptr<RegistryKey> open(const QByteArray &path, bool create)
@@ -331,44 +540,23 @@ private:
         while (end > begin && path[end - 1] == '\\')
             --end;
         const QByteArray trimmed = path.sliced(begin, end - begin);
-        HKEY key = nullptr;
         if (!validPath(trimmed))
-            return std::make_unique<WindowsRegistryKey>(key, false);
+            return std::make_unique<WindowsRegistryKey>(nullptr, false);
         // The root itself: opening it by an empty path may hand back the root's own handle.
         if (trimmed.isEmpty())
-            return std::make_unique<WindowsRegistryKey>(HKEY_LOCAL_MACHINE, !m_readOnly);
+            return std::make_unique<WindowsRegistryKey>(HKEY_LOCAL_MACHINE, !m_readOnly, trimmed,
+                                                        m_journal);
         const QList<QByteArray> names = trimmed.split('\\');
         if (!m_readOnly) {
-            key = walk(names, create, KEY_READ | KEY_WRITE);
-            if (key)
-                return std::make_unique<WindowsRegistryKey>(key, true);
+            QByteArray created;
+            if (const HKEY key = walk(names, create, KEY_READ | KEY_WRITE, &created)) {
+                if (!created.isEmpty())
+                    m_journal->record({Undo::Kind::NewKey, created, {}, std::nullopt, {}});
+                return std::make_unique<WindowsRegistryKey>(key, true, trimmed, m_journal);
+            }
         }
         // Without the right to write (not an administrator), what is there may still be read.
         return std::make_unique<WindowsRegistryKey>(walk(names, false, KEY_READ), false);
-    }
-
-    // Opens (or creates) the key one name at a time: Wine's 8-bit calls refuse a whole path of
-    // more than 260 characters, though each of its names may have 255. Null when it failed.
-    static HKEY walk(const QList<QByteArray> &names, bool create, REGSAM access)
-    {
-        HKEY parent = HKEY_LOCAL_MACHINE;
-        for (qsizetype i = 0; i < names.size(); ++i) {
-            const bool last = i + 1 == names.size();
-            // The keys on the way are only passed through, or have a subkey added.
-            const REGSAM wanted = last ? access : (create ? KEY_CREATE_SUB_KEY : KEY_QUERY_VALUE);
-            const std::string name = cName(names[i]);
-            HKEY child = nullptr;
-            const LSTATUS status =
-                create ? RegCreateKeyExA(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                         wanted, nullptr, &child, nullptr)
-                       : RegOpenKeyExA(parent, name.c_str(), 0, wanted, &child);
-            if (parent != HKEY_LOCAL_MACHINE)
-                RegCloseKey(parent);
-            if (status != ERROR_SUCCESS)
-                return nullptr;
-            parent = child;
-        }
-        return parent;
     }
 
     // No empty name between two separators, none longer than a key name may be, and no zero
@@ -386,6 +574,8 @@ private:
     }
 
     bool m_readOnly;
+    std::shared_ptr<RegistryJournal> &m_current;
+    std::shared_ptr<RegistryJournal> m_journal;
 };
 
 } // namespace
@@ -394,9 +584,11 @@ RegistryStore::RegistryStore(Options options)
     : m_options(options)
 {}
 
+RegistryStore::~RegistryStore() = default;
+
 std::unique_ptr<Access> RegistryStore::beginAccess()
 {
-    return std::make_unique<WindowsRegistryAccess>(m_options.readOnly);
+    return std::make_unique<WindowsRegistryAccess>(m_options.readOnly, m_current);
 }
 
 } // namespace store

@@ -5,7 +5,7 @@
 #include <QTest>
 
 // The store file's side of the calls for tools that move whole trees: the listing order, and
-// dropping an access's writes.
+// a store that may only be read.
 class TestRawValues : public QObject
 {
     Q_OBJECT
@@ -55,55 +55,6 @@ private slots:
         }
         QVERIFY(access->openExisting("\\P\\a")->subkeyNamesOnly() == QList<QByteArray>{"deeper"});
         QVERIFY(access->openExisting("\\Q")->subkeyNamesOnly().isEmpty());
-    }
-
-    void abandonDropsEverythingTheAccessWrote()
-    {
-        TestSystem t;
-        {
-            const auto access = t.store.beginAccess();
-            access->openOrCreate("\\Kept")->writeString("v", "old");
-            access->finish();
-        }
-        {
-            const auto access = t.store.beginAccess();
-            access->openOrCreate("\\Kept")->writeString("v", "new");
-            access->openOrCreate("\\Dropped\\Deep")->writeInteger("n", 1);
-            access->openOrCreate("\\")->deleteKey("Kept");
-            access->abandon();
-            access->finish(); // does nothing now
-        }
-        const StoreReader reader(t.storePath);
-        QCOMPARE(reader.string("\\Kept", "v"), QByteArray("old"));
-        QVERIFY(!reader.keyExists("\\Dropped"));
-
-        // The same store goes on working, without stale key ids from the dropped writes.
-        const auto access = t.store.beginAccess();
-        QVERIFY(!access->openExisting("\\Dropped\\Deep")->isOpen());
-        access->openOrCreate("\\Dropped")->writeString("w", "x");
-        access->finish();
-        QCOMPARE(StoreReader(t.storePath).string("\\Dropped", "w"), QByteArray("x"));
-    }
-
-    void abandoningANestedAccessKeepsTheOuterWrites()
-    {
-        TestSystem t;
-        {
-            const auto outer = t.store.beginAccess();
-            outer->openOrCreate("\\Outer")->writeString("v", "kept");
-            {
-                const auto inner = t.store.beginAccess();
-                inner->openOrCreate("\\Inner")->writeString("v", "dropped");
-                inner->openOrCreate("\\Outer")->writeString("v", "changed");
-                inner->abandon();
-            }
-            QCOMPARE(outer->openExisting("\\Outer")->readString("v"), QByteArray("kept"));
-            QVERIFY(!outer->openExisting("\\Inner")->isOpen());
-            outer->finish();
-        }
-        const StoreReader reader(t.storePath);
-        QCOMPARE(reader.string("\\Outer", "v"), QByteArray("kept"));
-        QVERIFY(!reader.keyExists("\\Inner"));
     }
 
     void aReadOnlyStoreOpensWithoutCreating()

@@ -283,6 +283,78 @@ private slots:
         QVERIFY(!t.keyExists("\\Software\\Zel Software\\A\\C"));
         QVERIFY(!t.keyExists("\\Software\\Zel Software\\X"));
     }
+
+    // The import of a registry file and its dry run keep all or nothing.
+    void abandonDropsEverythingTheAccessWrote()
+    {
+        StoreUnderTest t;
+        const QByteArray kept = "\\Software\\Zel Software\\Kept";
+        {
+            const auto access = t.store().beginAccess();
+            access->openOrCreate(kept)->writeString("v", "old");
+            access->openOrCreate(kept + "\\Below")->writeInteger("n", 7);
+            access->finish();
+        }
+        {
+            const auto access = t.store().beginAccess();
+            access->openOrCreate(kept)->writeString("v", "new");
+            access->openOrCreate(kept)->writeString("added", "x");
+            access->openOrCreate("\\Software\\Zel Software\\Dropped\\Deep")->writeInteger("n", 1);
+            access->openOrCreate("\\Software\\Zel Software")->deleteKey("Kept");
+            access->abandon();
+            access->finish(); // does nothing now
+        }
+        QCOMPARE(t.value(kept, "v")->data, QByteArray("old\0", 4));
+        QVERIFY(!t.value(kept, "added"));
+        QCOMPARE(t.value(kept + "\\Below", "n")->data, QByteArray("\x07\0\0\0", 4));
+        QVERIFY(!t.keyExists("\\Software\\Zel Software\\Dropped"));
+
+        // The same store goes on working after the dropped writes.
+        const auto access = t.store().beginAccess();
+        QVERIFY(!access->openExisting("\\Software\\Zel Software\\Dropped\\Deep")->isOpen());
+        access->openOrCreate("\\Software\\Zel Software\\Dropped")->writeString("w", "x");
+        access->finish();
+        QCOMPARE(t.value("\\Software\\Zel Software\\Dropped", "w")->data, QByteArray("x\0", 2));
+    }
+
+    void abandoningANestedAccessKeepsTheOuterWrites()
+    {
+        StoreUnderTest t;
+        const QByteArray outerKey = "\\Software\\Zel Software\\Outer";
+        const QByteArray innerKey = "\\Software\\Zel Software\\Inner";
+        {
+            const auto outer = t.store().beginAccess();
+            outer->openOrCreate(outerKey)->writeString("v", "kept");
+            {
+                const auto inner = t.store().beginAccess();
+                inner->openOrCreate(innerKey)->writeString("v", "dropped");
+                inner->openOrCreate(outerKey)->writeString("v", "changed");
+                inner->abandon();
+            }
+            QCOMPARE(outer->openExisting(outerKey)->readString("v"), QByteArray("kept"));
+            QVERIFY(!outer->openExisting(innerKey)->isOpen());
+            outer->finish();
+        }
+        QCOMPARE(t.value(outerKey, "v")->data, QByteArray("kept\0", 5));
+        QVERIFY(!t.keyExists(innerKey));
+    }
+
+    // What a nested access kept is the outer access's to drop.
+    void abandoningTheOuterAccessDropsWhatANestedOneKept()
+    {
+        StoreUnderTest t;
+        const QByteArray key = "\\Software\\Zel Software\\Outer";
+        {
+            const auto outer = t.store().beginAccess();
+            {
+                const auto inner = t.store().beginAccess();
+                inner->openOrCreate(key)->writeString("v", "inner");
+                inner->finish();
+            }
+            outer->abandon();
+        }
+        QVERIFY(!t.keyExists(key));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStoreBehaviour)
