@@ -6,8 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-qt_prefix=$(scripts/build-qt-windows.sh)
-cmake --preset windows -DCMAKE_PREFIX_PATH="$qt_prefix" >/dev/null
+scripts/build-qt-windows.sh
+cmake --preset windows -DCMAKE_PREFIX_PATH="$(scripts/build-qt-windows.sh --prefix)" >/dev/null
 cmake --build --preset windows -j2 --target OstroveConf ostrove-reg
 
 folder=build-windows/OstroveConf-windows
