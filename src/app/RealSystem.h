@@ -25,16 +25,18 @@ public:
     RealSystem(const RealSystem &) = delete;
     RealSystem &operator=(const RealSystem &) = delete;
 
-    platform::System &system() { return *m_system; }
+    platform::System &system() { return m_system; }
 
     // The application-wide look the windows are laid out for: title, icon, 8-point font.
     static void setUpApplication();
 
 private:
+    // Beside it the monitor keeps its log: the store's file, or on Windows the program itself.
+    QString m_logNeighbour;
     std::unique_ptr<store::Store> m_settings;
     MessageBoxPrompts m_prompts;
     platform::SystemProcesses m_processes;
     std::unique_ptr<platform::TopLevelWindows> m_windows;
     std::unique_ptr<platform::ServiceManager> m_services;
-    std::unique_ptr<platform::System> m_system;
+    platform::System m_system;
 };

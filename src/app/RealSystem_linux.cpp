@@ -7,12 +7,16 @@
 #include <QDialog>
 
 RealSystem::RealSystem()
-{
-    const QString storePath = store::SqliteStore::defaultPath();
-    m_settings = std::make_unique<store::SqliteStore>(storePath);
-    m_windows = std::make_unique<platform::X11Windows>();
-    m_services = std::make_unique<platform::SystemdServiceManager>();
-    m_system.reset(new platform::System{*m_settings, m_prompts, m_processes, *m_windows,
-                                        *m_services, QCoreApplication::applicationDirPath(),
-                                        [](QDialog &dialog) { return dialog.exec(); }, storePath});
-}
+    : m_logNeighbour(store::SqliteStore::defaultPath())
+    , m_settings(std::make_unique<store::SqliteStore>(m_logNeighbour))
+    , m_windows(std::make_unique<platform::X11Windows>())
+    , m_services(std::make_unique<platform::SystemdServiceManager>())
+    , m_system{*m_settings,
+               m_prompts,
+               m_processes,
+               *m_windows,
+               *m_services,
+               QCoreApplication::applicationDirPath(),
+               [](QDialog &dialog) { return dialog.exec(); },
+               m_logNeighbour}
+{}

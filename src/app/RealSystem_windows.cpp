@@ -7,17 +7,20 @@
 #include <QDialog>
 #include <QDir>
 
+// The monitor keeps its log beside the programs, so the program itself stands where the store's
+// file stands elsewhere. Paths built from the folder go to the shell, WinExec and the registry:
+// in Windows' own form.
 RealSystem::RealSystem()
-{
-    m_settings = std::make_unique<store::RegistryStore>();
-    m_windows = std::make_unique<platform::Win32Windows>();
-    m_services = std::make_unique<platform::ScmServiceManager>();
-    // Paths built from the folder go to the shell, WinExec and the registry: in Windows' form.
-    const QString folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
-    // The monitor keeps its log beside the programs, so the program itself stands where the
-    // store's file stands elsewhere.
-    const QString besideLog = QCoreApplication::applicationFilePath();
-    m_system.reset(new platform::System{*m_settings, m_prompts, m_processes, *m_windows,
-                                        *m_services, folder,
-                                        [](QDialog &dialog) { return dialog.exec(); }, besideLog});
-}
+    : m_logNeighbour(QCoreApplication::applicationFilePath())
+    , m_settings(std::make_unique<store::RegistryStore>())
+    , m_windows(std::make_unique<platform::Win32Windows>())
+    , m_services(std::make_unique<platform::ScmServiceManager>())
+    , m_system{*m_settings,
+               m_prompts,
+               m_processes,
+               *m_windows,
+               *m_services,
+               QDir::toNativeSeparators(QCoreApplication::applicationDirPath()),
+               [](QDialog &dialog) { return dialog.exec(); },
+               m_logNeighbour}
+{}
