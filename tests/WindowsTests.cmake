@@ -54,3 +54,15 @@ add_dependencies(tst_scmservicemanager test_service)
 add_executable(fake_tray WIN32 platform/fake_tray_windows.cpp)
 ostrove_add_windows_test(tst_win32windows platform/tst_win32windows.cpp)
 add_dependencies(tst_win32windows fake_tray)
+
+# The pages with the real parts. Wine reports Windows 2000 to this test alone, a system where
+# the service can be installed from the page.
+ostrove_add_windows_test(tst_windowspages gui/tst_windowspages.cpp)
+target_link_libraries(tst_windowspages PRIVATE ostrove_gui)
+add_dependencies(tst_windowspages test_service fake_tray)
+add_test(NAME wine_reports_windows_2000
+         COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} reg add "HKCU\\Software\\Wine\\AppDefaults\\tst_windowspages.exe"
+                 /v Version /d win2k /f)
+set_tests_properties(wine_reports_windows_2000 PROPERTIES
+    ENVIRONMENT "${OSTROVE_WINE_ENVIRONMENT}" FIXTURES_REQUIRED wine FIXTURES_SETUP win2k)
+set_tests_properties(tst_windowspages PROPERTIES FIXTURES_REQUIRED "wine;win2k")

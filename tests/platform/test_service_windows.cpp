@@ -3,6 +3,8 @@
 //   good   runs until asked to stop
 //   fails  gives up during its start and reports itself stopped
 //   hangs  stays "start pending" for good, its checkpoint never moving
+// Started as the service program is, with "/install /silent" or "/uninstall /silent", it adds
+// itself as OstroveSvc (in the "good" behaviour) or removes that service, and ends.
 #include <cstring>
 #include <windows.h>
 
@@ -60,10 +62,39 @@ void WINAPI serviceMain(DWORD, char **)
     report(SERVICE_STOPPED, 0, 0);
 }
 
+// What the service program's two switches do; 0 when it was done.
+int installOrUninstall(bool install)
+{
+    const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+        return 1;
+    bool done = false;
+    if (install) {
+        char program[MAX_PATH + 1] = {};
+        GetModuleFileNameA(nullptr, program, MAX_PATH);
+        char commandLine[MAX_PATH + 16];
+        wsprintfA(commandLine, "\"%s\" good", program);
+        const SC_HANDLE service =
+            CreateServiceA(manager, "OstroveSvc", "Ostrove test service", SERVICE_ALL_ACCESS,
+                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                           commandLine, nullptr, nullptr, nullptr, nullptr, nullptr);
+        done = service != nullptr;
+        CloseServiceHandle(service);
+    } else if (const SC_HANDLE service = OpenServiceA(manager, "OstroveSvc", DELETE)) {
+        done = DeleteService(service) != FALSE;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return done ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc > 1
+        && (std::strcmp(argv[1], "/install") == 0 || std::strcmp(argv[1], "/uninstall") == 0))
+        return installOrUninstall(std::strcmp(argv[1], "/install") == 0);
     if (argc > 1)
         gMode = argv[1];
     gStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
