@@ -46,14 +46,10 @@ endfunction()
 
 ostrove_add_windows_test(tst_storebehaviour core/tst_storebehaviour.cpp)
 
-# The service manager and the window lookup against peers of the tests' own.
+# The tests' own peers of the monitor programs: a service and a tray window.
 add_executable(test_service platform/test_service_windows.cpp)
 target_link_libraries(test_service PRIVATE advapi32)
-ostrove_add_windows_test(tst_scmservicemanager platform/tst_scmservicemanager.cpp)
-add_dependencies(tst_scmservicemanager test_service)
 add_executable(fake_tray WIN32 platform/fake_tray_windows.cpp)
-ostrove_add_windows_test(tst_win32windows platform/tst_win32windows.cpp)
-add_dependencies(tst_win32windows fake_tray)
 
 # The pages with the real parts. Wine reports Windows 2000 to this test alone, a system where
 # the service can be installed from the page.

@@ -4,21 +4,12 @@
 #include "store/RegistryPaths.h"
 #include "store/StoreError.h"
 
-#include <QSet>
+#include <QHash>
 #include <QTest>
 
 #include <functional>
 
 using store::Access;
-
-namespace {
-
-QSet<QByteArray> asSet(const QList<QByteArray> &names)
-{
-    return {names.begin(), names.end()};
-}
-
-} // namespace
 
 // What every store of the settings does alike, whichever this build uses (the SQLite file, or
 // the Windows registry): the same cases for both, so that the two cannot drift apart. Neither
@@ -169,8 +160,9 @@ private slots:
         StoreUnderTest t;
         QVERIFY(access(t.store(), [](Access &a) {
             QVERIFY(!a.openOrCreate("\\Software\\\\Zel")->isOpen()); // empty segment
-            QVERIFY(a.openOrCreate("\\Software\\" + QByteArray(255, 'k'))->isOpen());
-            QVERIFY(!a.openOrCreate("\\Software\\" + QByteArray(256, 'k'))->isOpen());
+            const QByteArray parent = "\\Software\\Zel Software\\";
+            QVERIFY(a.openOrCreate(parent + QByteArray(255, 'k'))->isOpen());
+            QVERIFY(!a.openOrCreate(parent + QByteArray(256, 'k'))->isOpen());
             const auto key = a.openOrCreate(store::kSubjectFilterKey);
             key->writeString(QByteArray(16383, 'n'), {});
             QCOMPARE(key->valueNames().first().size(), 16383);
@@ -236,8 +228,8 @@ private slots:
             key->writeRaw("B", store::RegDword, QByteArray("\x2a\0\0\0", 4)); // replaces "b"
             access->finish();
         }
-        QCOMPARE(asSet(t.valueNames(raw)), (QSet<QByteArray>{"b", "a", ""}));
         QCOMPARE(t.value(raw, "b")->type, int(store::RegDword));
+        QCOMPARE(t.value(raw, "")->type, int(store::RegBinary));
         QCOMPARE(t.value(raw, "a")->data, QByteArray("text\0", 5));
 
         const auto access = t.store().beginAccess();

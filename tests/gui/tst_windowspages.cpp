@@ -15,16 +15,20 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <windows.h>
+
 // The pages on Windows with the system's real parts: the registry, WinExec and the shell, the
-// service control manager and FindWindow, with the tests' own service and tray programs in the
-// program folder under the monitor's names. Wine reports Windows 2000 to this test (set by
+// service control manager and FindWindow, with the tests' own service program (which can also
+// fail or hang while starting) and tray program in the program folder under the monitor's names. Wine reports Windows 2000 to this test (set by
 // ctest), where the service can be installed from the page.
 class TestWindowsPages : public QObject
 {
@@ -39,6 +43,13 @@ private:
     platform::ScmServiceManager m_services;
     std::function<void(QDialog &)> m_dialogStep;
     std::unique_ptr<platform::System> m_system;
+
+    // Runs the service program in the program folder with its switches, as the page does.
+    bool runServiceProgram(const QStringList &arguments)
+    {
+        return QProcess::execute(monitor::serviceProgramPath(m_system->programFolder), arguments)
+               == 0;
+    }
 
     void installProgram(const char *built, const char *name)
     {
@@ -111,15 +122,48 @@ private slots:
 
         page.btnStartServiceClick();
         QCOMPARE(control.GetServiceState(monitor::kServiceName), 4u);
+        QVERIFY(!control.StartServiceAndWait(monitor::kServiceName)); // already running
         page.rgServiceClick();
         QVERIFY(page.btnStopService->isEnabled());
         page.btnStopServiceClick();
         QCOMPARE(control.GetServiceState(monitor::kServiceName), 1u);
+        // Stopping a stopped service is refused, with the status saying it is stopped.
+        QVERIFY(control.StopServiceAndWait(monitor::kServiceName));
 
         page.rgServiceClick();
         QVERIFY(page.btnUninstallService->isEnabled());
         page.btnUninstallServiceClick();
         QTRY_VERIFY_WITH_TIMEOUT(!control.IsServiceInstalled(monitor::kServiceName), 15000);
+    }
+
+    // However a service behaves while it starts, the page's wait ends, and within its bound.
+    void aServiceThatFailsOrHangsEndsTheStartWait_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<quint32>("stateAfterStart");
+        QTest::newRow("fails to start") << QStringLiteral("fails") << quint32(SERVICE_STOPPED);
+        QTest::newRow("hangs while starting")
+            << QStringLiteral("hangs") << quint32(SERVICE_START_PENDING);
+    }
+
+    void aServiceThatFailsOrHangsEndsTheStartWait()
+    {
+        QFETCH(QString, mode);
+        QFETCH(quint32, stateAfterStart);
+        constexpr quint32 kWaitLimitMs = 1500;
+        monitor::ServiceControl control(m_services, {kWaitLimitMs, 600});
+        QVERIFY(runServiceProgram({QStringLiteral("/install"), mode}));
+        // The manager finds services without regard to case; the check compares exactly.
+        QVERIFY(!control.IsServiceInstalled("ostrovesvc"));
+        QElapsedTimer clock;
+        clock.start();
+        const bool started = control.StartServiceAndWait(monitor::kServiceName);
+        const quint32 state = control.GetServiceState(monitor::kServiceName);
+        const qint64 waited = clock.elapsed();
+        QVERIFY(runServiceProgram({QStringLiteral("/uninstall")}));
+        QVERIFY(!started);
+        QCOMPARE(state, stateAfterStart);
+        QVERIFY2(waited < kWaitLimitMs + 5000, qPrintable(QString::number(waited)));
     }
 
     void theTrayProgramIsStartedClosedAndRunAtLogon()
@@ -134,8 +178,10 @@ private slots:
 
         page.btnStartTrayClick(); // ShellExecute "open", not awaited
         QTRY_VERIFY_WITH_TIMEOUT(m_windows.exists(title), 15000);
+        QVERIFY(m_windows.exists(QStringLiteral("ostroveTRAY"))); // titles compare without case
         page.btnStopTrayClick();
         QTRY_VERIFY_WITH_TIMEOUT(!m_windows.exists(title), 15000);
+        QVERIFY(!m_windows.requestClose(title));
 
         page.cbxAutorun->click();
         QCOMPARE(m_store.value(store::kRunKey, store::kAutorunValue)->data,

@@ -3,8 +3,6 @@
 //   good   runs until asked to stop
 //   fails  gives up during its start and reports itself stopped
 //   hangs  stays "start pending" for good, its checkpoint never moving
-// Started as the service program is, with "/install /silent" or "/uninstall /silent", it adds
-// itself as OstroveSvc (in the "good" behaviour) or removes that service, and ends.
 #include <cstring>
 #include <windows.h>
 
@@ -62,25 +60,36 @@ void WINAPI serviceMain(DWORD, char **)
     report(SERVICE_STOPPED, 0, 0);
 }
 
-// What the service program's two switches do; 0 when it was done.
-int installOrUninstall(bool install)
+// "/install /silent" (or "/install MODE"): adds itself as OstroveSvc behaving as MODE says,
+// "good" for the service program's switch. "/uninstall": ends the service's process if it runs,
+// as a hung one does for good, and removes the service. 0 when it was done.
+int installOrUninstall(bool install, const char *mode)
 {
     const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!manager)
-        return 1;
     bool done = false;
     if (install) {
         char program[MAX_PATH + 1] = {};
         GetModuleFileNameA(nullptr, program, MAX_PATH);
-        char commandLine[MAX_PATH + 16];
-        wsprintfA(commandLine, "\"%s\" good", program);
+        char commandLine[MAX_PATH + 32];
+        wsprintfA(commandLine, "\"%s\" %s", program, mode);
         const SC_HANDLE service =
             CreateServiceA(manager, "OstroveSvc", "Ostrove test service", SERVICE_ALL_ACCESS,
                            SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
                            commandLine, nullptr, nullptr, nullptr, nullptr, nullptr);
         done = service != nullptr;
         CloseServiceHandle(service);
-    } else if (const SC_HANDLE service = OpenServiceA(manager, "OstroveSvc", DELETE)) {
+    } else if (const SC_HANDLE service = OpenServiceA(manager, "OstroveSvc", SERVICE_ALL_ACCESS)) {
+        SERVICE_STATUS_PROCESS status{};
+        DWORD needed = 0;
+        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status),
+                                 sizeof status, &needed)
+            && status.dwProcessId != 0) {
+            const HANDLE process =
+                OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId);
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
         done = DeleteService(service) != FALSE;
         CloseServiceHandle(service);
     }
@@ -92,9 +101,9 @@ int installOrUninstall(bool install)
 
 int main(int argc, char **argv)
 {
-    if (argc > 1
-        && (std::strcmp(argv[1], "/install") == 0 || std::strcmp(argv[1], "/uninstall") == 0))
-        return installOrUninstall(std::strcmp(argv[1], "/install") == 0);
+    const bool install = argc > 1 && std::strcmp(argv[1], "/install") == 0;
+    if (install || (argc > 1 && std::strcmp(argv[1], "/uninstall") == 0))
+        return installOrUninstall(install, argc > 2 && argv[2][0] != '/' ? argv[2] : "good");
     if (argc > 1)
         gMode = argv[1];
     gStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);

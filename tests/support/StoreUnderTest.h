@@ -9,8 +9,9 @@
 #include <optional>
 
 // The store this build's programs use, fresh for one test: a new store file in a temporary
-// folder, or on Windows the registry with the settings keys removed before and after (tests that
-// use it must not run at the same time in one Wine prefix). The reads go straight to where the
+// folder, or on Windows the registry with "\Software\Zel Software" and the autorun value removed
+// before and after (tests that use it must not run at the same time in one Wine prefix, and
+// write nowhere else). The reads go straight to where the
 // tree is kept, past the program's own store code.
 class StoreUnderTest
 {
@@ -23,7 +24,6 @@ public:
     store::Store &store();
 
     std::optional<store::RawValue> value(const QByteArray &keyPath, const QByteArray &name) const;
-    QList<QByteArray> valueNames(const QByteArray &keyPath) const;
     QList<QByteArray> subkeys(const QByteArray &keyPath) const;
     bool keyExists(const QByteArray &keyPath) const;
 

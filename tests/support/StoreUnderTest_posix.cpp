@@ -31,11 +31,6 @@ std::optional<store::RawValue> StoreUnderTest::value(const QByteArray &keyPath,
     return store::RawValue{name, found->type, found->data};
 }
 
-QList<QByteArray> StoreUnderTest::valueNames(const QByteArray &keyPath) const
-{
-    return StoreReader(m->path).valueNames(keyPath);
-}
-
 QList<QByteArray> StoreUnderTest::subkeys(const QByteArray &keyPath) const
 {
     return StoreReader(m->path).subkeys(keyPath);
