@@ -13,6 +13,7 @@ packages=(
     libgmime-3.0-dev dovecot-pop3d openssl ca-certificates mailfilter
     systemd-container debootstrap zstd
     dpkg-dev lintian
+    zip
 )
 
 missing=()

@@ -1,24 +1,15 @@
 #include "app/RealSystem.h"
 
+#include "platform/ServiceManager.h"
+#include "platform/TopLevelWindows.h"
+#include "store/Store.h"
 #include "windows/PngImage.h"
 
 #include <QApplication>
-#include <QDialog>
 #include <QFont>
 #include <QIcon>
 
-RealSystem::RealSystem()
-    : m_storePath(store::SqliteStore::defaultPath())
-    , m_settings(m_storePath)
-    , m_system{m_settings,
-               m_prompts,
-               m_processes,
-               m_windows,
-               m_services,
-               QCoreApplication::applicationDirPath(),
-               [](QDialog &dialog) { return dialog.exec(); },
-               m_storePath}
-{}
+RealSystem::~RealSystem() = default;
 
 void RealSystem::setUpApplication()
 {

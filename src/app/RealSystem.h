@@ -3,18 +3,27 @@
 #include "app/MessageBoxPrompts.h"
 #include "platform/Processes.h"
 #include "platform/System.h"
-#include "platform/SystemdServiceManager.h"
-#include "platform/X11Windows.h"
-#include "store/SqliteStore.h"
 
-class QApplication;
+#include <memory>
 
-// The system's real parts, as the program runs with them: the settings file, message boxes,
-// processes, X11 windows and systemd. Built once by main.
+namespace platform {
+class ServiceManager;
+class TopLevelWindows;
+} // namespace platform
+namespace store {
+class Store;
+}
+
+// The system's real parts, as the program runs with them: the settings store, message boxes,
+// processes, top-level windows and the service manager, each the one this system has. Built
+// once by main.
 class RealSystem
 {
 public:
     RealSystem();
+    ~RealSystem();
+    RealSystem(const RealSystem &) = delete;
+    RealSystem &operator=(const RealSystem &) = delete;
 
     platform::System &system() { return m_system; }
 
@@ -22,11 +31,12 @@ public:
     static void setUpApplication();
 
 private:
-    QString m_storePath;
-    store::SqliteStore m_settings;
+    // Beside it the monitor keeps its log: the store's file, or on Windows the program itself.
+    QString m_logNeighbour;
+    std::unique_ptr<store::Store> m_settings;
     MessageBoxPrompts m_prompts;
     platform::SystemProcesses m_processes;
-    platform::X11Windows m_windows;
-    platform::SystemdServiceManager m_services;
+    std::unique_ptr<platform::TopLevelWindows> m_windows;
+    std::unique_ptr<platform::ServiceManager> m_services;
     platform::System m_system;
 };

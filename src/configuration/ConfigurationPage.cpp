@@ -320,7 +320,7 @@ void ConfigurationPage::btnStartTrayClick()
     btnStartTray->setEnabled(false);
     btnStopTray->setEnabled(true);
     // Not awaited and not checked: the next showing of the page tells whether it runs.
-    m_system.processes.startDetached(contract::trayProgramPath(m_system.programFolder), {});
+    m_system.processes.openProgram(contract::trayProgramPath(m_system.programFolder));
 }
 
 void ConfigurationPage::btnStopTrayClick()

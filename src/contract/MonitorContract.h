@@ -13,9 +13,11 @@ namespace contract {
 #ifdef Q_OS_WIN
 inline constexpr char kServiceProgram[] = "OstroveService.exe";
 inline constexpr char kTrayProgram[] = "OstroveTray.exe";
+inline constexpr char kPathSeparator = '\\';
 #else
 inline constexpr char kServiceProgram[] = "OstroveService";
 inline constexpr char kTrayProgram[] = "OstroveTray";
+inline constexpr char kPathSeparator = '/';
 #endif
 inline constexpr char kLogFile[] = "Ostrove.log";
 inline constexpr char kServiceName[] = "OstroveSvc";
@@ -33,7 +35,7 @@ inline const QStringList kUninstallSwitches{QStringLiteral("/uninstall"),
 // A file beside the program: the folder, a separator, the name.
 inline QString besideProgram(const QString &programFolder, const char *fileName)
 {
-    return programFolder + QLatin1Char('/') + QLatin1String(fileName);
+    return programFolder + QLatin1Char(kPathSeparator) + QLatin1String(fileName);
 }
 
 inline QString serviceProgramPath(const QString &folder)

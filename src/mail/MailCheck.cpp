@@ -123,7 +123,7 @@ MailCheck::MailCheck(store::Store &store, SeenState &seen, MonitorLog &log, Opti
     : m_store(store)
     , m_seen(seen)
     , m_log(log)
-    , m_options(options)
+    , m_options(std::move(options))
 {}
 
 CheckReport MailCheck::run()

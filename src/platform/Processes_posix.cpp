@@ -13,6 +13,11 @@ bool SystemProcesses::startDetached(const QString &program, const QStringList &a
     return QProcess::startDetached(program, arguments);
 }
 
+bool SystemProcesses::openProgram(const QString &program)
+{
+    return QProcess::startDetached(program, {});
+}
+
 void SystemProcesses::openDocument(const QString &path, QObject *context,
                                    std::function<void(bool opened)> done)
 {

@@ -48,7 +48,7 @@ int hexDigit(char c)
 QString shown(const QByteArray &text)
 {
     constexpr qsizetype kShownBytes = 40;
-    QString result = QString::fromUtf8(text.left(kShownBytes));
+    QString result = QString::fromLocal8Bit(text.left(kShownBytes));
     if (text.size() > kShownBytes)
         result.append(QStringLiteral("..."));
     return result;
@@ -106,7 +106,7 @@ private:
 
     static bool appendLine(const QByteArray &units, QList<QByteArray> &lines)
     {
-        const auto text = utf16leToUtf8(units);
+        const auto text = utf16leToStoreText(units);
         if (!text)
             return false;
         lines.append(*text);
@@ -366,7 +366,7 @@ private:
         if (m_file.format == RegFormat::Version5
             && (operation.type == store::RegSz || operation.type == store::RegExpandSz
                 || operation.type == store::RegMultiSz)) {
-            const auto text = utf16leToUtf8(operation.data);
+            const auto text = utf16leToStoreText(operation.data);
             if (!text)
                 return fail(firstLine, QStringLiteral("%1 data is not UTF-16LE text (%2)")
                                            .arg(QLatin1String(typeName(operation.type)),

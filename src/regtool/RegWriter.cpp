@@ -55,18 +55,18 @@ bool RegWriter::refuse(const QString &reason)
 
 bool RegWriter::carriesText(QByteArrayView text) const
 {
-    return m_format == RegFormat::Regedit4 || isUtf8(text);
+    return m_format == RegFormat::Regedit4 || isStoreText(text);
 }
 
 bool RegWriter::key(const QByteArray &path)
 {
     const auto shown = [&path] {
-        return QString::fromUtf8(path);
+        return QString::fromLocal8Bit(path);
     };
     if (hasLineBreak(path))
         return refuse(QStringLiteral("the key name \"%1\" holds a line break").arg(shown()));
     if (!carriesText(path))
-        return refuse(QStringLiteral("the key name \"%1\" is not UTF-8 text; "
+        return refuse(QStringLiteral("the key name \"%1\" is not text in the system's encoding; "
                                      "the REGEDIT4 form keeps it as it is")
                           .arg(shown()));
     m_text.append("\r\n[").append(kRootName);
@@ -80,12 +80,12 @@ bool RegWriter::value(const QByteArray &name, quint32 type, const QByteArray &da
 {
     // Only for messages: building it for every value would cost more than writing it.
     const auto shown = [&name] {
-        return QString::fromUtf8(name);
+        return QString::fromLocal8Bit(name);
     };
     if (hasLineBreak(name))
         return refuse(QStringLiteral("the value name \"%1\" holds a line break").arg(shown()));
     if (!carriesText(name))
-        return refuse(QStringLiteral("the value name \"%1\" is not UTF-8 text; "
+        return refuse(QStringLiteral("the value name \"%1\" is not text in the system's encoding; "
                                      "the REGEDIT4 form keeps it as it is")
                           .arg(shown()));
 
@@ -123,10 +123,10 @@ bool RegWriter::value(const QByteArray &name, quint32 type, const QByteArray &da
 
     QByteArray bytes = data;
     if (m_format == RegFormat::Version5 && isTextType(type)) {
-        const auto wide = utf8ToUtf16le(data);
+        const auto wide = storeTextToUtf16le(data);
         if (!wide) {
             m_text.truncate(m_lineStart);
-            return refuse(QStringLiteral("the data of \"%1\" is not UTF-8 text; "
+            return refuse(QStringLiteral("the data of \"%1\" is not text in the system's encoding; "
                                          "the REGEDIT4 form keeps it as it is")
                               .arg(shown()));
         }
@@ -174,7 +174,7 @@ QByteArray RegWriter::finish() const
     if (m_format == RegFormat::Regedit4)
         return text;
     // Every piece was checked on the way in; checking the whole again would only cost time.
-    return QByteArray("\xFF\xFE", 2) + checkedUtf8ToUtf16le(text);
+    return QByteArray("\xFF\xFE", 2) + checkedStoreTextToUtf16le(text);
 }
 
 } // namespace regtool

@@ -7,19 +7,21 @@
 
 namespace regtool {
 
-// The store keeps text 8-bit in the system's encoding, which is UTF-8 here; Unicode registry
-// files carry UTF-16LE. These convert between the two without loss or refuse.
+// The store keeps text 8-bit in the system's encoding: UTF-8 on Linux, the ANSI code page on
+// Windows. Unicode registry files carry UTF-16LE. These convert between the two without loss or
+// refuse.
 
-// Whether the bytes are UTF-8 that converts to UTF-16 and back unchanged.
-bool isUtf8(QByteArrayView text);
+// Whether the bytes are text in the store's encoding that converts to UTF-16 and back unchanged.
+bool isStoreText(QByteArrayView text);
 
-// Nothing when the text is not UTF-8.
-std::optional<QByteArray> utf8ToUtf16le(const QByteArray &text);
+// Nothing when the bytes are not such text.
+std::optional<QByteArray> storeTextToUtf16le(const QByteArray &text);
 
-// The same for text already checked with isUtf8, without checking it again.
-QByteArray checkedUtf8ToUtf16le(const QByteArray &text);
+// The same for text already checked with isStoreText, without checking it again.
+QByteArray checkedStoreTextToUtf16le(const QByteArray &text);
 
-// Nothing for an odd number of bytes or a surrogate without its partner.
-std::optional<QByteArray> utf16leToUtf8(const QByteArray &data);
+// Nothing for an odd number of bytes, a surrogate without its partner, or a character the
+// store's encoding cannot hold.
+std::optional<QByteArray> utf16leToStoreText(const QByteArray &data);
 
 } // namespace regtool

@@ -13,12 +13,12 @@ namespace {
 QString valueLabel(const QByteArray &name)
 {
     return name.isEmpty() ? QStringLiteral("(Default)")
-                          : QStringLiteral("\"%1\"").arg(QString::fromUtf8(name));
+                          : QStringLiteral("\"%1\"").arg(QString::fromLocal8Bit(name));
 }
 
 QString keyLabel(const QByteArray &path)
 {
-    return QString::fromUtf8(fullKeyName(path));
+    return QString::fromLocal8Bit(fullKeyName(path));
 }
 
 } // namespace

@@ -3,10 +3,11 @@
 #include "regtool/RegParser.h"
 #include "regtool/RegQuery.h"
 #include "regtool/RegWriter.h"
+#include "regtool/SettingsStore.h"
 #include "regtool/TreeExport.h"
 #include "regtool/TreeImport.h"
 #include "store/RegistryPaths.h"
-#include "store/SqliteStore.h"
+#include "store/Store.h"
 #include "store/StoreError.h"
 
 #include <QDateTime>
@@ -15,9 +16,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
@@ -31,9 +32,7 @@ constexpr char kUsageText[] =
     "\n"
     "KEY is a path below HKEY_LOCAL_MACHINE, such as \"\\Software\\Zel Software\\Ostrove\"\n"
     "(the default for export) or \"HKLM\\Software\\Zel Software\\Ostrove\". FILE \"-\" is\n"
-    "standard output or input; export writes to standard output without FILE. The store is\n"
-    "the file named by OSTROVE_REGISTRY, else /var/lib/ostrove/registry.db for root and\n"
-    "$XDG_CONFIG_HOME/ostrove/registry.db (~/.config/ostrove/) for anyone else.\n";
+    "standard output or input; export writes to standard output without FILE.";
 
 constexpr char kNotFound[] = "ERROR: The system was unable to find the specified registry key or "
                              "value.\n";
@@ -53,7 +52,7 @@ int usage(const QString &problem)
 {
     if (!problem.isEmpty())
         print(stderr, "ostrove-reg: " + problem.toLocal8Bit() + '\n');
-    print(stderr, kUsageText);
+    print(stderr, QByteArray(kUsageText) + regtool::kStoreUsage);
     return kUsage;
 }
 
@@ -70,7 +69,7 @@ struct Arguments
 Arguments parseArguments(int argc, char **argv)
 {
     Arguments result;
-    result.store = store::SqliteStore::defaultPath();
+    result.store = regtool::defaultStoreName();
     for (int i = 1; i < argc; ++i) {
         const QByteArray argument(argv[i]);
         if (argument == "--store" && i + 1 < argc)
@@ -92,13 +91,6 @@ Arguments parseArguments(int argc, char **argv)
     if (result.store.isEmpty())
         result.problem = QStringLiteral("--store needs a file");
     return result;
-}
-
-store::SqliteStore::Options readOnly()
-{
-    store::SqliteStore::Options options;
-    options.readOnly = true;
-    return options;
 }
 
 std::optional<QByteArray> readInput(const QString &file, QString *error)
@@ -132,9 +124,7 @@ bool writeOutput(const QString &file, const QByteArray &bytes, QString *error)
 // A new file beside the store that no earlier backup occupies, written through to the disk.
 std::optional<QString> saveBackup(const QString &storePath, const QByteArray &bytes, QString *error)
 {
-    const QFileInfo storeFile(storePath);
-    const QString stem = storeFile.absolutePath() + QLatin1Char('/') + storeFile.completeBaseName()
-                         + QStringLiteral("-backup-")
+    const QString stem = regtool::backupStem(storePath) + QStringLiteral("-backup-")
                          + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int attempt = 1; attempt < 1000; ++attempt) {
         const QString path = stem + (attempt == 1 ? QString() : QStringLiteral("-%1").arg(attempt))
@@ -146,9 +136,7 @@ std::optional<QString> saveBackup(const QString &storePath, const QByteArray &by
             *error = file.errorString();
             return std::nullopt;
         }
-        // The tree holds the accounts' passwords: the copy is as private as the store.
-        file.setPermissions(QFile::permissions(storePath));
-        if (file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0) {
+        if (file.write(bytes) != bytes.size() || !regtool::finishBackup(file, storePath)) {
             *error = file.errorString();
             file.remove();
             return std::nullopt;
@@ -157,6 +145,29 @@ std::optional<QString> saveBackup(const QString &storePath, const QByteArray &by
     }
     *error = QStringLiteral("too many backups with the same time");
     return std::nullopt;
+}
+
+// The keys a registry file touches, each with everything below it, into the writer. Where the
+// store holds nothing but the settings that is the whole tree; the registry holds the whole
+// machine's, so there only the file's own keys that exist already.
+bool backUp(store::Access &access, const regtool::RegFile &file, regtool::RegWriter &writer)
+{
+    if (regtool::kBackupWholeTree)
+        return regtool::exportTree(access, QByteArray(), writer);
+    QList<QByteArray> keys;
+    for (const regtool::RegOperation &operation : file.operations)
+        keys.append(operation.keyPath.toLower());
+    std::sort(keys.begin(), keys.end());
+    QByteArray covered;
+    for (const QByteArray &key : std::as_const(keys)) {
+        if (!covered.isNull() && (key == covered || key.startsWith(covered + '\\')))
+            continue;
+        covered = key;
+        const auto stored = regtool::storedPath(access, key);
+        if (stored && !regtool::exportTree(access, *stored, writer))
+            return false;
+    }
+    return true;
 }
 
 int exportCommand(const Arguments &arguments)
@@ -182,8 +193,8 @@ int exportCommand(const Arguments &arguments)
     regtool::RegWriter writer(arguments.regedit4 ? regtool::RegFormat::Regedit4
                                                  : regtool::RegFormat::Version5);
     // Read-only: exporting never creates the store or any key.
-    store::SqliteStore settings(arguments.store, readOnly());
-    const auto access = settings.beginAccess();
+    const auto settings = regtool::openSettings(arguments.store, true);
+    const auto access = settings->beginAccess();
     const auto stored = regtool::storedPath(*access, *path);
     if (!stored)
         return fail(QStringLiteral("no key %1 in %2")
@@ -216,14 +227,14 @@ int importCommand(const Arguments &arguments)
                         .arg(parsed.error->line)
                         .arg(parsed.error->reason));
 
-    store::SqliteStore settings(arguments.store);
-    const auto access = settings.beginAccess();
+    const auto settings = regtool::openSettings(arguments.store, false);
+    const auto access = settings->beginAccess();
     try {
         if (!arguments.dryRun) {
             // Taken inside the import's own transaction, so it is exactly what the import
             // changes. The 8-bit form keeps every stored byte as it is.
             regtool::RegWriter backup(regtool::RegFormat::Regedit4);
-            if (!regtool::exportTree(*access, QByteArray(), backup)) {
+            if (!backUp(*access, parsed.file, backup)) {
                 access->abandon();
                 return fail(QStringLiteral("cannot back up the settings: %1\n"
                                            "ostrove-reg: nothing was imported")
@@ -236,7 +247,8 @@ int importCommand(const Arguments &arguments)
                                            "ostrove-reg: nothing was imported")
                                 .arg(arguments.store, error));
             }
-            print(stdout, "Saved the settings as they were to " + QFile::encodeName(*saved) + '\n');
+            print(stdout, "Saved the settings as they were to "
+                              + QDir::toNativeSeparators(*saved).toLocal8Bit() + '\n');
         }
         const auto summary = regtool::applyRegFile(*access, parsed.file, arguments.dryRun);
         if (arguments.dryRun) {
@@ -277,8 +289,8 @@ int queryCommand(const Arguments &arguments)
     const auto path = regtool::keyArgument(positional[1]);
     if (!path)
         return fail(QStringLiteral("only keys under HKEY_LOCAL_MACHINE are kept here"));
-    store::SqliteStore settings(arguments.store, readOnly());
-    const auto access = settings.beginAccess();
+    const auto settings = regtool::openSettings(arguments.store, true);
+    const auto access = settings->beginAccess();
     const auto stored = regtool::storedPath(*access, *path);
     const auto text =
         stored ? regtool::queryKey(
@@ -299,7 +311,7 @@ int main(int argc, char **argv)
 {
     const Arguments arguments = parseArguments(argc, argv);
     if (arguments.help) {
-        print(stdout, kUsageText);
+        print(stdout, QByteArray(kUsageText) + regtool::kStoreUsage);
         return 0;
     }
     if (!arguments.problem.isEmpty())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "windows/LogFile.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -29,7 +31,3 @@ public:
 private:
     QString m_path;
 };
-
-// Creates an empty log, owner-only and never through a link, so that a viewer has a file to
-// open before the monitor's first check. True when the file exists now.
-bool createLogIfMissing(const QString &path);

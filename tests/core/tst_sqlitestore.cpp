@@ -84,38 +84,6 @@ private slots:
         QCOMPARE(reader.subkeys("\\Software"), QList<QByteArray>{"Zel Software"});
     }
 
-    void valuesAreStoredAsTheRegistryHoldsThem()
-    {
-        TestSystem t;
-        QVERIFY(access(t.store, [](Access &a) {
-            const auto key = a.openOrCreate(store::kSettingsKey);
-            key->writeString("Language", "Polski");
-            key->writeInteger("ScanEvery", -1);
-            key->writeString("Empty", QByteArray());
-        }));
-        const StoreReader reader(t.storePath);
-        QCOMPARE(reader.value(store::kSettingsKey, "Language")->data, QByteArray("Polski\0", 7));
-        QCOMPARE(reader.value(store::kSettingsKey, "Language")->type, 1);
-        QCOMPARE(reader.value(store::kSettingsKey, "ScanEvery")->data,
-                 QByteArray("\xFF\xFF\xFF\xFF", 4));
-        QCOMPARE(reader.value(store::kSettingsKey, "ScanEvery")->type, 4);
-        QCOMPARE(reader.value(store::kSettingsKey, "Empty")->data, QByteArray(1, '\0'));
-    }
-
-    void trailingSeparatorNamesTheSameKey()
-    {
-        TestSystem t;
-        QVERIFY(access(t.store, [](Access &a) {
-            a.openOrCreate(store::kMailFilterKey)->writeString("*@spam", {});
-            QCOMPARE(a.openOrCreate(store::withoutTrailingSeparator(store::kMailFilterKey))
-                         ->valueNames(),
-                     QList<QByteArray>{"*@spam"});
-            QCOMPARE(
-                a.openOrCreate("Software\\Zel Software\\Ostrove\\MAILFILTER\\\\")->valueNames(),
-                QList<QByteArray>{"*@spam"});
-        }));
-    }
-
     void namesIgnoreCaseAlsoBeyondAscii()
     {
         QCOMPARE(store::foldName("zażółć"), QByteArray("ZAŻÓŁĆ"));
@@ -182,61 +150,6 @@ private slots:
         }));
     }
 
-    // The registry replaces a value whole: a number written over a string is a number.
-    void rewritingAValueTakesItsNewType()
-    {
-        TestSystem t;
-        QVERIFY(access(t.store, [](Access &a) {
-            const auto key = a.openOrCreate(store::kSettingsKey);
-            key->writeString("ScanEvery", "15");
-            key->writeString("Language", "Polski");
-            key->writeRaw("Raw", store::RegBinary, QByteArray("\x01\x02", 2));
-        }));
-        QVERIFY(access(t.store, [](Access &a) {
-            const auto key = a.openOrCreate(store::kSettingsKey);
-            key->writeInteger("SCANEVERY", 15);
-            QCOMPARE(key->readInteger("ScanEvery"), 15);
-            key->writeRaw("Language", store::RegExpandSz, QByteArray("%HOME%\0", 7));
-            key->writeString("Raw", "text");
-        }));
-        const StoreReader reader(t.storePath);
-        QCOMPARE(reader.value(store::kSettingsKey, "ScanEvery")->type, int(store::RegDword));
-        QCOMPARE(reader.dword(store::kSettingsKey, "ScanEvery"), 15);
-        QCOMPARE(reader.value(store::kSettingsKey, "Language")->type, int(store::RegExpandSz));
-        QCOMPARE(reader.string(store::kSettingsKey, "Raw"), QByteArray("text"));
-        QVERIFY(access(t.store, [](Access &a) {
-            const auto key = a.openOrCreate(store::kSettingsKey);
-            QCOMPARE(key->readInteger("ScanEvery"), 15);
-            QCOMPARE(key->readRaw("Raw")->type, int(store::RegSz));
-        }));
-    }
-
-    void readsFailOnTheWrongTypeOrAnAbsentInteger()
-    {
-        TestSystem t;
-        QVERIFY(access(t.store, [](Access &a) {
-            const auto key = a.openOrCreate(store::kSettingsKey);
-            key->writeString("ScanEvery", "15");
-            key->writeInteger("Language", 1);
-        }));
-        const auto fails = [&](const std::function<void(store::RegistryKey &)> &read) {
-            bool failed = false;
-            access(t.store, [&](Access &a) {
-                try {
-                    read(*a.openOrCreate(store::kSettingsKey));
-                } catch (const store::StoreError &) {
-                    failed = true;
-                }
-            });
-            return failed;
-        };
-        QVERIFY(fails([](store::RegistryKey &k) { k.readInteger("ScanEvery"); }));
-        QVERIFY(fails([](store::RegistryKey &k) { k.readString("Language"); }));
-        QVERIFY(fails([](store::RegistryKey &k) { k.readInteger("Absent"); }));
-        QVERIFY(
-            !fails([](store::RegistryKey &k) { QCOMPARE(k.readString("Absent"), QByteArray()); }));
-    }
-
     void deletingAKeyTakesEverythingBelow()
     {
         TestSystem t;
@@ -257,34 +170,6 @@ private slots:
         QCOMPARE(sqlite3_column_int(statement, 0), 0);
         sqlite3_finalize(statement);
         sqlite3_close(db);
-    }
-
-    void keyPathsAndNamesAtTheLimits()
-    {
-        TestSystem t;
-        QVERIFY(access(t.store, [](Access &a) {
-            QVERIFY(!a.openOrCreate("\\Software\\\\Zel")->isOpen()); // empty segment
-            QVERIFY(a.openOrCreate("\\Software\\" + QByteArray(255, 'k'))->isOpen());
-            QVERIFY(!a.openOrCreate("\\Software\\" + QByteArray(256, 'k'))->isOpen());
-            const auto key = a.openOrCreate(store::kSubjectFilterKey);
-            key->writeString(QByteArray(16383, 'n'), {});
-            QCOMPARE(key->valueNames().first().size(), 16383);
-        }));
-        QVERIFY(m_prompts.shown.isEmpty());
-        QVERIFY(!access(t.store, [](Access &a) {
-            a.openOrCreate(store::kSubjectFilterKey)->writeString(QByteArray(16384, 'n'), {});
-        }));
-        QCOMPARE(m_prompts.texts(), QStringList{"Error reading/writing to registry"});
-        QCOMPARE(m_prompts.shown.first().caption, QStringLiteral("Error"));
-        QCOMPARE(m_prompts.shown.first().icon, platform::Prompt::Icon::Exclamation);
-        // A key that could not be opened: lists are empty, writes fail.
-        QVERIFY(!access(t.store, [](Access &a) {
-            const auto key = a.openOrCreate("\\Software\\\\Zel");
-            QVERIFY(key->valueNames().isEmpty());
-            QCOMPARE(key->readString("x"), QByteArray());
-            QVERIFY(!key->valueExists("x"));
-            key->writeString("x", "y");
-        }));
     }
 
     void nameLimitsCountCharacters()
@@ -362,34 +247,6 @@ private slots:
                 a.openOrCreate(QByteArray(store::kAccountsKey) + "CAF\xE9")->readString("LOGIN"),
                 latin1);
         }));
-    }
-
-    // A page reloads inside its own change; the reload must see the change.
-    void nestedAccessSeesTheOuterWrites()
-    {
-        TestSystem t;
-        QVERIFY(access(t.store, [&](Access &a) {
-            a.openOrCreate(store::kMailFilterKey)->writeString("x", {});
-            QVERIFY(access(t.store, [](Access &inner) {
-                QCOMPARE(inner.openOrCreate(store::kMailFilterKey)->valueNames(),
-                         QList<QByteArray>{"x"});
-            }));
-        }));
-    }
-
-    void aFailedStepKeepsWhatWasWrittenBefore()
-    {
-        TestSystem t;
-        QVERIFY(!access(t.store, [](Access &a) {
-            const auto key = a.openOrCreate(QByteArray(store::kAccountsKey) + "a@b");
-            key->writeString("Pop3", "b");
-            key->readInteger("SSL"); // absent: the access fails here
-            key->writeString("Login", "never");
-        }));
-        QCOMPARE(m_prompts.shown.size(), 1);
-        const StoreReader reader(t.storePath);
-        QCOMPARE(reader.string(QByteArray(store::kAccountsKey) + "a@b", "Pop3"), QByteArray("b"));
-        QVERIFY(!reader.value(QByteArray(store::kAccountsKey) + "a@b", "Login"));
     }
 
     void writesOfAnAccessAreInvisibleUntilItEnds()

@@ -40,16 +40,16 @@ QByteArray littleEndianUnits(const QString &text)
 
 } // namespace
 
-bool isUtf8(QByteArrayView text)
+bool isStoreText(QByteArrayView text)
 {
     for (const char c : text) {
         if (static_cast<unsigned char>(c) >= 0x80)
-            return utf8ToUtf16le(text.toByteArray()).has_value();
+            return storeTextToUtf16le(text.toByteArray()).has_value();
     }
     return true;
 }
 
-std::optional<QByteArray> utf8ToUtf16le(const QByteArray &text)
+std::optional<QByteArray> storeTextToUtf16le(const QByteArray &text)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString decoded = decoder.decode(text);
@@ -59,12 +59,12 @@ std::optional<QByteArray> utf8ToUtf16le(const QByteArray &text)
     return littleEndianUnits(decoded);
 }
 
-QByteArray checkedUtf8ToUtf16le(const QByteArray &text)
+QByteArray checkedStoreTextToUtf16le(const QByteArray &text)
 {
     return littleEndianUnits(QString::fromUtf8(text));
 }
 
-std::optional<QByteArray> utf16leToUtf8(const QByteArray &data)
+std::optional<QByteArray> utf16leToStoreText(const QByteArray &data)
 {
     if (data.size() % 2 != 0)
         return std::nullopt;
