@@ -17,6 +17,10 @@ int main(int argc, char *argv[])
 {
     platform::forbidCoreDumps(); // before the passwords are read
     platform::returnLargeAllocationsWhenFreed();
+    // The standard streams are those of whoever started it, such as the configuration program
+    // that has ended since: a message to a closed pipe must not end the monitor, and Qt writes
+    // its first ones while the application is built.
+    std::signal(SIGPIPE, SIG_IGN);
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -36,7 +40,6 @@ int main(int argc, char *argv[])
     // window may carry the title the configuration page looks for.
     QApplication::setApplicationName(QStringLiteral("ostrove-tray"));
     QApplication::setQuitOnLastWindowClosed(false); // the preview closes, the program goes on
-    std::signal(SIGPIPE, SIG_IGN);
 
     tray::SingleInstance instance(storePath);
     if (instance.askRunningToCheck())

@@ -1,6 +1,7 @@
 #include "DovecotServer.h"
 #include "MailTestSupport.h"
 #include "SystemdContainer.h"
+#include "XvfbServer.h"
 #include "store/RegistryPaths.h"
 
 #include <QDeadlineTimer>
@@ -46,19 +47,26 @@ private:
         return m_box.run(command, user);
     }
 
-    // A Dovecot user with one message to remove and one to keep, and a store that says so.
-    QList<QByteArray> mailboxFor(MailTestBench &bench, QString *user)
+    // A Dovecot user with one message to remove and one to keep.
+    QList<QByteArray> mailbox(QString *user)
     {
         *user = QStringLiteral("sys%1").arg(++m_users);
         m_server.addUser(*user, QStringLiteral("secret"));
         const QByteArray keep = mail("friend@good.example", "Lunch");
         m_server.deliver(*user, keep);
         m_server.deliver(*user, mail("x@spam.example", "Buy"));
+        return {keep};
+    }
+
+    // Such a mailbox, and a store that says so.
+    QList<QByteArray> mailboxFor(MailTestBench &bench, QString *user)
+    {
+        const QList<QByteArray> kept = mailbox(user);
         bench.addAccount(user->toUtf8() + "@test.example",
                          "127.0.0.1:" + QByteArray::number(m_server.plainPort()), user->toUtf8(),
                          "secret", false);
         bench.addPattern(store::kMailFilterKey, "*@spam.example");
-        return {keep};
+        return kept;
     }
 
     bool waitForMailbox(const QString &user, const QList<QByteArray> &expected)
@@ -72,11 +80,26 @@ private:
         return false;
     }
 
+    // The tray programs running inside, one line each: the user they run as.
+    QByteArray trayProgramUsers()
+    {
+        return inside({QStringLiteral("sh"), QStringLiteral("-c"),
+                       QStringLiteral("for comm in $(grep -lx OstroveTray /proc/[0-9]*/comm); "
+                                      "do stat -c %U ${comm%/comm}; done")})
+            .output.trimmed();
+    }
+
     // The page as a person uses it, as `user` with their environment.
     QByteArray clickOnThePage(const QStringList &controls, const QStringList &environment,
                               const QString &user = QString())
     {
-        QStringList command{QStringLiteral("env"), QStringLiteral("ASAN_OPTIONS=detect_leaks=0")};
+        // Nothing of the test's own environment names a store for the page.
+        QStringList command{QStringLiteral("env"),
+                            QStringLiteral("-u"),
+                            QStringLiteral("OSTROVE_REGISTRY"),
+                            QStringLiteral("-u"),
+                            QStringLiteral("XDG_CONFIG_HOME"),
+                            QStringLiteral("ASAN_OPTIONS=detect_leaks=0")};
         command << environment << insidePath(QStringLiteral(OSTROVE_PAGE_DRIVER)) << controls;
         const SystemdContainer::Run run = inside(command, user);
         return run.output;
@@ -148,8 +171,10 @@ private slots:
         qInfo("systemd-analyze security: exposure %s", qPrintable(exposure.captured(1)));
         QVERIFY(exposure.captured(1).toDouble() <= 2.0);
 
-        const QByteArray page = clickOnThePage(
-            {QStringLiteral("rgService"), QStringLiteral("btnStartService")}, environment);
+        const QByteArray page =
+            clickOnThePage({QStringLiteral("tsConfiguration"), QStringLiteral("rgService"),
+                            QStringLiteral("btnStartService")},
+                           environment);
         QVERIFY2(page.contains("btnStopService enabled"), page.constData());
         QVERIFY(waitForMailbox(user, kept));
         QVERIFY(inside({QStringLiteral("journalctl"), QStringLiteral("-u"),
@@ -165,8 +190,10 @@ private slots:
 
         QElapsedTimer stopping;
         stopping.start();
-        const QByteArray stopped = clickOnThePage(
-            {QStringLiteral("rgService"), QStringLiteral("btnStopService")}, environment);
+        const QByteArray stopped =
+            clickOnThePage({QStringLiteral("tsConfiguration"), QStringLiteral("rgService"),
+                            QStringLiteral("btnStopService")},
+                           environment);
         qInfo("the page's Stop took %.2f s", double(stopping.elapsed()) / 1000.0);
         QVERIFY2(stopped.contains("btnStartService enabled"), stopped.constData());
         const QByteArray result =
@@ -242,7 +269,8 @@ private slots:
         QCOMPARE(inside({QStringLiteral("test"), QStringLiteral("-f"), unit}).exitCode, 0);
 
         const QByteArray page =
-            clickOnThePage({QStringLiteral("rgService"), QStringLiteral("btnStartService")},
+            clickOnThePage({QStringLiteral("tsConfiguration"), QStringLiteral("rgService"),
+                            QStringLiteral("btnStartService")},
                            environment, QStringLiteral("ann"));
         QVERIFY2(page.contains("btnStopService enabled"), page.constData());
         const bool checked = waitForMailbox(user, kept);
@@ -253,7 +281,8 @@ private slots:
         QVERIFY2(checked && journal.contains("removed message from x@spam.example"),
                  journal.constData());
         const QByteArray stopped =
-            clickOnThePage({QStringLiteral("rgService"), QStringLiteral("btnStopService")},
+            clickOnThePage({QStringLiteral("tsConfiguration"), QStringLiteral("rgService"),
+                            QStringLiteral("btnStopService")},
                            environment, QStringLiteral("ann"));
         QVERIFY2(stopped.contains("btnStartService enabled"), stopped.constData());
         // A stopped service is not stopped again, and not said to be.
@@ -263,6 +292,73 @@ private slots:
         QVERIFY2(uninstalled.exitCode == 0 && uninstalled.output.startsWith("Disabled"),
                  uninstalled.output.constData());
         QCOMPARE(inside({QStringLiteral("test"), QStringLiteral("-e"), unit}).exitCode, 1);
+    }
+
+    // A person who is not root, on a fresh store of their own: an account through the accounts
+    // page's dialog, a sender filter through its page, then the tray mode's Start. Their tray
+    // program checks with what they entered, and the page's Stop finds its window and ends it.
+    void aUserFillsAFreshStoreAndRunsTheTray()
+    {
+        QString user;
+        const QList<QByteArray> kept = mailbox(&user);
+        // The host's X server: the container shares the host's network, and with it the
+        // server's abstract socket.
+        XvfbServer xvfb(m_work + QStringLiteral("/xvfb.log"));
+        QString why;
+        QVERIFY2(xvfb.start(&why), qPrintable(why));
+        QCOMPARE(inside({QStringLiteral("useradd"), QStringLiteral("-m"), QStringLiteral("bea")})
+                     .exitCode,
+                 0);
+        // The tray program has the environment of the page that starts it: the display, and
+        // the authority that the Dovecot's certificate comes from.
+        const QStringList environment{
+            QStringLiteral("DISPLAY=") + QString::fromLatin1(xvfb.display()),
+            QStringLiteral("SSL_CERT_FILE=") + insidePath(m_work) + QStringLiteral("/ca.pem")};
+
+        const QByteArray filled =
+            clickOnThePage({QStringLiteral("tsAccounts"), QStringLiteral("btnAddAccount"),
+                            QStringLiteral("edEmail=bea@test.example"),
+                            QStringLiteral("edPop3=127.0.0.1:%1").arg(m_server.plainPort()),
+                            QStringLiteral("edLogin=") + user, QStringLiteral("edPassword=secret"),
+                            QStringLiteral("btnOK"), QStringLiteral("tsIgnoreMail"),
+                            QStringLiteral("btnAddMail"), QStringLiteral("edEmail=*@spam.example"),
+                            QStringLiteral("btnOK"), QStringLiteral("tsConfiguration"),
+                            QStringLiteral("rbTray"), QStringLiteral("btnStartTray")},
+                           environment, QStringLiteral("bea"));
+        QVERIFY2(filled.contains("row: bea@test.example\n")
+                     && filled.contains("row: *@spam.example\n")
+                     && filled.mid(filled.indexOf("click btnStartTray"))
+                            .contains("btnStartTray disabled\nbtnStopTray enabled\n")
+                     && !filled.contains("message:"),
+                 filled.constData());
+        const bool checked = waitForMailbox(user, kept);
+        const QString folder = QStringLiteral("/home/bea/.config/ostrove");
+        const QByteArray log =
+            inside({QStringLiteral("cat"), folder + QStringLiteral("/Ostrove.log")}).output;
+        QVERIFY2(checked && log.contains("removed message from x@spam.example"), log.constData());
+        QCOMPARE(trayProgramUsers(), QByteArray("bea"));
+        QCOMPARE(inside({QStringLiteral("stat"), QStringLiteral("-c"), QStringLiteral("%a %U"),
+                         folder, folder + QStringLiteral("/registry.db")})
+                     .output,
+                 QByteArray("700 bea\n600 bea\n"));
+
+        const QByteArray stopped =
+            clickOnThePage({QStringLiteral("tsConfiguration"), QStringLiteral("btnStopTray")},
+                           environment, QStringLiteral("bea"));
+        // The page finds the tray's window when it shows, and only then may Stop be clicked.
+        const qsizetype click = stopped.indexOf("click btnStopTray");
+        QVERIFY2(click > 0
+                     && stopped.left(click).contains("btnStartTray disabled\nbtnStopTray enabled\n")
+                     && stopped.mid(click).contains("btnStartTray enabled\nbtnStopTray disabled\n"),
+                 stopped.constData());
+        QDeadlineTimer deadline(5000);
+        while (!trayProgramUsers().isEmpty()) {
+            QVERIFY2(!deadline.hasExpired(), "the tray program did not end");
+            QThread::msleep(100);
+        }
+        QVERIFY(inside({QStringLiteral("cat"), folder + QStringLiteral("/Ostrove.log")})
+                    .output.trimmed()
+                    .endsWith("Tray program ends"));
     }
 };
 
