@@ -21,13 +21,11 @@ QSslConfiguration TlsTrust::configuration()
         m_configuration = systemConfiguration();
         if (m_extraFile.isEmpty())
             return;
-        QList<QSslCertificate> extra = QSslCertificate::fromPath(m_extraFile, QSsl::Pem);
-        if (extra.isEmpty())
-            extra = QSslCertificate::fromPath(m_extraFile, QSsl::Der);
-        if (extra.isEmpty())
-            return;
-        // A list of our own ends OpenSSL's lookup of the system's on demand: give it both.
-        m_configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() + extra);
+        // Added by path, the file's authorities leave OpenSSL's lookup of the system's on
+        // demand as it is (a list of certificates would end it, and all ~150 of the system's
+        // would have to be read first, a tenth of a second at every check).
+        if (!m_configuration.addCaCertificates(m_extraFile, QSsl::Pem))
+            m_configuration.addCaCertificates(m_extraFile, QSsl::Der);
     });
     return m_configuration;
 }

@@ -12,9 +12,7 @@ namespace mail {
 // Which certificate authorities a session trusts: the system's, and those of the file
 // SSL_CERT_FILE names, the variable OpenSSL's own tools honour and QSslSocket does not read,
 // both in one handshake, so that a server never sees a handshake dropped halfway and tried
-// again. Without that file OpenSSL looks the system's authorities up only as far as a
-// handshake needs them; with it they are all loaded (a third of a second), once per check,
-// by whichever account thread first needs TLS.
+// again. OpenSSL looks the system's authorities up only as far as a handshake needs them.
 class TlsTrust
 {
 public:
