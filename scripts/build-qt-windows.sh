@@ -34,6 +34,7 @@ packages=(
     g++-mingw-w64-x86-64-posix wine wine64
     qt6-base-dev qt6-base-dev-tools cmake ninja-build
     dpkg-dev gcc make tcl xz-utils
+    zip
 )
 
 installed_version() {
