@@ -146,7 +146,7 @@ int main(int argc, char *argv[])
                 QApplication::exit(0);
             return;
         }
-        const QString step = steps[next];
+        const QString &step = steps[next];
         QWidget *scope = modal ? modal : frmOstrove.PageControl1->currentWidget();
 
         if (QWidget *page = modal ? nullptr : pageNamed(frmOstrove, step)) {

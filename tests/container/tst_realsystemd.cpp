@@ -61,7 +61,7 @@ private:
     // Such a mailbox, and a store that says so.
     QList<QByteArray> mailboxFor(MailTestBench &bench, QString *user)
     {
-        const QList<QByteArray> kept = mailbox(user);
+        QList<QByteArray> kept = mailbox(user);
         bench.addAccount(user->toUtf8() + "@test.example",
                          "127.0.0.1:" + QByteArray::number(m_server.plainPort()), user->toUtf8(),
                          "secret", false);
