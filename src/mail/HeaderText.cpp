@@ -113,10 +113,15 @@ QString undeclared8Bit(const QByteArray &bytes)
 
 } // namespace
 
-QString textFromCharset(const QByteArray &bytes, const QByteArray &charset)
+bool isUtf8Charset(const QByteArray &charset)
 {
     const QByteArray upper = charset.toUpper();
-    if (upper == "UTF-8" || upper == "UTF8" || upper == "US-ASCII" || upper == "ASCII")
+    return upper == "UTF-8" || upper == "UTF8" || upper == "US-ASCII" || upper == "ASCII";
+}
+
+QString textFromCharset(const QByteArray &bytes, const QByteArray &charset)
+{
+    if (isUtf8Charset(charset))
         return undeclared8Bit(bytes);
     ensureGMime();
     iconv_t converter = g_mime_iconv_open("UTF-8", charset.constData());

@@ -14,6 +14,9 @@ namespace mail {
 // one base64 word never cuts off the next (GMime 3.2's own decoder drops the rest there).
 QString decodeHeaderText(const QByteArray &raw);
 
+// Whether a charset name says UTF-8, or ASCII, which UTF-8 reads as it is.
+bool isUtf8Charset(const QByteArray &charset);
+
 // Bytes in a named charset as text; unknown charsets fall back like undeclared 8-bit text.
 QString textFromCharset(const QByteArray &bytes, const QByteArray &charset);
 

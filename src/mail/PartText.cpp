@@ -28,12 +28,6 @@ bool endsInsideUtf8Character(QByteArrayView tail)
     return false;
 }
 
-bool isUtf8Name(const QByteArray &charset)
-{
-    const QByteArray upper = charset.toUpper();
-    return upper == "UTF-8" || upper == "UTF8" || upper == "US-ASCII" || upper == "ASCII";
-}
-
 // The decoded bytes of a part whole, for the rare text that is neither what it declares nor
 // UTF-8: only a look at all of it tells which legacy charset it is in.
 std::optional<QString> partTextWhole(GMimeDataWrapper *content, const QByteArray &charset)
@@ -55,7 +49,7 @@ class PieceConverter
 public:
     explicit PieceConverter(const QByteArray &charset)
     {
-        if (!isUtf8Name(charset)) {
+        if (!isUtf8Charset(charset)) {
             m_iconv = g_mime_iconv_open("UTF-8", charset.constData());
             m_doubt = m_iconv == iconv_t(-1); // a charset iconv does not know
         }

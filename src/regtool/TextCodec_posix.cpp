@@ -40,15 +40,6 @@ QByteArray littleEndianUnits(const QString &text)
 
 } // namespace
 
-bool isStoreText(QByteArrayView text)
-{
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return storeTextToUtf16le(text.toByteArray()).has_value();
-    }
-    return true;
-}
-
 std::optional<QByteArray> storeTextToUtf16le(const QByteArray &text)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);

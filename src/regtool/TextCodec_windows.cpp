@@ -15,15 +15,6 @@ bool codePageIsUtf8()
 
 } // namespace
 
-bool isStoreText(QByteArrayView text)
-{
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return storeTextToUtf16le(text.toByteArray()).has_value();
-    }
-    return true;
-}
-
 std::optional<QByteArray> storeTextToUtf16le(const QByteArray &text)
 {
     if (text.isEmpty())
