@@ -23,8 +23,8 @@ QByteArray accountKey(const QByteArray &address)
 }
 
 // The user fills the dialog and confirms it.
-TestSystem::DialogStep enterAccount(const QString &email, const QString &pop3, const QString &login,
-                                    const QString &password, bool ssl)
+WidgetTestSystem::DialogStep enterAccount(const QString &email, const QString &pop3,
+                                          const QString &login, const QString &password, bool ssl)
 {
     return [=](QDialog &dialog) {
         auto &account = dynamic_cast<TfrmAddEditAccount &>(dialog);

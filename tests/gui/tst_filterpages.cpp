@@ -16,7 +16,7 @@
 
 namespace {
 
-TestSystem::DialogStep enterPattern(const QString &text)
+WidgetTestSystem::DialogStep enterPattern(const QString &text)
 {
     return [=](QDialog &dialog) {
         auto &entry = dynamic_cast<FilterEntryDialog &>(dialog);
@@ -25,8 +25,8 @@ TestSystem::DialogStep enterPattern(const QString &text)
     };
 }
 
-TestSystem::DialogStep enterAttachment(const QString &name,
-                                       const std::optional<QPair<QString, QString>> &sizes)
+WidgetTestSystem::DialogStep enterAttachment(const QString &name,
+                                             const std::optional<QPair<QString, QString>> &sizes)
 {
     return [=](QDialog &dialog) {
         auto &entry = dynamic_cast<TfrmAddEditAttachment &>(dialog);

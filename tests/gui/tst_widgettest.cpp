@@ -67,7 +67,7 @@ private slots:
 
     void aScriptThatPlaysOutLeavesNothingOver()
     {
-        TestSystem system;
+        WidgetTestSystem system;
         system.scriptDialogs({[](QDialog &dialog) {
             dialog.accept();
         }});
@@ -82,7 +82,7 @@ private slots:
 
     void anAnswerNeverAskedForIsReported()
     {
-        TestSystem system;
+        WidgetTestSystem system;
         system.prompts.script({platform::Answer::Yes, platform::Answer::No});
         QCOMPARE(system.prompts.show(question("Remove selected value?")), platform::Answer::Yes);
         system.prompts.takeNew();
@@ -91,7 +91,7 @@ private slots:
 
     void aDialogStepThatNeverRanIsReported()
     {
-        TestSystem system;
+        WidgetTestSystem system;
         system.scriptDialogs({[](QDialog &dialog) { dialog.reject(); },
                               [](QDialog &dialog) {
                                   dialog.reject();
@@ -103,7 +103,7 @@ private slots:
 
     void aDialogNothingScriptedIsCancelledAndReported()
     {
-        TestSystem system;
+        WidgetTestSystem system;
         TfrmAbout about;
         QCOMPARE(system.system.runModal(about), int(QDialog::Rejected));
         QVERIFY(!about.isVisible());
@@ -114,7 +114,7 @@ private slots:
 
     void aStepThatLeavesItsDialogOpenIsReported()
     {
-        TestSystem system;
+        WidgetTestSystem system;
         system.scriptDialogs({[](QDialog &) {
         }});
         TfrmAbout about;
@@ -126,7 +126,7 @@ private slots:
 
     void aQuestionNothingAnsweredIsAnsweredNoAndReported()
     {
-        TestSystem system;
+        WidgetTestSystem system;
         QCOMPARE(system.prompts.show(question("Remove selected account?")), platform::Answer::No);
         system.prompts.takeNew();
         QCOMPARE(system.unfinishedScript(),
@@ -135,7 +135,7 @@ private slots:
 
     void aPromptNeverTakenIsReportedUntilItIsTaken()
     {
-        TestSystem system;
+        WidgetTestSystem system;
         system.prompts.show(message("first"));
         QCOMPARE(system.prompts.takeNew().size(), 1);
         system.prompts.show(message("second"));

@@ -1,7 +1,7 @@
 #include "DovecotServer.h"
 #include "MailTestSupport.h"
 #include "QuietWrite.h"
-#include "TestSystem.h"
+#include "WidgetTestSystem.h"
 #include "accounts/Form_AddEditAccount.h"
 #include "app/Form_Ostrove.h"
 #include "filters/FilterEntryDialog.h"
@@ -324,7 +324,7 @@ private slots:
         for (const QByteArray &message : {friendly, spam, lookalike})
             m_server.deliver(QStringLiteral("carol"), message);
 
-        TestSystem t;
+        WidgetTestSystem t;
         {
             TfrmOstrove window(t.system);
             window.show();

@@ -18,10 +18,6 @@
 #include <optional>
 
 class QDialog;
-class QLineEdit;
-
-// Types text into a field key by key, as the user would.
-void typeInto(QLineEdit *field, const QString &text);
 
 class FakeProcesses : public platform::Processes
 {
@@ -110,23 +106,21 @@ private:
 };
 
 // The system's parts for one test: a fresh store file in a temporary folder, fakes for the rest.
+// A modal dialog has no one to answer it here; WidgetTestSystem scripts them.
 class TestSystem
 {
 public:
     TestSystem();
-
-    // What the user does in the next modal dialog; the dialog then ends with its result.
-    using DialogStep = std::function<void(QDialog &)>;
-    // Steps for the next dialogs, one each in the order they come up, after any scripted before.
-    void scriptDialogs(const QList<DialogStep> &steps);
-    int dialogsShown = 0;
+    virtual ~TestSystem() = default;
+    TestSystem(const TestSystem &) = delete;
+    TestSystem &operator=(const TestSystem &) = delete;
 
     // Something that went against the script, for the end-of-test check to report.
     void noteSurprise(const QString &what);
-    // Everything that did not go as scripted: dialog steps and answers never used, dialogs and
-    // questions nothing scripted, dialogs a step left open, prompts never taken. Empty when the
-    // test went as it said it would.
-    QStringList unfinishedScript() const;
+    // Everything that did not go as scripted: answers never used, questions nothing scripted,
+    // prompts never taken, and what was noted as a surprise. Empty when the test went as it
+    // said it would.
+    virtual QStringList unfinishedScript() const;
 
     QTemporaryDir folder;
     QString storePath;
@@ -137,17 +131,13 @@ public:
     FakeServiceManager services;
     platform::System system;
 
+protected:
+    // Shows a modal dialog the code under test opened and returns its result.
+    virtual int runDialog(QDialog &dialog);
+
 private:
-    QList<DialogStep> m_dialogSteps;
     QStringList m_surprises;
 };
-
-// What a user does in the account dialog: types the address, server, login and password and
-// presses OK.
-TestSystem::DialogStep fillAccountDialog(const QString &email, const QString &pop3,
-                                         const QString &login, const QString &password);
-// What a user does in a filter dialog: types the pattern and presses OK.
-TestSystem::DialogStep fillPatternDialog(const QString &pattern);
 
 // Reads the store file with plain SQLite, independently of the program's own store code.
 class StoreReader

@@ -7,7 +7,7 @@
 
 void WidgetTest::init()
 {
-    t = std::make_unique<TestSystem>();
+    t = std::make_unique<WidgetTestSystem>();
     setUpTest();
 }
 
@@ -30,7 +30,7 @@ void WidgetTest::seed(const std::function<void(store::Access &)> &work)
     writeQuietly(t->store, work);
 }
 
-void WidgetTest::scriptDialogs(const QList<TestSystem::DialogStep> &steps)
+void WidgetTest::scriptDialogs(const QList<WidgetTestSystem::DialogStep> &steps)
 {
     t->scriptDialogs(steps);
 }

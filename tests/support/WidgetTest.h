@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestSystem.h"
+#include "WidgetTestSystem.h"
 
 #include <QObject>
 
@@ -25,7 +25,7 @@ protected:
     // Starting values written straight into this test's store.
     void seed(const std::function<void(store::Access &)> &work);
     // What the user does in the next dialogs, in the order they come up.
-    void scriptDialogs(const QList<TestSystem::DialogStep> &steps);
+    void scriptDialogs(const QList<WidgetTestSystem::DialogStep> &steps);
     // The answers to the next questions, in order.
     void answerPrompts(const QList<platform::Answer> &answers);
     // The prompts that came up since the last take; each one a test expects it takes.
@@ -35,7 +35,7 @@ protected:
     // leaves the dialog open fails the test, and the dialog is then ended with 99.
     int execWith(QDialog &dialog, const std::function<void()> &step);
 
-    std::unique_ptr<TestSystem> t;
+    std::unique_ptr<WidgetTestSystem> t;
 
 private slots:
     void init();

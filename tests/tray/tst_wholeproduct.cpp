@@ -1,5 +1,5 @@
 #include "DovecotServer.h"
-#include "TestSystem.h"
+#include "WidgetTestSystem.h"
 #include "XvfbServer.h"
 #include "accounts/Form_AddEditAccount.h"
 #include "app/Form_Ostrove.h"
@@ -48,7 +48,7 @@ private slots:
         m_dovecot.deliver(QStringLiteral("erin"), friendly);
         m_dovecot.deliver(QStringLiteral("erin"), spam);
 
-        TestSystem t;
+        WidgetTestSystem t;
         platform::SystemProcesses processes;
         platform::X11Windows windows;
         platform::System system{
