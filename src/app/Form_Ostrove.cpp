@@ -14,7 +14,7 @@
 #include "store/Store.h"
 #include "windows/Form_About.h"
 #include "windows/ListHelpers.h"
-#include "windows/LogWindow.h"
+#include "logwindow/LogWindow.h"
 #include "windows/PngImage.h"
 
 #include <QAction>

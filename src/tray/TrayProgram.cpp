@@ -12,7 +12,7 @@
 #include "tray/SingleInstance.h"
 #include "tray/TrayIcon.h"
 #include "tray/TrayWindow.h"
-#include "windows/LogWindow.h"
+#include "logwindow/LogWindow.h"
 
 #include <QAction>
 #include <QCoreApplication>

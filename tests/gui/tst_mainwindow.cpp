@@ -9,7 +9,7 @@
 #include "store/Store.h"
 #include "windows/CloseUpComboBox.h"
 #include "windows/Form_About.h"
-#include "windows/LogWindow.h"
+#include "logwindow/LogWindow.h"
 #include "windows/WholeNumberField.h"
 
 #include <QAbstractItemView>

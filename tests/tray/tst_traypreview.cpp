@@ -12,7 +12,7 @@
 #include "tray/TrayIcon.h"
 #include "tray/TrayProgram.h"
 #include "tray/TrayStatus.h"
-#include "windows/LogWindow.h"
+#include "logwindow/LogWindow.h"
 
 #include <QAccessible>
 #include <QAction>

@@ -1,6 +1,6 @@
-#include "windows/LogWindow.h"
+#include "logwindow/LogWindow.h"
 
-#include "windows/LogFile.h"
+#include "logwindow/LogFile.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "windows/LogFile.h"
+#include "logwindow/LogFile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "windows/LogFile.h"
+#include "logwindow/LogFile.h"
 
 #include <QDialog>
 #include <QString>
