@@ -6,6 +6,7 @@
 #include "contract/MonitorContract.h"
 #include "filters/AttachmentFilterPage.h"
 #include "filters/PatternFilterPage.h"
+#include "logwindow/LogWindow.h"
 #include "platform/Processes.h"
 #include "platform/ProfileFile.h"
 #include "platform/System.h"
@@ -14,7 +15,6 @@
 #include "store/Store.h"
 #include "windows/Form_About.h"
 #include "windows/ListHelpers.h"
-#include "logwindow/LogWindow.h"
 #include "windows/PngImage.h"
 
 #include <QAction>

@@ -1,6 +1,7 @@
 #include "tray/TrayProgram.h"
 
 #include "contract/MonitorContract.h"
+#include "logwindow/LogWindow.h"
 #include "mail/MonitorLog.h"
 #include "mail/RemovedRecord.h"
 #include "mail/Settings.h"
@@ -12,7 +13,6 @@
 #include "tray/SingleInstance.h"
 #include "tray/TrayIcon.h"
 #include "tray/TrayWindow.h"
-#include "logwindow/LogWindow.h"
 
 #include <QAction>
 #include <QCoreApplication>

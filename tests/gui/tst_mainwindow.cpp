@@ -4,12 +4,12 @@
 #include "configuration/ConfigurationPage.h"
 #include "filters/AttachmentFilterPage.h"
 #include "filters/PatternFilterPage.h"
+#include "logwindow/LogWindow.h"
 #include "platform/ProfileFile.h"
 #include "store/RegistryPaths.h"
 #include "store/Store.h"
 #include "windows/CloseUpComboBox.h"
 #include "windows/Form_About.h"
-#include "logwindow/LogWindow.h"
 #include "windows/WholeNumberField.h"
 
 #include <QAbstractItemView>

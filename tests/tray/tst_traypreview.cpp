@@ -2,6 +2,7 @@
 #include "MailTestSupport.h"
 #include "MiniPop3Server.h"
 #include "Pop3Proxy.h"
+#include "logwindow/LogWindow.h"
 #include "mail/MonitorLog.h"
 #include "mail/RemovedRecord.h"
 #include "store/RegistryPaths.h"
@@ -12,7 +13,6 @@
 #include "tray/TrayIcon.h"
 #include "tray/TrayProgram.h"
 #include "tray/TrayStatus.h"
-#include "logwindow/LogWindow.h"
 
 #include <QAccessible>
 #include <QAction>
