@@ -340,12 +340,16 @@ int main(int argc, char *argv[])
                          + QByteArray::number(i) + ".bin\"\r\nContent-Transfer-Encoding: base64"
                          + "\r\n\r\n" + QByteArray(3800, 'A').toBase64() + "\r\n";
         mostParts += "--B--\r\n";
+        QByteArray html;
+        while (html.size() < 60 * 1000 * 1000)
+            html += "<p>a line of an <b>ordinary</b> long message &amp; nothing to see</p>\r\n";
         QByteArray header = "From: a@work.example\r\nSubject: large header\r\n";
         while (header.size() < 50 * 1000 * 1000)
             header += "X-Filler: a header line that is only there to make the header large\r\n";
         const QList<Case> cases{
             {"4 accounts, a 60 MB message each", 4,
              head + "Content-Type: text/plain\r\n\r\n" + body},
+            {"a 60 MB HTML message", 1, head + "Content-Type: text/html\r\n\r\n" + html},
             {"100,000 attachments in 14 MB (kept)", 1, attachments},
             {"a 50 MB header", 1, header + "\r\nbody\r\n"},
             {"2,000 attachments (the most read)", 1, mostParts},

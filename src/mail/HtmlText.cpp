@@ -49,17 +49,32 @@ const QHash<QString, char32_t> &namedReferences()
     return names;
 }
 
-void appendCodePoint(QString &out, char32_t code)
+// The text is written over the markup it comes from: nothing read yields more than it took, so
+// the writing never overtakes the reading, and a large part needs no second buffer.
+struct TextWriter
 {
-    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        code = 0xFFFD;
-    if (code == 0xA0)
-        code = U' ';
-    out += QString::fromUcs4(&code, 1);
-}
+    QChar *chars;
+    qsizetype size = 0;
+
+    void put(QChar c) { chars[size++] = c; }
+    void putCodePoint(char32_t code)
+    {
+        if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            code = 0xFFFD;
+        if (code == 0xA0)
+            code = U' ';
+        if (QChar::requiresSurrogates(code)) {
+            put(QChar(QChar::highSurrogate(code)));
+            put(QChar(QChar::lowSurrogate(code)));
+        } else {
+            put(QChar(char16_t(code)));
+        }
+    }
+};
 
 // Decodes the reference starting at `at` (the "&"); returns where the text goes on, or -1.
-qsizetype decodeReference(const QString &html, qsizetype at, QString &out)
+// The shortest reference that yields two UTF-16 units, "&#65536", is seven long.
+qsizetype decodeReference(QStringView html, qsizetype at, TextWriter &out)
 {
     const qsizetype limit = std::min(html.size(), at + 40);
     qsizetype i = at + 1;
@@ -88,20 +103,20 @@ qsizetype decodeReference(const QString &html, qsizetype at, QString &out)
         }
         if (i == digits)
             return -1;
-        appendCodePoint(out, code);
+        out.putCodePoint(code);
         return (i < html.size() && html[i] == u';') ? i + 1 : i;
     }
     const qsizetype nameStart = i;
     while (i < limit && html[i].isLetterOrNumber())
         ++i;
-    const auto found = namedReferences().constFind(html.mid(nameStart, i - nameStart));
+    const auto found = namedReferences().constFind(html.mid(nameStart, i - nameStart).toString());
     if (found == namedReferences().constEnd())
         return -1;
-    appendCodePoint(out, found.value());
+    out.putCodePoint(found.value());
     return (i < html.size() && html[i] == u';') ? i + 1 : i;
 }
 
-bool startsWithTag(const QString &html, qsizetype at, QLatin1StringView name)
+bool startsWithTag(QStringView html, qsizetype at, QLatin1StringView name)
 {
     const qsizetype end = at + 1 + name.size();
     return html.mid(at + 1, name.size()).compare(name, Qt::CaseInsensitive) == 0
@@ -109,7 +124,7 @@ bool startsWithTag(const QString &html, qsizetype at, QLatin1StringView name)
 }
 
 // Where the element whose content is not text (script, style) ends.
-qsizetype skipRawElement(const QString &html, qsizetype at, QLatin1StringView name)
+qsizetype skipRawElement(QStringView html, qsizetype at, QLatin1StringView name)
 {
     const QString closing = QLatin1String("</") + name;
     const qsizetype end = html.indexOf(closing, at, Qt::CaseInsensitive);
@@ -119,7 +134,7 @@ qsizetype skipRawElement(const QString &html, qsizetype at, QLatin1StringView na
     return close < 0 ? html.size() : close + 1;
 }
 
-bool isInlineTag(const QString &html, qsizetype at)
+bool isInlineTag(QStringView html, qsizetype at)
 {
     static const QStringList inlineNames{
         QStringLiteral("a"),      QStringLiteral("abbr"), QStringLiteral("b"),
@@ -136,18 +151,18 @@ bool isInlineTag(const QString &html, qsizetype at)
     const qsizetype start = i;
     while (i < html.size() && html[i].isLetterOrNumber())
         ++i;
-    return inlineNames.contains(html.mid(start, i - start).toLower());
+    return inlineNames.contains(html.mid(start, i - start).toString().toLower());
 }
 
 } // namespace
 
-QString htmlToText(const QString &html)
+QString htmlToText(QString markup)
 {
-    QString out;
-    out.reserve(html.size() / 2);
+    const QStringView html(markup.data(), markup.size()); // read ahead of what is written
+    TextWriter out{markup.data()};
     bool pendingBlank = false;
     const auto blank = [&] {
-        pendingBlank = !out.isEmpty();
+        pendingBlank = out.size > 0;
     };
     for (qsizetype i = 0; i < html.size();) {
         const QChar c = html[i];
@@ -155,13 +170,19 @@ QString htmlToText(const QString &html)
             if (html.mid(i, 4) == QLatin1String("<!--")) {
                 const qsizetype end = html.indexOf(QLatin1String("-->"), i + 4);
                 i = end < 0 ? html.size() : end + 3;
-            } else if (startsWithTag(html, i, QLatin1StringView("script"))) {
+                continue;
+            }
+            if (startsWithTag(html, i, QLatin1StringView("script"))) {
                 i = skipRawElement(html, i, QLatin1StringView("script"));
-            } else if (startsWithTag(html, i, QLatin1StringView("style"))) {
+                continue;
+            }
+            if (startsWithTag(html, i, QLatin1StringView("style"))) {
                 i = skipRawElement(html, i, QLatin1StringView("style"));
-            } else if (i + 1 < html.size()
-                       && (html[i + 1].isLetter() || html[i + 1] == u'/' || html[i + 1] == u'!'
-                           || html[i + 1] == u'?')) {
+                continue;
+            }
+            if (i + 1 < html.size()
+                && (html[i + 1].isLetter() || html[i + 1] == u'/' || html[i + 1] == u'!'
+                    || html[i + 1] == u'?')) {
                 // A tag, quoted attribute values included: a ">" inside quotes does not end it.
                 QChar quote;
                 qsizetype j = i + 1;
@@ -179,19 +200,17 @@ QString htmlToText(const QString &html)
                 if (!isInlineTag(html, i))
                     blank();
                 i = j + 1;
-            } else {
-                out += c;
-                ++i;
+                continue;
             }
-            continue;
-        }
-        if (c.isSpace()) {
+            // Any other "<" is text.
+        } else if (c.isSpace()) {
             blank();
             ++i;
             continue;
         }
+        // A pending blank stands for at least one character read and not written.
         if (pendingBlank) {
-            out += u' ';
+            out.put(u' ');
             pendingBlank = false;
         }
         if (c == u'&') {
@@ -201,10 +220,11 @@ QString htmlToText(const QString &html)
                 continue;
             }
         }
-        out += c;
+        out.put(c);
         ++i;
     }
-    return out;
+    markup.truncate(out.size);
+    return markup;
 }
 
 } // namespace mail

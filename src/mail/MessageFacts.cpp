@@ -325,7 +325,7 @@ private:
             noteProblem(QStringLiteral("a part cannot be decoded"));
             return;
         }
-        appendText(html ? htmlToText(*text) : std::move(*text));
+        appendText(html ? htmlToText(std::move(*text)) : std::move(*text));
     }
 
     void noteProblem(const QString &problem)

@@ -86,6 +86,12 @@ private slots:
         QTest::newRow("unterminated tag") << "text <b"
                                           << "text";
         QTest::newRow("huge reference") << "&#99999999999;" << QString(QChar(0xFFFD));
+        QTest::newRow("a lone < is text, apart from the word before") << "a <3 b"
+                                                                      << "a <3 b";
+        QTest::newRow("references to two UTF-16 units, packed")
+            << "<i>&#128512;</i>&#x1F600; &#65536;&#65536"
+            << QString::fromUtf8(
+                   "\xF0\x9F\x98\x80\xF0\x9F\x98\x80 \xF0\x90\x80\x80\xF0\x90\x80\x80");
     }
     void htmlText()
     {
