@@ -8,7 +8,9 @@ scripts/dependencies.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
 
-echo "Settings store: ${OSTROVE_REGISTRY:-/var/lib/ostrove/registry.db} (set OSTROVE_REGISTRY to use another file)"
+if [ "$(id -u)" = 0 ]; then default_store=/var/lib/ostrove/registry.db
+else default_store=${XDG_CONFIG_HOME:-$HOME/.config}/ostrove/registry.db; fi
+echo "Settings store: ${OSTROVE_REGISTRY:-$default_store} (set OSTROVE_REGISTRY to use another file)"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
     exec build/OstroveConf
 fi
