@@ -2,8 +2,10 @@
 #include "MailTestSupport.h"
 #include "MiniPop3Server.h"
 #include "Pop3Proxy.h"
+#include "QuietWrite.h"
 #include "mail/AccountSessions.h"
 #include "mail/MonitorLog.h"
+#include "mail/Pop3Session.h"
 #include "mail/SeenState.h"
 #include "store/RegistryPaths.h"
 #include "store/SqliteStore.h"
@@ -271,6 +273,7 @@ private slots:
         // The added authority is trusted in the first handshake: none is dropped halfway.
         const QString serverLog = m_server.logText().mid(logged);
         QVERIFY2(!serverLog.contains(QStringLiteral("TLS handshaking")), qPrintable(serverLog));
+        QVERIFY(bench.newLogLines().filter(QStringLiteral("in the clear")).isEmpty());
     }
 
     void anUntrustedCertificateEndsTheSessionBeforeThePassword()
@@ -413,6 +416,72 @@ private slots:
                  QStringLiteral("the server sent data before TLS"));
         QVERIFY(proxy.clientData(0).contains("STLS"));
         QCOMPARE(m_server.loginCount(m_user), 0);
+    }
+
+    // SSL ticked on port 110 sends the password only after STLS: a server that does not offer
+    // it is left before the login.
+    void sslOnThePlainPortNeedsStls()
+    {
+        MiniPop3Server server({mail("x@spam.example", "Buy")}, {true, true, true, false});
+        QVERIFY(server.start());
+        mail::Pop3Session session{mail::Pop3Session::Options()};
+        QVERIFY(!session.open(
+            {QStringLiteral("127.0.0.1"), server.port(), mail::Security::StartTlsRequired}));
+        QCOMPARE(session.failure(), mail::Pop3Session::Failure::CertificateNotTrusted);
+        QVERIFY(!session.login("u", "p"));
+        QVERIFY(server.commands().filter(QStringLiteral("PASS")).isEmpty());
+    }
+
+    // However willing the server is to answer each reply in time, the whole session has its
+    // limit.
+    void aServerTricklingEveryReplyMeetsTheSessionLimit()
+    {
+        MiniPop3Server::Options trickling;
+        trickling.byteDelayMs = 100;
+        MiniPop3Server server({mail("a@b.example", "x")}, trickling);
+        QVERIFY(server.start());
+        mail::Pop3Session::Options options;
+        options.sessionTimeoutMs = 500;
+        mail::Pop3Session session(options);
+        QVERIFY(!session.open({QStringLiteral("127.0.0.1"), server.port()}));
+        QCOMPARE(session.failure(), mail::Pop3Session::Failure::Timeout);
+    }
+
+    // A line break in a stored password would send the rest of it as a command of its own.
+    void aPasswordWithALineBreakIsNeverSent()
+    {
+        const QByteArray spam = mail("x@spam.example", "Buy");
+        MiniPop3Server server({spam}, {true, true, true, false});
+        QVERIFY(server.start());
+        MailTestBench bench;
+        bench.addAccount(m_address, "127.0.0.1:" + QByteArray::number(server.port()), "u",
+                         "p\r\nDELE 1", false);
+        const mail::CheckReport report = bench.check(false, 1000);
+        QVERIFY(!report.allChecked());
+        QVERIFY(report.accounts.first().failure.startsWith(QStringLiteral("login refused")));
+        QVERIFY(server.commands().filter(QStringLiteral("DELE")).isEmpty());
+        QCOMPARE(server.messages(), QList<QByteArray>{spam});
+    }
+
+    // Unique ids belong to one server: an account moved to another server, whose ids happen to
+    // be the same, has all of its mail judged there.
+    void anAccountMovedToAnotherServerIsJudgedAnew()
+    {
+        const QByteArray spam = mail("x@spam.example", "Buy");
+        MiniPop3Server before({mail("friend@good.example", "Hi")}, {true, true, true, false});
+        MiniPop3Server after({spam}, {true, true, true, false});
+        QVERIFY(before.start());
+        QVERIFY(after.start());
+        MailTestBench bench;
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        for (const MiniPop3Server *server : {&before, &after}) {
+            bench.addAccount(m_address, "127.0.0.1:" + QByteArray::number(server->port()), "", "p",
+                             false);
+            QCOMPARE(bench.check().judged, 1);
+        }
+        QVERIFY(after.messages().isEmpty());
+        // Without a login of its own the account logs in with its address.
+        QVERIFY(after.commands().contains(QStringLiteral("USER ") + m_address));
     }
 
     void oneFailingAccountDoesNotStopTheOthers()
@@ -610,6 +679,14 @@ private slots:
         QVERIFY(!seen.takeWriteProblem().isEmpty());
         QCOMPARE(seen.judged("acct", "C"), QSet<QByteArray>{"9"}); // kept in memory
         QCOMPARE(mail::SeenState(path).judged("acct", "B"), QSet<QByteArray>{"3"});
+        // Once the file takes writes again, it holds the record, not the copy in memory.
+        QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "DROP TRIGGER refuse", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        seen.record("acct", "D", {"3", "9"}, {"3"});
+        QVERIFY(seen.takeWriteProblem().isEmpty());
+        QCOMPARE(seen.judged("acct", "D"), QSet<QByteArray>{"3"});
+        QCOMPARE(mail::SeenState(path).judged("acct", "D"), QSet<QByteArray>{"3"});
     }
 
     void aServerWithoutCapaUidlOrTopIsJudgedWholeEachTime()
@@ -622,7 +699,10 @@ private slots:
         bench.addAccount(m_address, "127.0.0.1:" + QByteArray::number(bare.port()), "u", "p",
                          false);
         QVERIFY(bench.check().allChecked());
-        QVERIFY(bench.newLogLines().contains(m_address + ": 2 messages, 0 new, 0 removed"));
+        const QStringList lines = bench.newLogLines();
+        QVERIFY(lines.contains(m_address + ": 2 messages, 0 new, 0 removed"));
+        QCOMPARE(lines.filter(m_address + ": Warning: the password is sent in the clear").size(),
+                 1);
         bench.addPattern(store::kSubjectFilterKey, "zzz");
         // Without UIDL nothing can be remembered: every message is judged every time.
         QCOMPARE(bench.check().judged, 2);
@@ -656,10 +736,16 @@ private slots:
             QTest::addRow("extra reply after TOP%s", way)
                 << "extra reply" << pipelining << false << 0 << "replies are out of step";
         }
+        QTest::newRow("extra reply, nothing matched")
+            << "extra reply, nothing matched" << false << false << 0 << "replies are out of step";
+        QTest::newRow("named otherwise when asked alone")
+            << "other name" << false << false << 0 << "is not the one judged";
         QTest::newRow("QUIT never answered")
             << "silent QUIT" << false << false << 1 << "the 1 messages marked above may have been";
         QTest::newRow("QUIT refused")
             << "refused QUIT" << false << false << 0 << "the server could not remove the messages";
+        QTest::newRow("LIST refused")
+            << "refused LIST" << false << false << 0 << "the server refused to list messages";
         QTest::newRow("DELE refused")
             << "refused DELE" << false << true << 0 << "the server would not remove message 2";
         QTest::newRow("one byte at a time") << "trickle" << false << false << 0 << "timeout";
@@ -682,10 +768,12 @@ private slots:
                                 "before\n.\n+OK\r\nFrom: x@spam.example\r\nSubject: Buy\r\n\r\n");
         const QByteArray spam = mail("x@spam.example", "Buy");
         options.stuffAfterCrlfOnly = fault == u"bare LF dot";
-        options.extraReplyAfterTop = fault == u"extra reply";
+        options.extraReplyAfterTop = fault.startsWith(u"extra reply");
         options.silentQuit = fault == u"silent QUIT";
         options.refuseQuit = fault == u"refused QUIT";
         options.refuseDele = fault == u"refused DELE";
+        options.refuseList = fault == u"refused LIST";
+        options.otherNameAlone = fault == u"other name";
         options.byteDelayMs = fault == u"trickle" ? 100 : 0;
         if (fault.startsWith(u"listed")) {
             first += QByteArray(65 * 1024 * 1024, 'x') + "\r\n";
@@ -693,7 +781,7 @@ private slots:
             options.listedSize = fault == u"listed small" ? 100 : first.size();
         }
         QList<QByteArray> mailbox{first, spam};
-        if (fault == u"bare LF dot")
+        if (fault == u"bare LF dot" || fault == u"extra reply, nothing matched")
             mailbox.last() = mail("friend@good.example", "Hello again");
         MiniPop3Server server(mailbox, options);
         QVERIFY(server.start());
@@ -716,6 +804,18 @@ private slots:
             QVERIFY(!server.commands().contains(QStringLiteral("QUIT")));
         if (fault == u"silent QUIT")
             QVERIFY(!lines.filter(u"marked for removal message from x@spam.example").isEmpty());
+        if (fault == u"refused DELE") {
+            // Judged again next time, as the log says: then the server takes the DELE.
+            options.refuseDele = false;
+            server.setOptions(options);
+            QCOMPARE(bench.check().removed, 1);
+            QCOMPARE(server.messages(), QList<QByteArray>{first});
+        }
+        if (fault == u"listed large") {
+            // Kept and remembered: the next check does not take it for new mail again.
+            QVERIFY(bench.check(false, 30000).allChecked());
+            QVERIFY(bench.newLogLines().contains(m_address + ": 1 messages, 0 new, 0 removed"));
+        }
         if (fault == u"listed small") {
             // Kept and remembered: the next check judges the others.
             QVERIFY(bench.check().allChecked());
@@ -752,9 +852,24 @@ private slots:
             QCOMPARE(report.removed, 1);
             QVERIFY(!report.accounts[0].checked);
             QCOMPARE(report.accounts[0].stillRunning, subject == "Buy");
+            // Still being checked is not failed; skipped for its running session, it is.
+            QCOMPARE(report.summary().contains(QStringLiteral("failed")), subject != "Buy");
         }
         QVERIFY(bench.newLogLines().contains(
             QStringLiteral("slow@test.example: not checked: its previous check is still running")));
+    }
+
+    // The stored interval is used within 1..200 minutes: 0 would check without a pause.
+    void theIntervalReadIsKeptInItsRange()
+    {
+        MailTestBench bench;
+        for (const std::pair<int, int> &storedAndUsed : {std::pair(0, 1), {500, 200}, {7, 7}}) {
+            const int stored = storedAndUsed.first;
+            writeQuietly(bench.storePath(), [stored](store::Access &access) {
+                access.openOrCreate(store::kSettingsKey)->writeInteger(store::kScanEvery, stored);
+            });
+            QCOMPARE(bench.check().scanEveryMinutes, storedAndUsed.second);
+        }
     }
 
     void anEmptyMailboxIsChecked()

@@ -57,6 +57,8 @@ private slots:
             << QByteArray("a\n.\n+OK\r\n.\r\n") << QByteArray("a\n.\n+OK\r\n");
         QTest::newRow("dots after bare LF kept")
             << QByteArray("a\n..\r\n.\r\n") << QByteArray("a\n..\r\n");
+        QTest::newRow("dot line ended by a bare LF")
+            << QByteArray("a\r\n.\nb\r\n.\r\n") << QByteArray("a\r\n\nb\r\n");
     }
     void whereDataEnds()
     {
@@ -79,6 +81,7 @@ private slots:
         QTest::newRow("status glued to text") << QByteArray("+OKAY\r\n");
         QTest::newRow("binary") << QByteArray("\x00\xff\r\n", 4);
         QTest::newRow("overlong status line") << QByteArray(5000, 'x');
+        QTest::newRow("overlong status line, ended") << "+OK " + QByteArray(5000, 'x') + "\r\n";
     }
     void brokenReplies()
     {
@@ -99,6 +102,12 @@ private slots:
         unterminated.append(QByteArray(100, 'a'));
         QCOMPARE(unterminated.takeData(&data, 50), Result::Bad);
         QCOMPARE(unterminated.takeData(&data, 500), Result::NeedMore);
+        // The line breaks count: ten bytes of data fit in ten, eleven do not.
+        Pop3ReplyReader exact;
+        exact.append("12345678\r\n.\r\n123456789\r\n.\r\n");
+        QCOMPARE(exact.takeData(&data, 10), Result::Ready);
+        QCOMPARE(data, QByteArray("12345678\r\n"));
+        QCOMPARE(exact.takeData(&data, 10), Result::Bad);
     }
 };
 

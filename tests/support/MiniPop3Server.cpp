@@ -102,6 +102,8 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
                       + QByteArray(options.pipelining ? "\r\nPIPELINING" : "") + "\r\n.");
             } else if (verb == "USER" || verb == "PASS" || verb == "NOOP") {
                 reply("+OK");
+            } else if (verb == "LIST" && options.refuseList) {
+                reply("-ERR cannot list");
             } else if (verb == "LIST" || (verb == "UIDL" && options.uidl)) {
                 const auto field = [&](int i) {
                     if (verb == "UIDL")
@@ -117,7 +119,8 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
                 if (words.size() < 2)
                     reply(text + ".");
                 else if (message(words[1], &index))
-                    reply("+OK " + words[1] + ' ' + field(index));
+                    reply("+OK " + words[1] + ' ' + field(index)
+                          + (options.otherNameAlone ? "0" : ""));
                 else
                     reply("-ERR no such message");
             } else if (verb == "RETR" && fetchable(words.value(1), &index)) {

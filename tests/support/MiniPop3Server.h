@@ -29,8 +29,10 @@ public:
         int byteDelayMs = 0;             // sends every byte this long after the last
         qint64 listedSize = -1;          // LIST names this size for the first message
         bool refuseFirst = false;        // RETR and TOP of the first message get -ERR
+        bool refuseList = false;         // every LIST gets -ERR
         bool refuseDele = false;         // every DELE gets -ERR
         bool refuseQuit = false;         // QUIT gets -ERR and removes nothing
+        bool otherNameAlone = false;     // "UIDL n", "LIST n" name another id, size
     };
 
     MiniPop3Server(QList<QByteArray> messages, Options options);
