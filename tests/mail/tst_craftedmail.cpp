@@ -259,6 +259,12 @@ private slots:
         const MessageFacts sound = readMessageFacts(
             testMessage(QStringLiteral("damaged-missing-closing-boundary.eml")), true);
         QVERIFY(sound.bodyProblem.isEmpty());
+        // Only a fragment of a larger message: not read, and the reason says why.
+        const MessageFacts fragment =
+            readMessageFacts("From: a@b.c\r\nMIME-Version: 1.0\r\nContent-Type: message/partial; "
+                             "id=\"p@x\"; number=1; total=2\r\n\r\nSubject: hidden\r\n\r\n",
+                             true);
+        QCOMPARE(fragment.bodyProblem, QStringLiteral("it is only a fragment of a larger message"));
     }
 };
 

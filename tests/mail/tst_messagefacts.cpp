@@ -52,6 +52,8 @@ private slots:
         QTest::newRow("malformed Q escapes stay as written")
             << QByteArray("=?UTF-8?Q?andr=C3=A9=zz=3?=") << QString::fromUtf8("andr\xC3\xA9=zz=3");
         QTest::newRow("not an encoded word") << QByteArray("=?broken") << "=?broken";
+        QTest::newRow("a blank inside is no encoded word")
+            << QByteArray("=?UTF-8?Q?free pills?=") << "=?UTF-8?Q?free pills?=";
         QTest::newRow("unknown charset") << QByteArray("=?X-NOPE?Q?abc?=") << "abc";
     }
     void headerText()
@@ -69,6 +71,8 @@ private slots:
                               << "Hello big world";
         QTest::newRow("inline tags do not part words") << "<b>V</b>iagra"
                                                        << "Viagra";
+        QTest::newRow("inline tags in capitals") << "<B>V</B>i<SPAN>agra</SPAN>"
+                                                 << "Viagra";
         QTest::newRow("block tags do") << "one<br>two<div>three</div>"
                                        << "one two three";
         QTest::newRow("attributes are not text")
@@ -82,6 +86,9 @@ private slots:
                                               << "&bogus; &";
         QTest::newRow("scripts, styles, comments")
             << "<style>p{viagra}</style>a<script>viagra()</script>b<!-- viagra -->c"
+            << "abc";
+        QTest::newRow("upper-case script and style")
+            << "a<SCRIPT>casino()</SCRIPT>b<Style>p{casino}</Style>c"
             << "abc";
         QTest::newRow("unterminated tag") << "text <b"
                                           << "text";
@@ -114,6 +121,9 @@ private slots:
         const MessageFacts special = readMessageFacts(
             crlf("From: =?utf-8?q?a;b?= <f01@x.test>, =?utf-8?b?Wzxd?= <g@x.test>\n\n"), false);
         QCOMPARE(special.senders, (QStringList{"f01@x.test", "g@x.test"}));
+        // Blanks at the ends of a decoded subject do not belong to it.
+        QCOMPARE(readMessageFacts(crlf("Subject: =?UTF-8?Q?__Offer_?=\n\n"), false).subject,
+                 QStringLiteral("Offer"));
     }
 
     void theHeaderAloneGivesTheSameSendersAndSubject_data()
@@ -126,6 +136,8 @@ private slots:
         QTest::newRow("continuations of other fields")
             << crlf("Subject: hi\nX-Note: a\n b@c.d\nFrom: x@y.z\nTo: q\n z@w.v\n\n");
         QTest::newRow("no From, bare line feeds") << QByteArray("Subject: hi\n\nbody\n");
+        QTest::newRow("no From or Subject, both in the body")
+            << crlf("To: a@b.c\n\nFrom: x@spam.example\nSubject: spam\n");
         QTest::newRow("comments and route") << crlf("From: (c) a@b.c (d)\nSubject:\n\n");
         QTest::newRow("8-bit display name") << QByteArray("From: Ren\xE9 <r@x.y>\r\n\r\n");
         QTest::newRow("specials inside encoded names")
@@ -199,6 +211,19 @@ private slots:
                                      QStringLiteral("fwd.eml"), QStringLiteral("setup")}));
         QCOMPARE(facts.attachments.first().decodedBytes, qint64(1025));
         QVERIFY(facts.bodyText.isEmpty()); // the attached message's text is not this one's
+    }
+
+    // Base64 that goes on after its padding is not whole: the size a lenient decoder makes of
+    // it would put the attachment into some size range.
+    void base64GoingOnAfterItsPaddingIsNotDecoded()
+    {
+        const MessageFacts facts = readMessageFacts(
+            crlf("From: a@b.c\nMIME-Version: 1.0\nContent-Type: application/zip; name=a.zip\n"
+                 "Content-Transfer-Encoding: base64\n\nQUJD\nQQ==\nQUJD\n"),
+            true);
+        QCOMPARE(facts.attachments.size(), 1);
+        QCOMPARE(facts.attachments.first().decodedBytes, qint64(-1));
+        QCOMPARE(facts.bodyProblem, QStringLiteral("the attachment \"a.zip\" cannot be decoded"));
     }
 
     // Large text parts are decoded and converted in pieces: characters cut between pieces,

@@ -181,6 +181,9 @@ private slots:
         // "pw" is also a short password: blanked where it stands alone, not inside words.
         QTest::newRow("short password") << QStringLiteral("-ERR PASS pw: upward pw")
                                         << QStringLiteral("-ERR PASS ********: upward ********");
+        QTest::newRow("six characters are blanked inside words")
+            << QStringLiteral("-ERR bad command PASSs3cr3t")
+            << QStringLiteral("-ERR bad command PASS********");
         QTest::newRow("whole message")
             << QStringLiteral("subject \"") + QString(3'000'000, u'x')
             << QStringLiteral("subject \"") + QString(mail::MonitorLog::kMaxLineChars - 9, u'x')
@@ -196,6 +199,7 @@ private slots:
         mail::MonitorLog log(path);
         log.addSecret(QStringLiteral("pa\u00df word").toUtf8());
         log.addSecret("pw");
+        log.addSecret("s3cr3t");
         log.write(line);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -238,6 +242,9 @@ private slots:
         QTest::newRow("folder writable by others")
             << "shared folder" << false << 0 << "kept in memory only"
             << "may be written by others";
+        QTest::newRow("folder writable by its group")
+            << "group folder" << false << 0 << "kept in memory only"
+            << "may be written by others";
         QTest::newRow("folder of another user")
             << "foreign folder" << false << 0 << "kept in memory only"
             << "belongs to another user";
@@ -275,6 +282,8 @@ private slots:
             QVERIFY(QFile::link(victim, seenPath));
         } else if (setup == QLatin1String("shared folder")) {
             QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0777) == 0);
+        } else if (setup == QLatin1String("group folder")) {
+            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0770) == 0);
         } else if (setup == QLatin1String("foreign folder")) {
             QVERIFY(::chown(QFile::encodeName(folder).constData(), 65534, 65534) == 0);
         } else if (setup == QLatin1String("unreadable store")) {

@@ -270,6 +270,7 @@ private slots:
         QVERIFY(QFileInfo(path).size() <= mail::RemovedRecord::kMaxBytes);
         const QList<mail::RemovedEntry> entries = record.read();
         QVERIFY(entries.size() > 100);
+        QCOMPARE(record.read(100).size(), 100);
         QCOMPARE(entries.first().sender, QStringLiteral("599"));
         QCOMPARE(entries.last().sender, QString::number(600 - entries.size()));
         report.dryRun = true;
