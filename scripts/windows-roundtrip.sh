@@ -6,6 +6,7 @@
 # lists them sorted). With a screenshot path, OstroveConf.exe is also shown under Xvfb on the
 # imported settings and photographed. Exits non-zero on the first difference.
 set -euo pipefail
+trap 'echo "windows-roundtrip: line $LINENO failed (exit $?): $BASH_COMMAND" >&2' ERR
 linux_reg=$(realpath "$1")
 folder=$(realpath "$2")
 screenshot=${3:+$(realpath -m "$3")}

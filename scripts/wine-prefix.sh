@@ -10,18 +10,36 @@ set -eu
 dir=${1:?usage: wine-prefix.sh DIR [gui]}
 mode=${2:-}
 export WINEPREFIX="$dir" WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
-mkdir -p "$dir"
-WINEPREFIX="$dir" wineserver -k 2>/dev/null || true
-rm -rf "$dir"
-mkdir -p "$dir/tmp"
+# Wine says nothing useful here when all goes well; when a step fails, its output is shown.
+quietly() {
+    if ! "$@" >"$dir/tmp/step.log" 2>&1; then
+        echo "wine-prefix: failed: $*" >&2
+        cat "$dir/tmp/step.log" >&2
+        return 1
+    fi
+}
+make_prefix() {
+    mkdir -p "$dir"
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    rm -rf "$dir"
+    mkdir -p "$dir/tmp"
+    quietly wine wineboot --init || return 1
+    quietly wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        || return 1
+    if [ "$mode" != gui ]; then
+        quietly wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f || return 1
+    fi
+    # The driver is read when the wineserver starts; the lock is flock -o so that the
+    # long-lived processes started under it do not keep holding it.
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    quietly flock -o "$dir/.start-lock" sh -c 'wineserver -p; wine cmd /c exit' </dev/null
+}
 export TMPDIR="$dir/tmp"
-wine wineboot --init >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-if [ "$mode" != gui ]; then
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+# Making a prefix seldom fails, and then for reasons of Wine's own start-up, not of our programs:
+# it is made once more before the run is given up.
+if ! make_prefix; then
+    echo "wine-prefix: making $dir once more" >&2
+    make_prefix
 fi
-# The driver is read when the wineserver starts; the lock is flock -o so that the long-lived
-# processes started under it do not keep holding it.
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
-flock -o "$dir/.start-lock" sh -c 'wineserver -p; wine cmd /c exit' </dev/null >/dev/null 2>&1
