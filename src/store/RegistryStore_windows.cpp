@@ -2,6 +2,7 @@
 #include "store/StoreError.h"
 
 #include <QString>
+#include <QtEndian>
 
 #include <memory>
 #include <string>
@@ -276,10 +277,8 @@ public:
 
     void writeInteger(const QByteArray &name, qint32 number) override
     {
-        const auto bits = static_cast<quint32>(number);
         QByteArray data(4, '\0');
-        for (int i = 0; i < 4; ++i)
-            data[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+        qToLittleEndian(static_cast<quint32>(number), data.data());
         writeValue(name, REG_DWORD, data);
     }
 
@@ -292,10 +291,7 @@ public:
             throw StoreError("value absent");
         if (value->type != REG_DWORD || value->data.size() != 4)
             throw StoreError("value is not a REG_DWORD");
-        quint32 bits = 0;
-        for (int i = 3; i >= 0; --i)
-            bits = (bits << 8) | static_cast<unsigned char>(value->data[i]);
-        return static_cast<qint32>(bits);
+        return qFromLittleEndian<qint32>(value->data.constData());
     }
 
     bool valueExists(QByteArrayView name) override

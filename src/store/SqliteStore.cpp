@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QtEndian>
 
 #include <algorithm>
 #include <array>
@@ -412,10 +413,8 @@ public:
 
     void writeInteger(const QByteArray &name, qint32 number) override
     {
-        const auto bits = static_cast<quint32>(number);
         QByteArray data(4, '\0');
-        for (int i = 0; i < 4; ++i)
-            data[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+        qToLittleEndian(static_cast<quint32>(number), data.data());
         writeValue(name, RegDword, data);
     }
 
@@ -427,8 +426,7 @@ public:
         const bool found = withValue(name, [&bits](int type, QByteArrayView data, bool) {
             if (type != RegDword || data.size() != 4)
                 throw StoreError("value is not a REG_DWORD");
-            for (int i = 3; i >= 0; --i)
-                bits = (bits << 8) | static_cast<unsigned char>(data[i]);
+            bits = qFromLittleEndian<quint32>(data.data());
         });
         if (!found)
             throw StoreError("value absent");
