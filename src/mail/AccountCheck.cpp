@@ -1,6 +1,7 @@
 #include "mail/AccountCheck.h"
 
 #include "mail/JudgeQueue.h"
+#include "mail/JudgedText.h"
 #include "mail/MessageBudget.h"
 #include "mail/MessageFacts.h"
 #include "mail/MonitorLog.h"
@@ -10,8 +11,8 @@
 #include "mail/ServerAddress.h"
 
 #include <QScopeGuard>
-#include <QSet>
 
+#include <mutex>
 #include <thread>
 
 namespace mail {
@@ -29,6 +30,15 @@ QString quoted(const QString &text)
     return u'"' + text + u'"';
 }
 
+QSet<QByteArray> idsOnServer(const QHash<int, QByteArray> &ids)
+{
+    QSet<QByteArray> onServer;
+    onServer.reserve(ids.size());
+    for (const QByteArray &id : ids)
+        onServer.insert(id);
+    return onServer;
+}
+
 } // namespace
 
 QByteArray accountIdentity(const AccountSettings &account)
@@ -36,19 +46,312 @@ QByteArray accountIdentity(const AccountSettings &account)
     return account.address + '\0' + account.pop3.trimmed() + '\0' + account.login;
 }
 
-void AccountCheck::logOutcome(const AccountOutcome &outcome, int newMessages)
+AccountCheck::AccountCheck(const Context &context)
+    : m_context(context)
+{}
+
+AccountCheck::~AccountCheck() = default;
+
+AccountOutcome AccountCheck::run(const AccountSettings &account)
 {
-    if (!outcome.checked) {
-        m_context.log.write(QStringLiteral("%1: %2").arg(outcome.address, outcome.failure));
+    m_outcome.address = QString::fromLocal8Bit(account.address);
+    m_address = m_outcome.address;
+    m_identity = accountIdentity(account);
+    if (!connect(account))
+        return failed();
+    FetchPlan plan;
+    if (!planFetch(&plan))
+        return failed();
+    Judgement judgement;
+    if (!fetchAndJudge(plan, &judgement) || !prove(plan, judgement))
+        return failed();
+    QList<int> refused;
+    if (!commitRemovals(judgement, &refused))
+        return failed();
+
+    m_outcome.checked = true;
+    reportRemovals(judgement, refused);
+    record(plan, judgement);
+    logOutcome(int(plan.toFetch.size()));
+    return m_outcome;
+}
+
+bool AccountCheck::connect(const AccountSettings &account)
+{
+    if (!account.problem.isEmpty()) {
+        m_outcome.failure = QStringLiteral("not checked: %1").arg(account.problem);
+        return false;
+    }
+    const std::optional<ServerAddress> server = parseServerAddress(account.pop3, account.ssl);
+    if (!server) {
+        m_outcome.failure = QStringLiteral("not checked: the POP3 server \"%1\" is not a host or "
+                                           "host:port")
+                                .arg(QString::fromLocal8Bit(account.pop3));
+        return false;
+    }
+
+    Pop3Session::Options options;
+    options.connectTimeoutMs = m_context.connectTimeoutMs;
+    options.replyTimeoutMs = m_context.replyTimeoutMs;
+    options.sessionTimeoutMs = m_context.sessionTimeoutMs;
+    options.cancel = m_context.cancel;
+    options.maxMessageBytes = kMaxJudgedBytes;
+    options.trust = &m_context.trust;
+    // A server may echo the password back in a reply: no line of the log ever shows it.
+    m_context.log.addSecret(account.password);
+    m_session = std::make_unique<Pop3Session>(options);
+    if (!m_session->open(*server))
+        return false;
+    if (!m_session->encrypted()) {
+        // Said at every check: a server that stopped offering STLS, or someone between who
+        // removed the offer, gets the password in the clear, and only this line tells.
+        m_context.log.write(QStringLiteral("%1: Warning: the password is sent in the clear: the "
+                                           "server offers no secure connection (tick SSL to "
+                                           "require one)")
+                                .arg(m_address));
+    }
+    return m_session->login(account.login.isEmpty() ? account.address : account.login,
+                            account.password);
+}
+
+bool AccountCheck::planFetch(FetchPlan *plan)
+{
+    if (!m_session->uniqueIds(&plan->ids, &plan->haveIds))
+        return false;
+    const Rules &rules = m_context.rules;
+    if (plan->haveIds)
+        plan->judgedBefore = m_context.seen.judged(m_identity, rules.fingerprint());
+    // The sizes are needed only for messages to fetch: a check that finds nothing new (the
+    // usual one) does without the listing.
+    const bool anythingNew =
+        !plan->haveIds
+        || std::any_of(plan->ids.cbegin(), plan->ids.cend(),
+                       [plan](const QByteArray &id) { return !plan->judgedBefore.contains(id); });
+    if (plan->haveIds && (rules.isEmpty() || !anythingNew)) {
+        m_outcome.messages = int(plan->ids.size());
+        return true;
+    }
+    QList<std::pair<int, qint64>> sizes;
+    if (!m_session->listSizes(&sizes))
+        return false;
+    for (const auto &[number, size] : std::as_const(sizes)) {
+        // A server that lists a message twice still has it once: it is judged once.
+        if (plan->listedSize.contains(number))
+            continue;
+        plan->listedSize.insert(number, size);
+        if (rules.isEmpty()
+            || (plan->haveIds && plan->judgedBefore.contains(plan->ids.value(number))))
+            continue;
+        plan->toFetch.append({number, size});
+    }
+    m_outcome.messages = int(plan->listedSize.size());
+    return true;
+}
+
+// Reading and judging overlap: this thread reads the messages off the server while a judging
+// thread reads each with GMime and holds it against the rules. Only the judging thread writes
+// `found` until it is joined.
+bool AccountCheck::fetchAndJudge(const FetchPlan &plan, Judgement *judgement)
+{
+    const Rules &rules = m_context.rules;
+    const bool whole = rules.needsWholeMessage();
+    // Whole messages are held within the check's shared budget, from before they are asked for
+    // until they are judged.
+    std::optional<HeldMessages> held;
+    if (m_context.budget) {
+        held.emplace(*m_context.budget, m_context.cancel);
+        m_session->setReserve([&held](int number, qint64 size, bool mayWait) {
+            return held->take(number, size, mayWait);
+        });
+    }
+    Judgement found;
+    int judged = 0;
+    std::mutex unreadableMutex;
+    QList<std::pair<int, QString>> unreadable;
+    const auto judge = [&](int number, QByteArray message) {
+        const auto giveBack = qScopeGuard([&held, number] {
+            if (held)
+                held->give(number);
+        });
+        if (message.isEmpty()) {
+            const std::lock_guard lock(unreadableMutex);
+            unreadable.append({number, QStringLiteral("the server sent it empty")});
+            return;
+        }
+        Condemned condemned;
+        condemned.headerDigest = headerDigest(message);
+        if (whole)
+            condemned.lengthFits = lengthFitsListedSize(message, plan.listedSize.value(number));
+        const MessageFacts facts = readMessageFacts(std::move(message), whole);
+        ++judged;
+        const Verdict verdict = judgeMessage(facts, rules);
+        if (!verdict.keptBecause.isEmpty())
+            m_context.log.write(QStringLiteral("%1: message %2 %3")
+                                    .arg(m_address)
+                                    .arg(number)
+                                    .arg(verdict.keptBecause));
+        if (!verdict.removeBy) {
+            if (plan.haveIds)
+                found.cleared.insert(plan.ids.value(number));
+            return;
+        }
+        condemned.number = number;
+        condemned.match = MatchedMessage{facts.fromText, facts.subject,
+                                         plan.listedSize.value(number), *verdict.removeBy};
+        found.condemned.append(std::move(condemned));
+    };
+    JudgeQueue queue(kQueuedMessages, kQueuedBytes);
+    std::thread judging([&queue, &judge] {
+        while (std::optional<JudgeQueue::Item> item = queue.pop())
+            judge(item->number, std::move(item->message));
+    });
+
+    QSet<QByteArray> tooLarge;
+    Pop3Session::FetchHandlers handlers;
+    handlers.message = [&queue](int number, QByteArray message) {
+        queue.push(number, std::move(message));
+    };
+    handlers.tooLarge = [&](int number) {
+        m_context.log.write(QStringLiteral("%1: message %2 kept: %3 bytes is too large to judge")
+                                .arg(m_address)
+                                .arg(number)
+                                .arg(plan.listedSize.value(number)));
+        if (plan.haveIds)
+            tooLarge.insert(plan.ids.value(number));
+    };
+    handlers.refused = [&](int number, const QString &reply) {
+        const std::lock_guard lock(unreadableMutex);
+        unreadable.append(
+            {number, QStringLiteral("the server would not send it (-ERR %1)")
+                         .arg(reply.isEmpty() ? QStringLiteral("without a reason") : reply)});
+    };
+    const bool fetched = m_session->fetch(plan.toFetch, !whole, handlers);
+    if (fetched)
+        queue.close();
+    else
+        queue.abandon();
+    judging.join();
+
+    m_outcome.judged = judged;
+    for (const auto &[number, why] : std::as_const(unreadable))
+        logUnreadable(number, why);
+    m_outcome.unreadable = int(unreadable.size());
+    found.cleared.unite(tooLarge);
+    *judgement = std::move(found);
+    if (!fetched && m_session->failure() == Pop3Session::Failure::TooLarge)
+        rememberTooLarge(m_session->tooLargeMessage(), plan.ids);
+    return fetched;
+}
+
+// Nothing is removed unless the conversation is provably in step: no reply came that no
+// command asked for, the server names each message to remove as the one judged and sends the
+// header that was judged, and each whole message judged was as long as its listed size says.
+bool AccountCheck::prove(const FetchPlan &plan, const Judgement &judgement)
+{
+    if (judgement.condemned.isEmpty())
+        return plan.toFetch.isEmpty() || m_session->inStep();
+    QList<Pop3Session::JudgedAs> judgedAs;
+    for (const Condemned &message : judgement.condemned) {
+        if (!message.lengthFits) {
+            m_session->abort();
+            m_outcome.failure =
+                QStringLiteral("the server's replies are out of step with the commands (the text "
+                               "judged as message %1 is not as long as the server listed it)")
+                    .arg(message.number);
+            return false;
+        }
+        const qint64 size = plan.listedSize.value(message.number);
+        judgedAs.append({message.number,
+                         plan.haveIds ? plan.ids.value(message.number) : QByteArray::number(size),
+                         size, message.headerDigest});
+    }
+    return m_session->confirmJudged(plan.haveIds, judgedAs);
+}
+
+bool AccountCheck::commitRemovals(const Judgement &judgement, QList<int> *refused)
+{
+    QList<int> numbers;
+    for (const Condemned &message : judgement.condemned)
+        numbers.append(message.number);
+    if (!m_context.dryRun && !m_session->markDeleted(numbers, refused))
+        return false;
+    // The server removes what is marked once it has QUIT, whether or not its answer arrives:
+    // the marked messages are named before it is sent.
+    int marked = 0;
+    for (const Condemned &message : judgement.condemned) {
+        if (m_context.dryRun || refused->contains(message.number))
+            continue;
+        ++marked;
+        logMatch(QStringLiteral("marked for removal"), message.match);
+    }
+    if (m_session->quit())
+        return true;
+    if (marked > 0) {
+        m_context.log.write(QStringLiteral("%1: the server did not confirm QUIT (%2): the %3 "
+                                           "messages marked above may have been removed")
+                                .arg(m_address, m_session->failureText())
+                                .arg(marked));
+    }
+    return false;
+}
+
+// After QUIT was confirmed: each removal named once, and each refusal.
+void AccountCheck::reportRemovals(const Judgement &judgement, const QList<int> &refused)
+{
+    for (const Condemned &message : std::as_const(judgement.condemned)) {
+        if (refused.contains(message.number))
+            continue;
+        m_outcome.matched.append(message.match);
+        logMatch(m_context.dryRun ? QStringLiteral("would remove") : QStringLiteral("removed"),
+                 message.match);
+    }
+    for (int number : std::as_const(refused)) {
+        m_context.log.write(QStringLiteral("%1: the server would not remove message %2; it is "
+                                           "judged again next time")
+                                .arg(m_address)
+                                .arg(number));
+    }
+}
+
+// Only after QUIT: the judged ids, so that they are not fetched again under these rules. A
+// dry run leaves the state as it was, so the next real check judges the same messages.
+void AccountCheck::record(const FetchPlan &plan, const Judgement &judgement)
+{
+    const bool changes = !judgement.cleared.isEmpty()
+                         || plan.judgedBefore.size() != qsizetype(plan.ids.size())
+                         || plan.judgedBefore.isEmpty();
+    if (!plan.haveIds || m_context.dryRun || !changes)
+        return;
+    m_context.seen.record(m_identity, m_context.rules.fingerprint(), idsOnServer(plan.ids),
+                          judgement.cleared);
+}
+
+AccountOutcome AccountCheck::failed()
+{
+    m_outcome.checked = false;
+    if (m_outcome.failure.isEmpty() && m_session)
+        m_outcome.failure = m_session->failureText();
+    m_outcome.matched.clear();
+    logOutcome(0);
+    return m_outcome;
+}
+
+void AccountCheck::logOutcome(int newMessages)
+{
+    if (!m_outcome.checked) {
+        m_context.log.write(QStringLiteral("%1: %2").arg(m_address, m_outcome.failure));
         return;
     }
-    m_context.log.write(QStringLiteral("%1: %2 messages, %3 new, %4 %5")
-                            .arg(outcome.address)
-                            .arg(outcome.messages)
-                            .arg(newMessages)
-                            .arg(outcome.matched.size())
-                            .arg(m_context.dryRun ? QStringLiteral("would be removed")
-                                                  : QStringLiteral("removed")));
+    QString text =
+        QStringLiteral("%1: %2 messages, %3 new, %4 %5")
+            .arg(m_address)
+            .arg(m_outcome.messages)
+            .arg(newMessages)
+            .arg(m_outcome.matched.size())
+            .arg(m_context.dryRun ? QStringLiteral("would be removed") : QStringLiteral("removed"));
+    if (m_outcome.unreadable > 0)
+        text += QStringLiteral(", %1 could not be read").arg(m_outcome.unreadable);
+    m_context.log.write(text);
 }
 
 void AccountCheck::logMatch(const QString &what, const MatchedMessage &match)
@@ -61,8 +364,16 @@ void AccountCheck::logMatch(const QString &what, const MatchedMessage &match)
                             .arg(match.rule.list, match.rule.pattern));
 }
 
-void AccountCheck::rememberTooLarge(const QByteArray &identity, int number,
-                                    const QHash<int, QByteArray> &ids)
+void AccountCheck::logUnreadable(int number, const QString &why)
+{
+    m_context.log.write(QStringLiteral("%1: message %2 could not be read: %3; it is tried again "
+                                       "at the next check")
+                            .arg(m_address)
+                            .arg(number)
+                            .arg(why));
+}
+
+void AccountCheck::rememberTooLarge(int number, const QHash<int, QByteArray> &ids)
 {
     // The server sent more than it listed: that message would end every check of the
     // account, so it is kept, and not fetched again under these rules.
@@ -72,229 +383,8 @@ void AccountCheck::rememberTooLarge(const QByteArray &identity, int number,
                             .arg(number));
     if (!ids.contains(number))
         return;
-    QSet<QByteArray> onServer;
-    for (const QByteArray &id : ids)
-        onServer.insert(id);
-    m_context.seen.record(identity, m_context.rules.fingerprint(), onServer, {ids.value(number)});
-}
-
-AccountOutcome AccountCheck::run(const AccountSettings &account)
-{
-    AccountOutcome outcome;
-    outcome.address = QString::fromLocal8Bit(account.address);
-    m_address = outcome.address;
-    if (!account.problem.isEmpty()) {
-        outcome.failure = QStringLiteral("not checked: %1").arg(account.problem);
-        logOutcome(outcome, 0);
-        return outcome;
-    }
-    const std::optional<ServerAddress> server = parseServerAddress(account.pop3, account.ssl);
-    if (!server) {
-        outcome.failure = QStringLiteral("not checked: the POP3 server \"%1\" is not a host or "
-                                         "host:port")
-                              .arg(QString::fromLocal8Bit(account.pop3));
-        logOutcome(outcome, 0);
-        return outcome;
-    }
-
-    Pop3Session::Options options;
-    options.connectTimeoutMs = m_context.connectTimeoutMs;
-    options.replyTimeoutMs = m_context.replyTimeoutMs;
-    options.sessionTimeoutMs = m_context.sessionTimeoutMs;
-    options.cancel = m_context.cancel;
-    options.maxMessageBytes = kMaxJudgedBytes;
-    options.trust = &m_context.trust;
-    // A server may echo the password back in a reply: no line of the log ever shows it.
-    m_context.log.addSecret(account.password);
-    auto session = std::make_unique<Pop3Session>(options);
-    session->open(*server);
-    const auto failed = [&]() {
-        outcome.checked = false;
-        outcome.failure = session->failureText();
-        outcome.matched.clear();
-        logOutcome(outcome, 0);
-        return outcome;
-    };
-
-    const QByteArray login = account.login.isEmpty() ? account.address : account.login;
-    if (session->failure() != Pop3Session::Failure::None)
-        return failed();
-    if (!session->encrypted()) {
-        // Said at every check: a server that stopped offering STLS, or someone between who
-        // removed the offer, gets the password in the clear, and only this line tells.
-        m_context.log.write(QStringLiteral("%1: Warning: the password is sent in the clear: the "
-                                           "server offers no secure connection (tick SSL to "
-                                           "require one)")
-                                .arg(outcome.address));
-    }
-    QHash<int, QByteArray> ids;
-    bool haveIds = false;
-    if (!session->login(login, account.password) || !session->uniqueIds(&ids, &haveIds))
-        return failed();
-
-    const Rules &rules = m_context.rules;
-    const QByteArray identity = accountIdentity(account);
-    const QSet<QByteArray> judgedBefore =
-        haveIds ? m_context.seen.judged(identity, rules.fingerprint()) : QSet<QByteArray>();
-    // The sizes are needed only for messages to fetch: a check that finds nothing new (the
-    // usual one) does without the listing.
-    const bool anythingNew =
-        !haveIds || std::any_of(ids.cbegin(), ids.cend(), [&judgedBefore](const QByteArray &id) {
-            return !judgedBefore.contains(id);
-        });
-    QList<std::pair<int, qint64>> sizes;
-    if (!haveIds || (!rules.isEmpty() && anythingNew)) {
-        if (!session->listSizes(&sizes))
-            return failed();
-        outcome.messages = int(sizes.size());
-    } else {
-        outcome.messages = int(ids.size());
-    }
-
-    // Only messages not judged under these rules are fetched, and only as much as needed.
-    QList<std::pair<int, qint64>> toFetch;
-    QSet<QByteArray> judgedNow;
-    const bool whole = rules.needsWholeMessage();
-    if (!rules.isEmpty()) {
-        for (const auto &[number, size] : std::as_const(sizes)) {
-            const QByteArray id = ids.value(number);
-            if (haveIds && judgedBefore.contains(id))
-                continue;
-            toFetch.append({number, size});
-        }
-    }
-    const int newMessages = int(toFetch.size());
-
-    QList<int> toDelete;
-    QHash<int, MatchedMessage> matches;
-    QHash<int, qint64> listedSize;
-    for (const auto &[number, size] : std::as_const(toFetch))
-        listedSize.insert(number, size);
-    // Whole messages are held within the check's shared budget, from before they are asked for
-    // until they are judged.
-    std::optional<HeldMessages> held;
-    if (m_context.budget) {
-        held.emplace(*m_context.budget, m_context.cancel);
-        session->setReserve([&held](int number, qint64 size, bool mayWait) {
-            return held->take(number, size, mayWait);
-        });
-    }
-    // Judging runs beside the reading: while one message is parsed, the next ones arrive.
-    const auto judge = [&](int number, QByteArray message) {
-        const auto giveBack = qScopeGuard([&held, number] {
-            if (held)
-                held->give(number);
-        });
-        if (message.isEmpty())
-            return; // the server would not send it: judged next time
-        const MessageFacts facts = readMessageFacts(std::move(message), whole);
-        ++outcome.judged;
-        const Verdict verdict = judgeMessage(facts, rules);
-        if (!verdict.keptBecause.isEmpty()) {
-            m_context.log.write(QStringLiteral("%1: message %2 %3")
-                                    .arg(outcome.address)
-                                    .arg(number)
-                                    .arg(verdict.keptBecause));
-        }
-        if (!verdict.removeBy) {
-            if (haveIds)
-                judgedNow.insert(ids.value(number));
-            return;
-        }
-        toDelete.append(number);
-        matches.insert(number, MatchedMessage{facts.fromText, facts.subject,
-                                              listedSize.value(number), *verdict.removeBy});
-    };
-    JudgeQueue queue(kQueuedMessages, kQueuedBytes);
-    std::thread judging([&queue, &judge] {
-        while (std::optional<JudgeQueue::Item> item = queue.pop())
-            judge(item->number, std::move(item->message));
-    });
-    // Called by this thread while the judging thread fills judgedNow: kept apart until then.
-    QSet<QByteArray> tooLarge;
-    const auto keepTooLarge = [&](int number) {
-        m_context.log.write(QStringLiteral("%1: message %2 kept: %3 bytes is too large to judge")
-                                .arg(outcome.address)
-                                .arg(number)
-                                .arg(listedSize.value(number)));
-        if (haveIds)
-            tooLarge.insert(ids.value(number));
-    };
-    const bool fetched = session->fetch(
-        toFetch, !whole,
-        [&queue](int number, QByteArray message) { queue.push(number, std::move(message)); },
-        keepTooLarge);
-    if (fetched)
-        queue.close();
-    else
-        queue.abandon();
-    judging.join();
-    judgedNow.unite(tooLarge);
-    if (!fetched) {
-        if (session->failure() == Pop3Session::Failure::TooLarge)
-            rememberTooLarge(identity, session->tooLargeMessage(), ids);
-        return failed();
-    }
-
-    // Nothing is removed unless the conversation is provably in step: no reply came that no
-    // command asked for, and the server names each message to remove as the one judged.
-    QList<std::pair<int, QByteArray>> judgedAs;
-    for (int number : std::as_const(toDelete))
-        judgedAs.append(
-            {number, haveIds ? ids.value(number) : QByteArray::number(listedSize.value(number))});
-    if ((!toFetch.isEmpty() && !session->inStep())
-        || (!judgedAs.isEmpty() && !session->confirmListed(haveIds, judgedAs)))
-        return failed();
-
-    QList<int> refused;
-    if (!m_context.dryRun && !session->markDeleted(toDelete, &refused))
-        return failed();
-    // The server removes what is marked once it has QUIT, whether or not its answer arrives:
-    // the marked messages are named before it is sent.
-    int marked = 0;
-    for (int number : std::as_const(toDelete)) {
-        if (m_context.dryRun || refused.contains(number))
-            continue;
-        ++marked;
-        logMatch(QStringLiteral("marked for removal"), matches[number]);
-    }
-    if (!session->quit()) {
-        if (marked > 0) {
-            m_context.log.write(QStringLiteral("%1: the server did not confirm QUIT (%2): the %3 "
-                                               "messages marked above may have been removed")
-                                    .arg(outcome.address, session->failureText())
-                                    .arg(marked));
-        }
-        return failed();
-    }
-
-    outcome.checked = true;
-    for (int number : std::as_const(toDelete)) {
-        if (refused.contains(number))
-            continue;
-        const MatchedMessage &match = matches[number];
-        outcome.matched.append(match);
-        logMatch(m_context.dryRun ? QStringLiteral("would remove") : QStringLiteral("removed"),
-                 match);
-    }
-    for (int number : std::as_const(refused)) {
-        m_context.log.write(QStringLiteral("%1: the server would not remove message %2; it is "
-                                           "judged again next time")
-                                .arg(outcome.address)
-                                .arg(number));
-    }
-    // A dry run leaves the state as it was, so the next real check judges the same messages.
-    // Nothing judged and nothing gone: the record stands as it is.
-    const bool recordChanges = !judgedNow.isEmpty() || judgedBefore.size() != qsizetype(ids.size())
-                               || judgedBefore.isEmpty();
-    if (haveIds && !m_context.dryRun && recordChanges) {
-        QSet<QByteArray> onServer;
-        for (const QByteArray &id : std::as_const(ids))
-            onServer.insert(id);
-        m_context.seen.record(identity, rules.fingerprint(), onServer, judgedNow);
-    }
-    logOutcome(outcome, newMessages);
-    return outcome;
+    m_context.seen.record(m_identity, m_context.rules.fingerprint(), idsOnServer(ids),
+                          {ids.value(number)});
 }
 
 } // namespace mail

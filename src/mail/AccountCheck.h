@@ -4,11 +4,16 @@
 #include "mail/Settings.h"
 #include "mail/TlsTrust.h"
 
+#include <QHash>
+#include <QSet>
+
 #include <atomic>
+#include <memory>
 
 namespace mail {
 
 class MessageBudget;
+class Pop3Session;
 class MonitorLog;
 class Rules;
 class SeenState;
@@ -33,20 +38,59 @@ public:
         MessageBudget *budget = nullptr; // shared by the accounts checked at once
     };
 
-    explicit AccountCheck(const Context &context)
-        : m_context(context)
-    {}
+    explicit AccountCheck(const Context &context);
+    ~AccountCheck();
+    AccountCheck(const AccountCheck &) = delete;
+    AccountCheck &operator=(const AccountCheck &) = delete;
 
+    // Greeting to QUIT, in steps: connect and log in, plan what to fetch, fetch and judge,
+    // prove that each condemned message is the one judged, remove, record.
     AccountOutcome run(const AccountSettings &account);
 
 private:
-    void logOutcome(const AccountOutcome &outcome, int newMessages);
+    // What the server holds, and which of it is to be judged.
+    struct FetchPlan
+    {
+        QHash<int, QByteArray> ids; // message number -> unique id
+        bool haveIds = false;       // the server has UIDL
+        QSet<QByteArray> judgedBefore;
+        QList<std::pair<int, qint64>> toFetch; // message number, listed size
+        QHash<int, qint64> listedSize;
+    };
+    // A message the rules matched, with what proves before its DELE that it is the one judged.
+    struct Condemned
+    {
+        int number = 0;
+        MatchedMessage match;
+        QByteArray headerDigest;
+        bool lengthFits = true; // a whole message's length fits its listed size
+    };
+    // What fetching and judging found.
+    struct Judgement
+    {
+        QList<Condemned> condemned;
+        QSet<QByteArray> cleared; // ids judged and kept, or kept as too large to judge
+    };
+
+    bool connect(const AccountSettings &account);
+    bool planFetch(FetchPlan *plan);
+    bool fetchAndJudge(const FetchPlan &plan, Judgement *judgement);
+    bool prove(const FetchPlan &plan, const Judgement &judgement);
+    bool commitRemovals(const Judgement &judgement, QList<int> *refused);
+    void reportRemovals(const Judgement &judgement, const QList<int> &refused);
+    void record(const FetchPlan &plan, const Judgement &judgement);
+    AccountOutcome failed();
+
+    void logOutcome(int newMessages);
     void logMatch(const QString &what, const MatchedMessage &match);
-    void rememberTooLarge(const QByteArray &identity, int number,
-                          const QHash<int, QByteArray> &ids);
+    void logUnreadable(int number, const QString &why);
+    void rememberTooLarge(int number, const QHash<int, QByteArray> &ids);
 
     const Context &m_context;
     QString m_address;
+    QByteArray m_identity;
+    AccountOutcome m_outcome;
+    std::unique_ptr<Pop3Session> m_session;
 };
 
 // The seen-state's name for an account: the same address on another server is another mailbox.

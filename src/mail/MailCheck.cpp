@@ -102,9 +102,11 @@ QString CheckReport::summary() const
         return QStringLiteral("Settings cannot be read: %1").arg(settingsProblem);
     int failed = 0;
     int slow = 0;
+    int unreadable = 0;
     for (const AccountOutcome &account : accounts) {
         failed += account.checked || account.stillRunning ? 0 : 1;
         slow += account.stillRunning ? 1 : 0;
+        unreadable += account.unreadable;
     }
     QString text =
         QStringLiteral("%1 accounts, %2 messages judged, %3 %4")
@@ -112,6 +114,8 @@ QString CheckReport::summary() const
             .arg(judged)
             .arg(removed)
             .arg(dryRun ? QStringLiteral("would be removed") : QStringLiteral("removed"));
+    if (unreadable > 0)
+        text += QStringLiteral(", %1 could not be read").arg(unreadable);
     if (failed > 0)
         text += QStringLiteral(", %1 failed").arg(failed);
     if (slow > 0)

@@ -38,6 +38,7 @@ struct AccountOutcome
     QString failure;           // why not, as the log says it
     int messages = 0;
     int judged = 0;
+    int unreadable = 0;            // messages the server would not send, or sent empty
     QList<MatchedMessage> matched; // removed, or would be in a dry run
 };
 

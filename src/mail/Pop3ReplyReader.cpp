@@ -90,8 +90,10 @@ Pop3ReplyReader::Result Pop3ReplyReader::takeData(QByteArray *data, qint64 maxBy
             *data = std::move(m_partialData);
             m_partialData = QByteArray();
             m_atLineStart = true;
+            m_sawBareLfEnd = false;
             return Result::Ready;
         }
+        m_sawBareLfEnd = m_sawBareLfEnd || (!crlf && line == ".");
         if (protocolLine && line.startsWith('.'))
             line = line.sliced(1);
         if (m_partialData.size() + line.size() + 2 > maxBytes) {

@@ -35,6 +35,9 @@ public:
     Result takeData(QByteArray *data, qint64 maxBytes);
     // Bytes held that no call has taken yet.
     qsizetype pendingBytes() const { return m_buffer.size() - m_position; }
+    // The data taken so far holds a "." line that ends in a bare LF: what a server that ends its
+    // lines without CR sends as the end of a reply, which therefore never ends.
+    bool sawBareLfEnd() const { return m_sawBareLfEnd; }
 
 private:
     // The next line without its end, or false when no whole line is there yet; `crlf` tells
@@ -49,6 +52,7 @@ private:
     mutable qsizetype m_searched = 0;
     QByteArray m_partialData;  // data of a multi-line reply taken so far
     bool m_atLineStart = true; // the data taken so far ends in CRLF (or is none)
+    bool m_sawBareLfEnd = false;
 };
 
 } // namespace mail

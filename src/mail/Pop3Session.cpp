@@ -1,5 +1,6 @@
 #include "mail/Pop3Session.h"
 
+#include "mail/JudgedText.h"
 #include "mail/TlsTrust.h"
 
 #include <QElapsedTimer>
@@ -294,18 +295,21 @@ bool Pop3Session::listSizes(QList<std::pair<int, qint64>> *sizes)
 }
 
 bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool headerOnly,
-                        const std::function<void(int, QByteArray)> &onMessage,
-                        const std::function<void(int)> &onTooLarge)
+                        const FetchHandlers &handlers)
 {
-    // TOP is optional: a server that refuses it is asked with RETR instead.
-    bool useTop = offersTop();
+    return fetchWith(messages, headerOnly, offersTop(), handlers);
+}
+
+bool Pop3Session::fetchWith(const QList<std::pair<int, qint64>> &messages, bool headerOnly,
+                            bool useTop, const FetchHandlers &handlers)
+{
     const bool whole = !headerOnly || !useTop;
     QList<std::pair<int, qint64>> wanted;
     qint64 wantedBytes = 0;
     for (const auto &message : messages) {
         if (whole && message.second > m_options.maxMessageBytes) {
-            if (onTooLarge)
-                onTooLarge(message.first);
+            if (handlers.tooLarge)
+                handlers.tooLarge(message.first);
             continue;
         }
         wanted.append(message);
@@ -313,20 +317,23 @@ bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool head
     }
     m_sessionDeadline += wantedBytes * 1000 / kSlowestBytesPerSecond;
 
-    const auto command = [&useTop, headerOnly](int number) {
+    const auto command = [useTop, headerOnly](int number) {
         const QByteArray text = QByteArray::number(number);
         if (!useTop)
             return "RETR " + text;
         return "TOP " + text + (headerOnly ? " 0" : kWholeMessageLines);
     };
-    QList<std::pair<int, qint64>> refusedTop;
-    QList<bool> askedByTop;
+    // Asked for again by RETR, as whole messages within the limits.
+    QList<std::pair<int, qint64>> byRetr;
+    // A server that did not say it has TOP and refuses it has none: nothing more is asked by
+    // TOP, and what was not asked yet goes by RETR.
+    bool stopSending = false;
     const qsizetype total = wanted.size();
     qsizetype sent = 0;
     qint64 bytesInFlight = 0;
     for (qsizetype received = 0; received < total; ++received) {
         // Keep the server busy while we read, but with a bounded amount of mail in flight.
-        while (sent < total
+        while (!stopSending && sent < total
                && (sent == received
                    || (m_pipelining && sent - received < kPipelineWindow
                        && (!whole || bytesInFlight + wanted[sent].second <= kBytesInFlight)))) {
@@ -338,9 +345,12 @@ bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool head
             }
             if (!send(command(wanted[sent].first)))
                 return false;
-            askedByTop.append(useTop);
             bytesInFlight += whole ? wanted[sent].second : 0;
             ++sent;
+        }
+        if (received == sent) {
+            byRetr.append(wanted.sliced(received));
+            break;
         }
         const auto [number, size] = wanted[received];
         Pop3ReplyReader::Status status;
@@ -353,41 +363,86 @@ bool Pop3Session::fetch(const QList<std::pair<int, qint64>> &messages, bool head
             return false;
         }
         bytesInFlight = std::max<qint64>(0, bytesInFlight - (whole ? size : 0));
-        if (!status.ok && askedByTop[received]) {
-            m_topRefused = true;
-            useTop = false;
-            refusedTop.append(wanted[received]);
+        if (!status.ok && useTop) {
+            if (m_capaAnswered && m_capabilities.contains("TOP")) {
+                m_topRefusedFor.insert(number);
+            } else {
+                m_topRefused = true;
+                stopSending = true;
+            }
+            byRetr.append(wanted[received]);
             continue;
         }
-        onMessage(number, std::move(message)); // handed on: the judge holds the only copy
+        if (!status.ok) {
+            if (handlers.refused)
+                handlers.refused(number, QString::fromUtf8(status.text));
+            continue;
+        }
+        handlers.message(number, std::move(message)); // handed on: the judge holds the only copy
     }
-    return refusedTop.isEmpty() || fetch(refusedTop, headerOnly, onMessage, onTooLarge);
+    return byRetr.isEmpty() || fetchWith(byRetr, headerOnly, false, handlers);
 }
 
-bool Pop3Session::confirmListed(bool byUniqueId, const QList<std::pair<int, QByteArray>> &expected)
+QByteArray Pop3Session::headerCommand(int number) const
+{
+    const QByteArray text = QByteArray::number(number);
+    if (offersTop() && !m_topRefusedFor.contains(number))
+        return "TOP " + text + " 0";
+    return "RETR " + text;
+}
+
+bool Pop3Session::outOfStep(const QString &why)
+{
+    return fail(
+        Failure::OutOfStep,
+        QStringLiteral("the server's replies are out of step with the commands (%1)").arg(why));
+}
+
+bool Pop3Session::confirmJudged(bool byUniqueId, const QList<JudgedAs> &judged)
 {
     if (!inStep())
         return false;
+    // Two commands a message: its name in the listing, then its header alone.
     const QByteArray verb = byUniqueId ? "UIDL " : "LIST ";
+    const qsizetype total = judged.size() * 2;
+    const auto command = [&](qsizetype index) {
+        const int number = judged[index / 2].number;
+        return index % 2 == 0 ? verb + QByteArray::number(number) : headerCommand(number);
+    };
     qsizetype sent = 0;
-    for (qsizetype received = 0; received < expected.size(); ++received) {
-        while (sent < expected.size()
+    for (qsizetype received = 0; received < total; ++received) {
+        while (sent < total
                && (sent == received || (m_pipelining && sent - received < kPipelineWindow))) {
-            if (!send(verb + QByteArray::number(expected[sent].first)))
+            if (!send(command(sent)))
                 return false;
             ++sent;
         }
+        const JudgedAs &message = judged[received / 2];
         Pop3ReplyReader::Status status;
         if (!readStatus(&status))
             return false;
-        const auto &[number, field] = expected[received];
-        const QList<QByteArray> words = status.text.simplified().split(' ');
-        if (!status.ok || words.size() < 2 || words[0] != QByteArray::number(number)
-            || words[1] != field) {
-            return fail(Failure::OutOfStep,
-                        QStringLiteral("the server's replies are out of step with the commands "
-                                       "(message %1 is not the one judged)")
-                            .arg(number));
+        if (received % 2 == 0) {
+            const QList<QByteArray> words = status.text.simplified().split(' ');
+            if (!status.ok || words.size() < 2 || words[0] != QByteArray::number(message.number)
+                || words[1] != message.listedAs) {
+                return outOfStep(
+                    QStringLiteral("message %1 is not the one judged").arg(message.number));
+            }
+            continue;
+        }
+        if (!status.ok) {
+            return fail(Failure::Refused,
+                        QStringLiteral("the server would not send message %1 again to confirm "
+                                       "it is the one judged (%2)")
+                            .arg(message.number)
+                            .arg(QString::fromUtf8(status.text)));
+        }
+        QByteArray header;
+        if (!readData(&header, m_options.maxMessageBytes, message.listedSize))
+            return false;
+        if (headerDigest(header) != message.headerDigest) {
+            return outOfStep(QStringLiteral("the header of message %1 is not the one judged")
+                                 .arg(message.number));
         }
     }
     return inStep();
@@ -397,9 +452,7 @@ bool Pop3Session::inStep()
 {
     drainSocket();
     if (m_reader.pendingBytes() > 0) {
-        return fail(Failure::OutOfStep,
-                    QStringLiteral("the server's replies are out of step with the commands (a "
-                                   "reply no command asked for)"));
+        return outOfStep(QStringLiteral("a reply no command asked for"));
     }
     return true;
 }
@@ -509,8 +562,13 @@ bool Pop3Session::readData(QByteArray *data, qint64 maxBytes, qint64 announcedBy
                 Failure::TooLarge,
                 QStringLiteral("a reply of the server is larger than %1 bytes").arg(maxBytes));
         case Pop3ReplyReader::Result::NeedMore:
-            if (!waitForBytes(deadline))
-                return false;
+            if (waitForBytes(deadline))
+                break;
+            if (m_failure == Failure::Timeout && m_reader.sawBareLfEnd()) {
+                m_failureText = QStringLiteral("the server's reply did not end as POP3 requires "
+                                               "(its lines end without CR)");
+            }
+            return false;
         }
     }
 }

@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -70,14 +71,22 @@ public:
     bool uniqueIds(QHash<int, QByteArray> *ids, bool *supported);
     // Message numbers in order with their sizes.
     bool listSizes(QList<std::pair<int, qint64>> *sizes);
+    // What fetch() hands over, message by message, as the replies arrive.
+    struct FetchHandlers
+    {
+        std::function<void(int, QByteArray)> message;
+        // Listed as larger than the limit: not fetched whole.
+        std::function<void(int)> tooLarge;
+        // The server would not send it: its reply.
+        std::function<void(int, const QString &)> refused;
+    };
     // Fetches the given messages (whole, or the header only), pipelined where the server
-    // allows, handing each to onMessage as it arrives. A message the server refuses to send
-    // is handed over empty. Whole messages come by TOP where offered, which leaves them
-    // unread for the person's own mail program, else by RETR; a message whose listed size
-    // is over the limit is not fetched whole but handed to onTooLarge.
+    // allows. Whole messages come by TOP where offered, which leaves them unread for the
+    // person's own mail program, else by RETR; a message whose listed size is over the limit is
+    // not fetched whole. A message whose TOP is refused is asked for by RETR, as a whole
+    // message within the same limits; the others are still asked for by TOP.
     bool fetch(const QList<std::pair<int, qint64>> &messages, bool headerOnly,
-               const std::function<void(int, QByteArray)> &onMessage,
-               const std::function<void(int)> &onTooLarge = {});
+               const FetchHandlers &handlers);
     // Asked before a whole message is requested, with its number and listed size, and whether
     // nothing else is in flight (then it may wait): false holds the request back for now, or,
     // when nothing is in flight, ends the session as stopped.
@@ -85,10 +94,20 @@ public:
     {
         m_reserve = std::move(reserve);
     }
-    // Proves the conversation is in step before anything is removed: the server names each
-    // message (number, unique id) or, without UIDL, (number, size) as it was judged, and no
-    // byte beyond the replies asked for is waiting. Any difference ends the session.
-    bool confirmListed(bool byUniqueId, const QList<std::pair<int, QByteArray>> &expected);
+    // A message as it was judged: what the server listed for it and the digest of the header
+    // the rules read.
+    struct JudgedAs
+    {
+        int number = 0;
+        QByteArray listedAs; // its unique id, or without UIDL its listed size
+        qint64 listedSize = 0;
+        QByteArray headerDigest;
+    };
+    // Proves, before anything is removed, that each message to remove is the one judged: the
+    // server names it (number, unique id or size) as it was listed, sends the header that was
+    // judged when asked for it alone, and no byte beyond the replies asked for is waiting. Any
+    // difference ends the session.
+    bool confirmJudged(bool byUniqueId, const QList<JudgedAs> &judged);
     // No byte is waiting that no command asked for.
     bool inStep();
     // Marks messages for deletion; `refused` gets those the server would not mark.
@@ -110,6 +129,10 @@ private:
     bool send(const QByteArray &command);
     bool readStatus(Pop3ReplyReader::Status *status);
     bool readData(QByteArray *data, qint64 maxBytes, qint64 announcedBytes = 0);
+    bool fetchWith(const QList<std::pair<int, qint64>> &messages, bool headerOnly, bool useTop,
+                   const FetchHandlers &handlers);
+    QByteArray headerCommand(int number) const;
+    bool outOfStep(const QString &why);
     bool waitForBytes(const QDeadlineTimer &replyDeadline);
     void drainSocket();
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
@@ -125,7 +148,8 @@ private:
     QList<QByteArray> m_capabilities;
     bool m_pipelining = false;
     bool m_capaAnswered = false;
-    bool m_topRefused = false;
+    bool m_topRefused = false; // for the whole session: the server has no TOP
+    QSet<int> m_topRefusedFor; // messages whose TOP alone was refused
     int m_tooLarge = 0;
     QDeadlineTimer m_sessionDeadline;
     std::function<bool(int, qint64, bool)> m_reserve;

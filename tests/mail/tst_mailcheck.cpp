@@ -108,7 +108,9 @@ private slots:
         QCOMPARE(report.removed, 4);
         waitForServer(1);
         QCOMPARE(m_server.messages(m_user), keep);
-        QCOMPARE(commandCount("TOP"), 7); // headers only: no rule needs the body
+        // Headers only (no rule needs the body), and each removal's header read again to prove
+        // it is the message judged.
+        QCOMPARE(commandCount("TOP"), 7 + 4);
         QCOMPARE(commandCount("RETR"), 0);
         const QStringList lines = bench.newLogLines();
         QVERIFY2(lines.contains(m_address + ": 7 messages, 7 new, 4 removed"),
@@ -178,7 +180,7 @@ private slots:
         // Fetched whole by TOP, not RETR: the person's own mail program still finds the
         // message it kept unread.
         QCOMPARE(commandCount("RETR"), 0);
-        QCOMPARE(commandCount("TOP"), 4);
+        QCOMPARE(commandCount("TOP"), 4 + 3); // and the three removals' headers again
         const QStringList kept =
             QDir(m_server.maildirPath(m_user) + QStringLiteral("/cur")).entryList(QDir::Files);
         for (const QString &file : kept)
@@ -635,6 +637,13 @@ private slots:
         mail::CheckReport report = bench.check();
         QVERIFY(report.allChecked());
         QCOMPARE(report.judged, 1);
+        QVERIFY(report.summary().contains(u", 1 could not be read"));
+        QVERIFY(bench.newLogLines().contains(
+            m_address
+            + ": message 1 could not be read: the server would not send it (-ERR not "
+              "here); it is tried again at the next check"));
+        // Its TOP refused, it alone was asked for by RETR: the other is still read by TOP.
+        QCOMPARE(server.commands().filter(QStringLiteral("RETR")).size(), 1);
         options.refuseFirst = false;
         server.setOptions(options);
         report = bench.check();
@@ -717,7 +726,8 @@ private slots:
         // Four listings, and the message to remove confirmed by its size before DELE.
         QCOMPARE(bare.commands().filter(QStringLiteral("LIST")).size(), 5);
         QVERIFY(bare.commands().contains(QStringLiteral("LIST 2")));
-        QCOMPARE(bare.commands().filter(QStringLiteral("RETR")).size(), 6);
+        // Without TOP, the removal's header is read again by RETR.
+        QCOMPARE(bare.commands().filter(QStringLiteral("RETR")).size(), 6 + 1);
     }
 
     // Servers that break the protocol: whatever they send, only a message the rules matched,
@@ -735,7 +745,18 @@ private slots:
                 << "bare LF dot" << pipelining << true << 0 << "2 messages, 2 new, 0 removed";
             QTest::addRow("extra reply after TOP%s", way)
                 << "extra reply" << pipelining << false << 0 << "replies are out of step";
+            // Each of these once removed a message the rules never saw in place of the spam.
+            QTest::addRow("one reply twice, a later one lost%s", way)
+                << "repeated then dropped" << pipelining << false << 0
+                << "the header of message 2 is not the one judged";
+            QTest::addRow("text without dot-stuffing%s", way)
+                << "no dot-stuffing" << pipelining << false << 0 << "replies are out of step";
+            QTest::addRow("listed size far from the text%s", way)
+                << "size far off" << pipelining << false << 0
+                << "is not as long as the server listed it";
         }
+        QTest::newRow("pipelined replies out of order")
+            << "reordered" << true << false << 0 << "the header of message 1 is not the one judged";
         QTest::newRow("extra reply, nothing matched")
             << "extra reply, nothing matched" << false << false << 0 << "replies are out of step";
         QTest::newRow("named otherwise when asked alone")
@@ -775,6 +796,11 @@ private slots:
         options.refuseList = fault == u"refused LIST";
         options.otherNameAlone = fault == u"other name";
         options.byteDelayMs = fault == u"trickle" ? 100 : 0;
+        options.swapFirstFetches = fault == u"reordered";
+        options.repeatThenDrop = fault == u"repeated then dropped";
+        options.noDotStuffing = fault == u"no dot-stuffing";
+        if (fault == u"size far off")
+            options.listedSize = spam.size() + 500;
         if (fault.startsWith(u"listed")) {
             first += QByteArray(65 * 1024 * 1024, 'x') + "\r\n";
             options.top = false;
@@ -783,6 +809,12 @@ private slots:
         QList<QByteArray> mailbox{first, spam};
         if (fault == u"bare LF dot" || fault == u"extra reply, nothing matched")
             mailbox.last() = mail("friend@good.example", "Hello again");
+        if (fault == u"repeated then dropped" || fault == u"size far off")
+            mailbox = {spam, first};
+        // An outsider's text read as the next reply: a spam's, judged as the friend's message.
+        if (fault == u"no dot-stuffing")
+            mailbox.first() = mail("someone@else.example", "News",
+                                   "text\r\n.\r\n+OK\r\nFrom: x@spam.example\r\n\r\ncheap\r\n");
         MiniPop3Server server(mailbox, options);
         QVERIFY(server.start());
         MailTestBench bench;
@@ -791,6 +823,11 @@ private slots:
         bench.addPattern(store::kMailFilterKey, "*@spam.example");
         if (fault == u"bare LF dot")
             bench.addPattern(store::kContentFilterKey, "nothing like this");
+        if (fault == u"no dot-stuffing" || fault == u"size far off")
+            bench.addPattern(store::kContentFilterKey, "cheap");
+        // What a dry run would remove stands on the same proof.
+        if (fault == u"reordered" || fault.startsWith(u"repeated"))
+            QVERIFY(!bench.check(true).allChecked());
         // Short replies time out fast; a 65 MiB one needs its time on a loaded machine.
         const mail::CheckReport report =
             bench.check(false, fault.startsWith(u"listed") ? 30000 : 1000);

@@ -71,7 +71,27 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
         }
     };
     const auto body = [&options](const QByteArray &message) {
+        if (options.noDotStuffing)
+            return message.endsWith("\r\n") ? message : message + "\r\n";
         return options.stuffAfterCrlfOnly ? stuffedAfterCrlf(message) : dotStuffed(message);
+    };
+    // The faults of a server that loses track of its replies to RETR and TOP.
+    int fetches = 0;
+    QByteArray heldBack;
+    bool dropped = false;
+    const auto fetchReply = [&](const QByteArray &text, int index) {
+        ++fetches;
+        if (options.swapFirstFetches && fetches == 1) {
+            heldBack = text;
+            return;
+        }
+        if (options.repeatThenDrop && !dropped && index == mailbox.size() - 1) {
+            dropped = true;
+            return;
+        }
+        reply(text);
+        if ((options.swapFirstFetches && fetches == 2) || (options.repeatThenDrop && fetches == 1))
+            reply(options.swapFirstFetches ? heldBack : text);
     };
     bool extraSent = false;
     const auto message = [&](const QByteArray &argument, int *index) {
@@ -124,14 +144,16 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
                 else
                     reply("-ERR no such message");
             } else if (verb == "RETR" && fetchable(words.value(1), &index)) {
-                reply("+OK\r\n" + body(mailbox[index]) + ".");
+                fetchReply("+OK\r\n" + body(mailbox[index]) + ".", index);
             } else if (verb == "TOP" && options.top && fetchable(words.value(1), &index)) {
                 const qsizetype end = mailbox[index].indexOf("\r\n\r\n");
                 const bool whole = words.value(2).toLongLong() > 0;
-                reply("+OK\r\n"
-                      + (whole ? body(mailbox[index])
-                               : body(mailbox[index].left(end < 0 ? -1 : end + 2)) + "\r\n")
-                      + ".");
+                fetchReply("+OK\r\n"
+                               + (whole
+                                      ? body(mailbox[index])
+                                      : body(mailbox[index].left(end < 0 ? -1 : end + 2)) + "\r\n")
+                               + ".",
+                           index);
                 if (options.extraReplyAfterTop && !extraSent && index == mailbox.size() - 1) {
                     extraSent = true;
                     reply("+OK");

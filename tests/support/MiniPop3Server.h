@@ -33,6 +33,9 @@ public:
         bool refuseDele = false;         // every DELE gets -ERR
         bool refuseQuit = false;         // QUIT gets -ERR and removes nothing
         bool otherNameAlone = false;     // "UIDL n", "LIST n" name another id, size
+        bool swapFirstFetches = false;   // the first two RETR/TOP answered in reverse order
+        bool repeatThenDrop = false;     // the first RETR/TOP answered twice, the last not
+        bool noDotStuffing = false;      // message text sent as it is
     };
 
     MiniPop3Server(QList<QByteArray> messages, Options options);
