@@ -755,6 +755,10 @@ private slots:
                 << "size far off" << pipelining << false << 0
                 << "is not as long as the server listed it";
         }
+        QTest::newRow("one message listed twice")
+            << "listed twice" << false << true << 1 << ": removed message from x@spam.example";
+        QTest::newRow("lines ending in LF alone")
+            << "bare LF lines" << false << false << 0 << "did not end as POP3 requires";
         QTest::newRow("pipelined replies out of order")
             << "reordered" << true << false << 0 << "the header of message 1 is not the one judged";
         QTest::newRow("extra reply, nothing matched")
@@ -799,6 +803,10 @@ private slots:
         options.swapFirstFetches = fault == u"reordered";
         options.repeatThenDrop = fault == u"repeated then dropped";
         options.noDotStuffing = fault == u"no dot-stuffing";
+        options.listLastTwice = fault == u"listed twice";
+        options.bareLfFirst = fault == u"bare LF lines";
+        if (fault == u"bare LF lines")
+            options.top = false;
         if (fault == u"size far off")
             options.listedSize = spam.size() + 500;
         if (fault.startsWith(u"listed")) {
@@ -835,8 +843,10 @@ private slots:
         const QStringList lines = bench.newLogLines();
         QVERIFY2(!lines.filter(logged).isEmpty(), qPrintable(lines.join(u'\n')));
         QCOMPARE(server.messages(), mailbox.first(mailbox.size() - removed));
-        if (checked)
+        if (checked) {
             QCOMPARE(report.removed, removed);
+            QCOMPARE(lines.filter(u": removed message from").size(), removed);
+        }
         if (!checked && !fault.endsWith(u"QUIT"))
             QVERIFY(!server.commands().contains(QStringLiteral("QUIT")));
         if (fault == u"silent QUIT")

@@ -136,6 +136,9 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
                     if (!deleted[i])
                         text += QByteArray::number(i + 1) + ' ' + field(i) + "\r\n";
                 }
+                const qsizetype last = mailbox.size() - 1;
+                if (options.listLastTwice && last >= 0 && !deleted[last])
+                    text += QByteArray::number(last + 1) + ' ' + field(int(last)) + "\r\n";
                 if (words.size() < 2)
                     reply(text + ".");
                 else if (message(words[1], &index))
@@ -144,7 +147,11 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
                 else
                     reply("-ERR no such message");
             } else if (verb == "RETR" && fetchable(words.value(1), &index)) {
-                fetchReply("+OK\r\n" + body(mailbox[index]) + ".", index);
+                if (options.bareLfFirst && index == 0)
+                    fetchReply("+OK\r\n" + QByteArray(mailbox[index]).replace("\r\n", "\n") + ".\n",
+                               index);
+                else
+                    fetchReply("+OK\r\n" + body(mailbox[index]) + ".", index);
             } else if (verb == "TOP" && options.top && fetchable(words.value(1), &index)) {
                 const qsizetype end = mailbox[index].indexOf("\r\n\r\n");
                 const bool whole = words.value(2).toLongLong() > 0;

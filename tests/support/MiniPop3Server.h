@@ -36,6 +36,8 @@ public:
         bool swapFirstFetches = false;   // the first two RETR/TOP answered in reverse order
         bool repeatThenDrop = false;     // the first RETR/TOP answered twice, the last not
         bool noDotStuffing = false;      // message text sent as it is
+        bool listLastTwice = false;      // LIST and UIDL name the last message twice
+        bool bareLfFirst = false;        // the first message's lines end in LF alone
     };
 
     MiniPop3Server(QList<QByteArray> messages, Options options);
