@@ -6,10 +6,12 @@
 #include "mail/MessageFacts.h"
 #include "mail/MonitorLog.h"
 #include "mail/Pop3Session.h"
+#include "mail/RemovedRecord.h"
 #include "mail/Rules.h"
 #include "mail/SeenState.h"
 #include "mail/ServerAddress.h"
 
+#include <QDateTime>
 #include <QScopeGuard>
 
 #include <mutex>
@@ -71,7 +73,7 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
 
     m_outcome.checked = true;
     reportRemovals(judgement, refused);
-    record(plan, judgement);
+    record(plan, judgement, refused);
     logOutcome(int(plan.toFetch.size()));
     return m_outcome;
 }
@@ -97,8 +99,6 @@ bool AccountCheck::connect(const AccountSettings &account)
     options.cancel = m_context.cancel;
     options.maxMessageBytes = kMaxJudgedBytes;
     options.trust = &m_context.trust;
-    // A server may echo the password back in a reply: no line of the log ever shows it.
-    m_context.log.addSecret(account.password);
     m_session = std::make_unique<Pop3Session>(options);
     if (!m_session->open(*server))
         return false;
@@ -134,13 +134,26 @@ bool AccountCheck::planFetch(FetchPlan *plan)
     QList<std::pair<int, qint64>> sizes;
     if (!m_session->listSizes(&sizes))
         return false;
+    const QSet<QByteArray> removedBefore =
+        plan->haveIds ? m_context.seen.removed(m_identity) : QSet<QByteArray>();
     for (const auto &[number, size] : std::as_const(sizes)) {
         // A server that lists a message twice still has it once: it is judged once.
         if (plan->listedSize.contains(number))
             continue;
         plan->listedSize.insert(number, size);
-        if (rules.isEmpty()
-            || (plan->haveIds && plan->judgedBefore.contains(plan->ids.value(number))))
+        const QByteArray id = plan->ids.value(number);
+        if (removedBefore.contains(id)) {
+            // Said once: it is recorded as judged, so that it is not reported removed at every
+            // check while it stays.
+            m_context.log.write(QStringLiteral("%1: message %2 is still on the server although the "
+                                               "server confirmed its removal at the last check; "
+                                               "it is left there")
+                                    .arg(m_address)
+                                    .arg(number));
+            plan->keptByServer.insert(id);
+            continue;
+        }
+        if (rules.isEmpty() || (plan->haveIds && plan->judgedBefore.contains(id)))
             continue;
         plan->toFetch.append({number, size});
     }
@@ -287,10 +300,10 @@ bool AccountCheck::commitRemovals(const Judgement &judgement, QList<int> *refuse
     if (m_session->quit())
         return true;
     if (marked > 0) {
-        m_context.log.write(QStringLiteral("%1: the server did not confirm QUIT (%2): the %3 "
-                                           "messages marked above may have been removed")
-                                .arg(m_address, m_session->failureText())
-                                .arg(marked));
+        m_context.log.write(
+            QStringLiteral("%1: the server did not confirm QUIT (%2): the %3 "
+                           "marked above may have been removed")
+                .arg(m_address, m_session->failureText(), countOf(marked, "message", "messages")));
     }
     return false;
 }
@@ -305,6 +318,12 @@ void AccountCheck::reportRemovals(const Judgement &judgement, const QList<int> &
         logMatch(m_context.dryRun ? QStringLiteral("would remove") : QStringLiteral("removed"),
                  message.match);
     }
+    if (!m_context.dryRun && m_context.removed
+        && !m_context.removed->append(m_address, m_outcome.matched, QDateTime::currentDateTime())) {
+        m_context.log.write(
+            QStringLiteral("Warning: the record of removed mail cannot be written (%1)")
+                .arg(m_context.removed->path()));
+    }
     for (int number : std::as_const(refused)) {
         m_context.log.write(QStringLiteral("%1: the server would not remove message %2; it is "
                                            "judged again next time")
@@ -315,15 +334,23 @@ void AccountCheck::reportRemovals(const Judgement &judgement, const QList<int> &
 
 // Only after QUIT: the judged ids, so that they are not fetched again under these rules. A
 // dry run leaves the state as it was, so the next real check judges the same messages.
-void AccountCheck::record(const FetchPlan &plan, const Judgement &judgement)
+void AccountCheck::record(const FetchPlan &plan, const Judgement &judgement,
+                          const QList<int> &refused)
 {
-    const bool changes = !judgement.cleared.isEmpty()
-                         || plan.judgedBefore.size() != qsizetype(plan.ids.size())
-                         || plan.judgedBefore.isEmpty();
-    if (!plan.haveIds || m_context.dryRun || !changes)
+    if (!plan.haveIds || m_context.dryRun)
+        return;
+    QSet<QByteArray> removedNow;
+    for (const Condemned &message : judgement.condemned) {
+        if (!refused.contains(message.number))
+            removedNow.insert(plan.ids.value(message.number));
+    }
+    const bool changes =
+        !judgement.cleared.isEmpty() || !plan.keptByServer.isEmpty() || !removedNow.isEmpty()
+        || plan.judgedBefore.size() != qsizetype(plan.ids.size()) || plan.judgedBefore.isEmpty();
+    if (!changes)
         return;
     m_context.seen.record(m_identity, m_context.rules.fingerprint(), idsOnServer(plan.ids),
-                          judgement.cleared);
+                          judgement.cleared + plan.keptByServer, removedNow);
 }
 
 AccountOutcome AccountCheck::failed()
@@ -343,9 +370,8 @@ void AccountCheck::logOutcome(int newMessages)
         return;
     }
     QString text =
-        QStringLiteral("%1: %2 messages, %3 new, %4 %5")
-            .arg(m_address)
-            .arg(m_outcome.messages)
+        QStringLiteral("%1: %2, %3 new, %4 %5")
+            .arg(m_address, countOf(m_outcome.messages, "message", "messages"))
             .arg(newMessages)
             .arg(m_outcome.matched.size())
             .arg(m_context.dryRun ? QStringLiteral("would be removed") : QStringLiteral("removed"));

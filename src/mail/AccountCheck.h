@@ -14,6 +14,7 @@ namespace mail {
 
 class MessageBudget;
 class Pop3Session;
+class RemovedRecord;
 class MonitorLog;
 class Rules;
 class SeenState;
@@ -36,6 +37,7 @@ public:
         int sessionTimeoutMs = 10 * 60 * 1000;
         const std::atomic<bool> *cancel = nullptr;
         MessageBudget *budget = nullptr; // shared by the accounts checked at once
+        RemovedRecord *removed = nullptr;
     };
 
     explicit AccountCheck(const Context &context);
@@ -54,6 +56,8 @@ private:
         QHash<int, QByteArray> ids; // message number -> unique id
         bool haveIds = false;       // the server has UIDL
         QSet<QByteArray> judgedBefore;
+        // Removed by the last check, yet still listed: the server kept them.
+        QSet<QByteArray> keptByServer;
         QList<std::pair<int, qint64>> toFetch; // message number, listed size
         QHash<int, qint64> listedSize;
     };
@@ -78,7 +82,7 @@ private:
     bool prove(const FetchPlan &plan, const Judgement &judgement);
     bool commitRemovals(const Judgement &judgement, QList<int> *refused);
     void reportRemovals(const Judgement &judgement, const QList<int> &refused);
-    void record(const FetchPlan &plan, const Judgement &judgement);
+    void record(const FetchPlan &plan, const Judgement &judgement, const QList<int> &refused);
     AccountOutcome failed();
 
     void logOutcome(int newMessages);

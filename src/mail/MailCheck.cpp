@@ -44,7 +44,8 @@ struct CheckInProgress
                   options.replyTimeoutMs,
                   options.sessionTimeoutMs,
                   nullptr,
-                  &budget}
+                  &budget,
+                  options.removedRecord}
         , slots(std::max(1, options.accountsAtOnce))
         , outcomes(read.accounts.size())
         , done(std::make_unique<std::atomic<bool>[]>(size_t(read.accounts.size())))
@@ -55,10 +56,10 @@ struct CheckInProgress
     {
         const QString address = QString::fromLocal8Bit(settings.accounts[index].address);
         if (progress)
-            progress(address, false);
+            progress(address, nullptr);
         const auto ended = qScopeGuard([&] {
             if (progress)
-                progress(address, true);
+                progress(address, &outcomes[index]);
         });
         // So many accounts at once, the others wait their turn (or the stop).
         while (!slots.try_acquire_for(std::chrono::milliseconds(50))) {
@@ -82,7 +83,7 @@ struct CheckInProgress
     std::counting_semaphore<1024> slots;
     std::vector<AccountOutcome> outcomes;
     std::unique_ptr<std::atomic<bool>[]> done;
-    const std::function<void(const QString &, bool)> progress;
+    const std::function<void(const QString &, const AccountOutcome *)> progress;
 };
 
 bool CheckReport::allChecked() const
@@ -96,10 +97,19 @@ bool CheckReport::allChecked() const
     return true;
 }
 
+QString countOf(qsizetype count, const char *one, const char *many)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
 QString CheckReport::summary() const
 {
-    if (!settingsProblem.isEmpty())
-        return QStringLiteral("Settings cannot be read: %1").arg(settingsProblem);
+    if (!settingsProblem.isEmpty()) {
+        const QString sentence = settingsProblemSentence(settingsProblem);
+        if (sentence.startsWith(u"the settings cannot be read: "))
+            return QStringLiteral("Settings cannot be read: %1").arg(settingsProblem);
+        return sentence.at(0).toUpper() + sentence.mid(1);
+    }
     int failed = 0;
     int slow = 0;
     int unreadable = 0;
@@ -108,18 +118,21 @@ QString CheckReport::summary() const
         slow += account.stillRunning ? 1 : 0;
         unreadable += account.unreadable;
     }
-    QString text =
-        QStringLiteral("%1 accounts, %2 messages judged, %3 %4")
-            .arg(accounts.size())
-            .arg(judged)
-            .arg(removed)
-            .arg(dryRun ? QStringLiteral("would be removed") : QStringLiteral("removed"));
+    QString text = accounts.isEmpty() ? QStringLiteral("no accounts are set up")
+                                      : QStringLiteral("%1, %2 judged, %3 %4")
+                                            .arg(countOf(accounts.size(), "account", "accounts"),
+                                                 countOf(judged, "message", "messages"))
+                                            .arg(removed)
+                                            .arg(dryRun ? QStringLiteral("would be removed")
+                                                        : QStringLiteral("removed"));
     if (unreadable > 0)
         text += QStringLiteral(", %1 could not be read").arg(unreadable);
     if (failed > 0)
         text += QStringLiteral(", %1 failed").arg(failed);
     if (slow > 0)
         text += QStringLiteral(", %1 still being checked").arg(slow);
+    if (!logProblem.isEmpty())
+        text += QStringLiteral(", the log cannot be written (%1)").arg(logProblem);
     return text;
 }
 
@@ -141,7 +154,7 @@ CheckReport MailCheck::run()
     const std::optional<MonitorSettings> settings = readMonitorSettings(m_store, &problem);
     if (!settings) {
         report.settingsProblem = problem;
-        m_log.write(QStringLiteral("Check failed: the settings cannot be read (%1)").arg(problem));
+        m_log.write(QStringLiteral("Check failed: %1").arg(settingsProblemSentence(problem)));
         return report;
     }
     report.scanEveryMinutes = settings->scanEveryMinutes;
@@ -150,9 +163,11 @@ CheckReport MailCheck::run()
     // this check when its server is slow.
     auto check = std::make_shared<CheckInProgress>(*settings, m_seen, m_log, m_options);
     m_log.write(
-        QStringLiteral("Check begins%1: %2 accounts")
-            .arg(m_options.dryRun ? QStringLiteral(" (dry run, nothing is removed)") : QString())
-            .arg(settings->accounts.size()));
+        QStringLiteral("Check begins%1: %2")
+            .arg(m_options.dryRun ? QStringLiteral(" (dry run, nothing is removed)") : QString(),
+                 countOf(settings->accounts.size(), "account", "accounts")));
+    if (settings->accounts.isEmpty())
+        m_log.write(QStringLiteral("Check: no accounts are set up"));
     for (const QString &warning : check->rules.warnings())
         m_log.write(QStringLiteral("Warning: %1").arg(warning));
 
@@ -200,6 +215,7 @@ CheckReport MailCheck::run()
         report.removed += int(account.matched.size());
     }
     report.milliseconds = clock.elapsed();
+    report.logProblem = m_log.takeWriteProblem();
     m_log.write(QStringLiteral("Check ends: %1 in %2 s")
                     .arg(report.summary())
                     .arg(double(report.milliseconds) / 1000.0, 0, 'f', 3));

@@ -19,6 +19,7 @@ namespace mail {
 
 class AccountSessions;
 class MonitorLog;
+class RemovedRecord;
 class SeenState;
 
 // A message the rules matched: removed, or only named in a dry run.
@@ -46,6 +47,7 @@ struct CheckReport
 {
     bool dryRun = false;
     QString settingsProblem; // the settings could not be read: nothing was checked
+    QString logProblem;      // lines of this check could not be written to the log
     QList<AccountOutcome> accounts;
     int judged = 0;
     int removed = 0; // or, in a dry run, would be removed
@@ -55,6 +57,8 @@ struct CheckReport
     bool autorun = false;
 
     bool allChecked() const;
+    // Every account checked, and every line of it in the log.
+    bool succeeded() const { return allChecked() && logProblem.isEmpty(); }
     // One line for a tray tooltip or the service's status.
     QString summary() const;
 };
@@ -77,8 +81,11 @@ public:
         // that account is skipped until its session ends. Without it, every check waits.
         AccountSessions *sessions = nullptr;
         int patienceMs = -1;
-        // Told, from the accounts' own threads, when an account's session begins and ends.
-        std::function<void(const QString &address, bool ended)> accountProgress;
+        // Told, from the accounts' own threads, when an account's session begins (no outcome)
+        // and ends (its outcome), also when that is after the check was reported.
+        std::function<void(const QString &address, const AccountOutcome *ended)> accountProgress;
+        // Where each account's session records what it removed, once the server confirmed.
+        RemovedRecord *removedRecord = nullptr;
     };
     // How long a program that checks every `interval` waits for a slow account: half the
     // interval, and no more than five minutes.
@@ -94,6 +101,9 @@ private:
     MonitorLog &m_log;
     Options m_options;
 };
+
+// "1 message", "2 messages": counts as the log, tooltip and windows show them.
+QString countOf(qsizetype count, const char *one, const char *many);
 
 // The monitor's files live beside the settings store: its folder cannot be the program's.
 QString monitorFolder(const QString &storePath);

@@ -5,11 +5,11 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace mail {
 
@@ -83,47 +83,12 @@ void MonitorLog::beginCheck()
 {
     std::lock_guard lock(m_mutex);
     m_mayRotate = true;
-}
-
-namespace {
-
-constexpr qsizetype kShortSecret = 6;
-
-// A short password is also a piece of ordinary words: it is blanked where it stands alone, as
-// a server would echo it; a longer one wherever it stands. Made once, used on every line.
-QRegularExpression secretPattern(const QString &secret)
-{
-    const QString escaped = QRegularExpression::escape(secret);
-    if (secret.size() >= kShortSecret)
-        return QRegularExpression(escaped);
-    return QRegularExpression(
-        QStringLiteral("(?<![\\p{L}\\p{N}])%1(?![\\p{L}\\p{N}])").arg(escaped));
-}
-
-} // namespace
-
-void MonitorLog::addSecret(const QByteArray &secret)
-{
-    if (secret.isEmpty())
-        return;
-    std::lock_guard lock(m_mutex);
-    for (const QString &text : {QString::fromUtf8(secret), QString::fromLatin1(secret)}) {
-        if (!m_secrets.contains(text))
-            m_secrets.insert(text, secretPattern(text));
-    }
+    m_writeProblem.clear();
 }
 
 QString MonitorLog::cleaned(const QString &line) const
 {
-    QList<QRegularExpression> secrets;
-    {
-        std::lock_guard lock(m_mutex);
-        secrets = m_secrets.values();
-    }
-    // Blanked before anything is cut, so that no part of a secret is left at the cut.
     QString text = line;
-    for (const QRegularExpression &secret : std::as_const(secrets))
-        text.replace(secret, QStringLiteral("********"));
     // Escaping only lengthens the text: what lies past the limit now would be cut anyway.
     bool cut = false;
     if (text.size() > kMaxLineChars) {
@@ -184,20 +149,34 @@ void MonitorLog::writeFile(const QByteArray &text)
     const int fd =
         ::open(file.constData(),
                O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-    if (fd < 0)
+    if (fd < 0) {
+        m_writeProblem = QStringLiteral("%1: %2").arg(m_path, qt_error_string(errno));
         return;
+    }
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         const char *data = text.constData();
         qsizetype left = text.size();
         while (left > 0) {
             const ssize_t written = ::write(fd, data, size_t(left));
-            if (written <= 0)
+            if (written <= 0) {
+                m_writeProblem = QStringLiteral("%1: %2").arg(
+                    m_path,
+                    written < 0 ? qt_error_string(errno) : QStringLiteral("nothing written"));
                 break;
+            }
             data += written;
             left -= written;
         }
+    } else {
+        m_writeProblem = QStringLiteral("%1: not a file").arg(m_path);
     }
     ::close(fd);
+}
+
+QString MonitorLog::takeWriteProblem()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_writeProblem, QString());
 }
 
 } // namespace mail

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QHash>
-#include <QRegularExpression>
 #include <QString>
 
 #include <cstdio>
@@ -14,8 +12,8 @@ namespace mail {
 // for a check in the foreground, standard error for the journal). A log that cannot be written
 // never stops the monitor. Safe to use from several threads.
 //
-// Lines carry text from mail and servers: control characters are shown escaped, the secrets
-// it was told are blanked, and a line is cut at kMaxLineChars. The file is never opened through
+// Lines carry text from mail and servers: control characters are shown escaped, and a line is
+// cut at kMaxLineChars. (A server's reply that repeats a password never reaches it.) The file is never opened through
 // a link, and not kept at all in a folder others may write.
 class MonitorLog
 {
@@ -28,11 +26,12 @@ public:
     QString path() const { return m_path; }
 
     // A check begins: the log may be moved aside once until the next check begins, so that
-    // a check never moves its own earlier lines out of reach.
+    // a check never moves its own earlier lines out of reach; a write problem before it is
+    // forgotten.
     void beginCheck();
-    // Text never to be written (a password): blanked in every line from now on. Its UTF-8 and
-    // Latin-1 readings both, as server text may be read either way.
-    void addSecret(const QByteArray &secret);
+    // Why a line could not be written to the file since the last call (disk full, say), else
+    // empty: lines lost without a word would pass for a quiet check.
+    QString takeWriteProblem();
 
     static constexpr qint64 kRotateBytes = 1024 * 1024;
     static constexpr int kMaxLineChars = 1000;
@@ -45,8 +44,8 @@ private:
     QString m_path;
     bool m_keepFile = true;
     bool m_mayRotate = true;
+    QString m_writeProblem;
     std::FILE *m_echo;
-    QHash<QString, QRegularExpression> m_secrets; // each secret and how it is found
 };
 
 } // namespace mail

@@ -237,6 +237,7 @@ bool Pop3Session::login(const QByteArray &user, const QByteArray &password)
     if (holdsLineBreak(user) || holdsLineBreak(password))
         return fail(Failure::LoginRefused, QStringLiteral("login refused (the login or password "
                                                           "holds a line break)"));
+    m_password = password;
     Pop3ReplyReader::Status status;
     if (!send("USER " + user) || !readStatus(&status))
         return false;
@@ -375,7 +376,7 @@ bool Pop3Session::fetchWith(const QList<std::pair<int, qint64>> &messages, bool 
         }
         if (!status.ok) {
             if (handlers.refused)
-                handlers.refused(number, QString::fromUtf8(status.text));
+                handlers.refused(number, serverText(status.text));
             continue;
         }
         handlers.message(number, std::move(message)); // handed on: the judge holds the only copy
@@ -389,6 +390,21 @@ QByteArray Pop3Session::headerCommand(int number) const
     if (offersTop() && !m_topRefusedFor.contains(number))
         return "TOP " + text + " 0";
     return "RETR " + text;
+}
+
+// A server may repeat the password in its reply. Blanking it inside the text would still tell a
+// reader of the log where it stood and so what it is like (next to the address, say): a reply
+// that holds it is not shown at all.
+QString Pop3Session::serverText(const QByteArray &text) const
+{
+    const QString readable = QString::fromUtf8(text);
+    if (!m_password.isEmpty()
+        && (text.contains(m_password)
+            || readable.contains(QString::fromUtf8(m_password), Qt::CaseInsensitive)
+            || QString::fromLatin1(text).contains(QString::fromLatin1(m_password),
+                                                  Qt::CaseInsensitive)))
+        return QStringLiteral("a reply that repeats the password, not shown");
+    return readable;
 }
 
 bool Pop3Session::outOfStep(const QString &why)
@@ -435,7 +451,7 @@ bool Pop3Session::confirmJudged(bool byUniqueId, const QList<JudgedAs> &judged)
                         QStringLiteral("the server would not send message %1 again to confirm "
                                        "it is the one judged (%2)")
                             .arg(message.number)
-                            .arg(QString::fromUtf8(status.text)));
+                            .arg(serverText(status.text)));
         }
         QByteArray header;
         if (!readData(&header, m_options.maxMessageBytes, message.listedSize))
@@ -498,7 +514,7 @@ bool Pop3Session::quit()
     if (!status.ok)
         return fail(Failure::Refused,
                     QStringLiteral("the server could not remove the messages (%1)")
-                        .arg(QString::fromUtf8(status.text)));
+                        .arg(serverText(status.text)));
     m_socket->disconnectFromHost();
     return true;
 }

@@ -133,6 +133,7 @@ private:
                    const FetchHandlers &handlers);
     QByteArray headerCommand(int number) const;
     bool outOfStep(const QString &why);
+    QString serverText(const QByteArray &text) const;
     bool waitForBytes(const QDeadlineTimer &replyDeadline);
     void drainSocket();
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
@@ -153,6 +154,7 @@ private:
     int m_tooLarge = 0;
     QDeadlineTimer m_sessionDeadline;
     std::function<bool(int, qint64, bool)> m_reserve;
+    QByteArray m_password; // to keep it out of any server text this session repeats
     Failure m_failure = Failure::None;
     QString m_failureText;
 };

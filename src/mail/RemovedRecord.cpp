@@ -10,6 +10,7 @@
 #include <QJsonObject>
 
 #include <fcntl.h>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,16 +63,29 @@ QByteArray readAll(int fd)
     return data;
 }
 
+// Sessions of several accounts end at once, and trimming replaces the file.
+std::mutex recordMutex;
+
+QString cutField(const QString &text)
+{
+    if (text.size() <= RemovedRecord::kMaxFieldChars)
+        return text;
+    qsizetype length = RemovedRecord::kMaxFieldChars;
+    if (text.at(length - 1).isHighSurrogate())
+        --length;
+    return text.left(length) + QChar(0x2026);
+}
+
 QByteArray entryLine(const RemovedEntry &entry)
 {
     const QJsonObject object{
         {QStringLiteral("at"), entry.at.toString(Qt::ISODate)},
-        {QStringLiteral("account"), entry.account},
-        {QStringLiteral("sender"), entry.sender},
-        {QStringLiteral("subject"), entry.subject},
+        {QStringLiteral("account"), cutField(entry.account)},
+        {QStringLiteral("sender"), cutField(entry.sender)},
+        {QStringLiteral("subject"), cutField(entry.subject)},
         {QStringLiteral("size"), entry.size},
-        {QStringLiteral("list"), entry.list},
-        {QStringLiteral("pattern"), entry.pattern},
+        {QStringLiteral("list"), cutField(entry.list)},
+        {QStringLiteral("pattern"), cutField(entry.pattern)},
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
@@ -101,20 +115,20 @@ RemovedRecord::RemovedRecord(QString path)
     : m_path(std::move(path))
 {}
 
-bool RemovedRecord::append(const CheckReport &report, const QDateTime &at)
+bool RemovedRecord::append(const QString &account, const QList<MatchedMessage> &removed,
+                           const QDateTime &at)
 {
-    if (report.dryRun || report.removed == 0)
+    if (removed.isEmpty())
         return true;
     // As with the log: in a folder others may write, a link could aim our writes anywhere.
     if (!unsafeFolderReason(QFileInfo(m_path).absolutePath()).isEmpty())
         return false;
     QByteArray lines;
-    for (const AccountOutcome &account : report.accounts) {
-        for (const MatchedMessage &message : account.matched) {
-            lines += entryLine({at, account.address, message.sender, message.subject, message.size,
-                                message.rule.list, message.rule.pattern});
-        }
+    for (const MatchedMessage &message : removed) {
+        lines += entryLine({at, account, message.sender, message.subject, message.size,
+                            message.rule.list, message.rule.pattern});
     }
+    const std::lock_guard lock(recordMutex);
     const QByteArray file = QFile::encodeName(m_path);
     const int fd = openPlain(file, O_WRONLY | O_APPEND | O_CREAT);
     if (fd < 0)

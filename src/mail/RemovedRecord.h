@@ -6,7 +6,7 @@
 
 namespace mail {
 
-struct CheckReport;
+struct MatchedMessage;
 
 // One message a real check removed, as the record keeps it.
 struct RemovedEntry
@@ -22,22 +22,24 @@ struct RemovedEntry
 
 // What the checks removed, one JSON object a line in removed.log beside the log, so that the
 // tray can list it without reading log text. Owner-only, never written through a link, and
-// kept to about kMaxBytes by dropping the oldest lines. Written by the monitor programs after
-// each real check, from the thread that owns the report.
+// kept to about kMaxBytes by dropping the oldest lines; a long field is cut, so that no entry
+// can push the others out. Written by each account's session once the server confirmed QUIT,
+// whichever program runs it, from the session's own thread.
 class RemovedRecord
 {
 public:
     explicit RemovedRecord(QString path);
 
-    // Adds what the report removed; a dry run or a check that removed nothing adds nothing.
-    // False when the record could not be written (the monitor goes on without it).
-    bool append(const CheckReport &report, const QDateTime &at);
+    // Adds what one account's session removed. False when the record could not be written
+    // (the monitor goes on without it).
+    bool append(const QString &account, const QList<MatchedMessage> &removed, const QDateTime &at);
     // Newest first, at most `limit` entries; lines that cannot be read are passed over.
     QList<RemovedEntry> read(int limit = kMaxEntriesShown) const;
     QString path() const { return m_path; }
 
     static constexpr qint64 kMaxBytes = 512 * 1024;
     static constexpr int kMaxEntriesShown = 5000;
+    static constexpr qsizetype kMaxFieldChars = 1000;
 
 private:
     bool trim() const;

@@ -23,6 +23,11 @@ CREATE TABLE IF NOT EXISTS seen (
   uidl    BLOB NOT NULL,
   PRIMARY KEY (account, uidl)
 ) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS removed (
+  account BLOB NOT NULL,
+  uidl    BLOB NOT NULL,
+  PRIMARY KEY (account, uidl)
+) WITHOUT ROWID;
 )";
 
 class Statement
@@ -119,16 +124,20 @@ bool SeenState::load(const QByteArray &account, Entry *entry)
     }
     Statement fingerprint(m_db, "SELECT fingerprint FROM accounts WHERE account = ?1");
     Statement ids(m_db, "SELECT uidl FROM seen WHERE account = ?1");
-    if (!fingerprint.valid() || !ids.valid())
+    Statement removed(m_db, "SELECT uidl FROM removed WHERE account = ?1");
+    if (!fingerprint.valid() || !ids.valid() || !removed.valid())
         return false;
     fingerprint.bind(1, account);
     if (sqlite3_step(fingerprint.get()) == SQLITE_ROW)
         entry->fingerprint = fingerprint.column(0);
-    ids.bind(1, account);
-    int rc = SQLITE_ROW;
-    while ((rc = sqlite3_step(ids.get())) == SQLITE_ROW)
-        entry->ids.insert(ids.column(0));
-    return rc == SQLITE_DONE;
+    const auto readIds = [&account](Statement &statement, QSet<QByteArray> *into) {
+        statement.bind(1, account);
+        int rc = SQLITE_ROW;
+        while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW)
+            into->insert(statement.column(0));
+        return rc == SQLITE_DONE;
+    };
+    return readIds(ids, &entry->ids) && readIds(removed, &entry->removed);
 }
 
 QSet<QByteArray> SeenState::judged(const QByteArray &account, const QByteArray &fingerprint)
@@ -138,6 +147,15 @@ QSet<QByteArray> SeenState::judged(const QByteArray &account, const QByteArray &
     if (!load(account, &entry) || entry.fingerprint != fingerprint)
         return {};
     return entry.ids;
+}
+
+QSet<QByteArray> SeenState::removed(const QByteArray &account)
+{
+    std::lock_guard lock(m_mutex);
+    Entry entry;
+    if (!load(account, &entry))
+        return {};
+    return entry.removed;
 }
 
 bool SeenState::store(const QByteArray &account, const Entry &entry)
@@ -163,10 +181,24 @@ bool SeenState::storeInFile(const QByteArray &account, const Entry &entry)
         Statement setFingerprint(
             m_db, "INSERT OR REPLACE INTO accounts (account, fingerprint) VALUES (?1, ?2)");
         Statement insert(m_db, "INSERT OR IGNORE INTO seen (account, uidl) VALUES (?1, ?2)");
-        ok = clear.valid() && setFingerprint.valid() && insert.valid();
+        Statement clearRemoved(m_db, "DELETE FROM removed WHERE account = ?1");
+        Statement insertRemoved(m_db,
+                                "INSERT OR IGNORE INTO removed (account, uidl) VALUES (?1, ?2)");
+        ok = clear.valid() && setFingerprint.valid() && insert.valid() && clearRemoved.valid()
+             && insertRemoved.valid();
         if (ok) {
             clear.bind(1, account);
             ok = sqlite3_step(clear.get()) == SQLITE_DONE;
+            clearRemoved.bind(1, account);
+            ok = ok && sqlite3_step(clearRemoved.get()) == SQLITE_DONE;
+            insertRemoved.bind(1, account);
+            for (const QByteArray &id : entry.removed) {
+                if (!ok)
+                    break;
+                insertRemoved.bind(2, id);
+                ok = sqlite3_step(insertRemoved.get()) == SQLITE_DONE;
+                sqlite3_reset(insertRemoved.get());
+            }
             setFingerprint.bind(1, account);
             setFingerprint.bind(2, entry.fingerprint);
             ok = ok && sqlite3_step(setFingerprint.get()) == SQLITE_DONE;
@@ -188,7 +220,8 @@ bool SeenState::storeInFile(const QByteArray &account, const Entry &entry)
 }
 
 void SeenState::record(const QByteArray &account, const QByteArray &fingerprint,
-                       const QSet<QByteArray> &onServer, const QSet<QByteArray> &judgedNow)
+                       const QSet<QByteArray> &onServer, const QSet<QByteArray> &judgedNow,
+                       const QSet<QByteArray> &removedNow)
 {
     std::lock_guard lock(m_mutex);
     Entry before;
@@ -206,8 +239,10 @@ void SeenState::record(const QByteArray &account, const QByteArray &fingerprint,
         if (onServer.contains(id))
             after.ids.insert(id);
     }
+    after.removed = removedNow;
     // A check that found nothing new writes nothing.
-    if (after.fingerprint == before.fingerprint && after.ids == before.ids)
+    if (after.fingerprint == before.fingerprint && after.ids == before.ids
+        && after.removed == before.removed)
         return;
     store(account, after);
 }

@@ -30,16 +30,21 @@ public:
 
     // The unique ids judged under these rules; empty when the rules changed since.
     QSet<QByteArray> judged(const QByteArray &account, const QByteArray &fingerprint);
-    // Records the ids judged now under these rules. Ids not in `onServer` are dropped; ids
-    // judged before stay when they are still there.
+    // The unique ids the last real check removed (the server confirmed QUIT): one still on the
+    // server was kept by it.
+    QSet<QByteArray> removed(const QByteArray &account);
+    // Records the ids judged now under these rules, and those removed now. Ids not in
+    // `onServer` are dropped; ids judged before stay when they are still there.
     void record(const QByteArray &account, const QByteArray &fingerprint,
-                const QSet<QByteArray> &onServer, const QSet<QByteArray> &judgedNow);
+                const QSet<QByteArray> &onServer, const QSet<QByteArray> &judgedNow,
+                const QSet<QByteArray> &removedNow = {});
 
 private:
     struct Entry
     {
         QByteArray fingerprint;
         QSet<QByteArray> ids;
+        QSet<QByteArray> removed;
     };
     bool load(const QByteArray &account, Entry *entry);
     bool store(const QByteArray &account, const Entry &entry);

@@ -98,6 +98,21 @@ std::optional<MonitorSettings> readMonitorSettings(store::Store &store, QString 
     }
 }
 
+QString noSettingsStoredIn(const QString &storePath)
+{
+    return QStringLiteral("no settings are stored in %1 yet: set them up with OstroveConf")
+        .arg(storePath);
+}
+
+QString settingsProblemSentence(const QString &problem)
+{
+    // These say all there is to say; any other problem is why the settings cannot be read.
+    if (problem.startsWith(u"no settings are stored")
+        || problem.startsWith(u"the settings are busy"))
+        return problem;
+    return QStringLiteral("the settings cannot be read: %1").arg(problem);
+}
+
 QString settingsFileProblem(const QString &storePath)
 {
     const int fd =
@@ -110,6 +125,10 @@ QString settingsFileProblem(const QString &storePath)
     ::close(fd);
     if (!isFile)
         return QStringLiteral("%1: not a file").arg(storePath);
+    // The monitor only reads: an empty file is one nobody has stored settings in, never a
+    // mailbox-less setup that would pass as checked.
+    if (info.st_size == 0)
+        return noSettingsStoredIn(storePath);
     return {};
 }
 

@@ -45,11 +45,16 @@ struct MonitorSettings
     bool autorun = false;
 };
 
+// For a log line after "Check failed: " and a summary: why the settings were not read.
+QString settingsProblemSentence(const QString &problem);
+QString noSettingsStoredIn(const QString &storePath);
+
 // Reads the settings tree without writing anything; an empty optional and the reason when the
 // store cannot be read at all.
 std::optional<MonitorSettings> readMonitorSettings(store::Store &store, QString *error);
 // "PATH: REASON" when the store file cannot be opened for reading by this user (or is no
-// file), else empty. Opens nothing for writing and creates nothing.
+// file), or that nothing is stored in it yet (it is empty); else empty. Opens nothing for
+// writing and creates nothing.
 QString settingsFileProblem(const QString &storePath);
 
 } // namespace mail

@@ -25,6 +25,7 @@ SettingsAndSeenState::SettingsAndSeenState(const QString &storePath, MonitorLog 
     : m_storePath(storePath)
     , m_log(log)
     , m_seen(seenStatePathFor(storePath))
+    , m_removed(removedRecordPathFor(storePath))
     , m_settings(storePath, readOnly())
 {
     if (!m_seen.problem().isEmpty())
@@ -42,10 +43,13 @@ CheckReport SettingsAndSeenState::check(const MailCheck::Options &options)
         report.dryRun = options.dryRun;
         report.settingsProblem = problem;
         m_log.writeWarning(
-            QStringLiteral("Check failed: the settings cannot be read: %1").arg(problem));
+            QStringLiteral("Check failed: %1").arg(settingsProblemSentence(problem)));
         return report;
     }
-    CheckReport report = MailCheck(m_settings, m_seen, m_log, options).run();
+    MailCheck::Options withRecord = options;
+    if (!withRecord.removedRecord)
+        withRecord.removedRecord = &m_removed;
+    CheckReport report = MailCheck(m_settings, m_seen, m_log, withRecord).run();
     if (const QString problem = m_seen.takeWriteProblem(); !problem.isEmpty())
         m_log.write(QStringLiteral("Warning: the record of judged messages cannot be written "
                                    "(%1); it is kept in memory only, and messages are judged "

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/MailCheck.h"
+#include "mail/RemovedRecord.h"
 #include "mail/SeenState.h"
 #include "store/SqliteStore.h"
 
@@ -11,7 +12,8 @@ namespace mail {
 class MonitorLog;
 
 // What a monitor program checks with: the settings, opened read-only (the monitor never writes
-// them), and the record of judged messages beside them. What cannot be kept is said in the log.
+// them), and beside them the record of judged messages and the record of removed mail. What
+// cannot be kept is said in the log.
 class SettingsAndSeenState
 {
 public:
@@ -27,6 +29,7 @@ private:
     QString m_storePath;
     MonitorLog &m_log;
     SeenState m_seen;
+    RemovedRecord m_removed;
     store::SqliteStore m_settings;
 };
 

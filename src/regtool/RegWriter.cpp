@@ -1,6 +1,7 @@
 #include "regtool/RegWriter.h"
 
 #include "regtool/TextCodec.h"
+#include "store/RegistryPaths.h"
 #include "store/Store.h"
 
 #include <QString>
@@ -78,6 +79,7 @@ bool RegWriter::key(const QByteArray &path)
 
 bool RegWriter::value(const QByteArray &name, quint32 type, const QByteArray &data)
 {
+    m_holdsPassword = m_holdsPassword || name.compare(store::kPassword, Qt::CaseInsensitive) == 0;
     // Only for messages: building it for every value would cost more than writing it.
     const auto shown = [&name] {
         return QString::fromLocal8Bit(name);

@@ -22,6 +22,8 @@ public:
     bool value(const QByteArray &name, quint32 type, const QByteArray &data);
 
     QString error() const { return m_error; }
+    // A value named Password was written: the file holds enciphered account passwords.
+    bool holdsPassword() const { return m_holdsPassword; }
 
     // The whole file, encoded for its form.
     QByteArray finish() const;
@@ -35,6 +37,7 @@ private:
     QByteArray m_text; // 8-bit, lines ended by CRLF
     qsizetype m_lineStart = 0;
     QString m_error;
+    bool m_holdsPassword = false;
 };
 
 } // namespace regtool

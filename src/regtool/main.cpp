@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -108,15 +109,26 @@ std::optional<QByteArray> readInput(const QString &file, QString *error)
     return std::nullopt;
 }
 
-bool writeOutput(const QString &file, const QByteArray &bytes, QString *error)
+// A file that holds the enciphered passwords is its owner's alone, as the store and its backups
+// are: the cipher's key is no secret.
+bool writeOutput(const QString &file, const QByteArray &bytes, bool holdsPasswords, QString *error)
 {
     if (file == QLatin1String("-")) {
         print(stdout, bytes);
         return std::fflush(stdout) == 0;
     }
     QSaveFile output(file);
-    if (output.open(QIODevice::WriteOnly) && output.write(bytes) == bytes.size() && output.commit())
+    if (output.open(QIODevice::WriteOnly)
+        && (!holdsPasswords || output.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
+        && output.write(bytes) == bytes.size() && output.commit()) {
+        if (holdsPasswords && isatty(fileno(stderr)) != 0)
+            print(stderr, QStringLiteral(
+                              "ostrove-reg: %1 holds the accounts' enciphered passwords: only you "
+                              "may read it (mode 0600)\n")
+                              .arg(file)
+                              .toLocal8Bit());
         return true;
+    }
     *error = output.errorString();
     return false;
 }
@@ -204,7 +216,7 @@ int exportCommand(const Arguments &arguments)
     access->finish();
 
     QString error;
-    if (!writeOutput(file, writer.finish(), &error))
+    if (!writeOutput(file, writer.finish(), writer.holdsPassword(), &error))
         return fail(QStringLiteral("cannot write %1: %2").arg(file, error));
     return 0;
 }

@@ -4,7 +4,6 @@
 #include "mail/AccountSessions.h"
 #include "mail/MailCheck.h"
 #include "mail/MonitorLog.h"
-#include "mail/RemovedRecord.h"
 #include "mail/Settings.h"
 #include "mail/SettingsAndSeenState.h"
 
@@ -64,10 +63,6 @@ int Daemon::run()
         // checked on time, and that one is skipped while its session goes on.
         options.patienceMs = mail::MailCheck::patienceFor(interval);
         const mail::CheckReport report = files.check(options);
-        // What went, for the tray's "Removed mail" window of the same settings.
-        if (!report.dryRun && report.removed > 0)
-            mail::RemovedRecord(mail::removedRecordPathFor(m_storePath))
-                .append(report, QDateTime::currentDateTime());
         if (m_stop)
             break;
         // The interval as this check read it: the configuration program may change it.

@@ -52,7 +52,7 @@ int checkOnce(bool dryRun)
     mail::MailCheck::Options options;
     options.dryRun = dryRun;
     options.cancel = &stop;
-    return files.check(options).allChecked() ? 0 : 1;
+    return files.check(options).succeeded() ? 0 : 1;
 }
 
 int runDaemon()

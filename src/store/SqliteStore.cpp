@@ -776,6 +776,9 @@ private:
     bool m_finished = false;
 };
 
+// Another program holds the file locked for longer than the busy time-out.
+constexpr const char *kBusy = "the settings are busy: another program holds them locked";
+
 int queryInt(sqlite3 *db, const char *sql, bool *ok)
 {
     sqlite3_stmt *statement = nullptr;
@@ -900,8 +903,11 @@ std::unique_ptr<Access> SqliteStore::beginAccess()
             return version.step()
                    && sqlite3_column_int(version.statement(), 0) == schema::kUserVersion;
         };
-        if (!versionMatches())
-            throw StoreError("not a settings store");
+        if (!versionMatches()) {
+            const int error = sqlite3_extended_errcode(connection.db) & 0xff;
+            throw StoreError(
+                error == SQLITE_BUSY || error == SQLITE_LOCKED ? kBusy : "not a settings store");
+        }
         // Readers who may not write the file cannot read a WAL database, and another program
         // may have switched the file to it (the first read above tells).
         if (connection.writable && isWal(connection)) {
@@ -970,7 +976,10 @@ std::shared_ptr<SqliteConnection> SqliteStore::openConnection(const FileIdentity
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     const int version = queryInt(db, "PRAGMA user_version", &ok);
     const int tables = queryInt(db, "SELECT count(*) FROM sqlite_schema", &counted);
+    const int readError = sqlite3_extended_errcode(db) & 0xff;
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr); // only read; ends it in any case
+    if ((!ok || !counted) && (readError == SQLITE_BUSY || readError == SQLITE_LOCKED))
+        throw StoreError(kBusy);
     if (!ok || !counted)
         throw StoreError("not a settings store");
 

@@ -12,10 +12,10 @@ namespace tray {
 
 namespace {
 
-CheckResult runCheck(mail::SettingsAndSeenState &files, mail::AccountSessions &sessions,
-                     bool dryRun, int replyTimeoutMs, int patienceMs,
-                     const std::atomic<bool> *cancel,
-                     const std::function<void(const QString &, bool)> &progress)
+CheckResult
+runCheck(mail::SettingsAndSeenState &files, mail::AccountSessions &sessions, bool dryRun,
+         int replyTimeoutMs, int patienceMs, const std::atomic<bool> *cancel,
+         const std::function<void(const QString &, const mail::AccountOutcome *)> &progress)
 {
     mail::MailCheck::Options options;
     options.dryRun = dryRun;
@@ -77,6 +77,8 @@ void CheckRunner::stop()
     // Sessions that outlasted their check end here too, before the files they use.
     m_sessions.reset();
     m_inProgress.clear();
+    m_late.clear();
+    m_endedBeforeReport.clear();
 }
 
 void CheckRunner::startNext()
@@ -100,9 +102,12 @@ void CheckRunner::start(bool dryRun)
     // Told from the sessions' threads, queued, so the news of an account comes before the end of
     // its check. A slow account's session may end after its check; all end in stop(), before
     // this object goes.
-    const auto progress = [this](const QString &address, bool ended) {
+    const auto progress = [this](const QString &address, const mail::AccountOutcome *ended) {
+        std::optional<mail::AccountOutcome> outcome;
+        if (ended)
+            outcome = *ended;
         QMetaObject::invokeMethod(
-            this, [this, address, ended] { accountProgress(address, ended); },
+            this, [this, address, outcome] { accountProgress(address, outcome); },
             Qt::QueuedConnection);
     };
     m_thread = QThread::create([&files = *m_files, &sessions = *m_sessions, dryRun,
@@ -131,14 +136,37 @@ void CheckRunner::threadDone()
         m_inProgress.clear();
         emit accountsInProgressChanged(m_inProgress);
     }
+    QList<mail::AccountOutcome> endedMeanwhile;
+    for (const mail::AccountOutcome &account : std::as_const(result->report.accounts)) {
+        if (!account.stillRunning)
+            continue;
+        const auto ended = std::find_if(
+            m_endedBeforeReport.cbegin(), m_endedBeforeReport.cend(),
+            [&account](const mail::AccountOutcome &o) { return o.address == account.address; });
+        if (ended != m_endedBeforeReport.cend())
+            endedMeanwhile.append(*ended);
+        else
+            m_late.append(account.address);
+    }
+    m_endedBeforeReport.clear();
     emit checkFinished(*result);
+    for (const mail::AccountOutcome &outcome : std::as_const(endedMeanwhile))
+        emit lateOutcome(outcome);
     startNext();
 }
 
-void CheckRunner::accountProgress(const QString &address, bool ended)
+void CheckRunner::accountProgress(const QString &address,
+                                  const std::optional<mail::AccountOutcome> &ended)
 {
+    if (ended && m_late.removeOne(address)) {
+        emit lateOutcome(*ended);
+        return;
+    }
     if (!m_thread)
         return;
+    // Its check may yet report it as still being checked: it is told of once that report is out.
+    if (ended)
+        m_endedBeforeReport.append(*ended);
     if (ended)
         m_inProgress.removeOne(address);
     else

@@ -64,12 +64,15 @@ signals:
     void checkStarted(bool dryRun);
     void checkFinished(const tray::CheckResult &result);
     void accountsInProgressChanged(const QStringList &accounts);
+    // A slow account's session that outlasted its check has ended: its outcome, for the status
+    // and the news of what it removed.
+    void lateOutcome(const mail::AccountOutcome &outcome);
 
 private:
     void startNext();
     void start(bool dryRun);
     void threadDone();
-    void accountProgress(const QString &address, bool ended);
+    void accountProgress(const QString &address, const std::optional<mail::AccountOutcome> &ended);
 
     std::unique_ptr<mail::SettingsAndSeenState> m_files;
     // A slow account's session may outlast its check; they all end before m_files goes.
@@ -77,6 +80,10 @@ private:
     QThread *m_thread = nullptr;
     std::shared_ptr<CheckResult> m_result;
     QStringList m_inProgress;
+    // Accounts reported as still being checked, and outcomes that came before their check's
+    // report did.
+    QStringList m_late;
+    QList<mail::AccountOutcome> m_endedBeforeReport;
     std::atomic<bool> m_cancel{false};
     bool m_checkWaiting = false;
     bool m_previewWaiting = false;

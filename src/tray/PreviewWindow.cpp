@@ -40,9 +40,7 @@ QString accountLine(const mail::AccountOutcome &account)
 {
     if (!account.checked)
         return QStringLiteral("not checked: %1").arg(account.failure);
-    const QString messages = account.messages == 1
-                                 ? QStringLiteral("1 message")
-                                 : QStringLiteral("%1 messages").arg(account.messages);
+    const QString messages = mail::countOf(account.messages, "message", "messages");
     if (account.matched.isEmpty())
         return QStringLiteral("%1, nothing would be removed").arg(messages);
     return QStringLiteral("%1, %2 would be removed").arg(messages).arg(account.matched.size());

@@ -55,6 +55,7 @@ TrayProgram::TrayProgram(QString storePath, mail::MonitorLog &log, SingleInstanc
     connect(&m_runner, &CheckRunner::checkFinished, this, &TrayProgram::checkFinished);
     connect(&m_runner, &CheckRunner::accountsInProgressChanged, this,
             &TrayProgram::accountsInProgressChanged);
+    connect(&m_runner, &CheckRunner::lateOutcome, this, &TrayProgram::lateOutcome);
     connect(m_window.get(), &TrayWindow::closeRequested, this, &TrayProgram::quit);
     connect(&instance, &SingleInstance::checkRequested, this, &TrayProgram::checkNow);
 }
@@ -232,8 +233,6 @@ void TrayProgram::checkFinished(const CheckResult &result)
     m_status.checking = false;
     m_status.lastCheck = report;
     m_status.lastCheckAt = now;
-    if (!mail::RemovedRecord(mail::removedRecordPathFor(m_storePath)).append(report, now))
-        m_log.write(QStringLiteral("Warning: the record of removed mail cannot be written"));
     const AccountChanges changes = accountChanges(m_failing, report);
     if (report.settingsProblem.isEmpty())
         m_failing = failingAccounts(report);
@@ -241,6 +240,29 @@ void TrayProgram::checkFinished(const CheckResult &result)
     showStatus();
     if (m_icon)
         m_icon->announce(removedMailNotice(report), changes);
+}
+
+// The last check reported this account as still being checked: its outcome takes that place,
+// and what it removed is told as any check's removals are.
+void TrayProgram::lateOutcome(const mail::AccountOutcome &outcome)
+{
+    if (m_status.lastCheck) {
+        mail::CheckReport &report = *m_status.lastCheck;
+        for (mail::AccountOutcome &account : report.accounts) {
+            if (account.stillRunning && account.address == outcome.address) {
+                account = outcome;
+                report.judged += outcome.judged;
+                report.removed += int(outcome.matched.size());
+                break;
+            }
+        }
+        showStatus();
+    }
+    mail::CheckReport late;
+    late.accounts = {outcome};
+    late.removed = int(outcome.matched.size());
+    if (m_icon && late.removed > 0)
+        m_icon->announce(removedMailNotice(late), {});
 }
 
 void TrayProgram::scheduleNext(std::optional<int> scanEveryMinutes)

@@ -63,6 +63,7 @@ private:
     void checkStarted(bool dryRun);
     void checkFinished(const tray::CheckResult &result);
     void accountsInProgressChanged(const QStringList &accounts);
+    void lateOutcome(const mail::AccountOutcome &outcome);
     void scheduleNext(std::optional<int> scanEveryMinutes);
     void showLogWindow();
     void showStatus();

@@ -34,7 +34,7 @@ IconState iconState(const TrayStatus &status)
         return IconState::Normal;
     if (!status.lastCheck->settingsProblem.isEmpty())
         return IconState::SettingsProblem;
-    return status.lastCheck->allChecked() ? IconState::Normal : IconState::Failing;
+    return status.lastCheck->succeeded() ? IconState::Normal : IconState::Failing;
 }
 
 QString toolTipText(const TrayStatus &status, const QDateTime &now)

@@ -184,7 +184,7 @@ private slots:
             inside({QStringLiteral("systemctl"), QStringLiteral("status"),
                     QStringLiteral("OstroveSvc"), QStringLiteral("--no-pager")})
                 .output;
-        QVERIFY2(status.contains("Status: \"Last check: 1 accounts")
+        QVERIFY2(status.contains("Status: \"Last check: 1 account,")
                      && status.contains("1 removed"),
                  status.constData());
 

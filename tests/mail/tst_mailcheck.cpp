@@ -145,7 +145,7 @@ private slots:
         const QStringList lines = bench.newLogLines();
         QVERIFY(
             !lines.filter(QStringLiteral("would remove message from x@spam.example")).isEmpty());
-        QVERIFY(lines.contains(m_address + ": 1 messages, 1 new, 1 would be removed"));
+        QVERIFY(lines.contains(m_address + ": 1 message, 1 new, 1 would be removed"));
         // The dry run recorded nothing: the real check judges the message and removes it.
         report = bench.check();
         QCOMPARE(report.removed, 1);
@@ -230,7 +230,7 @@ private slots:
         QVERIFY(QFile::remove(cur.filePath(files.first())));
         QCOMPARE(bench.check().judged, 0);
         waitForServer(2);
-        QVERIFY(!bench.newLogLines().filter(QStringLiteral(": 1 messages, 0 new")).isEmpty());
+        QVERIFY(!bench.newLogLines().filter(QStringLiteral(": 1 message, 0 new")).isEmpty());
     }
 
     void aWrongPasswordRemovesNothing()
@@ -766,9 +766,12 @@ private slots:
         QTest::newRow("named otherwise when asked alone")
             << "other name" << false << false << 0 << "is not the one judged";
         QTest::newRow("QUIT never answered")
-            << "silent QUIT" << false << false << 1 << "the 1 messages marked above may have been";
+            << "silent QUIT" << false << false << 1 << "the 1 message marked above may have been";
         QTest::newRow("QUIT refused")
             << "refused QUIT" << false << false << 0 << "the server could not remove the messages";
+        QTest::newRow("QUIT refused with the password in the reply")
+            << "echoing refused QUIT" << false << false << 0
+            << "could not remove the messages (a reply that repeats the password, not shown)";
         QTest::newRow("LIST refused")
             << "refused LIST" << false << false << 0 << "the server refused to list messages";
         QTest::newRow("DELE refused")
@@ -795,7 +798,8 @@ private slots:
         options.stuffAfterCrlfOnly = fault == u"bare LF dot";
         options.extraReplyAfterTop = fault.startsWith(u"extra reply");
         options.silentQuit = fault == u"silent QUIT";
-        options.refuseQuit = fault == u"refused QUIT";
+        options.refuseQuit = fault.endsWith(u"refused QUIT");
+        options.echoPassword = fault.startsWith(u"echoing");
         options.refuseDele = fault == u"refused DELE";
         options.refuseList = fault == u"refused LIST";
         options.otherNameAlone = fault == u"other name";
@@ -861,13 +865,38 @@ private slots:
         if (fault == u"listed large") {
             // Kept and remembered: the next check does not take it for new mail again.
             QVERIFY(bench.check(false, 30000).allChecked());
-            QVERIFY(bench.newLogLines().contains(m_address + ": 1 messages, 0 new, 0 removed"));
+            QVERIFY(bench.newLogLines().contains(m_address + ": 1 message, 0 new, 0 removed"));
         }
         if (fault == u"listed small") {
             // Kept and remembered: the next check judges the others.
             QVERIFY(bench.check().allChecked());
             QCOMPARE(server.messages(), QList<QByteArray>{first});
         }
+    }
+
+    // A server that confirms QUIT but keeps what was marked is told of once, not reported as
+    // removing the same message at every check.
+    void aMessageTheServerKeptAfterQuitIsToldOfOnce()
+    {
+        const QByteArray spam = mail("x@spam.example", "Buy");
+        MiniPop3Server::Options options{true, true, true, false};
+        options.keepOnQuit = true;
+        MiniPop3Server server({spam}, options);
+        QVERIFY(server.start());
+        MailTestBench bench;
+        bench.addAccount(m_address, "127.0.0.1:" + QByteArray::number(server.port()), "u", "p",
+                         false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        QCOMPARE(bench.check().removed, 1);
+        bench.newLogLines();
+        for (int check = 0; check < 2; ++check) {
+            const mail::CheckReport report = bench.check();
+            QVERIFY(report.allChecked());
+            QCOMPARE(report.removed, 0);
+            QCOMPARE(bench.newLogLines().filter(u"still on the server although").size(),
+                     check == 0 ? 1 : 0);
+        }
+        QCOMPARE(server.messages(), QList<QByteArray>{spam});
     }
 
     // A server that trickles its replies holds up no other account: the check reports it as

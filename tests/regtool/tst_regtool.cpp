@@ -624,6 +624,9 @@ private slots:
                  file})
                 .exitCode,
             0);
+        // It holds a Password value: others may not read it, whatever the umask.
+        QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner);
         QByteArray eightBit =
             run(t.storePath, {QStringLiteral("export"), QStringLiteral("--regedit4"),
                               QStringLiteral("\\Software\\Zel Software\\Ostrove\\Accounts")})

@@ -125,7 +125,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_server.messages(QStringLiteral("dana")),
                                   QList<QByteArray>{friendly}, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(
-            notify.received().contains(QStringLiteral("STATUS=Last check: 1 accounts")), 10000);
+            notify.received().contains(QStringLiteral("STATUS=Last check: 1 account,")), 10000);
 
         // New mail is found at the next check.
         const QByteArray second = spam("second");

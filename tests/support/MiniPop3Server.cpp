@@ -103,7 +103,7 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
         return message(argument, index) && !(options.refuseFirst && *index == 0);
     };
     reply("+OK mini POP3 ready");
-    QByteArray buffer;
+    QByteArray password;
     for (;;) {
         if (!socket->canReadLine() && !socket->waitForReadyRead(10000))
             return;
@@ -116,6 +116,8 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
                 shared->commands.append(QString::fromUtf8(verb == "PASS" ? "PASS *" : line));
             }
             int index = -1;
+            if (verb == "PASS")
+                password = words.value(1);
             if (verb == "CAPA" && options.capa) {
                 reply("+OK\r\nUSER" + QByteArray(options.uidl ? "\r\nUIDL" : "")
                       + QByteArray(options.top ? "\r\nTOP" : "")
@@ -169,13 +171,14 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
                 deleted[index] = true;
                 reply("+OK");
             } else if (verb == "QUIT" && options.refuseQuit) {
-                reply("-ERR cannot commit the changes");
+                reply("-ERR cannot commit the changes"
+                      + (options.echoPassword ? " of " + password : QByteArray()));
                 socket->waitForBytesWritten(5000);
                 return;
             } else if (verb == "QUIT") {
                 QList<QByteArray> left;
                 for (int i = 0; i < mailbox.size(); ++i) {
-                    if (!deleted[i])
+                    if (!deleted[i] || options.keepOnQuit)
                         left.append(mailbox[i]);
                 }
                 {

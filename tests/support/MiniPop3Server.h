@@ -32,6 +32,8 @@ public:
         bool refuseList = false;         // every LIST gets -ERR
         bool refuseDele = false;         // every DELE gets -ERR
         bool refuseQuit = false;         // QUIT gets -ERR and removes nothing
+        bool echoPassword = false;       // and the -ERR repeats the password
+        bool keepOnQuit = false;         // QUIT answers +OK and removes nothing
         bool otherNameAlone = false;     // "UIDL n", "LIST n" name another id, size
         bool swapFirstFetches = false;   // the first two RETR/TOP answered in reverse order
         bool repeatThenDrop = false;     // the first RETR/TOP answered twice, the last not

@@ -250,22 +250,19 @@ private slots:
     {
         MailTestBench bench;
         const QString path = mail::removedRecordPathFor(bench.storePath());
-        mail::CheckReport report;
-        report.accounts = {account("a@x")};
-        report.accounts[0].matched.resize(1);
-        report.accounts[0].matched[0].subject = QString(1000, QLatin1Char('s'));
-        report.removed = 1;
+        QList<mail::MatchedMessage> removed(1);
+        removed[0].subject = QString(1000, QLatin1Char('s'));
         const QString target = bench.folder() + QStringLiteral("/elsewhere");
         QVERIFY(QFile::link(target, path));
-        QVERIFY(!mail::RemovedRecord(path).append(report, QDateTime::currentDateTime()));
+        QVERIFY(!mail::RemovedRecord(path).append("a@x", removed, QDateTime::currentDateTime()));
         QVERIFY(!QFile::exists(target));
         QVERIFY(QFile::remove(path));
 
         mail::RemovedRecord record(path);
         const QDateTime start = QDateTime::currentDateTime();
         for (int i = 0; i < 600; ++i) {
-            report.accounts[0].matched[0].sender = QString::number(i);
-            QVERIFY(record.append(report, start.addSecs(i)));
+            removed[0].sender = QString::number(i);
+            QVERIFY(record.append("a@x", removed, start.addSecs(i)));
         }
         QVERIFY(QFileInfo(path).size() <= mail::RemovedRecord::kMaxBytes);
         const QList<mail::RemovedEntry> entries = record.read();
@@ -273,9 +270,13 @@ private slots:
         QCOMPARE(record.read(100).size(), 100);
         QCOMPARE(entries.first().sender, QStringLiteral("599"));
         QCOMPARE(entries.last().sender, QString::number(600 - entries.size()));
-        report.dryRun = true;
-        QVERIFY(record.append(report, start));
-        QCOMPARE(record.read().size(), entries.size());
+        // A huge subject is cut, and pushes none of the history out.
+        removed[0].subject = QString(300 * 1024, QLatin1Char('h'));
+        QVERIFY(record.append("a@x", removed, start.addSecs(600)));
+        const QList<mail::RemovedEntry> after = record.read();
+        QVERIFY(after.size() > 100);
+        QCOMPARE(after.first().subject.size(), mail::RemovedRecord::kMaxFieldChars + 1);
+        QCOMPARE(after[1].sender, QStringLiteral("599"));
     }
 
     // A long sender and subject give way: the size and the rule stay in sight, and the whole
@@ -293,7 +294,8 @@ private slots:
         message.rule = {QStringLiteral("MailFilter"), QStringLiteral("*@deals.example")};
         report.accounts[0].matched = {message};
         report.removed = 1;
-        QVERIFY(mail::RemovedRecord(path).append(report, QDateTime::currentDateTime()));
+        QVERIFY(mail::RemovedRecord(path).append(
+            report.accounts[0].address, report.accounts[0].matched, QDateTime::currentDateTime()));
         tray::RemovedMailWindow window(path);
         window.show();
         window.reload();
@@ -454,6 +456,10 @@ private slots:
         QList<mail::CheckReport> reports;
         connect(&runner, &tray::CheckRunner::checkFinished, this,
                 [&reports](const tray::CheckResult &result) { reports.append(result.report); });
+        QList<mail::AccountOutcome> late;
+        connect(&runner, &tray::CheckRunner::lateOutcome, this,
+                [&late](const mail::AccountOutcome &outcome) { late.append(outcome); });
+        m_server.deliver(QStringLiteral("dave"), testMail("x@spam.example", "slowly removed"));
         for (const char *slowOutcome :
              {"still being checked", "not checked: its previous check is still running"}) {
             runner.requestCheck();
@@ -464,6 +470,13 @@ private slots:
                      qPrintable(accounts[0].failure));
             QVERIFY2(accounts[1].checked, qPrintable(accounts[1].failure));
         }
+        // What the slow session removed is told once it ends, and is in the record.
+        QTRY_COMPARE_WITH_TIMEOUT(late.size(), 1, 60000);
+        QCOMPARE(late[0].matched.size(), 1);
+        const QList<mail::RemovedEntry> recorded =
+            mail::RemovedRecord(mail::removedRecordPathFor(bench.storePath())).read();
+        QCOMPARE(recorded.size(), 1);
+        QCOMPARE(recorded[0].subject, QStringLiteral("slowly removed"));
     }
 
     void stopCancelsACheckWithoutRemovingAnything()
@@ -539,6 +552,17 @@ private slots:
             << QStringLiteral("Ostrove\nLast check 10:15: Settings cannot be read: not a "
                               "database\nNext check 10:30")
             << int(tray::IconState::SettingsProblem);
+        QTest::newRow("nothing stored yet")
+            << QList<mail::AccountOutcome>{}
+            << QStringLiteral("no settings are stored in /s yet: set them up with OstroveConf")
+            << false
+            << QStringLiteral("Ostrove\nLast check 10:15: No settings are stored in /s yet: set "
+                              "them up with OstroveConf\nNext check 10:30")
+            << int(tray::IconState::SettingsProblem);
+        QTest::newRow("no accounts")
+            << QList<mail::AccountOutcome>{} << QString() << false
+            << QStringLiteral("Ostrove\nLast check 10:15: no accounts are set up\nNext check 10:30")
+            << int(tray::IconState::Normal);
         QTest::newRow("paused") << QList{account("a@x"), account("b@x", "login refused")}
                                 << QString() << true
                                 << "Ostrove\nLast check 10:15: " + summary
