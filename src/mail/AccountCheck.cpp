@@ -238,6 +238,13 @@ bool AccountCheck::fetchAndJudge(const FetchPlan &plan, Judgement *judgement)
             {number, QStringLiteral("the server would not send it (-ERR %1)")
                          .arg(reply.isEmpty() ? QStringLiteral("without a reason") : reply)});
     };
+    handlers.deferred = [this](const QList<int> &numbers) {
+        m_outcome.deferred = int(numbers.size());
+        m_context.log.write(QStringLiteral("%1: %2 left to the next check: the memory for "
+                                           "judging whole messages is taken by other accounts' "
+                                           "large messages")
+                                .arg(m_address, countOf(numbers.size(), "message", "messages")));
+    };
     const bool fetched = m_session->fetch(plan.toFetch, !whole, handlers);
     if (fetched)
         queue.close();
@@ -377,6 +384,8 @@ void AccountCheck::logOutcome(int newMessages)
             .arg(m_context.dryRun ? QStringLiteral("would be removed") : QStringLiteral("removed"));
     if (m_outcome.unreadable > 0)
         text += QStringLiteral(", %1 could not be read").arg(m_outcome.unreadable);
+    if (m_outcome.deferred > 0)
+        text += QStringLiteral(", %1 left to the next check").arg(m_outcome.deferred);
     m_context.log.write(text);
 }
 

@@ -21,12 +21,6 @@
 
 namespace mail {
 
-namespace {
-
-constexpr qint64 kWholeMessagesAtOnce = 64 * 1024 * 1024;
-
-} // namespace
-
 // One check's rules, trust and budget, shared by its accounts' sessions.
 struct CheckInProgress
 {
@@ -34,7 +28,7 @@ struct CheckInProgress
                     const MailCheck::Options &options)
         : settings(read)
         , rules(read)
-        , budget(kWholeMessagesAtOnce)
+        , budget(options.wholeMessageBytes, options.wholeMessageWaitMs)
         , context{rules,
                   seen,
                   log,

@@ -40,6 +40,7 @@ struct AccountOutcome
     int messages = 0;
     int judged = 0;
     int unreadable = 0;            // messages the server would not send, or sent empty
+    int deferred = 0;              // left to the next check: no room to judge them in this one
     QList<MatchedMessage> matched; // removed, or would be in a dry run
 };
 
@@ -75,6 +76,10 @@ public:
         int replyTimeoutMs = 60000;
         int sessionTimeoutMs = 10 * 60 * 1000;
         int accountsAtOnce = 4;
+        // Whole messages held at once by all accounts, and how long an account waits for room
+        // before it leaves its remaining messages to the next check.
+        qint64 wholeMessageBytes = 64 * 1024 * 1024;
+        int wholeMessageWaitMs = 60000;
         const std::atomic<bool> *cancel = nullptr;
         // A program that checks again and again keeps its sessions here, and waits this long
         // for a slow account before it reports the check (-1: until every account is done);

@@ -4,8 +4,9 @@
 
 namespace mail {
 
-MessageBudget::MessageBudget(qint64 bytes)
+MessageBudget::MessageBudget(qint64 bytes, int maxWaitMs)
     : m_bytes(std::max<qint64>(bytes, 1))
+    , m_maxWaitMs(maxWaitMs)
 {}
 
 bool MessageBudget::take(qint64 bytes, bool mayWait, const std::atomic<bool> *cancel)
@@ -18,10 +19,11 @@ bool MessageBudget::take(qint64 bytes, bool mayWait, const std::atomic<bool> *ca
     if (!mayWait && !fits())
         return false;
     // A cancel is not announced: look at it now and then.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_maxWaitMs);
     while (!fits()) {
-        if (cancel && cancel->load())
+        if ((cancel && cancel->load()) || std::chrono::steady_clock::now() >= giveUp)
             return false;
-        m_freed.wait_for(lock, std::chrono::milliseconds(100));
+        m_freed.wait_for(lock, std::chrono::milliseconds(std::min(100, m_maxWaitMs)));
     }
     m_used += needed;
     return true;

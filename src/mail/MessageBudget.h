@@ -16,10 +16,12 @@ namespace mail {
 class MessageBudget
 {
 public:
-    explicit MessageBudget(qint64 bytes);
+    // Waits for room are bounded by `maxWaitMs`: one account's slow large message must not
+    // hold up the others' checks for as long as its server takes.
+    MessageBudget(qint64 bytes, int maxWaitMs);
 
     // Takes room for `bytes`. Without `mayWait` only if it is free now; with it, waits until
-    // it is, or until `cancel` is set (false then).
+    // it is, for the longest wait at most, or until `cancel` is set (false then).
     bool take(qint64 bytes, bool mayWait, const std::atomic<bool> *cancel);
     void give(qint64 bytes);
 
@@ -29,6 +31,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_freed;
     const qint64 m_bytes;
+    const int m_maxWaitMs;
     qint64 m_used = 0;
 };
 

@@ -329,6 +329,7 @@ bool Pop3Session::fetchWith(const QList<std::pair<int, qint64>> &messages, bool 
     // A server that did not say it has TOP and refuses it has none: nothing more is asked by
     // TOP, and what was not asked yet goes by RETR.
     bool stopSending = false;
+    bool stopDeferring = false; // no room for whole messages: the rest waits for the next check
     const qsizetype total = wanted.size();
     qsizetype sent = 0;
     qint64 bytesInFlight = 0;
@@ -340,14 +341,24 @@ bool Pop3Session::fetchWith(const QList<std::pair<int, qint64>> &messages, bool 
                        && (!whole || bytesInFlight + wanted[sent].second <= kBytesInFlight)))) {
             if (whole && m_reserve
                 && !m_reserve(wanted[sent].first, wanted[sent].second, sent == received)) {
-                if (sent == received)
+                if (sent == received && cancelled())
                     return fail(Failure::Cancelled, QStringLiteral("stopped"));
+                if (sent == received)
+                    stopDeferring = true;
                 break;
             }
             if (!send(command(wanted[sent].first)))
                 return false;
             bytesInFlight += whole ? wanted[sent].second : 0;
             ++sent;
+        }
+        if (received == sent && stopDeferring) {
+            QList<int> numbers;
+            for (const auto &message : wanted.sliced(received))
+                numbers.append(message.first);
+            if (handlers.deferred)
+                handlers.deferred(numbers);
+            break;
         }
         if (received == sent) {
             byRetr.append(wanted.sliced(received));

@@ -79,6 +79,8 @@ public:
         std::function<void(int)> tooLarge;
         // The server would not send it: its reply.
         std::function<void(int, const QString &)> refused;
+        // Not asked for: no room to judge them before the wait for it ran out.
+        std::function<void(const QList<int> &)> deferred;
     };
     // Fetches the given messages (whole, or the header only), pipelined where the server
     // allows. Whole messages come by TOP where offered, which leaves them unread for the
@@ -89,7 +91,8 @@ public:
                const FetchHandlers &handlers);
     // Asked before a whole message is requested, with its number and listed size, and whether
     // nothing else is in flight (then it may wait): false holds the request back for now, or,
-    // when nothing is in flight, ends the session as stopped.
+    // when nothing is in flight, ends the session as stopped when it was cancelled and else
+    // defers the messages not asked for yet to the next check.
     void setReserve(std::function<bool(int, qint64, bool)> reserve)
     {
         m_reserve = std::move(reserve);

@@ -36,10 +36,10 @@ void Daemon::requestStop()
     m_wake.notify_all();
 }
 
-bool Daemon::waitForNextCheck(std::chrono::seconds interval)
+bool Daemon::waitForNextCheck(std::chrono::steady_clock::time_point due)
 {
     std::unique_lock lock(m_mutex);
-    return !m_wake.wait_for(lock, interval, [this] { return m_stop.load(); });
+    return !m_wake.wait_until(lock, due, [this] { return m_stop.load(); });
 }
 
 int Daemon::run()
@@ -56,6 +56,8 @@ int Daemon::run()
     const std::optional<std::chrono::seconds> forTests = testInterval();
     std::chrono::seconds interval = forTests ? *forTests : std::chrono::minutes(15);
     for (;;) {
+        // Checks start an interval after the previous start, however long that check took.
+        const auto started = std::chrono::steady_clock::now();
         mail::MailCheck::Options options;
         options.cancel = &m_stop;
         options.sessions = &sessions;
@@ -74,7 +76,7 @@ int Daemon::run()
                 .arg(report.summary(), forTests ? QStringLiteral("%1 s").arg(interval.count())
                                                 : QStringLiteral("%1 min").arg(minutes));
         sd_notifyf(0, "STATUS=%s", qPrintable(status));
-        if (!waitForNextCheck(interval))
+        if (!waitForNextCheck(started + interval))
             break;
     }
     sd_notify(0, "STOPPING=1");

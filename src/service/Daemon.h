@@ -27,7 +27,7 @@ public:
     static std::optional<std::chrono::seconds> testInterval();
 
 private:
-    bool waitForNextCheck(std::chrono::seconds interval);
+    bool waitForNextCheck(std::chrono::steady_clock::time_point due);
 
     QString m_storePath;
     std::atomic<bool> m_stop{false};

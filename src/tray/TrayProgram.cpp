@@ -204,6 +204,7 @@ void TrayProgram::checkStarted(bool dryRun)
             m_preview->showChecking();
     } else {
         m_status.checking = true;
+        m_checkStartedAt = QDateTime::currentDateTime();
     }
     showStatus();
 }
@@ -269,8 +270,11 @@ void TrayProgram::scheduleNext(std::optional<int> scanEveryMinutes)
 {
     if (scanEveryMinutes)
         m_scanEveryMinutes = *scanEveryMinutes;
-    const int wait = checkIntervalMs(m_scanEveryMinutes);
-    m_status.nextCheckAt = QDateTime::currentDateTime().addMSecs(wait);
+    // From the last check's start, so that a slow check does not push every later one back.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime from = m_checkStartedAt.isValid() ? m_checkStartedAt : now;
+    m_status.nextCheckAt = std::max(now, from.addMSecs(checkIntervalMs(m_scanEveryMinutes)));
+    const int wait = int(now.msecsTo(m_status.nextCheckAt));
     if (m_status.paused)
         return;
     m_timer.start(wait);

@@ -79,6 +79,7 @@ private:
     QTimer m_timer;
     QTimer m_trayWatch;
     TrayStatus m_status;
+    QDateTime m_checkStartedAt; // of the last real check
     QSet<QString> m_failing;
     QString m_opener;
     int m_scanEveryMinutes;

@@ -93,6 +93,8 @@ mail::CheckReport MailTestBench::check(bool dryRun, int replyTimeoutMs)
     checkOptions.connectTimeoutMs = 5000;
     checkOptions.replyTimeoutMs = replyTimeoutMs;
     checkOptions.cancel = &cancel;
+    checkOptions.wholeMessageBytes = wholeMessageBytes;
+    checkOptions.wholeMessageWaitMs = wholeMessageWaitMs;
     return mail::MailCheck(settings, seen, log, checkOptions).run();
 }
 

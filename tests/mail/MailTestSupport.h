@@ -32,6 +32,9 @@ public:
     void addAttachment(const QByteArray &pattern, qint32 from, qint32 to);
 
     mail::CheckReport check(bool dryRun = false, int replyTimeoutMs = 10000);
+    // The room for whole messages the checks share, and the wait for it.
+    qint64 wholeMessageBytes = 64 * 1024 * 1024;
+    int wholeMessageWaitMs = 60000;
     QString log() const;
     // Log lines written since the last call.
     QStringList newLogLines();

@@ -899,6 +899,38 @@ private slots:
         QCOMPARE(server.messages(), QList<QByteArray>{spam});
     }
 
+    // One account's slow large message holds the room for whole messages: another account
+    // waits for it a bounded time, then leaves its messages to the next check and says why.
+    void noRoomForWholeMessagesLeavesThemToTheNextCheck()
+    {
+        MiniPop3Server::Options slowOptions{true, true, true, false};
+        slowOptions.byteDelayMs = 3;
+        MiniPop3Server slow({mail("a@good.example", "large", QByteArray(2500, 'x') + "\r\n")},
+                            slowOptions);
+        MiniPop3Server::Options fastOptions{true, true, true, false};
+        fastOptions.greetingDelayMs = 1500; // asks for room after the slow account took it
+        const QByteArray spam = mail("x@spam.example", "Buy", "cheap\r\n");
+        MiniPop3Server fast({spam}, fastOptions);
+        QVERIFY(slow.start() && fast.start());
+        MailTestBench bench;
+        bench.wholeMessageBytes = 2000;
+        bench.wholeMessageWaitMs = 300;
+        bench.addAccount("slow@test.example", "127.0.0.1:" + QByteArray::number(slow.port()), "u",
+                         "p", false);
+        bench.addAccount(m_address, "127.0.0.1:" + QByteArray::number(fast.port()), "u", "p",
+                         false);
+        bench.addPattern(store::kContentFilterKey, "cheap");
+        mail::CheckReport report = bench.check(false, 30000);
+        QVERIFY(report.allChecked());
+        QCOMPARE(report.accounts[1].deferred, 1);
+        QVERIFY(bench.newLogLines().contains(
+            m_address + ": 1 message, 1 new, 0 removed, 1 left to the next check"));
+        QCOMPARE(fast.messages(), QList<QByteArray>{spam});
+        report = bench.check(false, 30000);
+        QCOMPARE(report.removed, 1);
+        QVERIFY(fast.messages().isEmpty());
+    }
+
     // A server that trickles its replies holds up no other account: the check reports it as
     // still being checked, the next skips it, and the healthy account is checked each time.
     void aSlowServerHoldsUpNoOtherAccount()

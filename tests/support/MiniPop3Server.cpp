@@ -102,6 +102,7 @@ void serve(QTcpSocket *socket, const std::shared_ptr<MiniPop3Server::Shared> &sh
     const auto fetchable = [&](const QByteArray &argument, int *index) {
         return message(argument, index) && !(options.refuseFirst && *index == 0);
     };
+    QThread::msleep(static_cast<unsigned long>(options.greetingDelayMs));
     reply("+OK mini POP3 ready");
     QByteArray password;
     for (;;) {

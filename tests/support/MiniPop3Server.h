@@ -27,6 +27,7 @@ public:
         bool extraReplyAfterTop = false; // one unsolicited "+OK" after the first TOP
         bool silentQuit = false;         // commits on QUIT but never answers
         int byteDelayMs = 0;             // sends every byte this long after the last
+        int greetingDelayMs = 0;         // greets this long after the connection
         qint64 listedSize = -1;          // LIST names this size for the first message
         bool refuseFirst = false;        // RETR and TOP of the first message get -ERR
         bool refuseList = false;         // every LIST gets -ERR
