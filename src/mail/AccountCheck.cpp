@@ -6,6 +6,7 @@
 #include "mail/MessageFacts.h"
 #include "mail/MonitorLog.h"
 #include "mail/Pop3Session.h"
+#include "mail/RemovedCopies.h"
 #include "mail/RemovedRecord.h"
 #include "mail/Rules.h"
 #include "mail/SeenState.h"
@@ -65,7 +66,8 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     if (!planFetch(&plan))
         return failed();
     Judgement judgement;
-    if (!fetchAndJudge(plan, &judgement) || !prove(plan, judgement))
+    if (!fetchAndJudge(plan, &judgement) || !prove(plan, judgement)
+        || !keepCopies(plan, &judgement))
         return failed();
     QList<int> refused;
     if (!commitRemovals(judgement, &refused))
@@ -209,8 +211,10 @@ bool AccountCheck::fetchAndJudge(const FetchPlan &plan, Judgement *judgement)
             return;
         }
         condemned.number = number;
-        condemned.match = MatchedMessage{facts.fromText, facts.subject,
-                                         plan.listedSize.value(number), *verdict.removeBy};
+        condemned.match.sender = facts.fromText;
+        condemned.match.subject = facts.subject;
+        condemned.match.size = plan.listedSize.value(number);
+        condemned.match.rule = *verdict.removeBy;
         found.condemned.append(std::move(condemned));
     };
     JudgeQueue queue(kQueuedMessages, kQueuedBytes);
@@ -288,13 +292,81 @@ bool AccountCheck::prove(const FetchPlan &plan, const Judgement &judgement)
     return m_session->confirmJudged(plan.haveIds, judgedAs);
 }
 
+// Before anything is removed its whole text is on disk (its header alone when it is too large
+// to fetch), read again and proven to be the text judged. A message whose copy cannot be
+// written stays on the server in this check.
+bool AccountCheck::keepCopies(const FetchPlan &plan, Judgement *judgement)
+{
+    RemovedCopies *copies = m_context.copies;
+    if (m_context.dryRun || !copies || judgement->condemned.isEmpty())
+        return true;
+    QList<Condemned> kept;
+    for (Condemned &message : judgement->condemned) {
+        const qint64 size = plan.listedSize.value(message.number);
+        const bool headerOnly = size > kMaxJudgedBytes;
+        QByteArray text;
+        if (!m_session->fetchCopy(message.number, size, headerOnly, &text)) {
+            discardCopies(Judgement{kept, {}});
+            return false;
+        }
+        if (headerDigest(text) != message.headerDigest) {
+            discardCopies(Judgement{kept, {}});
+            m_session->abort();
+            m_outcome.failure = QStringLiteral("the server's replies are out of step with the "
+                                               "commands (the text of message %1 to keep is not "
+                                               "the one judged)")
+                                    .arg(message.number);
+            return false;
+        }
+        QString problem;
+        message.match.copy = copies->keep(text, &problem);
+        message.match.headerOnly = headerOnly;
+        if (message.match.copy.isEmpty()) {
+            ++m_outcome.notKept;
+            m_context.log.write(QStringLiteral("%1: message %2 stays on the server: its copy "
+                                               "cannot be kept (%3)")
+                                    .arg(m_address)
+                                    .arg(message.number)
+                                    .arg(problem));
+            continue;
+        }
+        kept.append(std::move(message));
+    }
+    QString problem;
+    if (!kept.isEmpty() && !copies->sync(&problem)) {
+        m_outcome.notKept += int(kept.size());
+        m_context.log.write(
+            QStringLiteral("%1: %2 stay on the server: their copies cannot be kept "
+                           "(%3)")
+                .arg(m_address, countOf(kept.size(), "message", "messages"), problem));
+        discardCopies(Judgement{kept, {}});
+        kept.clear();
+    }
+    judgement->condemned = std::move(kept);
+    return true;
+}
+
+// The copies of messages that were not removed after all: all of them, or those named.
+void AccountCheck::discardCopies(const Judgement &judgement, const QList<int> *only)
+{
+    if (!m_context.copies)
+        return;
+    for (const Condemned &message : judgement.condemned) {
+        if (!message.match.copy.isEmpty() && (!only || only->contains(message.number)))
+            m_context.copies->discard(message.match.copy);
+    }
+}
+
 bool AccountCheck::commitRemovals(const Judgement &judgement, QList<int> *refused)
 {
     QList<int> numbers;
     for (const Condemned &message : judgement.condemned)
         numbers.append(message.number);
-    if (!m_context.dryRun && !m_session->markDeleted(numbers, refused))
+    if (!m_context.dryRun && !m_session->markDeleted(numbers, refused)) {
+        discardCopies(judgement); // nothing is removed without QUIT
         return false;
+    }
+    discardCopies(judgement, refused);
     // The server removes what is marked once it has QUIT, whether or not its answer arrives:
     // the marked messages are named before it is sent.
     int marked = 0;
@@ -306,6 +378,7 @@ bool AccountCheck::commitRemovals(const Judgement &judgement, QList<int> *refuse
     }
     if (m_session->quit())
         return true;
+    // The copies stay: what was marked may be gone.
     if (marked > 0) {
         m_context.log.write(
             QStringLiteral("%1: the server did not confirm QUIT (%2): the %3 "

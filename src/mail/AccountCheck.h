@@ -14,6 +14,7 @@ namespace mail {
 
 class MessageBudget;
 class Pop3Session;
+class RemovedCopies;
 class RemovedRecord;
 class MonitorLog;
 class Rules;
@@ -38,6 +39,7 @@ public:
         const std::atomic<bool> *cancel = nullptr;
         MessageBudget *budget = nullptr; // shared by the accounts checked at once
         RemovedRecord *removed = nullptr;
+        RemovedCopies *copies = nullptr; // none: removals go without a copy
     };
 
     explicit AccountCheck(const Context &context);
@@ -46,7 +48,7 @@ public:
     AccountCheck &operator=(const AccountCheck &) = delete;
 
     // Greeting to QUIT, in steps: connect and log in, plan what to fetch, fetch and judge,
-    // prove that each condemned message is the one judged, remove, record.
+    // prove that each condemned message is the one judged, keep its copy, remove, record.
     AccountOutcome run(const AccountSettings &account);
 
 private:
@@ -80,7 +82,9 @@ private:
     bool planFetch(FetchPlan *plan);
     bool fetchAndJudge(const FetchPlan &plan, Judgement *judgement);
     bool prove(const FetchPlan &plan, const Judgement &judgement);
+    bool keepCopies(const FetchPlan &plan, Judgement *judgement);
     bool commitRemovals(const Judgement &judgement, QList<int> *refused);
+    void discardCopies(const Judgement &judgement, const QList<int> *only = nullptr);
     void reportRemovals(const Judgement &judgement, const QList<int> &refused);
     void record(const FetchPlan &plan, const Judgement &judgement, const QList<int> &refused);
     AccountOutcome failed();

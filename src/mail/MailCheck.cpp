@@ -5,8 +5,10 @@
 #include "mail/AccountSessions.h"
 #include "mail/MessageBudget.h"
 #include "mail/MonitorLog.h"
+#include "mail/RemovedCopies.h"
 #include "mail/Settings.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -40,11 +42,20 @@ struct CheckInProgress
                   nullptr,
                   &budget,
                   options.removedRecord}
+        , copies(options.dryRun || options.removedCopiesFolder.isEmpty()
+                         || read.keepRemovedDays <= 0
+                     ? std::nullopt
+                     : std::make_optional<RemovedCopies>(
+                         options.removedCopiesFolder, read.keepRemovedDays,
+                         qint64(read.keepRemovedMegabytes) * 1024 * 1024))
         , slots(std::max(1, options.accountsAtOnce))
         , outcomes(read.accounts.size())
         , done(std::make_unique<std::atomic<bool>[]>(size_t(read.accounts.size())))
         , progress(options.accountProgress)
-    {}
+    {
+        if (copies)
+            context.copies = &*copies;
+    }
 
     void runAccount(qsizetype index)
     {
@@ -74,6 +85,7 @@ struct CheckInProgress
     TlsTrust trust;
     MessageBudget budget;
     AccountCheck::Context context;
+    std::optional<RemovedCopies> copies;
     std::counting_semaphore<1024> slots;
     std::vector<AccountOutcome> outcomes;
     std::unique_ptr<std::atomic<bool>[]> done;
@@ -107,10 +119,12 @@ QString CheckReport::summary() const
     int failed = 0;
     int slow = 0;
     int unreadable = 0;
+    int notKept = 0;
     for (const AccountOutcome &account : accounts) {
         failed += account.checked || account.stillRunning ? 0 : 1;
         slow += account.stillRunning ? 1 : 0;
         unreadable += account.unreadable;
+        notKept += account.notKept;
     }
     QString text = accounts.isEmpty() ? QStringLiteral("no accounts are set up")
                                       : QStringLiteral("%1, %2 judged, %3 %4")
@@ -121,6 +135,8 @@ QString CheckReport::summary() const
                                                         : QStringLiteral("removed"));
     if (unreadable > 0)
         text += QStringLiteral(", %1 could not be read").arg(unreadable);
+    if (notKept > 0)
+        text += QStringLiteral(", %1 not removed: no copy could be kept").arg(notKept);
     if (failed > 0)
         text += QStringLiteral(", %1 failed").arg(failed);
     if (slow > 0)
@@ -208,6 +224,10 @@ CheckReport MailCheck::run()
         report.judged += account.judged;
         report.removed += int(account.matched.size());
     }
+    // Copies past their days or beyond their room go; a slow account's session that is still
+    // under way keeps what it needs.
+    if (check->copies)
+        check->copies->expire(QDateTime::currentDateTime());
     report.milliseconds = clock.elapsed();
     report.logProblem = m_log.takeWriteProblem();
     m_log.write(QStringLiteral("Check ends: %1 in %2 s")

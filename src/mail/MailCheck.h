@@ -29,6 +29,8 @@ struct MatchedMessage
     QString subject;
     qint64 size = 0;
     RuleMatch rule;
+    QString copy;            // the id of its kept copy, empty when none was kept
+    bool headerOnly = false; // too large to keep whole: only its header was kept
 };
 
 struct AccountOutcome
@@ -41,6 +43,7 @@ struct AccountOutcome
     int judged = 0;
     int unreadable = 0;            // messages the server would not send, or sent empty
     int deferred = 0;              // left to the next check: no room to judge them in this one
+    int notKept = 0;               // matched, but left on the server: no copy could be kept
     QList<MatchedMessage> matched; // removed, or would be in a dry run
 };
 
@@ -91,6 +94,8 @@ public:
         std::function<void(const QString &address, const AccountOutcome *ended)> accountProgress;
         // Where each account's session records what it removed, once the server confirmed.
         RemovedRecord *removedRecord = nullptr;
+        // Where the copies of removed messages are kept (empty: none are; a dry run keeps none).
+        QString removedCopiesFolder;
     };
     // How long a program that checks every `interval` waits for a slow account: half the
     // interval, and no more than five minutes.

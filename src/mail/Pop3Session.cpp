@@ -475,6 +475,26 @@ bool Pop3Session::confirmJudged(bool byUniqueId, const QList<JudgedAs> &judged)
     return inStep();
 }
 
+bool Pop3Session::fetchCopy(int number, qint64 listedSize, bool headerOnly, QByteArray *text)
+{
+    const QByteArray wanted = QByteArray::number(number);
+    QByteArray command = headerCommand(number);
+    if (!headerOnly)
+        command =
+            command.startsWith("TOP") ? "TOP " + wanted + kWholeMessageLines : "RETR " + wanted;
+    Pop3ReplyReader::Status status;
+    if (!send(command) || !readStatus(&status))
+        return false;
+    if (!status.ok) {
+        return fail(Failure::Refused,
+                    QStringLiteral("the server would not send message %1 again to keep its copy "
+                                   "(%2)")
+                        .arg(number)
+                        .arg(serverText(status.text)));
+    }
+    return readData(text, m_options.maxMessageBytes, headerOnly ? 0 : listedSize);
+}
+
 bool Pop3Session::inStep()
 {
     drainSocket();

@@ -111,6 +111,8 @@ public:
     // judged when asked for it alone, and no byte beyond the replies asked for is waiting. Any
     // difference ends the session.
     bool confirmJudged(bool byUniqueId, const QList<JudgedAs> &judged);
+    // One message again, alone, to keep its copy: whole (within the size limit), or its header.
+    bool fetchCopy(int number, qint64 listedSize, bool headerOnly, QByteArray *text);
     // No byte is waiting that no command asked for.
     bool inStep();
     // Marks messages for deletion; `refused` gets those the server would not mark.

@@ -86,6 +86,8 @@ QByteArray entryLine(const RemovedEntry &entry)
         {QStringLiteral("size"), entry.size},
         {QStringLiteral("list"), cutField(entry.list)},
         {QStringLiteral("pattern"), cutField(entry.pattern)},
+        {QStringLiteral("copy"), entry.copy},
+        {QStringLiteral("headerOnly"), entry.headerOnly},
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
@@ -106,6 +108,8 @@ std::optional<RemovedEntry> parsedLine(const QByteArray &line)
     entry.size = object.value(QStringLiteral("size")).toInteger();
     entry.list = object.value(QStringLiteral("list")).toString();
     entry.pattern = object.value(QStringLiteral("pattern")).toString();
+    entry.copy = object.value(QStringLiteral("copy")).toString();
+    entry.headerOnly = object.value(QStringLiteral("headerOnly")).toBool();
     return entry;
 }
 
@@ -125,8 +129,9 @@ bool RemovedRecord::append(const QString &account, const QList<MatchedMessage> &
         return false;
     QByteArray lines;
     for (const MatchedMessage &message : removed) {
-        lines += entryLine({at, account, message.sender, message.subject, message.size,
-                            message.rule.list, message.rule.pattern});
+        lines +=
+            entryLine({at, account, message.sender, message.subject, message.size,
+                       message.rule.list, message.rule.pattern, message.copy, message.headerOnly});
     }
     const std::lock_guard lock(recordMutex);
     const QByteArray file = QFile::encodeName(m_path);

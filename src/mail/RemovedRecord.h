@@ -18,6 +18,8 @@ struct RemovedEntry
     qint64 size = 0;
     QString list;
     QString pattern;
+    QString copy;            // the id of its kept copy (RemovedCopies), empty when none
+    bool headerOnly = false; // only its header was kept: it was too large
 };
 
 // What the checks removed, one JSON object a line in removed.log beside the log, so that the

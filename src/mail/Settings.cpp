@@ -22,6 +22,18 @@ QString nameText(const QByteArray &name)
     return QString::fromLocal8Bit(name);
 }
 
+// A whole number the monitor reads, kept in its range; absent or damaged: the default.
+int readNumber(store::RegistryKey &key, const char *name, int fallback, int lowest, int highest)
+{
+    if (!key.valueExists(name))
+        return fallback;
+    try {
+        return int(std::clamp<qint64>(key.readInteger(name), lowest, highest));
+    } catch (const store::StoreError &) {
+        return fallback;
+    }
+}
+
 QStringList valueNamesOf(store::Access &access, const char *path)
 {
     QStringList names;
@@ -88,6 +100,9 @@ std::optional<MonitorSettings> readMonitorSettings(store::Store &store, QString 
         settings.contentPatterns = valueNamesOf(*access, store::kContentFilterKey);
         for (const QByteArray &name : access->openOrCreate(store::kAttachmentsKey)->subkeyNames())
             settings.attachmentPatterns.append(readAttachment(*access, name));
+        settings.allowedSenders = valueNamesOf(*access, store::kAllowFilterKey);
+        settings.keepRemovedDays = readNumber(*root, store::kKeepRemovedDays, 30, 0, 3650);
+        settings.keepRemovedMegabytes = readNumber(*root, store::kKeepRemovedMB, 200, 0, 1000000);
         settings.autorun = access->openOrCreate(store::kRunKey)->valueExists(store::kAutorunValue);
         access->finish();
         return settings;

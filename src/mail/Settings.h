@@ -41,8 +41,12 @@ struct MonitorSettings
     QStringList subjectPatterns;
     QStringList contentPatterns;
     QList<AttachmentPattern> attachmentPatterns;
+    QStringList allowedSenders; // never removed, whatever else matches
     int scanEveryMinutes = contract::kDefaultScanEvery;
     bool autorun = false;
+    // How long and up to what size removed messages are kept for recovery.
+    int keepRemovedDays = 30;
+    int keepRemovedMegabytes = 200;
 };
 
 // For a log line after "Check failed: " and a summary: why the settings were not read.

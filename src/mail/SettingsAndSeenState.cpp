@@ -1,6 +1,7 @@
 #include "mail/SettingsAndSeenState.h"
 
 #include "mail/MonitorLog.h"
+#include "mail/RemovedCopies.h"
 #include "mail/Settings.h"
 
 #include <QFile>
@@ -49,6 +50,8 @@ CheckReport SettingsAndSeenState::check(const MailCheck::Options &options)
     MailCheck::Options withRecord = options;
     if (!withRecord.removedRecord)
         withRecord.removedRecord = &m_removed;
+    if (withRecord.removedCopiesFolder.isEmpty())
+        withRecord.removedCopiesFolder = removedCopiesFolderFor(m_storePath);
     CheckReport report = MailCheck(m_settings, m_seen, m_log, withRecord).run();
     if (const QString problem = m_seen.takeWriteProblem(); !problem.isEmpty())
         m_log.write(QStringLiteral("Warning: the record of judged messages cannot be written "

@@ -14,6 +14,8 @@ inline constexpr char kAttachmentsKey[] = "\\Software\\Zel Software\\Ostrove\\At
 inline constexpr char kMailFilterKey[] = "\\Software\\Zel Software\\Ostrove\\MailFilter\\";
 inline constexpr char kSubjectFilterKey[] = "\\Software\\Zel Software\\Ostrove\\SubjectFilter\\";
 inline constexpr char kContentFilterKey[] = "\\Software\\Zel Software\\Ostrove\\ContentFilter\\";
+// Read by the monitor programs only (older readers pass them over).
+inline constexpr char kAllowFilterKey[] = "\\Software\\Zel Software\\Ostrove\\AllowFilter\\";
 inline constexpr char kRunKey[] = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 inline constexpr char kScanEvery[] = "ScanEvery";
@@ -25,6 +27,8 @@ inline constexpr char kSsl[] = "SSL";
 inline constexpr char kSizeFrom[] = "SizeFrom";
 inline constexpr char kSizeTo[] = "SizeTo";
 inline constexpr char kAutorunValue[] = "OstroveTray";
+inline constexpr char kKeepRemovedDays[] = "KeepRemovedDays";
+inline constexpr char kKeepRemovedMB[] = "KeepRemovedMB";
 
 // The path of one subkey of a list key (kAccountsKey, kAttachmentsKey), made in one allocation.
 inline QByteArray subkeyPath(const char *listKey, QByteArrayView name)

@@ -3,6 +3,8 @@
 #include "QuietWrite.h"
 #include "contract/MonitorContract.h"
 #include "mail/MonitorLog.h"
+#include "mail/RemovedCopies.h"
+#include "mail/RemovedRecord.h"
 #include "mail/SeenState.h"
 #include "store/PasswordCipher.h"
 #include "store/RegistryPaths.h"
@@ -95,6 +97,9 @@ mail::CheckReport MailTestBench::check(bool dryRun, int replyTimeoutMs)
     checkOptions.cancel = &cancel;
     checkOptions.wholeMessageBytes = wholeMessageBytes;
     checkOptions.wholeMessageWaitMs = wholeMessageWaitMs;
+    checkOptions.removedCopiesFolder = mail::removedCopiesFolderFor(storePath());
+    mail::RemovedRecord record(mail::removedRecordPathFor(storePath()));
+    checkOptions.removedRecord = &record;
     return mail::MailCheck(settings, seen, log, checkOptions).run();
 }
 

@@ -6,18 +6,24 @@
 #include "mail/AccountSessions.h"
 #include "mail/MonitorLog.h"
 #include "mail/Pop3Session.h"
+#include "mail/RemovedCopies.h"
+#include "mail/RemovedRecord.h"
 #include "mail/SeenState.h"
 #include "store/RegistryPaths.h"
 #include "store/SqliteStore.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <condition_variable>
 #include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 // The whole check against a real Dovecot server: what is left on the server afterwards, byte for
 // byte, and what the log says.
@@ -108,10 +114,20 @@ private slots:
         QCOMPARE(report.removed, 4);
         waitForServer(1);
         QCOMPARE(m_server.messages(m_user), keep);
-        // Headers only (no rule needs the body), and each removal's header read again to prove
-        // it is the message judged.
-        QCOMPARE(commandCount("TOP"), 7 + 4);
+        // Headers only (no rule needs the body); each removal's header read again to prove it
+        // is the message judged, and the whole message to keep its copy (unread still).
+        QCOMPARE(commandCount("TOP"), 7 + 4 + 4);
         QCOMPARE(commandCount("RETR"), 0);
+        // Each removed message kept, byte for byte as the server held it.
+        QList<QByteArray> copies;
+        const QString copiesFolder = mail::removedCopiesFolderFor(bench.storePath());
+        for (const mail::RemovedEntry &entry :
+             mail::RemovedRecord(mail::removedRecordPathFor(bench.storePath())).read()) {
+            QFile copy(mail::RemovedCopies(copiesFolder, 30, 0).pathOf(entry.copy));
+            QVERIFY(copy.open(QIODevice::ReadOnly));
+            copies.prepend(copy.readAll());
+        }
+        QCOMPARE(copies, remove);
         const QStringList lines = bench.newLogLines();
         QVERIFY2(lines.contains(m_address + ": 7 messages, 7 new, 4 removed"),
                  qPrintable(lines.join(u'\n')));
@@ -180,7 +196,7 @@ private slots:
         // Fetched whole by TOP, not RETR: the person's own mail program still finds the
         // message it kept unread.
         QCOMPARE(commandCount("RETR"), 0);
-        QCOMPARE(commandCount("TOP"), 4 + 3); // and the three removals' headers again
+        QCOMPARE(commandCount("TOP"), 4 + 3 + 3); // and the three removals' headers and copies
         const QStringList kept =
             QDir(m_server.maildirPath(m_user) + QStringLiteral("/cur")).entryList(QDir::Files);
         for (const QString &file : kept)
@@ -726,8 +742,8 @@ private slots:
         // Four listings, and the message to remove confirmed by its size before DELE.
         QCOMPARE(bare.commands().filter(QStringLiteral("LIST")).size(), 5);
         QVERIFY(bare.commands().contains(QStringLiteral("LIST 2")));
-        // Without TOP, the removal's header is read again by RETR.
-        QCOMPARE(bare.commands().filter(QStringLiteral("RETR")).size(), 6 + 1);
+        // Without TOP, the removal's header is read again by RETR, and its copy.
+        QCOMPARE(bare.commands().filter(QStringLiteral("RETR")).size(), 6 + 1 + 1);
     }
 
     // Servers that break the protocol: whatever they send, only a message the rules matched,
@@ -929,6 +945,56 @@ private slots:
         report = bench.check(false, 30000);
         QCOMPARE(report.removed, 1);
         QVERIFY(fast.messages().isEmpty());
+    }
+
+    // No copy, no removal: a full disk keeps the message on the server, and says why.
+    void aMessageWhoseCopyCannotBeKeptStaysOnTheServer()
+    {
+        if (::geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        const QByteArray spam = mail("x@spam.example", "Buy", QByteArray(20000, 'z') + "\r\n");
+        m_server.deliver(m_user, spam);
+        MailTestBench bench;
+        bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);
+        bench.addPattern(store::kMailFilterKey, "*@spam.example");
+        const QByteArray folder =
+            QFile::encodeName(mail::removedCopiesFolderFor(bench.storePath()));
+        QCOMPARE(::mkdir(folder.constData(), 0700), 0);
+        QCOMPARE(::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=8k,mode=0700"), 0);
+        const auto unmount = qScopeGuard([&folder] { ::umount(folder.constData()); });
+        mail::CheckReport report = bench.check();
+        QCOMPARE(report.removed, 0);
+        QVERIFY2(report.summary().contains(u"1 not removed: no copy could be kept"),
+                 qPrintable(report.summary()));
+        QVERIFY(!bench.newLogLines()
+                     .filter(u"message 1 stays on the server: its copy cannot be kept")
+                     .isEmpty());
+        waitForServer(1);
+        QCOMPARE(m_server.messages(m_user), QList<QByteArray>{spam});
+        QCOMPARE(::umount(folder.constData()), 0);
+        report = bench.check();
+        QCOMPARE(report.removed, 1);
+    }
+
+    // Copies go when they are older than the days kept, then the oldest beyond the room.
+    void keptCopiesExpireByAgeAndSize()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("removed"));
+        mail::RemovedCopies copies(folder, 30, 2500);
+        QString problem;
+        QStringList ids;
+        for (int i = 0; i < 3; ++i)
+            ids.append(copies.keep(QByteArray(1000, char('a' + i)), &problem));
+        QVERIFY2(!ids.contains(QString()), qPrintable(problem));
+        QVERIFY(QFile::copy(copies.pathOf(ids[0]), folder + "/20200101-000000-00000000.eml"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 4);
+        copies.expire(QDateTime::currentDateTime());
+        // The one from 2020 went by age, the oldest of today's for room.
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
+        QVERIFY(copies.pathOf(QStringLiteral("20200101-000000-00000000")).isEmpty());
+        QVERIFY(!copies.pathOf(ids[2]).isEmpty());
+        QVERIFY(copies.pathOf(QStringLiteral("../registry")).isEmpty());
     }
 
     // A server that trickles its replies holds up no other account: the check reports it as
