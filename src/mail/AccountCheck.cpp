@@ -27,6 +27,8 @@ constexpr qint64 kMaxJudgedBytes = 64 * 1024 * 1024;
 // Messages read but not yet judged, at most.
 constexpr qsizetype kQueuedMessages = 256;
 constexpr qint64 kQueuedBytes = 16 * 1024 * 1024;
+// A rule that would remove more messages than this, and more than half of a mailbox, is held.
+constexpr int kBrakeCount = 20;
 
 QString quoted(const QString &text)
 {
@@ -66,8 +68,10 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     if (!planFetch(&plan))
         return failed();
     Judgement judgement;
-    if (!fetchAndJudge(plan, &judgement) || !prove(plan, judgement)
-        || !keepCopies(plan, &judgement))
+    if (!fetchAndJudge(plan, &judgement))
+        return failed();
+    applyBrake(&judgement);
+    if (!prove(plan, judgement) || !keepCopies(plan, &judgement))
         return failed();
     QList<int> refused;
     if (!commitRemovals(judgement, &refused))
@@ -267,6 +271,42 @@ bool AccountCheck::fetchAndJudge(const FetchPlan &plan, Judgement *judgement)
     return fetched;
 }
 
+// A rule that would remove more than half of an account's messages, and more than a few, is
+// far more likely a slip (a one-letter word, a careless wildcard) than a wish: nothing goes by
+// it until the person releases it. The other rules' removals go on.
+void AccountCheck::applyBrake(Judgement *judgement)
+{
+    QHash<std::pair<QString, QString>, int> byRule;
+    for (const Condemned &message : std::as_const(judgement->condemned))
+        ++byRule[{message.match.rule.list, message.match.rule.pattern}];
+    QSet<std::pair<QString, QString>> held;
+    for (auto rule = byRule.cbegin(); rule != byRule.cend(); ++rule) {
+        const auto &[list, pattern] = rule.key();
+        if (rule.value() <= kBrakeCount || qint64(rule.value()) * 2 <= m_outcome.messages
+            || m_context.seen.released(m_identity, list, pattern))
+            continue;
+        held.insert(rule.key());
+        if (!m_context.dryRun)
+            m_context.seen.hold(m_identity, list, pattern, rule.value());
+        m_context.log.write(
+            QStringLiteral("%1: %2 held: the rule (%3: %4) would remove more "
+                           "than half of the mailbox; it removes nothing until "
+                           "you confirm it (Remove them in the Preview, or "
+                           "OstroveService --release-held)")
+                .arg(m_address, countOf(rule.value(), "message", "messages"), list, pattern));
+    }
+    if (held.isEmpty())
+        return;
+    QList<Condemned> going;
+    for (Condemned &message : judgement->condemned) {
+        if (held.contains({message.match.rule.list, message.match.rule.pattern}))
+            m_outcome.held.append(message.match);
+        else
+            going.append(std::move(message));
+    }
+    judgement->condemned = std::move(going);
+}
+
 // Nothing is removed unless the conversation is provably in step: no reply came that no
 // command asked for, the server names each message to remove as the one judged and sends the
 // header that was judged, and each whole message judged was as long as its listed size says.
@@ -459,6 +499,8 @@ void AccountCheck::logOutcome(int newMessages)
         text += QStringLiteral(", %1 could not be read").arg(m_outcome.unreadable);
     if (m_outcome.deferred > 0)
         text += QStringLiteral(", %1 left to the next check").arg(m_outcome.deferred);
+    if (!m_outcome.held.isEmpty())
+        text += QStringLiteral(", %1 held").arg(m_outcome.held.size());
     m_context.log.write(text);
 }
 

@@ -47,8 +47,9 @@ public:
     AccountCheck(const AccountCheck &) = delete;
     AccountCheck &operator=(const AccountCheck &) = delete;
 
-    // Greeting to QUIT, in steps: connect and log in, plan what to fetch, fetch and judge,
-    // prove that each condemned message is the one judged, keep its copy, remove, record.
+    // Greeting to QUIT, in steps: connect and log in, plan what to fetch, fetch and judge, hold
+    // what a runaway rule condemned, prove that each condemned message is the one judged, keep
+    // its copy, remove, record.
     AccountOutcome run(const AccountSettings &account);
 
 private:
@@ -81,6 +82,7 @@ private:
     bool connect(const AccountSettings &account);
     bool planFetch(FetchPlan *plan);
     bool fetchAndJudge(const FetchPlan &plan, Judgement *judgement);
+    void applyBrake(Judgement *judgement);
     bool prove(const FetchPlan &plan, const Judgement &judgement);
     bool keepCopies(const FetchPlan &plan, Judgement *judgement);
     bool commitRemovals(const Judgement &judgement, QList<int> *refused);

@@ -120,7 +120,9 @@ QString CheckReport::summary() const
     int slow = 0;
     int unreadable = 0;
     int notKept = 0;
+    qsizetype held = 0;
     for (const AccountOutcome &account : accounts) {
+        held += account.held.size();
         failed += account.checked || account.stillRunning ? 0 : 1;
         slow += account.stillRunning ? 1 : 0;
         unreadable += account.unreadable;
@@ -135,6 +137,8 @@ QString CheckReport::summary() const
                                                         : QStringLiteral("removed"));
     if (unreadable > 0)
         text += QStringLiteral(", %1 could not be read").arg(unreadable);
+    if (held > 0)
+        text += QStringLiteral(", %1 held").arg(held);
     if (notKept > 0)
         text += QStringLiteral(", %1 not removed: no copy could be kept").arg(notKept);
     if (failed > 0)

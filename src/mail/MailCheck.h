@@ -45,6 +45,9 @@ struct AccountOutcome
     int deferred = 0;              // left to the next check: no room to judge them in this one
     int notKept = 0;               // matched, but left on the server: no copy could be kept
     QList<MatchedMessage> matched; // removed, or would be in a dry run
+    // Matched by a rule that would remove more than half of the mailbox: kept until the
+    // person releases that rule.
+    QList<MatchedMessage> held;
 };
 
 struct CheckReport

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <utility>
@@ -22,6 +23,14 @@ CREATE TABLE IF NOT EXISTS seen (
   account BLOB NOT NULL,
   uidl    BLOB NOT NULL,
   PRIMARY KEY (account, uidl)
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS held (
+  account  BLOB NOT NULL,
+  list     TEXT NOT NULL,
+  pattern  TEXT NOT NULL,
+  count    INTEGER NOT NULL,
+  released INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (account, list, pattern)
 ) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS removed (
   account BLOB NOT NULL,
@@ -47,6 +56,12 @@ public:
     void bind(int index, const QByteArray &bytes)
     {
         sqlite3_bind_blob(m_statement, index, bytes.constData(), int(bytes.size()),
+                          SQLITE_TRANSIENT);
+    }
+    void bindText(int index, const QString &text)
+    {
+        const QByteArray bytes = text.toUtf8();
+        sqlite3_bind_text(m_statement, index, bytes.constData(), int(bytes.size()),
                           SQLITE_TRANSIENT);
     }
     QByteArray column(int index) const
@@ -217,6 +232,103 @@ bool SeenState::storeInFile(const QByteArray &account, const Entry &entry)
     m_writeProblem = QStringLiteral("%1: %2").arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_db)));
     exec(m_db, "ROLLBACK");
     return false;
+}
+
+bool SeenState::released(const QByteArray &account, const QString &list, const QString &pattern)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db) {
+        return std::any_of(m_memoryHolds.cbegin(), m_memoryHolds.cend(), [&](const auto &held) {
+            return held.second && held.first.account == account && held.first.list == list
+                   && held.first.pattern == pattern;
+        });
+    }
+    Statement query(m_db, "SELECT released FROM held WHERE account = ?1 AND list = ?2 AND "
+                          "pattern = ?3");
+    if (!query.valid())
+        return false;
+    query.bind(1, account);
+    query.bindText(2, list);
+    query.bindText(3, pattern);
+    return sqlite3_step(query.get()) == SQLITE_ROW && sqlite3_column_int(query.get(), 0) != 0;
+}
+
+void SeenState::hold(const QByteArray &account, const QString &list, const QString &pattern,
+                     int count)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db) {
+        for (auto &held : m_memoryHolds) {
+            if (held.first.account == account && held.first.list == list
+                && held.first.pattern == pattern) {
+                held.first.count = count;
+                return;
+            }
+        }
+        m_memoryHolds.append({HeldRule{account, list, pattern, count}, false});
+        return;
+    }
+    Statement insert(m_db, "INSERT INTO held (account, list, pattern, count) VALUES (?1, ?2, ?3, "
+                           "?4) ON CONFLICT (account, list, pattern) DO UPDATE SET count = ?4");
+    if (!insert.valid())
+        return;
+    insert.bind(1, account);
+    insert.bindText(2, list);
+    insert.bindText(3, pattern);
+    sqlite3_bind_int(insert.get(), 4, count);
+    if (sqlite3_step(insert.get()) != SQLITE_DONE)
+        m_writeProblem =
+            QStringLiteral("%1: %2").arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
+
+QList<SeenState::HeldRule> SeenState::heldRules()
+{
+    std::lock_guard lock(m_mutex);
+    QList<HeldRule> rules;
+    if (!m_db) {
+        for (const auto &held : std::as_const(m_memoryHolds)) {
+            if (!held.second)
+                rules.append(held.first);
+        }
+        return rules;
+    }
+    Statement query(m_db, "SELECT account, list, pattern, count FROM held WHERE released = 0");
+    while (query.valid() && sqlite3_step(query.get()) == SQLITE_ROW) {
+        rules.append({query.column(0), QString::fromUtf8(query.column(1)),
+                      QString::fromUtf8(query.column(2)), sqlite3_column_int(query.get(), 3)});
+    }
+    return rules;
+}
+
+QList<SeenState::HeldRule> SeenState::release(const std::optional<HeldRule> &only)
+{
+    QList<HeldRule> released;
+    for (const HeldRule &rule : heldRules()) {
+        if (!only
+            || (only->account == rule.account && only->list == rule.list
+                && only->pattern == rule.pattern))
+            released.append(rule);
+    }
+    std::lock_guard lock(m_mutex);
+    for (const HeldRule &rule : std::as_const(released)) {
+        if (!m_db) {
+            for (auto &held : m_memoryHolds) {
+                if (held.first.account == rule.account && held.first.list == rule.list
+                    && held.first.pattern == rule.pattern)
+                    held.second = true;
+            }
+            continue;
+        }
+        Statement update(m_db, "UPDATE held SET released = 1 WHERE account = ?1 AND list = ?2 "
+                               "AND pattern = ?3");
+        if (!update.valid())
+            continue;
+        update.bind(1, rule.account);
+        update.bindText(2, rule.list);
+        update.bindText(3, rule.pattern);
+        sqlite3_step(update.get());
+    }
+    return released;
 }
 
 void SeenState::record(const QByteArray &account, const QByteArray &fingerprint,

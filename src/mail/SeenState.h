@@ -2,10 +2,12 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QSet>
 #include <QString>
 
 #include <mutex>
+#include <optional>
 
 struct sqlite3;
 
@@ -33,6 +35,21 @@ public:
     // The unique ids the last real check removed (the server confirmed QUIT): one still on the
     // server was kept by it.
     QSet<QByteArray> removed(const QByteArray &account);
+    // Removals a rule would make that look like a slip (it would empty much of a mailbox) are
+    // held until the person releases that rule for that account.
+    struct HeldRule
+    {
+        QByteArray account;
+        QString list;
+        QString pattern;
+        int count = 0;
+    };
+    bool released(const QByteArray &account, const QString &list, const QString &pattern);
+    void hold(const QByteArray &account, const QString &list, const QString &pattern, int count);
+    QList<HeldRule> heldRules();
+    // Releases the held rules (of one account and rule, or all of them); returns those released.
+    QList<HeldRule> release(const std::optional<HeldRule> &only = std::nullopt);
+
     // Records the ids judged now under these rules, and those removed now. Ids not in
     // `onServer` are dropped; ids judged before stay when they are still there.
     void record(const QByteArray &account, const QByteArray &fingerprint,
@@ -58,6 +75,7 @@ private:
     QString m_writeProblem;
     // Every account when there is no file; else those whose record the file refused.
     QHash<QByteArray, Entry> m_memory;
+    QList<std::pair<HeldRule, bool>> m_memoryHolds; // without a file: each held rule, released
 };
 
 } // namespace mail

@@ -8,6 +8,26 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     bool checkOnce = false;
     bool install = false;
     bool uninstall = false;
+    // Commands of their own, for people: what was removed, and held rules.
+    if (!arguments.isEmpty()
+        && (arguments[0] == QLatin1String("--removed")
+            || arguments[0] == QLatin1String("--release-held")
+            || arguments[0] == QLatin1String("--removed-save"))) {
+        const bool save = arguments[0] == QLatin1String("--removed-save");
+        if (arguments.size() != (save ? 3 : 1)) {
+            line.mode = Mode::Invalid;
+            line.problem = save ? QStringLiteral("--removed-save takes an ID and a FILE")
+                                : QStringLiteral("%1 takes no more arguments").arg(arguments[0]);
+        } else if (save) {
+            line.mode = Mode::SaveRemoved;
+            line.copyId = arguments[1];
+            line.saveFile = arguments[2];
+        } else {
+            line.mode =
+                arguments[0] == QLatin1String("--removed") ? Mode::ListRemoved : Mode::ReleaseHeld;
+        }
+        return line;
+    }
     for (const QString &argument : arguments) {
         const QString lower = argument.toLower();
         if (argument == QLatin1String("--check-once")) {
@@ -52,6 +72,7 @@ QString usageText()
 {
     return QStringLiteral(
         "Usage: OstroveService [--check-once [--dry-run]] [/install|/uninstall [/silent]]\n"
+        "       OstroveService --removed | --removed-save ID FILE | --release-held\n"
         "\n"
         "Checks the POP3 mailboxes of the accounts set up in Ostrove Configuration and removes\n"
         "the mail that its filter lists describe.\n"
@@ -63,12 +84,16 @@ QString usageText()
         "                         remove nothing\n"
         "  /install [/silent]     install and enable the systemd service OstroveSvc\n"
         "  /uninstall [/silent]   stop, disable and remove it\n"
+        "  --removed              list the removed messages whose copies are kept\n"
+        "  --removed-save ID FILE write the kept copy ID to FILE (.eml, for any mail program)\n"
+        "  --release-held         let the rules whose removals were held (each would have\n"
+        "                         removed more than half of a mailbox) remove at the next check\n"
         "  --help                 this text\n"
         "\n"
         "Settings: the file named by OSTROVE_REGISTRY, else /var/lib/ostrove/registry.db for\n"
         "root and $XDG_CONFIG_HOME/ostrove/registry.db (~/.config/ostrove/) for anyone else.\n"
-        "The log (Ostrove.log) and the record of judged messages (monitor-state.db) are kept\n"
-        "in the same folder.\n"
+        "The log (Ostrove.log), the record of judged messages (monitor-state.db), the record\n"
+        "of removed mail (removed.log) and its copies (removed/) are kept in the same folder.\n"
         "\n"
         "Exit status: 0 when every account was checked, 1 when any failed or the settings\n"
         "cannot be read, 2 on bad arguments.\n");

@@ -15,6 +15,9 @@ struct CommandLine
         CheckOnce,
         Install,
         Uninstall,
+        ListRemoved,
+        SaveRemoved,
+        ReleaseHeld,
         Help,
         Invalid,
     };
@@ -22,7 +25,9 @@ struct CommandLine
     Mode mode = Mode::Daemon;
     bool dryRun = false;
     bool silent = false;
-    QString problem; // for Invalid
+    QString copyId;   // for SaveRemoved
+    QString saveFile; // for SaveRemoved
+    QString problem;  // for Invalid
 
     static CommandLine parse(const QStringList &arguments); // without the program's name
 };

@@ -7,6 +7,7 @@
 #include "platform/SystemdBus.h"
 #include "service/CommandLine.h"
 #include "service/Daemon.h"
+#include "service/KeptMail.h"
 #include "service/ServiceInstaller.h"
 #include "store/SqliteStore.h"
 
@@ -103,6 +104,12 @@ int main(int argc, char *argv[])
         return installer(line.silent).install();
     case service::CommandLine::Mode::Uninstall:
         return installer(line.silent).uninstall();
+    case service::CommandLine::Mode::ListRemoved:
+        return service::listRemoved(store::SqliteStore::defaultPath());
+    case service::CommandLine::Mode::SaveRemoved:
+        return service::saveRemoved(store::SqliteStore::defaultPath(), line.copyId, line.saveFile);
+    case service::CommandLine::Mode::ReleaseHeld:
+        return service::releaseHeld(store::SqliteStore::defaultPath());
     }
     return 2;
 }

@@ -168,6 +168,56 @@ private slots:
         QCOMPARE(file.readAll(), QByteArray("not a database at all\n"));
     }
 
+    // A rule that would empty the mailbox is held until the person releases it; the other
+    // rules go on; what went can be listed and saved again.
+    void aRunawayRuleIsHeldUntilReleasedAndWhatWentCanBeSaved()
+    {
+        MailTestBench bench;
+        QList<QByteArray> mailbox;
+        for (int i = 0; i < 24; ++i)
+            mailbox.append(testMail(QByteArray("friend") + QByteArray::number(i) + "@e.example",
+                                    "hello " + QByteArray::number(i)));
+        const QByteArray spam = testMail("x@spam.invalid", "offer");
+        for (const QByteArray &message : mailbox + QList<QByteArray>{spam})
+            m_server.deliver(QStringLiteral("bob"), message);
+        bench.addAccount("bob@test.example",
+                         "127.0.0.1:" + QByteArray::number(m_server.plainPort()), "bob", "secret",
+                         false);
+        bench.addPattern(store::kMailFilterKey, "*e*");
+        bench.addPattern(store::kSubjectFilterKey, "offer");
+        Run run = runService({QStringLiteral("--check-once")}, bench.storePath());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.contains(QStringLiteral("bob@test.example: 24 messages held: the rule "
+                                                 "(MailFilter: *e*) would remove more than half")),
+                 qPrintable(run.out));
+        QVERIFY(m_server.waitForSessionsEnded(QStringLiteral("bob"), 1));
+        QCOMPARE(m_server.messages(QStringLiteral("bob")), mailbox);
+
+        run = runService({QStringLiteral("--release-held")}, bench.storePath());
+        QVERIFY(run.out.contains(QStringLiteral("Released bob@test.example: MailFilter: *e*")));
+        QCOMPARE(runService({QStringLiteral("--check-once")}, bench.storePath()).exitCode, 0);
+        QVERIFY(m_server.waitForSessionsEnded(QStringLiteral("bob"), 2));
+        QVERIFY(m_server.messages(QStringLiteral("bob")).isEmpty());
+
+        run = runService({QStringLiteral("--removed")}, bench.storePath());
+        const QStringList listed = run.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(listed.size(), 25);
+        const QString saved = bench.folder() + QStringLiteral("/saved.eml");
+        const QString id =
+            listed.filter(QStringLiteral("subject \"offer\"")).value(0).section(u' ', 0, 0);
+        QCOMPARE(
+            runService({QStringLiteral("--removed-save"), id, saved}, bench.storePath()).exitCode,
+            0);
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), spam);
+        QCOMPARE(
+            runService({QStringLiteral("--removed-save"), QStringLiteral("../registry"), saved},
+                       bench.storePath())
+                .exitCode,
+            1);
+    }
+
     // What mail and servers put in a log line: never a terminal's controls, never a whole
     // message.
     void logLinesAreEscapedAndCut_data()
