@@ -62,6 +62,7 @@ AccountOutcome AccountCheck::run(const AccountSettings &account)
     m_outcome.address = QString::fromLocal8Bit(account.address);
     m_address = m_outcome.address;
     m_identity = accountIdentity(account);
+    m_outcome.identity = m_identity;
     if (!connect(account))
         return failed();
     FetchPlan plan;

@@ -36,6 +36,7 @@ struct MatchedMessage
 struct AccountOutcome
 {
     QString address;
+    QByteArray identity; // accountIdentity(): what the monitor's state knows the account by
     bool checked = false;      // the session ran to its end
     bool stillRunning = false; // its session outlasted the check's patience and goes on
     QString failure;           // why not, as the log says it
@@ -48,6 +49,8 @@ struct AccountOutcome
     // Matched by a rule that would remove more than half of the mailbox: kept until the
     // person releases that rule.
     QList<MatchedMessage> held;
+    // Matched, but kept: the sender is allowed (the rule is the AllowFilter pattern).
+    QList<MatchedMessage> allowed;
 };
 
 struct CheckReport
