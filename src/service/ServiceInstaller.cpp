@@ -76,6 +76,10 @@ QString ServiceInstaller::unitText(const QString &programPath, const QString &st
 {
     QString text = QStringLiteral("[Unit]\n"
                                   "Description=Ostrove mail monitor\n");
+    // Once the program is gone (its package removed) the unit is skipped, not failed and
+    // restarted for ever. A condition's path is taken as written: no quotes, only % escaped.
+    text += QStringLiteral("ConditionFileIsExecutable=%1\n")
+                .arg(QString(programPath).replace(u'%', QLatin1String("%%")));
     // A user's manager has no network target of its own to wait for.
     if (!forUser)
         text += QStringLiteral("Wants=network-online.target\n"

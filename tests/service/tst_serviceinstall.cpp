@@ -73,6 +73,8 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("\nType=notify\n")));
         QVERIFY(text.contains(QStringLiteral("\nExecStart=\"/opt/my progs/OstroveService\"\n")));
         QVERIFY(text.contains(
+            QStringLiteral("\nConditionFileIsExecutable=/opt/my progs/OstroveService\n")));
+        QVERIFY(text.contains(
             QStringLiteral("\nEnvironment=\"OSTROVE_REGISTRY=/srv/100%%\\\"x\\\".db\"\n")));
         QVERIFY(text.contains(QStringLiteral("\nRestart=on-failure\n")));
         QVERIFY(text.contains(QStringLiteral("[Install]\nWantedBy=multi-user.target\n")));
@@ -83,6 +85,8 @@ private slots:
         const QString dollars = service::ServiceInstaller::unitText(
             QStringLiteral("/opt/$HOME/OstroveService"), QStringLiteral("/srv/$USER\\x.db"));
         QVERIFY(dollars.contains(QStringLiteral("\nExecStart=\"/opt/$$HOME/OstroveService\"\n")));
+        QVERIFY(dollars.contains(
+            QStringLiteral("\nConditionFileIsExecutable=/opt/$HOME/OstroveService\n")));
         QVERIFY(dollars.contains(
             QStringLiteral("\nEnvironment=\"OSTROVE_REGISTRY=/srv/$USER\\\\x.db\"\n")));
     }
