@@ -272,6 +272,16 @@ private slots:
         press(list);
         QCOMPARE(m_window->PageControl1->currentWidget(),
                  static_cast<QWidget *>(m_window->tsIgnoreAttach()));
+
+        // The focused push button takes Enter, as it takes Space.
+        int aboutBoxes = 0;
+        scriptDialogs({[&aboutBoxes](QDialog &dialog) {
+            aboutBoxes += qobject_cast<TfrmAbout *>(&dialog) != nullptr;
+            dialog.reject();
+        }});
+        m_window->btnAbout->setFocus();
+        press(m_window->btnAbout);
+        QCOMPARE(aboutBoxes, 1);
     }
 
     // A page loads when the window first shows it. Choosing one before that reads nothing and
