@@ -284,6 +284,52 @@ private slots:
         QCOMPARE(aboutBoxes, 1);
     }
 
+    // At the window's first size the service notes wrap across the page, whole, and push what
+    // is below them down without pushing it out.
+    void serviceNotesShowWholeInTheDefaultWindow_data()
+    {
+        QTest::addColumn<bool>("capable");
+        QTest::newRow("no user manager") << false;
+        QTest::newRow("last check, no lingering") << true;
+    }
+    void serviceNotesShowWholeInTheDefaultWindow()
+    {
+        QFETCH(bool, capable);
+        t->services.capable = capable;
+        t->services.reason = QStringLiteral("Your own systemd manager does not answer (no user "
+                                            "session bus): the service cannot be used; the tray "
+                                            "program can.");
+        t->services.note = QStringLiteral("The service stops at logout unless lingering is on: "
+                                          "loginctl enable-linger someone");
+        t->services.services = {{"OstroveSvc", "Ostrove"}};
+        QFile log(QFileInfo(t->storePath).dir().filePath(QStringLiteral("Ostrove.log")));
+        QVERIFY(log.open(QIODevice::WriteOnly));
+        log.write("2026-12-08 16:40:12 Check ends: 1 account, 12 messages judged, 3 removed, "
+                  "1 account failed in 31.415 s\n");
+        log.close();
+        open();
+        const QSize firstSize = m_window->size();
+        choose(5);
+        ConfigurationPage *page = m_window->tsConfiguration();
+        page->rgService->click();
+        QCOMPARE(m_window->size(), firstSize);
+        QWidget *panel = page->findChild<QWidget *>(QStringLiteral("Panel11"));
+        int notes = 0;
+        for (const QWidget *shown : panel->findChildren<QWidget *>()) {
+            if (!shown->isVisible())
+                continue;
+            QVERIFY2(panel->rect().contains(shown->geometry()), qPrintable(shown->objectName()));
+            const auto *note = qobject_cast<const QLabel *>(shown);
+            if (!note || !note->wordWrap())
+                continue;
+            ++notes;
+            QVERIFY(note->height() >= note->heightForWidth(note->width()));
+            QVERIFY(note->width() >= panel->width() * 3 / 4);
+            QCOMPARE(note->toolTip(), note->text());
+        }
+        QCOMPARE(notes, 1);
+    }
+
     // A page loads when the window first shows it. Choosing one before that reads nothing and
     // says nothing; the showing then loads the chosen page, and only that once.
     void aPageChosenBeforeTheFirstShowingLoadsWhenTheWindowShows()
