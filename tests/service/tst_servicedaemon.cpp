@@ -1,8 +1,10 @@
 #include "DovecotServer.h"
 #include "MailTestSupport.h"
 #include "Pop3Proxy.h"
+#include "QuietWrite.h"
 #include "mail/RemovedRecord.h"
 #include "store/RegistryPaths.h"
+#include "store/Store.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -70,11 +72,16 @@ class TestServiceDaemon : public QObject
 private:
     DovecotServer m_server;
 
-    void startDaemon(QProcess &daemon, const MailTestBench &bench, const QString &notifySocket)
+    void startDaemon(QProcess &daemon, const MailTestBench &bench, const QString &notifySocket,
+                     bool shortInterval = true)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("OSTROVE_REGISTRY"), bench.storePath());
-        environment.insert(QStringLiteral("OSTROVE_TEST_INTERVAL_SECONDS"), QStringLiteral("1"));
+        if (shortInterval)
+            environment.insert(QStringLiteral("OSTROVE_TEST_INTERVAL_SECONDS"),
+                               QStringLiteral("1"));
+        else
+            environment.remove(QStringLiteral("OSTROVE_TEST_INTERVAL_SECONDS"));
         environment.insert(QStringLiteral("SSL_CERT_FILE"), m_server.caCertificatePath());
         environment.insert(QStringLiteral("NOTIFY_SOCKET"), notifySocket);
         daemon.setProcessEnvironment(environment);
@@ -148,6 +155,30 @@ private slots:
         QFile record(mail::removedRecordPathFor(bench.storePath()));
         QVERIFY(record.open(QIODevice::ReadOnly));
         QCOMPARE(record.readAll().count("\"subject\":\"second\""), 1);
+    }
+
+    // Changed from 15 minutes to 1 while the service waits: the next check is planned from the
+    // new interval at once, not once the old one has run out.
+    void aNewIntervalIsInForceWhileTheServiceWaits()
+    {
+        MailTestBench bench;
+        const auto interval = [&bench](qint32 minutes) {
+            writeQuietly(bench.storePath(), [minutes](store::Access &access) {
+                access.openOrCreate(store::kSettingsKey)->writeInteger(store::kScanEvery, minutes);
+            });
+        };
+        interval(15);
+        NotifyListener notify(bench.folder() + QStringLiteral("/notify"));
+        QProcess daemon;
+        daemon.setProcessChannelMode(QProcess::MergedChannels);
+        startDaemon(daemon, bench, bench.folder() + QStringLiteral("/notify"), false);
+        QTRY_VERIFY_WITH_TIMEOUT(notify.received().contains(QStringLiteral("; next in 15 min")),
+                                 10000);
+        interval(1);
+        QTRY_VERIFY_WITH_TIMEOUT(notify.received().contains(QStringLiteral("; next in 1 min")),
+                                 10000);
+        QVERIFY(bench.log().contains(QStringLiteral("Interval changed to 1 min")));
+        QVERIFY(stopDaemon(daemon));
     }
 
     void aStopRequestDuringASlowServerEndsAtOnceRemovingNothing()
