@@ -2,10 +2,12 @@
 #include "MailTestSupport.h"
 #include "MiniPop3Server.h"
 #include "Pop3Proxy.h"
+#include "QuietWrite.h"
 #include "logwindow/LogWindow.h"
 #include "mail/MonitorLog.h"
 #include "mail/RemovedRecord.h"
 #include "store/RegistryPaths.h"
+#include "store/Store.h"
 #include "tray/CheckRunner.h"
 #include "tray/PreviewWindow.h"
 #include "tray/RemovedMailWindow.h"
@@ -637,6 +639,32 @@ private slots:
         report.removed = 0;
         report.accounts = {bob};
         QVERIFY(tray::removedMailNotice(report).isEmpty());
+    }
+
+    // Changed from 15 minutes to 1 between checks: due a minute after the last check began.
+    void aNewIntervalIsInForceBeforeTheOldOneEnds()
+    {
+        qunsetenv("OSTROVE_TEST_INTERVAL_SECONDS");
+        MailTestBench bench;
+        const auto interval = [&bench](qint32 minutes) {
+            writeQuietly(bench.storePath(), [minutes](store::Access &access) {
+                access.openOrCreate(store::kSettingsKey)->writeInteger(store::kScanEvery, minutes);
+            });
+        };
+        interval(15);
+        mail::MonitorLog log(bench.logPath());
+        tray::SingleInstance instance(bench.storePath());
+        tray::TrayProgram program(bench.storePath(), log, instance);
+        QSignalSpy finished(&program.runner(), &tray::CheckRunner::checkFinished);
+        const QDateTime started = QDateTime::currentDateTime();
+        program.checkNow();
+        QVERIFY(finished.wait(60000));
+        QVERIFY(started.msecsTo(program.status().nextCheckAt) > 14 * 60 * 1000);
+        interval(1);
+        QTRY_VERIFY_WITH_TIMEOUT(started.msecsTo(program.status().nextCheckAt) <= 60 * 1000 + 500,
+                                 10000);
+        QVERIFY(program.checkScheduled());
+        QVERIFY(QDateTime::currentDateTime().msecsTo(program.status().nextCheckAt) > 30 * 1000);
     }
 
     void theIntervalComesFromTheStoreUnlessATestShortensIt()
