@@ -122,6 +122,50 @@ private slots:
         QCOMPARE(
             inside({program, QStringLiteral("/uninstall"), QStringLiteral("/silent")}).exitCode, 0);
     }
+
+    // Services set up from the page, then the package purged: root's and a logged-in user's
+    // stop and are disabled; the unit of a user who was away is skipped at their next login,
+    // not failed and restarted for ever.
+    void purgingLeavesNoServiceRunningOrFailing()
+    {
+        // A user's own manager is reached through their session bus.
+        const SystemdContainer::Run bus =
+            inside({QStringLiteral("env"), QStringLiteral("DEBIAN_FRONTEND=noninteractive"),
+                    QStringLiteral("apt-get"), QStringLiteral("install"), QStringLiteral("-y"),
+                    QStringLiteral("--no-install-recommends"), QStringLiteral("dbus-user-session")},
+                   300000);
+        QVERIFY2(bus.exitCode == 0, bus.output.constData());
+        const SystemdContainer::Run run = shell(QString::fromUtf8(R"sh(
+set -e
+running() { cat /proc/[0-9]*/comm 2>/dev/null | grep -cx OstroveService || true; }
+manager() { # waits for the user's manager; prints systemctl --user for them
+    uid=$(id -u "$1")
+    for i in $(seq 100); do [ -S /run/user/$uid/bus ] && break; sleep 0.1; done
+    echo "runuser -u $1 -- env XDG_RUNTIME_DIR=/run/user/$uid systemctl --user"
+}
+for user in bob cy; do
+    useradd -m $user && loginctl enable-linger $user && manager $user >/dev/null
+    runuser -u $user -- env XDG_RUNTIME_DIR=/run/user/$(id -u $user) OstroveService /install /silent
+done
+$(manager bob) start OstroveSvc
+OstroveService /install /silent && systemctl start OstroveSvc
+# cy is away: no session, no lingering, no manager.
+loginctl disable-linger cy && systemctl stop user@$(id -u cy).service
+echo "running before: $(running)"
+apt-get purge -y ostrove >/dev/null 2>&1
+echo "running after: $(running)"
+echo "root: $(systemctl is-active OstroveSvc || true) $(test -e /etc/systemd/system/OstroveSvc.service && echo unit || echo no-unit)"
+echo "bob: $($(manager bob) is-active OstroveSvc || true) $($(manager bob) is-enabled OstroveSvc || true)"
+loginctl enable-linger cy
+sleep 2
+$(manager cy) show -p ActiveState,Result,ConditionResult,NRestarts OstroveSvc | sort | tr '\n' ' '
+)sh"));
+        QCOMPARE(QString::fromUtf8(run.output),
+                 QStringLiteral("running before: 2\nrunning after: 0\nroot: inactive no-unit\n"
+                                "bob: inactive disabled\nActiveState=inactive ConditionResult=no "
+                                "NRestarts=0 Result=success "));
+        QCOMPARE(run.exitCode, 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDebPackage)
