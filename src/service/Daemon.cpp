@@ -100,6 +100,9 @@ int Daemon::run()
             wake = waitForNextCheck(started + interval);
             if (wake != Wake::SettingsChanged)
                 break;
+            // A store missing for a moment (replaced whole) reads as an empty tree: no interval.
+            if (!mail::settingsFileProblem(m_storePath).isEmpty())
+                continue;
             QString error;
             const std::optional<mail::MonitorSettings> settings =
                 mail::readMonitorSettings(files.settings(), &error);
