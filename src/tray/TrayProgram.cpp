@@ -293,8 +293,10 @@ void TrayProgram::storeChanged()
 {
     if (!m_storeWatch.files().contains(m_storePath) && QFileInfo::exists(m_storePath))
         m_storeWatch.addPath(m_storePath);
-    // A check under way reads the interval itself, and plans the next when it ends.
-    if (m_realCheckRunning || !m_checkStartedAt.isValid())
+    // A check under way reads the interval itself, and plans the next when it ends. A store
+    // missing for a moment (replaced whole) would read as an empty tree.
+    if (m_realCheckRunning || !m_checkStartedAt.isValid()
+        || !mail::settingsFileProblem(m_storePath).isEmpty())
         return;
     store::SqliteStore::Options readOnly;
     readOnly.readOnly = true;
