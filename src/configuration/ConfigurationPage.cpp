@@ -305,6 +305,9 @@ void ConfigurationPage::tsConfigurationShow()
     const bool trayRuns = trayWindowExists();
     btnStartTray->setEnabled(!trayRuns);
     btnStopTray->setEnabled(trayRuns);
+    // The service may have checked since the page was last shown.
+    if (rgService->isChecked())
+        showServiceNotes(true);
 
     store::registryAccess(m_system.store, m_system.prompts, [this](store::Access &access) {
         const auto settings = access.openOrCreate(store::kSettingsKey);

@@ -205,6 +205,10 @@ private slots:
         m_page->rgService->click();
         const auto check = m_page->findChild<QLabel *>(QStringLiteral("lblServiceCheck"));
         QCOMPARE(check->text(), expected);
+        QFile::remove(QFileInfo(t->storePath).dir().filePath(QStringLiteral("Ostrove.log")));
+        m_page->tsConfigurationShow(); // shown again: what the log says now
+        QCOMPARE(check->text().section(u'\n', 0, 0),
+                 QStringLiteral("No check in Ostrove.log yet."));
         m_page->rbTray->click();
         QVERIFY(check->text().isEmpty());
     }
