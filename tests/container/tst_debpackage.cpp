@@ -138,6 +138,7 @@ private slots:
         const SystemdContainer::Run run = shell(QString::fromUtf8(R"sh(
 set -e
 running() { cat /proc/[0-9]*/comm 2>/dev/null | grep -cx OstroveService || true; }
+state() { test -d /var/lib/ostrove && echo state || echo no-state; }
 manager() { # waits for the user's manager; prints systemctl --user for them
     uid=$(id -u "$1")
     for i in $(seq 100); do [ -S /run/user/$uid/bus ] && break; sleep 0.1; done
@@ -147,23 +148,35 @@ for user in bob cy; do
     useradd -m $user && loginctl enable-linger $user && manager $user >/dev/null
     runuser -u $user -- env XDG_RUNTIME_DIR=/run/user/$(id -u $user) OstroveService /install /silent
 done
+# Bob's own settings, where his programs keep them: the service logs beside them.
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Zel Software\\Ostrove]\r\n"ScanEvery"=dword:0000000f\r\n' |
+    runuser -u bob -- env HOME=/home/bob ostrove-reg import - >/dev/null
 $(manager bob) start OstroveSvc
 OstroveService /install /silent && systemctl start OstroveSvc
 # cy is away: no session, no lingering, no manager.
 loginctl disable-linger cy && systemctl stop user@$(id -u cy).service
-echo "running before: $(running)"
+echo "running before: $(running) $(state)"
 apt-get purge -y ostrove >/dev/null 2>&1
 echo "running after: $(running)"
-echo "root: $(systemctl is-active OstroveSvc || true) $(test -e /etc/systemd/system/OstroveSvc.service && echo unit || echo no-unit)"
+echo "root: $(systemctl is-active OstroveSvc || true) $(test -e /etc/systemd/system/OstroveSvc.service && echo unit || echo no-unit) $(state)"
 echo "bob: $($(manager bob) is-active OstroveSvc || true) $($(manager bob) is-enabled OstroveSvc || true)"
 loginctl enable-linger cy
 sleep 2
 $(manager cy) show -p ActiveState,Result,ConditionResult,NRestarts OstroveSvc | sort | tr '\n' ' '
+echo
+# What the README tells a user to remove after a purge, as they would type it.
+cd /home/bob
+runuser -u bob -- env XDG_RUNTIME_DIR=/run/user/$(id -u bob) HOME=/home/bob sh -ec '
+    systemctl --user disable --now OstroveSvc
+    rm -f ~/.config/systemd/user/OstroveSvc.service && systemctl --user daemon-reload
+    rm -r ~/.config/ostrove' 2>&1
+echo "bob afterwards: $($(manager bob) show -P LoadState OstroveSvc) $(ls -A /home/bob/.config)"
 )sh"));
         QCOMPARE(QString::fromUtf8(run.output),
-                 QStringLiteral("running before: 2\nrunning after: 0\nroot: inactive no-unit\n"
-                                "bob: inactive disabled\nActiveState=inactive ConditionResult=no "
-                                "NRestarts=0 Result=success "));
+                 QStringLiteral(
+                     "running before: 2 state\nrunning after: 0\nroot: inactive no-unit no-state\n"
+                     "bob: inactive disabled\nActiveState=inactive ConditionResult=no "
+                     "NRestarts=0 Result=success \nbob afterwards: not-found systemd\n"));
         QCOMPARE(run.exitCode, 0);
     }
 };
