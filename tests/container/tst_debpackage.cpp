@@ -123,61 +123,38 @@ private slots:
             inside({program, QStringLiteral("/uninstall"), QStringLiteral("/silent")}).exitCode, 0);
     }
 
-    // Services set up from the page, then the package purged: root's and a logged-in user's
-    // stop and are disabled; the unit of a user who was away is skipped at their next login,
-    // not failed and restarted for ever.
+    // Root's service and a logged-in user's, then a purge: nothing runs, both are disabled,
+    // root's files are gone; an away user's unit is skipped, not failed, when his manager
+    // starts; the README's clean-up leaves a user nothing.
     void purgingLeavesNoServiceRunningOrFailing()
     {
-        // A user's own manager is reached through their session bus.
-        const SystemdContainer::Run bus =
-            inside({QStringLiteral("env"), QStringLiteral("DEBIAN_FRONTEND=noninteractive"),
-                    QStringLiteral("apt-get"), QStringLiteral("install"), QStringLiteral("-y"),
-                    QStringLiteral("--no-install-recommends"), QStringLiteral("dbus-user-session")},
-                   300000);
-        QVERIFY2(bus.exitCode == 0, bus.output.constData());
         const SystemdContainer::Run run = shell(QString::fromUtf8(R"sh(
 set -e
-running() { cat /proc/[0-9]*/comm 2>/dev/null | grep -cx OstroveService || true; }
+apt-get install -y --no-install-recommends dbus-user-session >/dev/null 2>&1 # users' buses
+running() { cat /proc/[0-9]*/comm | grep -cx OstroveService || true; }
 state() { test -d /var/lib/ostrove && echo state || echo no-state; }
-manager() { # waits for the user's manager; prints systemctl --user for them
-    uid=$(id -u "$1")
-    for i in $(seq 100); do [ -S /run/user/$uid/bus ] && break; sleep 0.1; done
-    echo "runuser -u $1 -- env XDG_RUNTIME_DIR=/run/user/$uid systemctl --user"
-}
-for user in bob cy; do
-    useradd -m $user && loginctl enable-linger $user && manager $user >/dev/null
-    runuser -u $user -- env XDG_RUNTIME_DIR=/run/user/$(id -u $user) OstroveService /install /silent
-done
-# Bob's own settings, where his programs keep them: the service logs beside them.
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Zel Software\\Ostrove]\r\n"ScanEvery"=dword:0000000f\r\n' |
-    runuser -u bob -- env HOME=/home/bob ostrove-reg import - >/dev/null
-$(manager bob) start OstroveSvc
+as_user() { # waits for the user's bus, then runs the command as the user
+    uid=$(id -u $1); for i in $(seq 100); do [ -S /run/user/$uid/bus ] && break; sleep 0.1; done
+    runuser -u $1 -- env HOME=/home/$1 XDG_RUNTIME_DIR=/run/user/$uid sh -c "$2" 2>&1; }
+for u in bob cy; do useradd -m $u; loginctl enable-linger $u; as_user $u 'OstroveService /install /silent'; done
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Zel Software\\Ostrove]\r\n"ScanEvery"=dword:0000000f\r\n' >/tmp/s.reg
+as_user bob 'ostrove-reg import /tmp/s.reg >/dev/null && systemctl --user start OstroveSvc'
 OstroveService /install /silent && systemctl start OstroveSvc
-# cy is away: no session, no lingering, no manager.
-loginctl disable-linger cy && systemctl stop user@$(id -u cy).service
-echo "running before: $(running) $(state)"
+loginctl disable-linger cy && systemctl stop user@$(id -u cy) # cy is away
+echo "before: $(running) $(state)"
 apt-get purge -y ostrove >/dev/null 2>&1
-echo "running after: $(running)"
-echo "root: $(systemctl is-active OstroveSvc || true) $(test -e /etc/systemd/system/OstroveSvc.service && echo unit || echo no-unit) $(state)"
-echo "bob: $($(manager bob) is-active OstroveSvc || true) $($(manager bob) is-enabled OstroveSvc || true)"
+echo "after: $(running) $(state) $(systemctl is-active OstroveSvc) $(ls /etc/systemd/system | grep -c Ostrove)"
+echo "bob: $(as_user bob 'systemctl --user is-active OstroveSvc; systemctl --user is-enabled OstroveSvc')"
 loginctl enable-linger cy
-sleep 2
-$(manager cy) show -p ActiveState,Result,ConditionResult,NRestarts OstroveSvc | sort | tr '\n' ' '
-echo
-# What the README tells a user to remove after a purge, as they would type it.
-cd /home/bob
-runuser -u bob -- env XDG_RUNTIME_DIR=/run/user/$(id -u bob) HOME=/home/bob sh -ec '
-    systemctl --user disable --now OstroveSvc
+echo "cy: $(as_user cy 'systemctl --user is-system-running --wait >/dev/null; systemctl --user show -p ActiveState,ConditionResult,NRestarts OstroveSvc')"
+as_user bob 'systemctl --user disable --now OstroveSvc
     rm -f ~/.config/systemd/user/OstroveSvc.service && systemctl --user daemon-reload
-    rm -r ~/.config/ostrove' 2>&1
-echo "bob afterwards: $($(manager bob) show -P LoadState OstroveSvc) $(ls -A /home/bob/.config)"
+    rm -r ~/.config/ostrove; systemctl --user show -P LoadState OstroveSvc; ls -A ~/.config'
 )sh"));
         QCOMPARE(QString::fromUtf8(run.output),
-                 QStringLiteral(
-                     "running before: 2 state\nrunning after: 0\nroot: inactive no-unit no-state\n"
-                     "bob: inactive disabled\nActiveState=inactive ConditionResult=no "
-                     "NRestarts=0 Result=success \nbob afterwards: not-found systemd\n"));
-        QCOMPARE(run.exitCode, 0);
+                 QStringLiteral("before: 2 state\nafter: 0 no-state inactive 0\nbob: inactive\n"
+                                "disabled\ncy: NRestarts=0\nActiveState=inactive\n"
+                                "ConditionResult=no\nnot-found\nsystemd\n"));
     }
 };
 

@@ -6,9 +6,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -167,50 +164,6 @@ private slots:
 
         m_page->rbTray->click();
         QCOMPARE(enabledControls(), enabled(StartTray | Autorun));
-    }
-
-    // The service's last check from the log beside the store, and what ends a user's service.
-    void serviceModeTellsTheLastCheckAndTheLogout_data()
-    {
-        QTest::addColumn<QByteArray>("log");
-        QTest::addColumn<QString>("note");
-        QTest::addColumn<QString>("expected");
-        const QByteArray ended = "2026-12-08 16:40:12 Check ends: 1 account, 2 messages judged, "
-                                 "1 removed in 0.500 s\n";
-        QTest::newRow("ended, lingering on")
-            << ended + "2026-12-08 16:41:00 Tray program starts\n"
-            << QString()
-            << QStringLiteral(
-                   "Last check 2026-12-08 16:40: 1 account, 2 messages judged, 1 removed");
-        QTest::newRow("failed after one that ended")
-            << ended + "2026-12-08 16:55:12 Check failed: the settings cannot be read\n"
-            << QStringLiteral("stops at logout")
-            << QStringLiteral("Last check 2026-12-08 16:55 failed: the settings cannot be read\n"
-                              "stops at logout");
-        QTest::newRow("nothing logged")
-            << QByteArray() << QString() << QStringLiteral("No check in Ostrove.log yet.");
-    }
-    void serviceModeTellsTheLastCheckAndTheLogout()
-    {
-        QFETCH(QByteArray, log);
-        QFETCH(QString, note);
-        QFETCH(QString, expected);
-        if (!log.isEmpty()) {
-            QFile file(QFileInfo(t->storePath).dir().filePath(QStringLiteral("Ostrove.log")));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(log);
-        }
-        t->services.note = note;
-        t->services.services = {{"OstroveSvc", "Ostrove"}};
-        m_page->rgService->click();
-        const auto check = m_page->findChild<QLabel *>(QStringLiteral("lblServiceCheck"));
-        QCOMPARE(check->text(), expected);
-        QFile::remove(QFileInfo(t->storePath).dir().filePath(QStringLiteral("Ostrove.log")));
-        m_page->tsConfigurationShow(); // shown again: what the log says now
-        QCOMPARE(check->text().section(u'\n', 0, 0),
-                 QStringLiteral("No check in Ostrove.log yet."));
-        m_page->rbTray->click();
-        QVERIFY(check->text().isEmpty());
     }
 
     void serviceNamesCompareWithCase()

@@ -284,50 +284,65 @@ private slots:
         QCOMPARE(aboutBoxes, 1);
     }
 
-    // At the window's first size the service notes wrap across the page, whole, and push what
-    // is below them down without pushing it out.
+    // Service mode at the first size: why the service cannot be used, or the log's last check
+    // and the logout; wrapped, whole, nothing pushed out; the log read anew at each showing.
     void serviceNotesShowWholeInTheDefaultWindow_data()
     {
         QTest::addColumn<bool>("capable");
-        QTest::newRow("no user manager") << false;
-        QTest::newRow("last check, no lingering") << true;
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<QString>("expected");
+        const QByteArray ended = "2026-12-08 16:40:12 Check ends: 1 account, 12 messages judged, "
+                                 "3 removed, 1 account failed in 31.415 s\n";
+        const QString linger = QStringLiteral("\nThe service stops at logout unless lingering is "
+                                              "on: loginctl enable-linger someone");
+        QTest::newRow("no user manager")
+            << false << QByteArray()
+            << QStringLiteral("Your own systemd manager does not answer (no user session bus): "
+                              "the service cannot be used; the tray program can.");
+        QTest::newRow("ended") << true << ended + "2026-12-08 16:41:00 Tray program starts\n"
+                               << QStringLiteral("Last check 2026-12-08 16:40: 1 account, 12 "
+                                                 "messages judged, 3 removed, 1 account failed")
+                                      + linger;
+        QTest::newRow("failed") << true << ended + "2026-12-08 16:55:12 Check failed: no settings\n"
+                                << QStringLiteral("Last check 2026-12-08 16:55 failed: no settings")
+                                       + linger;
     }
     void serviceNotesShowWholeInTheDefaultWindow()
     {
         QFETCH(bool, capable);
+        QFETCH(QByteArray, log);
+        QFETCH(QString, expected);
         t->services.capable = capable;
-        t->services.reason = QStringLiteral("Your own systemd manager does not answer (no user "
-                                            "session bus): the service cannot be used; the tray "
-                                            "program can.");
-        t->services.note = QStringLiteral("The service stops at logout unless lingering is on: "
-                                          "loginctl enable-linger someone");
+        t->services.reason = expected;
+        t->services.note = expected.section(u'\n', 1);
         t->services.services = {{"OstroveSvc", "Ostrove"}};
-        QFile log(QFileInfo(t->storePath).dir().filePath(QStringLiteral("Ostrove.log")));
-        QVERIFY(log.open(QIODevice::WriteOnly));
-        log.write("2026-12-08 16:40:12 Check ends: 1 account, 12 messages judged, 3 removed, "
-                  "1 account failed in 31.415 s\n");
-        log.close();
+        QFile file(QFileInfo(t->storePath).dir().filePath(QStringLiteral("Ostrove.log")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(log) == log.size());
+        file.close();
         open();
         const QSize firstSize = m_window->size();
         choose(5);
-        ConfigurationPage *page = m_window->tsConfiguration();
-        page->rgService->click();
+        m_window->tsConfiguration()->rgService->click();
         QCOMPARE(m_window->size(), firstSize);
-        QWidget *panel = page->findChild<QWidget *>(QStringLiteral("Panel11"));
-        int notes = 0;
+        auto *panel = m_window->tsConfiguration()->findChild<QWidget *>(QStringLiteral("Panel11"));
+        QStringList notes;
         for (const QWidget *shown : panel->findChildren<QWidget *>()) {
+            const auto *note = qobject_cast<const QLabel *>(shown);
             if (!shown->isVisible())
                 continue;
             QVERIFY2(panel->rect().contains(shown->geometry()), qPrintable(shown->objectName()));
-            const auto *note = qobject_cast<const QLabel *>(shown);
-            if (!note || !note->wordWrap())
-                continue;
-            ++notes;
-            QVERIFY(note->height() >= note->heightForWidth(note->width()));
-            QVERIFY(note->width() >= panel->width() * 3 / 4);
-            QCOMPARE(note->toolTip(), note->text());
+            if (note && note->wordWrap()) {
+                QVERIFY(note->height() >= note->heightForWidth(note->width()));
+                QCOMPARE(note->toolTip(), note->text());
+                notes.append(note->text());
+            }
         }
-        QCOMPARE(notes, 1);
+        QCOMPARE(notes, QStringList{expected});
+        QVERIFY(file.remove());
+        choose(4);
+        choose(5);
+        const auto *check = panel->findChild<QLabel *>(QStringLiteral("lblServiceCheck"));
+        QVERIFY(!capable || check->text().startsWith(QStringLiteral("No check in Ostrove.log")));
     }
 
     // A page loads when the window first shows it. Choosing one before that reads nothing and

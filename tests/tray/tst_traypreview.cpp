@@ -641,8 +641,8 @@ private slots:
         QVERIFY(tray::removedMailNotice(report).isEmpty());
     }
 
-    // Changed from 20 minutes to 1 between checks: due a minute after the last check began. A
-    // store replaced whole, missing for a moment, is no change to the default of 15.
+    // 20 minutes changed to 1 between checks: due a minute after the last check began. A store
+    // replaced whole, missing for a moment, is no change to the default of 15.
     void aNewIntervalIsInForceBeforeTheOldOneEnds()
     {
         qunsetenv("OSTROVE_TEST_INTERVAL_SECONDS");
@@ -669,7 +669,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(started.msecsTo(program.status().nextCheckAt) <= 60 * 1000 + 500,
                                  10000);
         QVERIFY(program.checkScheduled());
-        QVERIFY(QDateTime::currentDateTime().msecsTo(program.status().nextCheckAt) > 30 * 1000);
         QVERIFY(!bench.log().contains(QStringLiteral("Interval changed to 15 min")));
     }
 
