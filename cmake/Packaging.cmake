@@ -67,6 +67,9 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd")
 set(conffiles ${PROJECT_BINARY_DIR}/packaging/conffiles)
 file(WRITE ${conffiles} "/etc/xdg/autostart/ostrove-tray.desktop\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${conffiles})
+# Removal stops and disables the monitor service that /install set up (packaging/prerm), and a
+# purge takes what the package's programs left for root (packaging/postrm).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${conffiles} ${PROJECT_SOURCE_DIR}/packaging/prerm
+    ${PROJECT_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

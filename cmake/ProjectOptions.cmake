@@ -18,6 +18,16 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
 elseif(MSVC)
     target_compile_options(ostrove_options INTERFACE /W4 /permissive- /utf-8)
 endif()
+# Debian's hardening for what we ship: stack guards, checked string and memory calls (they need
+# optimisation, so not in Debug), and relocations read-only from the start. The sanitizers bring
+# checks of their own and do not mix with the checked calls.
+if(NOT WIN32 AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT OSTROVE_SANITIZE
+   AND NOT OSTROVE_FUZZ)
+    target_compile_options(ostrove_options INTERFACE -fstack-protector-strong)
+    target_compile_definitions(ostrove_options INTERFACE
+        $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+    target_link_options(ostrove_options INTERFACE LINKER:-z,relro LINKER:-z,now)
+endif()
 if(OSTROVE_WERROR)
     target_compile_options(ostrove_options INTERFACE $<IF:$<CXX_COMPILER_ID:MSVC>,/WX,-Werror>)
 endif()

@@ -406,6 +406,20 @@ bool TfrmOstrove::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+void TfrmOstrove::keyPressEvent(QKeyEvent *event)
+{
+    // Outside a dialog a push button leaves Enter to its window; here Enter presses it, as
+    // Space does, so that a keyboard user need not learn which key each button takes.
+    const int key = event->key();
+    auto *button = qobject_cast<QPushButton *>(focusWidget());
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && button && button->isEnabled()
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        button->click();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
 void TfrmOstrove::btnCancelClick()
 {
     close();

@@ -14,11 +14,14 @@
 #include "windows/WholeNumberField.h"
 
 #include <QCheckBox>
+#include <QEvent>
+#include <QFile>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include <optional>
@@ -47,6 +50,39 @@ std::optional<qint32> storedInterval(store::RegistryKey &settings)
     }
 }
 
+// The notes below the service buttons run across the page, as wide as it is.
+constexpr int kNotesLeft = 15;
+constexpr int kNotesRight = 8;
+constexpr int kNotesTop = 80;
+constexpr int kNoteGap = 4;
+
+// The log's last check (the service's, in service mode): when it began, to the minute, and
+// its outcome without the seconds it took, so that it takes two lines of the page, not three.
+QString lastCheckInLog(const QString &logPath)
+{
+    QFile log(logPath);
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    // The log's end holds the last check; it may be a mebibyte long.
+    constexpr qint64 kTailBytes = 64 * 1024;
+    if (log.size() > kTailBytes)
+        log.seek(log.size() - kTailBytes);
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    static const QRegularExpression check(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d):\\d\\d Check (ends|failed): (.*?)( "
+                       "in [0-9.]+ s)?$"));
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        const QRegularExpressionMatch found = check.match(QString::fromUtf8(*line).trimmed());
+        if (!found.hasMatch())
+            continue;
+        return found.captured(2) == QLatin1String("ends")
+                   ? QStringLiteral("Last check %1: %2").arg(found.captured(1), found.captured(3))
+                   : QStringLiteral("Last check %1 failed: %2")
+                         .arg(found.captured(1), found.captured(3));
+    }
+    return {};
+}
+
 QFrame *separator(QWidget *parent, const QRect &geometry)
 {
     auto *line = new QFrame(parent);
@@ -66,6 +102,7 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     QWidget *panel = new QWidget(body());
     panel->setObjectName(QStringLiteral("Panel11"));
     bodyLayout()->addWidget(panel, 1);
+    m_panel = panel;
 
     const auto button = [panel](const char *name, const char *caption, int x, int y) {
         auto *created = new QPushButton(QLatin1String(caption), panel);
@@ -83,11 +120,15 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     btnStopService = button("btnStopService", "Stop", 128, 54);
     lblServiceStatus = new QLabel(panel);
     lblServiceStatus->setObjectName(QStringLiteral("lblServiceStatus"));
-    lblServiceStatus->setGeometry(210, 30, 250, 46);
-    lblServiceStatus->setWordWrap(true);
-    lblServiceStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lblServiceStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    separator(panel, QRect(15, 79, 250, 5));
+    lblServiceCheck = new QLabel(panel);
+    lblServiceCheck->setObjectName(QStringLiteral("lblServiceCheck"));
+    for (QLabel *note : {lblServiceStatus, lblServiceCheck}) {
+        note->setWordWrap(true);
+        note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        note->hide();
+    }
+    QFrame *serviceEnd = separator(panel, QRect(15, 79, 250, 5));
     rbTray = new QRadioButton(QLatin1String(configuration::kRunAsTrayCaption), panel);
     rbTray->setObjectName(QStringLiteral("rbTray"));
     rbTray->setGeometry(7, 91, 290, 17);
@@ -96,7 +137,7 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     cbxAutorun = new QCheckBox(QLatin1String(configuration::kAutorunCaption), panel);
     cbxAutorun->setObjectName(QStringLiteral("cbxAutorun"));
     cbxAutorun->setGeometry(45, 136, 230, 17);
-    separator(panel, QRect(15, 160, 250, 5));
+    QFrame *trayEnd = separator(panel, QRect(15, 160, 250, 5));
 
     Label9 = new QLabel(QStringLiteral("Check mailbox every"), panel);
     Label9->setObjectName(QStringLiteral("Label9"));
@@ -117,6 +158,10 @@ ConfigurationPage::ConfigurationPage(platform::System &system, QWidget *parent)
     cbLang = new CloseUpComboBox(panel);
     cbLang->setObjectName(QStringLiteral("cbLang"));
     Label5->setBuddy(cbLang);
+    for (QWidget *below : std::initializer_list<QWidget *>{
+             serviceEnd, rbTray, btnStartTray, btnStopTray, cbxAutorun, trayEnd, Label9, Label5})
+        m_belowNotes.append({below, below->y()});
+    panel->installEventFilter(this);
     connect(cbLang, &CloseUpComboBox::closedUp, this, [this] {
         Q_EMIT languageListClosed(cbLang->currentIndex() >= 0 ? cbLang->currentData().toByteArray()
                                                               : QByteArray());
@@ -193,9 +238,61 @@ void ConfigurationPage::placeFields()
 {
     // After their labels, however wide the font or the language makes them.
     const int fieldLeft = qMax(125, Label9->geometry().right() + 6);
-    seEvery->setGeometry(fieldLeft, 174, 60, 23);
-    m_minutes->setGeometry(fieldLeft + 64, 177, 40, 17);
-    cbLang->setGeometry(qMax(74, Label5->geometry().right() + 6), 211, 145, 23);
+    seEvery->setGeometry(fieldLeft, 174 + m_notesHeight, 60, 23);
+    m_minutes->setGeometry(fieldLeft + 64, 177 + m_notesHeight, 40, 17);
+    cbLang->setGeometry(qMax(74, Label5->geometry().right() + 6), 211 + m_notesHeight, 145, 23);
+}
+
+bool ConfigurationPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_panel && event->type() == QEvent::Resize)
+        placeServiceNotes();
+    return Page::eventFilter(watched, event);
+}
+
+void ConfigurationPage::setServiceStatus(const QString &text)
+{
+    lblServiceStatus->setText(text);
+    lblServiceStatus->setToolTip(text);
+    placeServiceNotes();
+}
+
+void ConfigurationPage::showServiceNotes(bool service)
+{
+    QStringList notes;
+    if (service && m_services.isServiceCapableSystem()
+        && m_services.IsServiceInstalled(contract::kServiceName)) {
+        const QString lastCheck = lastCheckInLog(contract::logPathFor(m_system.storePath));
+        notes.append(
+            lastCheck.isEmpty()
+                ? QStringLiteral("No check in %1 yet.").arg(QLatin1String(contract::kLogFile))
+                : lastCheck);
+        if (const QString lifetime = m_services.lifetimeNote(); !lifetime.isEmpty())
+            notes.append(lifetime);
+    }
+    lblServiceCheck->setText(notes.join(u'\n'));
+    lblServiceCheck->setToolTip(lblServiceCheck->text());
+    placeServiceNotes();
+}
+
+void ConfigurationPage::placeServiceNotes()
+{
+    const int width = qMax(0, m_panel->width() - kNotesLeft - kNotesRight);
+    int bottom = kNotesTop;
+    for (QLabel *note : {lblServiceStatus, lblServiceCheck}) {
+        note->setVisible(!note->text().isEmpty());
+        if (note->text().isEmpty())
+            continue;
+        const int height = note->heightForWidth(width);
+        note->setGeometry(kNotesLeft, bottom, width, height);
+        bottom += height + kNoteGap;
+    }
+    m_notesHeight = bottom - kNotesTop;
+    for (const auto &[widget, top] : std::as_const(m_belowNotes))
+        widget->move(widget->x(), top + m_notesHeight);
+    placeFields();
+    // Where a large font needs more than the window has, the window grows: nothing is cut.
+    m_panel->setMinimumHeight(cbLang->geometry().bottom() + kNoteGap);
 }
 
 bool ConfigurationPage::trayWindowExists()
@@ -208,6 +305,9 @@ void ConfigurationPage::tsConfigurationShow()
     const bool trayRuns = trayWindowExists();
     btnStartTray->setEnabled(!trayRuns);
     btnStopTray->setEnabled(trayRuns);
+    // The service may have checked since the page was last shown.
+    if (rgService->isChecked())
+        showServiceNotes(true);
 
     store::registryAccess(m_system.store, m_system.prompts, [this](store::Access &access) {
         const auto settings = access.openOrCreate(store::kSettingsKey);
@@ -240,9 +340,10 @@ void ConfigurationPage::rgServiceClick()
     btnStopTray->setEnabled(!service && trayWindowExists());
     cbxAutorun->setEnabled(!service);
     // Said in service mode only, where the person is about to use it.
-    lblServiceStatus->setText(service && !m_services.isServiceCapableSystem()
-                                  ? m_services.unavailableReason()
-                                  : QString());
+    setServiceStatus(service && !m_services.isServiceCapableSystem()
+                         ? m_services.unavailableReason()
+                         : QString());
+    showServiceNotes(service);
 }
 
 void ConfigurationPage::seEveryChange()
@@ -291,8 +392,7 @@ void ConfigurationPage::btnStartServiceClick()
         const WaitCursor waiting;
         started = m_services.StartServiceAndWait(contract::kServiceName);
     }
-    lblServiceStatus->setText(started ? QString()
-                                      : m_services.startFailureHint(contract::kServiceName));
+    setServiceStatus(started ? QString() : m_services.startFailureHint(contract::kServiceName));
     if (started) {
         btnStopService->setEnabled(true);
         btnStartService->setEnabled(false);
@@ -306,9 +406,9 @@ void ConfigurationPage::btnStopServiceClick()
         const WaitCursor waiting;
         stopped = m_services.StopServiceAndWait(contract::kServiceName);
     }
-    lblServiceStatus->setText(stopped ? QString()
-                                      : QStringLiteral("%1 did not stop in time.")
-                                            .arg(QLatin1String(contract::kServiceName)));
+    setServiceStatus(stopped ? QString()
+                             : QStringLiteral("%1 did not stop in time.")
+                                   .arg(QLatin1String(contract::kServiceName)));
     if (stopped) {
         btnStopService->setEnabled(false);
         btnStartService->setEnabled(true);

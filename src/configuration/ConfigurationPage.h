@@ -83,13 +83,25 @@ public:
     QLabel *Label5 = nullptr;
     CloseUpComboBox *cbLang = nullptr;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     bool trayWindowExists();
     void placeFields();
+    void setServiceStatus(const QString &text);
+    void showServiceNotes(bool service);
+    void placeServiceNotes();
 
+    QWidget *m_panel = nullptr;
     QLabel *m_minutes = nullptr;
-    // Beside the service buttons: why a service action cannot work, where the system says.
+    // Below the service buttons, wrapped to the page's width: why a service action cannot
+    // work, where the system says; then the service's last check and how long it lives.
     QLabel *lblServiceStatus = nullptr;
+    QLabel *lblServiceCheck = nullptr;
+    // What the notes push down, with where each stands without them.
+    QList<QPair<QWidget *, int>> m_belowNotes;
+    int m_notesHeight = 0;
     platform::System &m_system;
     platform::ServiceControl m_services;
 };

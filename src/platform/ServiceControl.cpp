@@ -87,6 +87,11 @@ QString ServiceControl::startFailureHint(const QByteArray &name)
     return m_manager.startFailureHint(name);
 }
 
+QString ServiceControl::lifetimeNote()
+{
+    return m_manager.lifetimeNote();
+}
+
 ServiceControl::Outcome ServiceControl::changeAndWait(const QByteArray &name, bool start)
 {
     Outcome outcome;

@@ -30,6 +30,7 @@ public:
     bool isServiceCapableSystem();
     QString unavailableReason();
     QString startFailureHint(const QByteArray &name);
+    QString lifetimeNote();
 
     // The enumeration buffer: room for 4,097 records of 36 bytes with their names.
     static constexpr qsizetype kEnumerationBufferBytes = 147492;

@@ -76,6 +76,8 @@ public:
         (void)name;
         return {};
     }
+    // When the service ends other than by a stop (a user's, at logout), and how to keep it.
+    virtual QString lifetimeNote() { return {}; }
 };
 
 // What one enumeration call returns into a buffer of the given size: each entry takes a 36-byte

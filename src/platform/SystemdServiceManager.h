@@ -29,6 +29,7 @@ public:
     bool isServiceCapable() override;
     QString unavailableReason() override;
     QString startFailureHint(const QByteArray &name) override;
+    QString lifetimeNote() override;
 
 private:
     struct Opened

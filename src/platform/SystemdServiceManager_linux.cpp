@@ -1,10 +1,12 @@
 #include "platform/SystemdBus.h"
 #include "platform/SystemdServiceManager.h"
 
+#include <QFile>
 #include <QHash>
 #include <QSet>
 #include <QThread>
 
+#include <pwd.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -280,6 +282,22 @@ QString SystemdServiceManager::unavailableReason()
                               "used on this machine.");
     return QStringLiteral("Your own systemd manager does not answer (no user session bus): the "
                           "service cannot be used; the tray program can.");
+}
+
+QString SystemdServiceManager::lifetimeNote()
+{
+    if (actsOnSystemManager())
+        return {};
+    const passwd *entry = ::getpwuid(::geteuid());
+    if (!entry)
+        return {};
+    const QString user = QString::fromLocal8Bit(entry->pw_name);
+    // logind keeps a user's manager past their last session while this file exists.
+    if (QFile::exists(QStringLiteral("/var/lib/systemd/linger/") + user))
+        return {};
+    return QStringLiteral("The service stops at logout unless lingering is on: "
+                          "loginctl enable-linger %1")
+        .arg(user);
 }
 
 QString SystemdServiceManager::startFailureHint(const QByteArray &name)

@@ -6,6 +6,7 @@
 #include "mail/MonitorLog.h"
 #include "mail/Settings.h"
 #include "mail/SettingsAndSeenState.h"
+#include "service/StoreWatch.h"
 
 #include <QDateTime>
 
@@ -36,10 +37,26 @@ void Daemon::requestStop()
     m_wake.notify_all();
 }
 
-bool Daemon::waitForNextCheck(std::chrono::steady_clock::time_point due)
+void Daemon::settingsChanged()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_settingsChanged = true;
+    }
+    m_wake.notify_all();
+}
+
+Daemon::Wake Daemon::waitForNextCheck(std::chrono::steady_clock::time_point due)
 {
     std::unique_lock lock(m_mutex);
-    return !m_wake.wait_until(lock, due, [this] { return m_stop.load(); });
+    m_wake.wait_until(lock, due, [this] { return m_stop.load() || m_settingsChanged; });
+    if (m_stop)
+        return Wake::Stop;
+    if (m_settingsChanged) {
+        m_settingsChanged = false;
+        return Wake::SettingsChanged;
+    }
+    return Wake::Due;
 }
 
 int Daemon::run()
@@ -51,6 +68,7 @@ int Daemon::run()
     mail::SettingsAndSeenState files(m_storePath, log);
     // After the files: a slow account's session, which may outlast its check, uses them.
     mail::AccountSessions sessions;
+    const StoreWatch watch(m_storePath, [this] { settingsChanged(); });
     sd_notify(0, "READY=1\nSTATUS=First check under way");
 
     const std::optional<std::chrono::seconds> forTests = testInterval();
@@ -68,15 +86,32 @@ int Daemon::run()
         if (m_stop)
             break;
         // The interval as this check read it: the configuration program may change it.
-        const int minutes = report.settingsProblem.isEmpty() ? report.scanEveryMinutes
-                                                             : contract::kDefaultScanEvery;
-        interval = forTests ? *forTests : std::chrono::minutes(minutes);
-        const QString status =
-            QStringLiteral("Last check: %1; next in %2")
-                .arg(report.summary(), forTests ? QStringLiteral("%1 s").arg(interval.count())
-                                                : QStringLiteral("%1 min").arg(minutes));
-        sd_notifyf(0, "STATUS=%s", qPrintable(status));
-        if (!waitForNextCheck(started + interval))
+        int minutes = report.settingsProblem.isEmpty() ? report.scanEveryMinutes
+                                                       : contract::kDefaultScanEvery;
+        Wake wake = Wake::SettingsChanged;
+        while (wake == Wake::SettingsChanged) {
+            interval = forTests ? *forTests : std::chrono::minutes(minutes);
+            const QString status =
+                QStringLiteral("Last check: %1; next in %2")
+                    .arg(report.summary(), forTests ? QStringLiteral("%1 s").arg(interval.count())
+                                                    : QStringLiteral("%1 min").arg(minutes));
+            sd_notifyf(0, "STATUS=%s", qPrintable(status));
+            // Still due an interval after the last check's start, with a changed interval too.
+            wake = waitForNextCheck(started + interval);
+            if (wake != Wake::SettingsChanged)
+                break;
+            // A store missing for a moment (replaced whole) reads as an empty tree: no interval.
+            if (!mail::settingsFileProblem(m_storePath).isEmpty())
+                continue;
+            QString error;
+            const std::optional<mail::MonitorSettings> settings =
+                mail::readMonitorSettings(files.settings(), &error);
+            if (!settings || settings->scanEveryMinutes == minutes)
+                continue;
+            minutes = settings->scanEveryMinutes;
+            log.write(QStringLiteral("Interval changed to %1 min").arg(minutes));
+        }
+        if (wake == Wake::Stop)
             break;
     }
     sd_notify(0, "STOPPING=1");

@@ -27,10 +27,18 @@ public:
     static std::optional<std::chrono::seconds> testInterval();
 
 private:
-    bool waitForNextCheck(std::chrono::steady_clock::time_point due);
+    enum class Wake
+    {
+        Due,
+        SettingsChanged,
+        Stop,
+    };
+    Wake waitForNextCheck(std::chrono::steady_clock::time_point due);
+    void settingsChanged();
 
     QString m_storePath;
     std::atomic<bool> m_stop{false};
+    bool m_settingsChanged = false; // under m_mutex
     std::mutex m_mutex;
     std::condition_variable m_wake;
 };

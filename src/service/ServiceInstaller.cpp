@@ -76,6 +76,10 @@ QString ServiceInstaller::unitText(const QString &programPath, const QString &st
 {
     QString text = QStringLiteral("[Unit]\n"
                                   "Description=Ostrove mail monitor\n");
+    // Once the program is gone (its package removed) the unit is skipped, not failed and
+    // restarted for ever. A condition's path is taken as written: no quotes, only % escaped.
+    text += QStringLiteral("ConditionFileIsExecutable=%1\n")
+                .arg(QString(programPath).replace(u'%', QLatin1String("%%")));
     // A user's manager has no network target of its own to wait for.
     if (!forUser)
         text += QStringLiteral("Wants=network-online.target\n"
@@ -183,9 +187,9 @@ int ServiceInstaller::install()
                                      "carry; move or rename the store"));
     platform::SystemdServiceManager services;
     SystemdUnitFiles units;
+    // The same words as the configuration page's, which says why its buttons are off.
     if (!units.connected() || !services.isServiceCapable())
-        return refuse(QStringLiteral("systemd does not answer here: the service cannot be "
-                                     "installed"));
+        return refuse(services.unavailableReason());
     if (!QDir().mkpath(m_options.unitFolder))
         return refuse(QStringLiteral("cannot make the folder %1").arg(m_options.unitFolder));
 
@@ -221,8 +225,7 @@ int ServiceInstaller::uninstall()
     platform::SystemdServiceManager services;
     SystemdUnitFiles units;
     if (!units.connected() || !services.isServiceCapable())
-        return refuse(QStringLiteral("systemd does not answer here: the service cannot be "
-                                     "removed"));
+        return refuse(services.unavailableReason());
 
     platform::ServiceControl control(services);
     const quint32 state = control.IsServiceInstalled(contract::kServiceName)

@@ -8,6 +8,7 @@
 #include "mail/SettingsAndSeenState.h"
 #include "platform/Processes.h"
 #include "platform/X11Windows.h"
+#include "store/SqliteStore.h"
 #include "tray/PreviewWindow.h"
 #include "tray/RemovedMailWindow.h"
 #include "tray/SingleInstance.h"
@@ -16,6 +17,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSystemTrayIcon>
 
@@ -58,6 +60,13 @@ TrayProgram::TrayProgram(QString storePath, mail::MonitorLog &log, SingleInstanc
     connect(&m_runner, &CheckRunner::lateOutcome, this, &TrayProgram::lateOutcome);
     connect(m_window.get(), &TrayWindow::closeRequested, this, &TrayProgram::quit);
     connect(&instance, &SingleInstance::checkRequested, this, &TrayProgram::checkNow);
+    // A new interval is in force at once, not once the old one has run out. The folder too:
+    // a store replaced whole is a new file, which the watch on the old one does not see.
+    m_storeWatch.addPath(QFileInfo(m_storePath).absolutePath());
+    if (QFileInfo::exists(m_storePath))
+        m_storeWatch.addPath(m_storePath);
+    connect(&m_storeWatch, &QFileSystemWatcher::fileChanged, this, &TrayProgram::storeChanged);
+    connect(&m_storeWatch, &QFileSystemWatcher::directoryChanged, this, &TrayProgram::storeChanged);
 }
 
 TrayProgram::~TrayProgram()
@@ -278,6 +287,29 @@ void TrayProgram::scheduleNext(std::optional<int> scanEveryMinutes)
     if (m_status.paused)
         return;
     m_timer.start(wait);
+}
+
+void TrayProgram::storeChanged()
+{
+    if (!m_storeWatch.files().contains(m_storePath) && QFileInfo::exists(m_storePath))
+        m_storeWatch.addPath(m_storePath);
+    // A check under way reads the interval itself, and plans the next when it ends. A store
+    // missing for a moment (replaced whole) would read as an empty tree.
+    if (m_realCheckRunning || !m_checkStartedAt.isValid()
+        || !mail::settingsFileProblem(m_storePath).isEmpty())
+        return;
+    store::SqliteStore::Options readOnly;
+    readOnly.readOnly = true;
+    store::SqliteStore settings(m_storePath, readOnly);
+    QString error;
+    const std::optional<mail::MonitorSettings> read = mail::readMonitorSettings(settings, &error);
+    if (!read || read->scanEveryMinutes == m_scanEveryMinutes)
+        return;
+    m_log.write(QStringLiteral("Interval changed to %1 min: the next check is due that long after "
+                               "the last one began")
+                    .arg(read->scanEveryMinutes));
+    scheduleNext(read->scanEveryMinutes);
+    showStatus();
 }
 
 void TrayProgram::showStatus()

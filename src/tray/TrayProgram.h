@@ -3,6 +3,7 @@
 #include "tray/CheckRunner.h"
 #include "tray/TrayStatus.h"
 
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -65,6 +66,7 @@ private:
     void accountsInProgressChanged(const QStringList &accounts);
     void lateOutcome(const mail::AccountOutcome &outcome);
     void scheduleNext(std::optional<int> scanEveryMinutes);
+    void storeChanged();
     void showLogWindow();
     void showStatus();
 
@@ -78,6 +80,7 @@ private:
     std::unique_ptr<LogWindow> m_logWindow;
     QTimer m_timer;
     QTimer m_trayWatch;
+    QFileSystemWatcher m_storeWatch;
     TrayStatus m_status;
     QDateTime m_checkStartedAt; // of the last real check
     QSet<QString> m_failing;

@@ -122,6 +122,40 @@ private slots:
         QCOMPARE(
             inside({program, QStringLiteral("/uninstall"), QStringLiteral("/silent")}).exitCode, 0);
     }
+
+    // Root's service and a logged-in user's, then a purge: nothing runs, both are disabled,
+    // root's files are gone; an away user's unit is skipped, not failed, when his manager
+    // starts; the README's clean-up leaves a user nothing.
+    void purgingLeavesNoServiceRunningOrFailing()
+    {
+        const SystemdContainer::Run run = shell(QString::fromUtf8(R"sh(
+set -e
+apt-get install -y --no-install-recommends dbus-user-session >/dev/null 2>&1 # users' buses
+running() { cat /proc/[0-9]*/comm | grep -cx OstroveService || true; }
+state() { test -d /var/lib/ostrove && echo state || echo no-state; }
+as_user() { # waits for the user's bus, then runs the command as the user
+    uid=$(id -u $1); for i in $(seq 100); do [ -S /run/user/$uid/bus ] && break; sleep 0.1; done
+    runuser -u $1 -- env HOME=/home/$1 XDG_RUNTIME_DIR=/run/user/$uid sh -c "$2" 2>&1; }
+for u in bob cy; do useradd -m $u; loginctl enable-linger $u; as_user $u 'OstroveService /install /silent'; done
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Zel Software\\Ostrove]\r\n"ScanEvery"=dword:0000000f\r\n' >/tmp/s.reg
+as_user bob 'ostrove-reg import /tmp/s.reg >/dev/null && systemctl --user start OstroveSvc'
+OstroveService /install /silent && systemctl start OstroveSvc
+loginctl disable-linger cy && systemctl stop user@$(id -u cy) # cy is away
+echo "before: $(running) $(state)"
+apt-get purge -y ostrove >/dev/null 2>&1
+echo "after: $(running) $(state) $(systemctl is-active OstroveSvc) $(ls /etc/systemd/system | grep -c Ostrove)"
+echo "bob: $(as_user bob 'systemctl --user is-active OstroveSvc; systemctl --user is-enabled OstroveSvc')"
+loginctl enable-linger cy
+echo "cy: $(as_user cy 'systemctl --user is-system-running --wait >/dev/null; systemctl --user show -p ActiveState,ConditionResult,NRestarts OstroveSvc')"
+as_user bob 'systemctl --user disable --now OstroveSvc
+    rm -f ~/.config/systemd/user/OstroveSvc.service && systemctl --user daemon-reload
+    rm -r ~/.config/ostrove; systemctl --user show -P LoadState OstroveSvc; ls -A ~/.config'
+)sh"));
+        QCOMPARE(QString::fromUtf8(run.output),
+                 QStringLiteral("before: 2 state\nafter: 0 no-state inactive 0\nbob: inactive\n"
+                                "disabled\ncy: NRestarts=0\nActiveState=inactive\n"
+                                "ConditionResult=no\nnot-found\nsystemd\n"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDebPackage)

@@ -272,6 +272,77 @@ private slots:
         press(list);
         QCOMPARE(m_window->PageControl1->currentWidget(),
                  static_cast<QWidget *>(m_window->tsIgnoreAttach()));
+
+        // The focused push button takes Enter, as it takes Space.
+        int aboutBoxes = 0;
+        scriptDialogs({[&aboutBoxes](QDialog &dialog) {
+            aboutBoxes += qobject_cast<TfrmAbout *>(&dialog) != nullptr;
+            dialog.reject();
+        }});
+        m_window->btnAbout->setFocus();
+        press(m_window->btnAbout);
+        QCOMPARE(aboutBoxes, 1);
+    }
+
+    // Service mode at the first size: why the service cannot be used, or the log's last check
+    // and the logout; wrapped, whole, nothing pushed out; the log read anew at each showing.
+    void serviceNotesShowWholeInTheDefaultWindow_data()
+    {
+        QTest::addColumn<bool>("capable");
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<QString>("expected");
+        const QByteArray ended = "2026-12-08 16:40:12 Check ends: 1 account, 12 messages judged, "
+                                 "3 removed, 1 account failed in 31.415 s\n";
+        const QString linger = QStringLiteral("\nThe service stops at logout unless lingering is "
+                                              "on: loginctl enable-linger someone");
+        QTest::newRow("no user manager")
+            << false << QByteArray()
+            << QStringLiteral("Your own systemd manager does not answer (no user session bus): "
+                              "the service cannot be used; the tray program can.");
+        QTest::newRow("ended") << true << ended + "2026-12-08 16:41:00 Tray program starts\n"
+                               << QStringLiteral("Last check 2026-12-08 16:40: 1 account, 12 "
+                                                 "messages judged, 3 removed, 1 account failed")
+                                      + linger;
+        QTest::newRow("failed") << true << ended + "2026-12-08 16:55:12 Check failed: no settings\n"
+                                << QStringLiteral("Last check 2026-12-08 16:55 failed: no settings")
+                                       + linger;
+    }
+    void serviceNotesShowWholeInTheDefaultWindow()
+    {
+        QFETCH(bool, capable);
+        QFETCH(QByteArray, log);
+        QFETCH(QString, expected);
+        t->services.capable = capable;
+        t->services.reason = expected;
+        t->services.note = expected.section(u'\n', 1);
+        t->services.services = {{"OstroveSvc", "Ostrove"}};
+        QFile file(QFileInfo(t->storePath).dir().filePath(QStringLiteral("Ostrove.log")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(log) == log.size());
+        file.close();
+        open();
+        const QSize firstSize = m_window->size();
+        choose(5);
+        m_window->tsConfiguration()->rgService->click();
+        QCOMPARE(m_window->size(), firstSize);
+        auto *panel = m_window->tsConfiguration()->findChild<QWidget *>(QStringLiteral("Panel11"));
+        QStringList notes;
+        for (const QWidget *shown : panel->findChildren<QWidget *>()) {
+            const auto *note = qobject_cast<const QLabel *>(shown);
+            if (!shown->isVisible())
+                continue;
+            QVERIFY2(panel->rect().contains(shown->geometry()), qPrintable(shown->objectName()));
+            if (note && note->wordWrap()) {
+                QVERIFY(note->height() >= note->heightForWidth(note->width()));
+                QCOMPARE(note->toolTip(), note->text());
+                notes.append(note->text());
+            }
+        }
+        QCOMPARE(notes, QStringList{expected});
+        QVERIFY(file.remove());
+        choose(4);
+        choose(5);
+        const auto *check = panel->findChild<QLabel *>(QStringLiteral("lblServiceCheck"));
+        QVERIFY(!capable || check->text().startsWith(QStringLiteral("No check in Ostrove.log")));
     }
 
     // A page loads when the window first shows it. Choosing one before that reads nothing and

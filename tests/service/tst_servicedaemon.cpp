@@ -1,8 +1,10 @@
 #include "DovecotServer.h"
 #include "MailTestSupport.h"
 #include "Pop3Proxy.h"
+#include "QuietWrite.h"
 #include "mail/RemovedRecord.h"
 #include "store/RegistryPaths.h"
+#include "store/Store.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -70,11 +72,13 @@ class TestServiceDaemon : public QObject
 private:
     DovecotServer m_server;
 
-    void startDaemon(QProcess &daemon, const MailTestBench &bench, const QString &notifySocket)
+    // A test interval of "0" leaves the daemon the stored one.
+    void startDaemon(QProcess &daemon, const MailTestBench &bench, const QString &notifySocket,
+                     const QString &testSeconds = QStringLiteral("1"))
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("OSTROVE_REGISTRY"), bench.storePath());
-        environment.insert(QStringLiteral("OSTROVE_TEST_INTERVAL_SECONDS"), QStringLiteral("1"));
+        environment.insert(QStringLiteral("OSTROVE_TEST_INTERVAL_SECONDS"), testSeconds);
         environment.insert(QStringLiteral("SSL_CERT_FILE"), m_server.caCertificatePath());
         environment.insert(QStringLiteral("NOTIFY_SOCKET"), notifySocket);
         daemon.setProcessEnvironment(environment);
@@ -148,6 +152,33 @@ private slots:
         QFile record(mail::removedRecordPathFor(bench.storePath()));
         QVERIFY(record.open(QIODevice::ReadOnly));
         QCOMPARE(record.readAll().count("\"subject\":\"second\""), 1);
+    }
+
+    // 20 minutes changed to 1 while the service waits: in force at once. A store replaced
+    // whole, missing for a moment, is no change to the default of 15.
+    void aNewIntervalIsInForceWhileTheServiceWaits()
+    {
+        MailTestBench bench;
+        const auto interval = [&bench](qint32 minutes) {
+            writeQuietly(bench.storePath(), [minutes](store::Access &access) {
+                access.openOrCreate(store::kSettingsKey)->writeInteger(store::kScanEvery, minutes);
+            });
+        };
+        interval(20);
+        NotifyListener notify(bench.folder() + QStringLiteral("/notify"));
+        QProcess daemon;
+        startDaemon(daemon, bench, bench.folder() + QStringLiteral("/notify"), QStringLiteral("0"));
+        QTRY_VERIFY_WITH_TIMEOUT(notify.received().contains(QStringLiteral("; next in 20 min")),
+                                 10000);
+        const QString aside = bench.storePath() + QStringLiteral(".aside");
+        QVERIFY(QFile::rename(bench.storePath(), aside));
+        QTest::qWait(300);
+        QVERIFY(QFile::rename(aside, bench.storePath()));
+        interval(1);
+        QTRY_VERIFY_WITH_TIMEOUT(notify.received().contains(QStringLiteral("; next in 1 min")),
+                                 10000);
+        QVERIFY(!notify.received().contains(QStringLiteral("; next in 15 min")));
+        QVERIFY(stopDaemon(daemon));
     }
 
     void aStopRequestDuringASlowServerEndsAtOnceRemovingNothing()

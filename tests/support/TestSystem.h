@@ -75,16 +75,19 @@ public:
     void closeHandle(Handle handle) override;
     void sleep(quint32 milliseconds) override;
     bool isServiceCapable() override { return capable; }
-    QString unavailableReason() override { return QStringLiteral("no systemd here"); }
+    QString unavailableReason() override { return reason; }
     QString startFailureHint(const QByteArray &name) override
     {
         return QStringLiteral("see the journal of ") + QString::fromLatin1(name);
     }
+    QString lifetimeNote() override { return note; }
 
     bool adminRights = true;
     bool managerOpens = true;
     bool enumerationFails = false;
     bool capable = true;
+    QString reason = QStringLiteral("no systemd here");
+    QString note;
     QList<platform::ServiceEntry> services;
     // Successive answers to status queries; the last one repeats.
     QList<platform::ServiceStatus> statusScript;

@@ -2,10 +2,12 @@
 #include "MailTestSupport.h"
 #include "MiniPop3Server.h"
 #include "Pop3Proxy.h"
+#include "QuietWrite.h"
 #include "logwindow/LogWindow.h"
 #include "mail/MonitorLog.h"
 #include "mail/RemovedRecord.h"
 #include "store/RegistryPaths.h"
+#include "store/Store.h"
 #include "tray/CheckRunner.h"
 #include "tray/PreviewWindow.h"
 #include "tray/RemovedMailWindow.h"
@@ -637,6 +639,37 @@ private slots:
         report.removed = 0;
         report.accounts = {bob};
         QVERIFY(tray::removedMailNotice(report).isEmpty());
+    }
+
+    // 20 minutes changed to 1 between checks: due a minute after the last check began. A store
+    // replaced whole, missing for a moment, is no change to the default of 15.
+    void aNewIntervalIsInForceBeforeTheOldOneEnds()
+    {
+        qunsetenv("OSTROVE_TEST_INTERVAL_SECONDS");
+        MailTestBench bench;
+        const auto interval = [&bench](qint32 minutes) {
+            writeQuietly(bench.storePath(), [minutes](store::Access &access) {
+                access.openOrCreate(store::kSettingsKey)->writeInteger(store::kScanEvery, minutes);
+            });
+        };
+        interval(20);
+        mail::MonitorLog log(bench.logPath());
+        tray::SingleInstance instance(bench.storePath());
+        tray::TrayProgram program(bench.storePath(), log, instance);
+        QSignalSpy finished(&program.runner(), &tray::CheckRunner::checkFinished);
+        const QDateTime started = QDateTime::currentDateTime();
+        program.checkNow();
+        QVERIFY(finished.wait(60000));
+        QVERIFY(started.msecsTo(program.status().nextCheckAt) > 19 * 60 * 1000);
+        const QString aside = bench.storePath() + QStringLiteral(".aside");
+        QVERIFY(QFile::rename(bench.storePath(), aside));
+        QTest::qWait(300);
+        QVERIFY(QFile::rename(aside, bench.storePath()));
+        interval(1);
+        QTRY_VERIFY_WITH_TIMEOUT(started.msecsTo(program.status().nextCheckAt) <= 60 * 1000 + 500,
+                                 10000);
+        QVERIFY(program.checkScheduled());
+        QVERIFY(!bench.log().contains(QStringLiteral("Interval changed to 15 min")));
     }
 
     void theIntervalComesFromTheStoreUnlessATestShortensIt()
