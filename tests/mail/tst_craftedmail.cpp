@@ -196,6 +196,13 @@ private slots:
         row("header-many-fields.eml", Content, "winning ticket number", true);
         row("header-many-fields.eml", Subject, "quarterly lottery draw", true);
         row("header-many-fields.eml", Sender, "draw@lottery.example", true);
+        row("body-html-split-words.eml", Content, "viagra", true);
+        row("body-html-split-words.eml", Content, "casino", true);
+        row("body-html-split-words.eml", Content, "lottery", true);
+        row("body-html-split-words.eml", Content, "jackpot", true);
+        row("body-html-split-words.eml", Content, "roulette", true);
+        for (const char *joined : {"alphaomega", "northsouth", "leftright", "onetwo"})
+            row("body-html-split-words.eml", Content, QString::fromLatin1(joined), false);
     }
 
     void decisions()

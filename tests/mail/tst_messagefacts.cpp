@@ -95,6 +95,16 @@ private slots:
         QTest::newRow("huge reference") << "&#99999999999;" << QString(QChar(0xFFFD));
         QTest::newRow("a lone < is text, apart from the word before") << "a <3 b"
                                                                       << "a <3 b";
+        QTest::newRow("empty inline elements do not part words")
+            << "vi<img src=x>a<x-y></x-y>g<wbr>ra"
+            << "viagra";
+        QTest::newRow("an apostrophe in an unquoted value") << "<a title=it's>link</a> more"
+                                                            << "link more";
+        QTest::newRow("a quoted value after a blank") << "<a title= 'x > y'>link</a>"
+                                                      << "link";
+        QTest::newRow("cells, items and headings part words")
+            << "<td>a</td><td>b</td><li>c</li><h1>d</h1>e"
+            << "a b c d e";
         QTest::newRow("references to two UTF-16 units, packed")
             << "<i>&#128512;</i>&#x1F600; &#65536;&#65536"
             << QString::fromUtf8(
