@@ -3,6 +3,7 @@
 #include "mail/GMimeSupport.h"
 #include "mail/HeaderText.h"
 #include "mail/HtmlText.h"
+#include "mail/MatchText.h"
 #include "mail/MessageShape.h"
 #include "mail/PartText.h"
 
@@ -19,27 +20,9 @@ namespace {
 // Deeper nesting than any real mail; a hostile message gets no deeper.
 constexpr int kMaxDepth = 32;
 
-// Runs of blanks become one blank, none at the ends; done in place, as a message's text may be
-// tens of megabytes.
-QString collapseBlanks(QString text)
+QString readableHeader(const QByteArray &raw)
 {
-    QChar *chars = text.data();
-    qsizetype out = 0;
-    bool pendingBlank = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = chars[i];
-        if (c.isSpace() || c == QChar(0xA0)) {
-            pendingBlank = out > 0;
-            continue;
-        }
-        if (pendingBlank) {
-            chars[out++] = u' ';
-            pendingBlank = false;
-        }
-        chars[out++] = c;
-    }
-    text.truncate(out);
-    return text;
+    return collapseBlanks(withoutIgnorables(decodeHeaderText(raw)));
 }
 
 void addMailboxes(InternetAddressList *list, QStringList &out, int depth = 0)
@@ -237,7 +220,7 @@ QString attachmentName(GMimeObject *object)
     const char *name = g_mime_object_get_content_disposition_parameter(object, "filename");
     if (!name || !*name)
         name = g_mime_object_get_content_type_parameter(object, "name");
-    return name ? QString::fromUtf8(name) : QString();
+    return name ? withoutIgnorables(QString::fromUtf8(name)) : QString();
 }
 
 // Collects the text and attachments of a message, and the first reason a part the rules would
@@ -294,7 +277,7 @@ private:
         GMimeObject *object = GMIME_OBJECT(part);
         GMimeContentType *type = g_mime_object_get_content_type(object);
         const char *rawName = g_mime_part_get_filename(part);
-        const QString name = rawName ? QString::fromUtf8(rawName) : QString();
+        const QString name = rawName ? withoutIgnorables(QString::fromUtf8(rawName)) : QString();
         if (g_mime_content_type_is_type(type, "message", "external-body")) {
             // Only a pointer to a file kept elsewhere: its name is known, its size is not.
             if (!name.isEmpty())
@@ -336,12 +319,12 @@ private:
 
     void appendText(QString text)
     {
-        const QString collapsed = collapseBlanks(std::move(text).toCaseFolded());
-        if (collapsed.isEmpty())
+        const QString folded = foldedForMatching(std::move(text), Blanks::Collapse);
+        if (folded.isEmpty())
             return;
         if (!m_facts.bodyText.isEmpty())
             m_facts.bodyText += u' ';
-        m_facts.bodyText += collapsed;
+        m_facts.bodyText += folded;
     }
 
     MessageFacts &m_facts;
@@ -406,8 +389,8 @@ MessageFacts readHeaderFacts(const QByteArray &message)
         std::lock_guard lock(gmimeMutex());
         facts.senders = sendersOf(fields.from);
     }
-    facts.fromText = collapseBlanks(decodeHeaderText(fields.from));
-    facts.subject = collapseBlanks(decodeHeaderText(fields.subject));
+    facts.fromText = readableHeader(fields.from);
+    facts.subject = readableHeader(fields.subject);
     facts.judgeable = true;
     return facts;
 }
@@ -441,8 +424,8 @@ MessageFacts readMessageFacts(QByteArray message, bool withBody)
 
     const QByteArray from = rawHeader(root, "From");
     facts.senders = sendersOf(from);
-    facts.fromText = collapseBlanks(decodeHeaderText(from));
-    facts.subject = collapseBlanks(decodeHeaderText(rawHeader(root, "Subject")));
+    facts.fromText = readableHeader(from);
+    facts.subject = readableHeader(rawHeader(root, "Subject"));
 
     Walker walker(facts);
     walker.walk(g_mime_message_get_mime_part(parsed.get()), false, 0);

@@ -98,7 +98,7 @@ private slots:
         row("subject-mixed-case-letters.eml", Subject, "żółte okulary", true);
         row("subject-mixed-case-letters.eml", Subject, "große rabatte", true);
         row("subject-mixed-case-letters.eml", Subject, "Überraschung", true);
-        row("subject-mixed-case-letters.eml", Subject, "grosse", false);
+        row("subject-mixed-case-letters.eml", Subject, "grosse", true); // full folding: ẞ is ss
         row("body-plain.eml", Content, "tanie zegarki", true);
         row("body-plain.eml", Content, "ZAŻÓŁĆ", true);
         row("body-quoted-printable.eml", Content, "viagra", true);
@@ -196,6 +196,15 @@ private slots:
         row("header-many-fields.eml", Content, "winning ticket number", true);
         row("header-many-fields.eml", Subject, "quarterly lottery draw", true);
         row("header-many-fields.eml", Sender, "draw@lottery.example", true);
+        row("invisible-characters.eml", Subject, "viagra", true);
+        row("invisible-characters.eml", Subject, "vi\u200Bagra", true);
+        row("invisible-characters.eml", Content, "casino", true);
+        row("invisible-characters.eml", Content, "lottery", true);
+        row("invisible-characters.eml", Content, "jackpot", true);
+        row("invisible-characters.eml", Content, "roulette", true);
+        row("invisible-characters.eml", Content, "bonus", true);
+        row("invisible-characters.eml", Content, "prescription", true);
+        row("invisible-characters.eml", Attachment, "*.exe", true);
         row("body-html-split-words.eml", Content, "viagra", true);
         row("body-html-split-words.eml", Content, "casino", true);
         row("body-html-split-words.eml", Content, "lottery", true);
@@ -203,6 +212,15 @@ private slots:
         row("body-html-split-words.eml", Content, "roulette", true);
         for (const char *joined : {"alphaomega", "northsouth", "leftright", "onetwo"})
             row("body-html-split-words.eml", Content, QString::fromLatin1(joined), false);
+        row("subject-case-and-form.eml", Subject, "free istanbul", true);
+        row("subject-case-and-form.eml", Subject, "große preise", true);
+        row("subject-case-and-form.eml", Subject, "gro?e preise", true);
+        row("subject-case-and-form.eml", Subject, "café noir", true);
+        row("subject-case-and-form.eml", Subject, "caf? noir", true);
+        row("subject-case-and-form.eml", Content, "straße", true);
+        row("subject-case-and-form.eml", Content, "glück", true);
+        row("subject-case-and-form.eml", Content, "finance", true);
+        row("subject-case-and-form.eml", Content, "kız kulesi", true);
     }
 
     void decisions()

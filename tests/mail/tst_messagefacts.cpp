@@ -131,6 +131,12 @@ private slots:
         const MessageFacts special = readMessageFacts(
             crlf("From: =?utf-8?q?a;b?= <f01@x.test>, =?utf-8?b?Wzxd?= <g@x.test>\n\n"), false);
         QCOMPARE(special.senders, (QStringList{"f01@x.test", "g@x.test"}));
+        // A person reads no invisible characters in a name or a subject.
+        const MessageFacts hidden = readMessageFacts(
+            crlf("From: =?UTF-8?Q?Ph=E2=80=8Barm?= <a@b.c>\nSubject: =?UTF-8?Q?Vi=C2=ADagra?=\n\n"),
+            false);
+        QCOMPARE(hidden.fromText, QStringLiteral("Pharm <a@b.c>"));
+        QCOMPARE(hidden.subject, QStringLiteral("Viagra"));
         // Blanks at the ends of a decoded subject do not belong to it.
         QCOMPARE(readMessageFacts(crlf("Subject: =?UTF-8?Q?__Offer_?=\n\n"), false).subject,
                  QStringLiteral("Offer"));
