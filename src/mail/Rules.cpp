@@ -16,6 +16,18 @@ constexpr char kSubjectFilter[] = "SubjectFilter";
 constexpr char kContentFilter[] = "ContentFilter";
 constexpr char kAttachments[] = "Attachments";
 
+// The name an attachment is saved under, folded: Windows drops the dots and blanks at the end
+// of a file name, so "invoice.exe." runs as invoice.exe.
+QString savedName(const QString &name)
+{
+    QString folded = foldedForMatching(name, Blanks::Keep);
+    qsizetype end = folded.size();
+    while (end > 0 && (folded[end - 1] == u'.' || folded[end - 1] == u' '))
+        --end;
+    folded.truncate(end);
+    return folded;
+}
+
 } // namespace
 
 Verdict judgeMessage(const MessageFacts &facts, const Rules &rules)
@@ -148,7 +160,7 @@ std::optional<RuleMatch> Rules::match(const MessageFacts &facts) const
         }
     }
     for (const AttachmentFact &attachment : facts.attachments) {
-        const QString folded = foldedForMatching(attachment.name, Blanks::Keep);
+        const QString folded = savedName(attachment.name);
         const qint64 kilobytes = sizeInKilobytes(attachment.decodedBytes);
         for (const Attachment &rule : m_attachments) {
             // An attachment of unknown size lies in no range.

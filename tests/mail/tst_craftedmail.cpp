@@ -221,6 +221,8 @@ private slots:
         row("subject-case-and-form.eml", Content, "glück", true);
         row("subject-case-and-form.eml", Content, "finance", true);
         row("subject-case-and-form.eml", Content, "kız kulesi", true);
+        row("attachment-trailing-dot.eml", Attachment, "*.exe", true);
+        row("attachment-trailing-dot.eml", Attachment, "*.scr", true);
     }
 
     void decisions()
