@@ -185,6 +185,35 @@ qint64 decodedSize(GMimePart *part)
     return written < 0 ? -1 : qint64(written);
 }
 
+// The size of a file uuencoded in the lines between "begin" and "end", or -1 when a line is
+// cut short or holds what uuencoding does not write.
+qint64 uudecodedSize(QStringView lines)
+{
+    QByteArray encoded;
+    encoded.reserve(lines.size());
+    for (QStringView line : lines.split(u'\n')) {
+        while (!line.isEmpty() && (line.back() == u'\r' || line.back() == u' '))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        for (const QChar c : line) {
+            if (c.unicode() < 0x20 || c.unicode() > 0x60)
+                return -1;
+        }
+        // The first character gives the line's length in bytes, four characters for three.
+        const int bytes = (line.front().unicode() - 0x20) & 0x3F;
+        if (line.size() - 1 < (bytes + 2) / 3 * 4)
+            return -1;
+        encoded.append(line.toLatin1()).append('\n');
+    }
+    QByteArray decoded(encoded.size(), '\0');
+    int state = GMIME_UUDECODE_STATE_BEGIN;
+    guint32 save = 0;
+    return qint64(g_mime_encoding_uudecode_step(
+        reinterpret_cast<const unsigned char *>(encoded.constData()), size_t(encoded.size()),
+        reinterpret_cast<unsigned char *>(decoded.data()), &state, &save));
+}
+
 // A Content-Type that is not type/subtype ("text; charset=us-ascii", or garbage). GMime makes
 // such a part application/octet-stream; a careful reader takes it as plain text instead.
 bool hasDamagedType(GMimeObject *object)
@@ -308,7 +337,64 @@ private:
             noteProblem(QStringLiteral("a part cannot be decoded"));
             return;
         }
-        appendText(html ? htmlToText(std::move(*text)) : std::move(*text));
+        if (html) {
+            appendText(htmlToText(std::move(*text)));
+        } else {
+            takeUuencoded(*text);
+            appendText(std::move(*text));
+        }
+    }
+
+    // Files uuencoded into a text ("begin 644 name" ... "end"), as mail was sent before MIME and
+    // some programs still send it. Mail programs show each as an attachment, so it is one here,
+    // and its lines are not text.
+    void takeUuencoded(QString &text)
+    {
+        const QLatin1StringView begin("begin ");
+        for (qsizetype from = 0;;) {
+            const qsizetype start = text.indexOf(begin, from);
+            if (start < 0)
+                return;
+            from = start + begin.size();
+            if (start > 0 && text[start - 1] != u'\n')
+                continue;
+            qsizetype headerEnd = text.indexOf(u'\n', start);
+            if (headerEnd < 0)
+                headerEnd = text.size();
+            const QStringView header = QStringView(text).sliced(from, headerEnd - from).trimmed();
+            qsizetype digits = 0;
+            while (digits < header.size() && header[digits] >= u'0' && header[digits] <= u'7')
+                ++digits;
+            if (digits < 3 || digits > 4 || digits >= header.size() || !header[digits].isSpace())
+                continue;
+            const QString name = withoutIgnorables(header.sliced(digits).trimmed().toString());
+            if (name.isEmpty())
+                continue;
+
+            qsizetype end = -1;
+            qsizetype blockEnd = text.size();
+            for (qsizetype line = headerEnd + 1; line < text.size();) {
+                qsizetype next = text.indexOf(u'\n', line);
+                if (next < 0)
+                    next = text.size();
+                if (QStringView(text).sliced(line, next - line).trimmed() == u"end") {
+                    end = line;
+                    blockEnd = std::min(next + 1, text.size());
+                    break;
+                }
+                line = next + 1;
+            }
+            const qint64 size =
+                end < 0
+                    ? -1
+                    : uudecodedSize(QStringView(text).sliced(
+                        std::min(headerEnd + 1, end), std::max<qsizetype>(0, end - headerEnd - 1)));
+            m_facts.attachments.append({name, size});
+            if (size < 0)
+                noteProblem(QStringLiteral("the attachment \"%1\" cannot be decoded").arg(name));
+            text.remove(start, blockEnd - start);
+            from = start;
+        }
     }
 
     void noteProblem(const QString &problem)

@@ -223,6 +223,14 @@ private slots:
         row("subject-case-and-form.eml", Content, "kız kulesi", true);
         row("attachment-trailing-dot.eml", Attachment, "*.exe", true);
         row("attachment-trailing-dot.eml", Attachment, "*.scr", true);
+        row("attachment-uuencoded.eml", Attachment, "tool.exe", true);
+        row("attachment-uuencoded.eml", Attachment, "*.exe", true, 1, 1);
+        row("attachment-uuencoded.eml", Attachment, "*.exe", false, 2, 5);
+        row("attachment-uuencoded.eml", Content, "tool is attached", true);
+        row("attachment-uuencoded.eml", Content, "regards, bob", true);
+        row("attachment-uuencoded.eml", Content, "begin 644", false);
+        row("damaged-uuencoded-cut.eml", Attachment, "tool.exe", true);
+        keptUnread("damaged-uuencoded-cut.eml", Attachment, "*.exe", 0, 100);
     }
 
     void decisions()
