@@ -175,6 +175,72 @@ bool isWholeBase64(GMimePart *part)
     return whole && symbols % 4 == 0;
 }
 
+// How much of a base64 text part mail programs read: the encoded lines up to the first line
+// that is not base64, such as a gateway's footer ("-- " and a line of text) added after them.
+// -1 when those lines are not whole base64, or when there are none before such a line.
+qint64 readableBase64Length(GMimePart *part)
+{
+    GMimeDataWrapper *content = g_mime_part_get_content(part);
+    GMimeStream *raw = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+    if (!raw)
+        return -1;
+    g_mime_stream_reset(raw);
+    qint64 offset = 0;
+    qint64 lineStart = 0;
+    qint64 lineSymbols = 0; // padding included
+    int linePadding = 0;
+    bool lineInOrder = true; // no data after padding on the line
+    bool foreign = false;    // the line holds something that is not base64
+    qint64 symbols = 0;
+    int padding = 0;
+    bool whole = true;
+    bool stopped = false;
+    // Takes the line that ends at `end` into the data, unless it is where the data ends.
+    const auto endLine = [&](qint64 end) {
+        if (foreign) {
+            stopped = true;
+            return;
+        }
+        const bool dataAfterPadding = padding > 0 && lineSymbols > linePadding;
+        whole = whole && lineInOrder && !dataAfterPadding && padding + linePadding <= 2;
+        symbols += lineSymbols;
+        padding += linePadding;
+        lineSymbols = 0;
+        linePadding = 0;
+        lineInOrder = true;
+        lineStart = end;
+    };
+    char buffer[4096];
+    while (!stopped) {
+        const ssize_t got = g_mime_stream_read(raw, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        for (ssize_t i = 0; i < got && !stopped; ++i, ++offset) {
+            const char c = buffer[i];
+            if (c == '\n') {
+                endLine(offset + 1);
+            } else if (c == ' ' || c == '\t' || c == '\r') {
+                continue;
+            } else if (c == '=') {
+                ++linePadding;
+                ++lineSymbols;
+            } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
+                       || c == '+' || c == '/') {
+                ++lineSymbols;
+                lineInOrder = lineInOrder && linePadding == 0;
+            } else {
+                foreign = true;
+            }
+        }
+    }
+    if (!stopped)
+        endLine(offset);
+    g_mime_stream_reset(raw);
+    if (!whole || symbols % 4 != 0 || (stopped && symbols == 0))
+        return -1;
+    return lineStart;
+}
+
 qint64 decodedSize(GMimePart *part)
 {
     GMimeDataWrapper *content = g_mime_part_get_content(part);
@@ -331,8 +397,12 @@ private:
         const bool html = !damagedType && g_mime_content_type_is_type(type, "text", "html");
         if (!plain && !html)
             return; // neither text nor an attachment: no rule looks at it
-        std::optional<QString> text =
-            isWholeBase64(part) ? partText(part) : std::optional<QString>();
+        std::optional<QString> text;
+        if (g_mime_part_get_content_encoding(part) != GMIME_CONTENT_ENCODING_BASE64) {
+            text = partText(part);
+        } else if (const qint64 length = readableBase64Length(part); length >= 0) {
+            text = partText(part, length);
+        }
         if (!text) {
             noteProblem(QStringLiteral("a part cannot be decoded"));
             return;

@@ -231,6 +231,8 @@ private slots:
         row("attachment-uuencoded.eml", Content, "begin 644", false);
         row("damaged-uuencoded-cut.eml", Attachment, "tool.exe", true);
         keptUnread("damaged-uuencoded-cut.eml", Attachment, "*.exe", 0, 100);
+        row("body-base64-with-footer.eml", Content, "crypto airdrop", true);
+        row("body-base64-with-footer.eml", Content, "mailgate", false);
     }
 
     void decisions()
