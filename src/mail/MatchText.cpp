@@ -56,7 +56,11 @@ CodePoint codePointAt(QStringView text, qsizetype at)
 
 bool isBlank(QChar c)
 {
-    return c.isSpace() || c == QChar(0xA0);
+    // Outside U+2000..U+3000 only a few code points are blanks; asking Qt costs a call.
+    const char16_t u = c.unicode();
+    if (u >= 0x80 && u != 0x85 && u != 0xA0 && u != 0x1680 && (u < 0x2000 || u > 0x3000))
+        return false;
+    return c.isSpace();
 }
 
 // Whether normalisation may join the code point at `at` to the one before it: a combining
@@ -75,19 +79,19 @@ bool startsAfresh(QStringView text, qsizetype at)
            && category != QChar::Mark_Enclosing;
 }
 
-void removeIgnorables(QString &text)
+// Appends the text without its ignorable code points.
+void appendReadable(QStringView text, QString &out)
 {
-    QChar *chars = text.data();
-    qsizetype out = 0;
+    qsizetype done = 0;
     for (qsizetype i = 0; i < text.size();) {
         const CodePoint c = codePointAt(text, i);
-        if (!isDefaultIgnorable(c.value)) {
-            for (qsizetype k = 0; k < c.length; ++k)
-                chars[out++] = chars[i + k];
+        if (isDefaultIgnorable(c.value)) {
+            out.append(text.sliced(done, i - done));
+            done = i + c.length;
         }
         i += c.length;
     }
-    text.truncate(out);
+    out.append(text.sliced(done));
 }
 
 void appendCodePoint(QString &out, char32_t c)
@@ -103,8 +107,10 @@ void appendCodePoint(QString &out, char32_t c)
 // Full case folding of NFKC text. Qt's own folding is the simple one; the foldings into more
 // than one character that survive NFKC are done here. The dotted and the dotless i are one
 // letter: a Turkish "KIZ" and "kız" read alike, and "vıagra" is read as it is meant.
-void appendFolded(QStringView text, QString &out)
+// Returns whether anything changed.
+bool appendFolded(QStringView text, QString &out)
 {
+    bool changed = false;
     for (qsizetype i = 0; i < text.size();) {
         const CodePoint c = codePointAt(text, i);
         i += c.length;
@@ -112,14 +118,18 @@ void appendFolded(QStringView text, QString &out)
         case 0x00DF: // ß
         case 0x1E9E: // ẞ
             out.append(QLatin1StringView("ss"));
+            changed = true;
             continue;
         case 0x0130: // İ
         case 0x0131: // ı
             out.append(u'i');
+            changed = true;
             continue;
         case 0x0307: // a dot above on a letter that has its own adds nothing
-            if (out.endsWith(u'i') || out.endsWith(u'j'))
+            if (out.endsWith(u'i') || out.endsWith(u'j')) {
+                changed = true;
                 continue;
+            }
             break;
         default:
             break;
@@ -129,11 +139,18 @@ void appendFolded(QStringView text, QString &out)
             const QString parts = QChar::decomposition(c.value);
             if (parts.contains(QChar(0x0345))) {
                 appendFolded(parts, out);
+                changed = true;
                 continue;
             }
         }
-        appendCodePoint(out, QChar::toCaseFolded(c.value));
+        // Kana, Han and Hangul syllables have no case: no need to ask Qt about each.
+        const bool caseless =
+            (c.value >= 0x3040 && c.value <= 0x9FFF) || (c.value >= 0xAC00 && c.value <= 0xD7A3);
+        const char32_t folded = caseless ? c.value : QChar::toCaseFolded(c.value);
+        changed = changed || folded != c.value;
+        appendCodePoint(out, folded);
     }
+    return changed;
 }
 
 // Writes the result over the text it reads while it stays behind the reading, and into a
@@ -199,7 +216,12 @@ private:
 
 bool isDefaultIgnorable(char32_t c)
 {
-    if (c < 0xAD)
+    // Most text is in the long stretches between the ranges.
+    if (c < 0x115F)
+        return c == 0x00AD || c == 0x034F || c == 0x061C;
+    if (c < 0x200B)
+        return c <= 0x1160 || c == 0x17B4 || c == 0x17B5 || (c >= 0x180B && c <= 0x180F);
+    if ((c > 0x206F && c < 0x3164) || (c > 0x3164 && c < 0xFE00))
         return false;
     const auto after =
         std::upper_bound(kIgnorable.begin(), kIgnorable.end(), c,
@@ -212,9 +234,12 @@ QString withoutIgnorables(QString text)
     const bool any = std::any_of(text.cbegin(), text.cend(), [](QChar c) {
         return c.unicode() >= 0xAD && (c.isSurrogate() || isDefaultIgnorable(c.unicode()));
     });
-    if (any)
-        removeIgnorables(text);
-    return text;
+    if (!any)
+        return text;
+    QString readable;
+    readable.reserve(text.size());
+    appendReadable(text, readable);
+    return readable;
 }
 
 QString collapseBlanks(QString text)
@@ -259,12 +284,12 @@ QString foldedForMatching(QString text, Blanks blanks)
                && (end - i < kMaxRun || !startsAfresh(view, end)))
             ++end;
         run.truncate(0);
-        run.append(view.sliced(i, end - i));
-        removeIgnorables(run);
+        appendReadable(view.sliced(i, end - i), run);
         folded.truncate(0);
-        appendFolded(run.normalized(QString::NormalizationForm_KC), folded);
-        // Folding may leave a letter and a mark that NFKC writes as one, so once more.
-        for (const QChar f : folded.normalized(QString::NormalizationForm_KC))
+        // Folding may leave a letter and a mark that NFKC writes as one: then once more.
+        if (appendFolded(run.normalized(QString::NormalizationForm_KC), folded))
+            folded = folded.normalized(QString::NormalizationForm_KC);
+        for (const QChar f : std::as_const(folded))
             out.put(f, end);
         i = end;
     }

@@ -86,6 +86,7 @@ private:
 
     qsizetype m_bits = 0;
     qsizetype m_words = 0;
+    bool m_anyWildcard = false;
     std::vector<char32_t> m_codes;  // the piece's distinct code points, sorted
     std::vector<quint64> m_byOne;   // per row, the bits it enters from the bit before
     std::vector<quint64> m_byTwo;   // per row, the bits it enters from two bits before
@@ -96,11 +97,10 @@ private:
 
 Piece::Piece(const std::vector<char32_t> &elements)
 {
-    bool anyWildcard = false;
     for (const char32_t c : elements) {
         if (c == kAnyCodePoint) {
             m_bits += 2;
-            anyWildcard = true;
+            m_anyWildcard = true;
         } else {
             ++m_bits;
             m_codes.push_back(c);
@@ -108,7 +108,7 @@ Piece::Piece(const std::vector<char32_t> &elements)
     }
     if (m_bits == 0)
         return;
-    if (anyWildcard)
+    if (m_anyWildcard)
         m_codes.push_back(U's');
     std::sort(m_codes.begin(), m_codes.end());
     m_codes.erase(std::unique(m_codes.begin(), m_codes.end()), m_codes.end());
@@ -153,8 +153,17 @@ bool Piece::step(std::vector<quint64> &state, char32_t c, bool mayStart) const
     const size_t base = row(c) * size_t(m_words);
     // A match may begin here: as if the bits before the first were set.
     quint64 carryOne = mayStart ? 1 : 0;
-    quint64 carryTwo = mayStart ? 2 : 0;
     quint64 any = 0;
+    if (!m_anyWildcard) {
+        for (size_t w = 0; w < size_t(m_words); ++w) {
+            const quint64 old = state[w];
+            state[w] = ((old << 1) | carryOne) & m_byOne[base + w];
+            carryOne = old >> 63;
+            any |= state[w];
+        }
+        return any != 0;
+    }
+    quint64 carryTwo = mayStart ? 2 : 0;
     for (size_t w = 0; w < size_t(m_words); ++w) {
         const quint64 old = state[w];
         const quint64 next = (((old << 1) | carryOne) & m_byOne[base + w])

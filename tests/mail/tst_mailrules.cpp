@@ -117,6 +117,11 @@ private slots:
         QTest::newRow("zero-width characters in the pattern")
             << "viagra"
             << "vi\u200Bag\u2060ra\uFEFF" << true << true;
+        QTest::newRow("rarer ignorable code points in the text")
+            << QString::fromUtf16(u"v\u061Ci\u115Fa\u17B4g\u180Er\u3164a\uFFA0\U000E0041")
+            << "viagra" << true << true;
+        QTest::newRow("their neighbours are text")
+            << QString::fromUtf16(u"v\u061Bi\u17B6agra") << "viagra" << false << false;
         QTest::newRow("sharp s against SS") << "GROSSE"
                                             << "große" << true << true;
         QTest::newRow("SS against capital sharp s") << "GROẞE"
