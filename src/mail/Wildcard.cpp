@@ -200,6 +200,20 @@ qsizetype Piece::earliestEnd(QStringView text, qsizetype from, bool onlyAtFrom) 
 
 bool Piece::reachesEnd(QStringView text, qsizetype from, bool onlyAtFrom) const
 {
+    if (!onlyAtFrom) {
+        // A literal takes one character, a "?" at most two that are not marks: a match that
+        // ends with the text begins no further back than that, so the rest need not be read.
+        qsizetype start = text.size();
+        for (qsizetype taken = 0; start > from && taken <= m_bits;) {
+            start -= (start >= 2 && text[start - 1].isLowSurrogate()
+                      && text[start - 2].isHighSurrogate())
+                         ? 2
+                         : 1;
+            if (!isMark(codePointAt(text, start).value))
+                ++taken;
+        }
+        from = std::max(from, start);
+    }
     std::vector<quint64> state(size_t(m_words), 0);
     bool idle = true;
     for (qsizetype t = from; t < text.size();) {

@@ -130,6 +130,10 @@ private slots:
                                                        << "gro?e" << true << true;
         QTest::newRow("question mark takes one s as well") << "grose"
                                                            << "gro?e" << true << true;
+        QTest::newRow("a last piece that ends on a sharp s") << "xgroße"
+                                                             << "*gro?e" << true << true;
+        QTest::newRow("a last piece that ends on marks") << "yzq\u0303\u0323"
+                                                         << "*z?" << true << true;
         QTest::newRow("decomposed accent against a composed one") << "cafe\u0301"
                                                                   << "café" << true << true;
         QTest::newRow("question mark takes a letter with its marks") << "q\u0303\u0323x"
