@@ -437,8 +437,9 @@ bool isTextType(quint32 type)
 // Windows writes an 8-bit file in its ANSI code page; this program writes one in the store's
 // encoding. A file whose names and strings are not all store text came from Windows, and all of
 // its text is taken from that code page: a pattern with an umlaut then holds the same bytes as
-// when it is typed in the window.
-void takeAnsiText(RegFile &file)
+// when it is typed in the window. Names grow in the store's encoding, and are checked again
+// against the registry's limits.
+std::optional<RegError> takeAnsiText(RegFile &file)
 {
     const auto isText = [](const RegOperation &step) {
         return isStoreText(step.keyPath) && isStoreText(step.name)
@@ -446,13 +447,24 @@ void takeAnsiText(RegFile &file)
                    || isStoreText(step.data));
     };
     if (std::all_of(file.operations.cbegin(), file.operations.cend(), isText))
-        return;
+        return std::nullopt;
     for (RegOperation &step : file.operations) {
         step.keyPath = ansiToStoreText(step.keyPath);
         step.name = ansiToStoreText(step.name);
         if (step.kind == RegOperation::Kind::SetValue && isTextType(step.type))
             step.data = ansiToStoreText(step.data);
+        const QList<QByteArray> names = step.keyPath.split('\\');
+        if (std::any_of(names.cbegin(), names.cend(),
+                        [](const QByteArray &name) { return name.size() > kMaxKeyNameBytes; }))
+            return RegError{step.line, QStringLiteral("a key name longer than %1 bytes in "
+                                                      "UTF-8")
+                                           .arg(kMaxKeyNameBytes)};
+        if (step.name.size() > kMaxValueNameBytes)
+            return RegError{step.line, QStringLiteral("a value name longer than %1 bytes in "
+                                                      "UTF-8")
+                                           .arg(kMaxValueNameBytes)};
     }
+    return std::nullopt;
 }
 
 } // namespace
@@ -472,7 +484,7 @@ RegParseResult parseRegFile(const QByteArray &bytes)
     }
     result.file = parser.file();
     if (!bytes.startsWith("\xFF\xFE"))
-        takeAnsiText(result.file);
+        result.error = takeAnsiText(result.file);
     return result;
 }
 

@@ -341,6 +341,9 @@ private slots:
         QTest::newRow("missing comma") << header + key + "\"a\"=hex:01 02\n"
                                        << 4 << "\",\" expected";
         QTest::newRow("empty pair") << header + key + "\"a\"=hex:01,,02\n" << 4 << "bad hex pair";
+        QTest::newRow("a Windows-1252 key name too long in UTF-8")
+            << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\" + QByteArray(200, '\xE9') + "]\n"
+            << 3 << "longer than 255 bytes in UTF-8";
         QTest::newRow("unterminated string") << header + key + "\"a\"=\"no end\n"
                                              << 4 << "unterminated string";
         QTest::newRow("unterminated name") << header + key + "\"a=\"x\"\n" << 4 << "\"=\" expected";
