@@ -134,24 +134,69 @@ qsizetype skipRawElement(QStringView html, qsizetype at, QLatin1StringView name)
     return close < 0 ? html.size() : close + 1;
 }
 
-bool isInlineTag(QStringView html, qsizetype at)
+// Whether a tag parts the words around it. Elements that make a block, a line, a cell or a
+// control do; every other (b, span, img, wbr, and names no browser knows) is read inline, so
+// "vi<img src=x>agra" and "vi<span></span>agra" read as one word, as they look.
+bool partsWords(QStringView html, qsizetype at)
 {
-    static const QStringList inlineNames{
-        QStringLiteral("a"),      QStringLiteral("abbr"), QStringLiteral("b"),
-        QStringLiteral("big"),    QStringLiteral("code"), QStringLiteral("em"),
-        QStringLiteral("font"),   QStringLiteral("i"),    QStringLiteral("ins"),
-        QStringLiteral("del"),    QStringLiteral("mark"), QStringLiteral("s"),
-        QStringLiteral("small"),  QStringLiteral("span"), QStringLiteral("strike"),
-        QStringLiteral("strong"), QStringLiteral("sub"),  QStringLiteral("sup"),
-        QStringLiteral("u"),      QStringLiteral("wbr"),  QStringLiteral("!--"),
+    static const QStringList blockNames{
+        QStringLiteral("address"),    QStringLiteral("article"),    QStringLiteral("aside"),
+        QStringLiteral("audio"),      QStringLiteral("blockquote"), QStringLiteral("body"),
+        QStringLiteral("br"),         QStringLiteral("canvas"),     QStringLiteral("caption"),
+        QStringLiteral("center"),     QStringLiteral("col"),        QStringLiteral("colgroup"),
+        QStringLiteral("dd"),         QStringLiteral("details"),    QStringLiteral("dialog"),
+        QStringLiteral("dir"),        QStringLiteral("div"),        QStringLiteral("dl"),
+        QStringLiteral("dt"),         QStringLiteral("embed"),      QStringLiteral("fieldset"),
+        QStringLiteral("figcaption"), QStringLiteral("figure"),     QStringLiteral("footer"),
+        QStringLiteral("form"),       QStringLiteral("frame"),      QStringLiteral("frameset"),
+        QStringLiteral("h1"),         QStringLiteral("h2"),         QStringLiteral("h3"),
+        QStringLiteral("h4"),         QStringLiteral("h5"),         QStringLiteral("h6"),
+        QStringLiteral("head"),       QStringLiteral("header"),     QStringLiteral("hgroup"),
+        QStringLiteral("hr"),         QStringLiteral("html"),       QStringLiteral("iframe"),
+        QStringLiteral("input"),      QStringLiteral("legend"),     QStringLiteral("li"),
+        QStringLiteral("main"),       QStringLiteral("menu"),       QStringLiteral("nav"),
+        QStringLiteral("object"),     QStringLiteral("ol"),         QStringLiteral("optgroup"),
+        QStringLiteral("option"),     QStringLiteral("p"),          QStringLiteral("pre"),
+        QStringLiteral("section"),    QStringLiteral("select"),     QStringLiteral("summary"),
+        QStringLiteral("table"),      QStringLiteral("tbody"),      QStringLiteral("td"),
+        QStringLiteral("textarea"),   QStringLiteral("tfoot"),      QStringLiteral("th"),
+        QStringLiteral("thead"),      QStringLiteral("title"),      QStringLiteral("tr"),
+        QStringLiteral("ul"),         QStringLiteral("video"),
     };
     qsizetype i = at + 1;
+    if (i < html.size() && (html[i] == u'!' || html[i] == u'?'))
+        return true; // a declaration or processing instruction
     if (i < html.size() && html[i] == u'/')
         ++i;
     const qsizetype start = i;
     while (i < html.size() && html[i].isLetterOrNumber())
         ++i;
-    return inlineNames.contains(html.mid(start, i - start).toString().toLower());
+    return blockNames.contains(html.mid(start, i - start).toString().toLower());
+}
+
+// Where the tag that starts at `at` ends (its ">", or the end of the markup). As in browsers, a
+// quote opens a quoted value only right after "=": the apostrophe of an unquoted title=it's is
+// only a letter, and does not hide the rest of the message.
+qsizetype tagEnd(QStringView html, qsizetype at)
+{
+    bool afterEquals = false;
+    for (qsizetype j = at + 1; j < html.size(); ++j) {
+        const QChar c = html[j];
+        if (c == u'>')
+            return j;
+        if (afterEquals && (c == u'"' || c == u'\'')) {
+            const qsizetype close = html.indexOf(c, j + 1);
+            if (close < 0)
+                return html.size();
+            j = close;
+            afterEquals = false;
+        } else if (c == u'=') {
+            afterEquals = true;
+        } else if (!c.isSpace()) {
+            afterEquals = false;
+        }
+    }
+    return html.size();
 }
 
 } // namespace
@@ -183,21 +228,8 @@ QString htmlToText(QString markup)
             if (i + 1 < html.size()
                 && (html[i + 1].isLetter() || html[i + 1] == u'/' || html[i + 1] == u'!'
                     || html[i + 1] == u'?')) {
-                // A tag, quoted attribute values included: a ">" inside quotes does not end it.
-                QChar quote;
-                qsizetype j = i + 1;
-                for (; j < html.size(); ++j) {
-                    if (!quote.isNull()) {
-                        if (html[j] == quote)
-                            quote = QChar();
-                    } else if (html[j] == u'"' || html[j] == u'\'') {
-                        quote = html[j];
-                    } else if (html[j] == u'>') {
-                        break;
-                    }
-                }
-                // Inline elements do not part words: "<b>V</b>iagra" reads "Viagra".
-                if (!isInlineTag(html, i))
+                const qsizetype j = tagEnd(html, i);
+                if (partsWords(html, i))
                     blank();
                 i = j + 1;
                 continue;

@@ -3,6 +3,7 @@
 #include "mail/GMimeSupport.h"
 #include "mail/HeaderText.h"
 #include "mail/HtmlText.h"
+#include "mail/MatchText.h"
 #include "mail/MessageShape.h"
 #include "mail/PartText.h"
 
@@ -19,27 +20,9 @@ namespace {
 // Deeper nesting than any real mail; a hostile message gets no deeper.
 constexpr int kMaxDepth = 32;
 
-// Runs of blanks become one blank, none at the ends; done in place, as a message's text may be
-// tens of megabytes.
-QString collapseBlanks(QString text)
+QString readableHeader(const QByteArray &raw)
 {
-    QChar *chars = text.data();
-    qsizetype out = 0;
-    bool pendingBlank = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = chars[i];
-        if (c.isSpace() || c == QChar(0xA0)) {
-            pendingBlank = out > 0;
-            continue;
-        }
-        if (pendingBlank) {
-            chars[out++] = u' ';
-            pendingBlank = false;
-        }
-        chars[out++] = c;
-    }
-    text.truncate(out);
-    return text;
+    return collapseBlanks(withoutIgnorables(decodeHeaderText(raw)));
 }
 
 void addMailboxes(InternetAddressList *list, QStringList &out, int depth = 0)
@@ -192,6 +175,72 @@ bool isWholeBase64(GMimePart *part)
     return whole && symbols % 4 == 0;
 }
 
+// How much of a base64 text part mail programs read: the encoded lines up to the first line
+// that is not base64, such as a gateway's footer ("-- " and a line of text) added after them.
+// -1 when those lines are not whole base64, or when there are none before such a line.
+qint64 readableBase64Length(GMimePart *part)
+{
+    GMimeDataWrapper *content = g_mime_part_get_content(part);
+    GMimeStream *raw = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+    if (!raw)
+        return -1;
+    g_mime_stream_reset(raw);
+    qint64 offset = 0;
+    qint64 lineStart = 0;
+    qint64 lineSymbols = 0; // padding included
+    int linePadding = 0;
+    bool lineInOrder = true; // no data after padding on the line
+    bool foreign = false;    // the line holds something that is not base64
+    qint64 symbols = 0;
+    int padding = 0;
+    bool whole = true;
+    bool stopped = false;
+    // Takes the line that ends at `end` into the data, unless it is where the data ends.
+    const auto endLine = [&](qint64 end) {
+        if (foreign) {
+            stopped = true;
+            return;
+        }
+        const bool dataAfterPadding = padding > 0 && lineSymbols > linePadding;
+        whole = whole && lineInOrder && !dataAfterPadding && padding + linePadding <= 2;
+        symbols += lineSymbols;
+        padding += linePadding;
+        lineSymbols = 0;
+        linePadding = 0;
+        lineInOrder = true;
+        lineStart = end;
+    };
+    char buffer[4096];
+    while (!stopped) {
+        const ssize_t got = g_mime_stream_read(raw, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        for (ssize_t i = 0; i < got && !stopped; ++i, ++offset) {
+            const char c = buffer[i];
+            if (c == '\n') {
+                endLine(offset + 1);
+            } else if (c == ' ' || c == '\t' || c == '\r') {
+                continue;
+            } else if (c == '=') {
+                ++linePadding;
+                ++lineSymbols;
+            } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
+                       || c == '+' || c == '/') {
+                ++lineSymbols;
+                lineInOrder = lineInOrder && linePadding == 0;
+            } else {
+                foreign = true;
+            }
+        }
+    }
+    if (!stopped)
+        endLine(offset);
+    g_mime_stream_reset(raw);
+    if (!whole || symbols % 4 != 0 || (stopped && symbols == 0))
+        return -1;
+    return lineStart;
+}
+
 qint64 decodedSize(GMimePart *part)
 {
     GMimeDataWrapper *content = g_mime_part_get_content(part);
@@ -200,6 +249,35 @@ qint64 decodedSize(GMimePart *part)
     GOwned<GMimeStream> sink(g_mime_stream_null_new());
     const ssize_t written = g_mime_data_wrapper_write_to_stream(content, sink.get());
     return written < 0 ? -1 : qint64(written);
+}
+
+// The size of a file uuencoded in the lines between "begin" and "end", or -1 when a line is
+// cut short or holds what uuencoding does not write.
+qint64 uudecodedSize(QStringView lines)
+{
+    QByteArray encoded;
+    encoded.reserve(lines.size());
+    for (QStringView line : lines.split(u'\n')) {
+        while (!line.isEmpty() && (line.back() == u'\r' || line.back() == u' '))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        for (const QChar c : line) {
+            if (c.unicode() < 0x20 || c.unicode() > 0x60)
+                return -1;
+        }
+        // The first character gives the line's length in bytes, four characters for three.
+        const int bytes = (line.front().unicode() - 0x20) & 0x3F;
+        if (line.size() - 1 < (bytes + 2) / 3 * 4)
+            return -1;
+        encoded.append(line.toLatin1()).append('\n');
+    }
+    QByteArray decoded(encoded.size(), '\0');
+    int state = GMIME_UUDECODE_STATE_BEGIN;
+    guint32 save = 0;
+    return qint64(g_mime_encoding_uudecode_step(
+        reinterpret_cast<const unsigned char *>(encoded.constData()), size_t(encoded.size()),
+        reinterpret_cast<unsigned char *>(decoded.data()), &state, &save));
 }
 
 // A Content-Type that is not type/subtype ("text; charset=us-ascii", or garbage). GMime makes
@@ -237,7 +315,7 @@ QString attachmentName(GMimeObject *object)
     const char *name = g_mime_object_get_content_disposition_parameter(object, "filename");
     if (!name || !*name)
         name = g_mime_object_get_content_type_parameter(object, "name");
-    return name ? QString::fromUtf8(name) : QString();
+    return name ? withoutIgnorables(QString::fromUtf8(name)) : QString();
 }
 
 // Collects the text and attachments of a message, and the first reason a part the rules would
@@ -294,7 +372,7 @@ private:
         GMimeObject *object = GMIME_OBJECT(part);
         GMimeContentType *type = g_mime_object_get_content_type(object);
         const char *rawName = g_mime_part_get_filename(part);
-        const QString name = rawName ? QString::fromUtf8(rawName) : QString();
+        const QString name = rawName ? withoutIgnorables(QString::fromUtf8(rawName)) : QString();
         if (g_mime_content_type_is_type(type, "message", "external-body")) {
             // Only a pointer to a file kept elsewhere: its name is known, its size is not.
             if (!name.isEmpty())
@@ -319,13 +397,74 @@ private:
         const bool html = !damagedType && g_mime_content_type_is_type(type, "text", "html");
         if (!plain && !html)
             return; // neither text nor an attachment: no rule looks at it
-        std::optional<QString> text =
-            isWholeBase64(part) ? partText(part) : std::optional<QString>();
+        std::optional<QString> text;
+        if (g_mime_part_get_content_encoding(part) != GMIME_CONTENT_ENCODING_BASE64) {
+            text = partText(part);
+        } else if (const qint64 length = readableBase64Length(part); length >= 0) {
+            text = partText(part, length);
+        }
         if (!text) {
             noteProblem(QStringLiteral("a part cannot be decoded"));
             return;
         }
-        appendText(html ? htmlToText(std::move(*text)) : std::move(*text));
+        if (html) {
+            appendText(htmlToText(std::move(*text)));
+        } else {
+            takeUuencoded(*text);
+            appendText(std::move(*text));
+        }
+    }
+
+    // Files uuencoded into a text ("begin 644 name" ... "end"), as mail was sent before MIME and
+    // some programs still send it. Mail programs show each as an attachment, so it is one here,
+    // and its lines are not text.
+    void takeUuencoded(QString &text)
+    {
+        const QLatin1StringView begin("begin ");
+        for (qsizetype from = 0;;) {
+            const qsizetype start = text.indexOf(begin, from);
+            if (start < 0)
+                return;
+            from = start + begin.size();
+            if (start > 0 && text[start - 1] != u'\n')
+                continue;
+            qsizetype headerEnd = text.indexOf(u'\n', start);
+            if (headerEnd < 0)
+                headerEnd = text.size();
+            const QStringView header = QStringView(text).sliced(from, headerEnd - from).trimmed();
+            qsizetype digits = 0;
+            while (digits < header.size() && header[digits] >= u'0' && header[digits] <= u'7')
+                ++digits;
+            if (digits < 3 || digits > 4 || digits >= header.size() || !header[digits].isSpace())
+                continue;
+            const QString name = withoutIgnorables(header.sliced(digits).trimmed().toString());
+            if (name.isEmpty())
+                continue;
+
+            qsizetype end = -1;
+            qsizetype blockEnd = text.size();
+            for (qsizetype line = headerEnd + 1; line < text.size();) {
+                qsizetype next = text.indexOf(u'\n', line);
+                if (next < 0)
+                    next = text.size();
+                if (QStringView(text).sliced(line, next - line).trimmed() == u"end") {
+                    end = line;
+                    blockEnd = std::min(next + 1, text.size());
+                    break;
+                }
+                line = next + 1;
+            }
+            const qint64 size =
+                end < 0
+                    ? -1
+                    : uudecodedSize(QStringView(text).sliced(
+                        std::min(headerEnd + 1, end), std::max<qsizetype>(0, end - headerEnd - 1)));
+            m_facts.attachments.append({name, size});
+            if (size < 0)
+                noteProblem(QStringLiteral("the attachment \"%1\" cannot be decoded").arg(name));
+            text.remove(start, blockEnd - start);
+            from = start;
+        }
     }
 
     void noteProblem(const QString &problem)
@@ -336,12 +475,12 @@ private:
 
     void appendText(QString text)
     {
-        const QString collapsed = collapseBlanks(std::move(text).toCaseFolded());
-        if (collapsed.isEmpty())
+        const QString folded = foldedForMatching(std::move(text), Blanks::Collapse);
+        if (folded.isEmpty())
             return;
         if (!m_facts.bodyText.isEmpty())
             m_facts.bodyText += u' ';
-        m_facts.bodyText += collapsed;
+        m_facts.bodyText += folded;
     }
 
     MessageFacts &m_facts;
@@ -406,8 +545,8 @@ MessageFacts readHeaderFacts(const QByteArray &message)
         std::lock_guard lock(gmimeMutex());
         facts.senders = sendersOf(fields.from);
     }
-    facts.fromText = collapseBlanks(decodeHeaderText(fields.from));
-    facts.subject = collapseBlanks(decodeHeaderText(fields.subject));
+    facts.fromText = readableHeader(fields.from);
+    facts.subject = readableHeader(fields.subject);
     facts.judgeable = true;
     return facts;
 }
@@ -441,8 +580,8 @@ MessageFacts readMessageFacts(QByteArray message, bool withBody)
 
     const QByteArray from = rawHeader(root, "From");
     facts.senders = sendersOf(from);
-    facts.fromText = collapseBlanks(decodeHeaderText(from));
-    facts.subject = collapseBlanks(decodeHeaderText(rawHeader(root, "Subject")));
+    facts.fromText = readableHeader(from);
+    facts.subject = readableHeader(rawHeader(root, "Subject"));
 
     Walker walker(facts);
     walker.walk(g_mime_message_get_mime_part(parsed.get()), false, 0);

@@ -23,9 +23,9 @@ struct MessageFacts
     QString bodyProblem;
     QStringList senders; // the address of each mailbox in From, without its display name
     QString fromText;    // From as a person reads it, for the log
-    QString subject;
-    // text/plain and de-tagged text/html parts, blanks collapsed, case-folded as the rules
-    // compare it (a large body is not folded into a second copy)
+    QString subject;     // as a person reads it: no invisible code points, blanks collapsed
+    // text/plain and de-tagged text/html parts, folded as the rules compare it
+    // (foldedForMatching, blanks collapsed)
     QString bodyText;
     QList<AttachmentFact> attachments;
 };

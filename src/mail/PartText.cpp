@@ -28,12 +28,27 @@ bool endsInsideUtf8Character(QByteArrayView tail)
     return false;
 }
 
+// The part's data decoded as it is read.
+GOwned<GMimeStream> decodingStream(GMimeStream *encoded, GMimeContentEncoding encoding)
+{
+    g_mime_stream_reset(encoded);
+    GOwned<GMimeStream> decoded(g_mime_stream_filter_new(encoded));
+    if (encoding == GMIME_CONTENT_ENCODING_BASE64
+        || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE
+        || encoding == GMIME_CONTENT_ENCODING_UUENCODE) {
+        GOwned<GMimeFilter> decoder(g_mime_filter_basic_new(encoding, FALSE));
+        g_mime_stream_filter_add(GMIME_STREAM_FILTER(decoded.get()), decoder.get());
+    }
+    return decoded;
+}
+
 // The decoded bytes of a part whole, for the rare text that is neither what it declares nor
 // UTF-8: only a look at all of it tells which legacy charset it is in.
-std::optional<QString> partTextWhole(GMimeDataWrapper *content, const QByteArray &charset)
+std::optional<QString> partTextWhole(GMimeStream *encoded, GMimeContentEncoding encoding,
+                                     const QByteArray &charset)
 {
     GOwned<GMimeStream> decoded(g_mime_stream_mem_new());
-    if (g_mime_data_wrapper_write_to_stream(content, decoded.get()) < 0)
+    if (g_mime_stream_write_to_stream(decodingStream(encoded, encoding).get(), decoded.get()) < 0)
         return std::nullopt;
     GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded.get()));
     const QByteArray data =
@@ -126,24 +141,23 @@ private:
 // decoded and converted beside it.
 } // namespace
 
-std::optional<QString> partText(GMimePart *part)
+std::optional<QString> partText(GMimePart *part, qint64 encodedLength)
 {
     GMimeDataWrapper *content = g_mime_part_get_content(part);
-    GMimeStream *encoded = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
-    if (!encoded)
+    GMimeStream *whole = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+    if (!whole)
         return QString();
     const char *declared = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
     const QByteArray charset = declared ? QByteArray(declared) : QByteArray("UTF-8");
-
-    g_mime_stream_reset(encoded);
-    GOwned<GMimeStream> decoded(g_mime_stream_filter_new(encoded));
-    const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
-    if (encoding == GMIME_CONTENT_ENCODING_BASE64
-        || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE
-        || encoding == GMIME_CONTENT_ENCODING_UUENCODE) {
-        GOwned<GMimeFilter> decoder(g_mime_filter_basic_new(encoding, FALSE));
-        g_mime_stream_filter_add(GMIME_STREAM_FILTER(decoded.get()), decoder.get());
+    GOwned<GMimeStream> limited;
+    if (encodedLength >= 0) {
+        g_mime_stream_reset(whole);
+        limited.reset(
+            g_mime_stream_substream(whole, whole->bound_start, whole->bound_start + encodedLength));
     }
+    GMimeStream *encoded = limited ? limited.get() : whole;
+    const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+    GOwned<GMimeStream> decoded = decodingStream(encoded, encoding);
 
     QString text;
     // A character never takes fewer bytes than UTF-16 units, however it was encoded.
@@ -162,11 +176,13 @@ std::optional<QString> partText(GMimePart *part)
             break;
         converter.add(QByteArrayView(buffer.data(), got), text);
     }
-    g_mime_stream_reset(encoded);
+    g_mime_stream_reset(whole);
     if (converter.finish(text))
         return text;
     text = QString();
-    return partTextWhole(content, charset);
+    std::optional<QString> read = partTextWhole(encoded, encoding, charset);
+    g_mime_stream_reset(whole);
+    return read;
 }
 
 } // namespace mail

@@ -1,6 +1,6 @@
 #include "mail/Rules.h"
 
-#include "mail/Wildcard.h"
+#include "mail/MatchText.h"
 
 #include <QCryptographicHash>
 
@@ -9,12 +9,24 @@ namespace mail {
 namespace {
 
 // Part of the fingerprint: a change in how messages are judged judges them all again.
-constexpr char kJudgingVersion[] = "ostrove-rules-2";
+constexpr char kJudgingVersion[] = "ostrove-rules-3";
 
 constexpr char kMailFilter[] = "MailFilter";
 constexpr char kSubjectFilter[] = "SubjectFilter";
 constexpr char kContentFilter[] = "ContentFilter";
 constexpr char kAttachments[] = "Attachments";
+
+// The name an attachment is saved under, folded: Windows drops the dots and blanks at the end
+// of a file name, so "invoice.exe." runs as invoice.exe.
+QString savedName(const QString &name)
+{
+    QString folded = foldedForMatching(name, Blanks::Keep);
+    qsizetype end = folded.size();
+    while (end > 0 && (folded[end - 1] == u'.' || folded[end - 1] == u' '))
+        --end;
+    folded.truncate(end);
+    return folded;
+}
 
 } // namespace
 
@@ -47,7 +59,7 @@ QList<Rules::Pattern> Rules::takeTextPatterns(const QStringList &patterns, const
                                   .arg(QLatin1String(list), pattern));
             continue;
         }
-        taken.append({pattern.toCaseFolded(), pattern});
+        taken.append({foldedForMatching(pattern, Blanks::Keep), WildcardPattern(pattern), pattern});
     }
     return taken;
 }
@@ -74,7 +86,8 @@ Rules::Rules(const MonitorSettings &settings)
                                   .arg(stored.sizeTo));
             continue;
         }
-        m_attachments.append({stored.pattern.toCaseFolded(), stored.pattern, stored.hasRange,
+        m_attachments.append({foldedForMatching(stored.pattern, Blanks::Keep),
+                              WildcardPattern(stored.pattern), stored.pattern, stored.hasRange,
                               stored.sizeFrom, stored.sizeTo});
     }
 
@@ -126,28 +139,28 @@ std::optional<RuleMatch> Rules::match(const MessageFacts &facts) const
         return std::nullopt;
     if (!m_senders.isEmpty()) {
         for (const QString &sender : facts.senders) {
-            const QString folded = sender.toCaseFolded();
+            const QString folded = foldedForMatching(sender, Blanks::Keep);
             for (const Pattern &pattern : m_senders) {
-                if (wildcardMatchesWhole(folded, pattern.folded))
+                if (pattern.wildcard.matchesWhole(folded))
                     return RuleMatch{QLatin1String(kMailFilter), pattern.pattern};
             }
         }
     }
     if (!m_subjects.isEmpty()) {
-        const QString folded = facts.subject.toCaseFolded();
+        const QString folded = foldedForMatching(facts.subject, Blanks::Collapse);
         for (const Pattern &pattern : m_subjects) {
-            if (wildcardMatchesPart(folded, pattern.folded))
+            if (pattern.wildcard.matchesPart(folded))
                 return RuleMatch{QLatin1String(kSubjectFilter), pattern.pattern};
         }
     }
     if (!m_contents.isEmpty()) {
         for (const Pattern &pattern : m_contents) {
-            if (wildcardMatchesPart(facts.bodyText, pattern.folded))
+            if (pattern.wildcard.matchesPart(facts.bodyText))
                 return RuleMatch{QLatin1String(kContentFilter), pattern.pattern};
         }
     }
     for (const AttachmentFact &attachment : facts.attachments) {
-        const QString folded = attachment.name.toCaseFolded();
+        const QString folded = savedName(attachment.name);
         const qint64 kilobytes = sizeInKilobytes(attachment.decodedBytes);
         for (const Attachment &rule : m_attachments) {
             // An attachment of unknown size lies in no range.
@@ -155,7 +168,7 @@ std::optional<RuleMatch> Rules::match(const MessageFacts &facts) const
                 && (attachment.decodedBytes < 0 || kilobytes < rule.sizeFrom
                     || kilobytes > rule.sizeTo))
                 continue;
-            if (wildcardMatchesWhole(folded, rule.folded))
+            if (rule.wildcard.matchesWhole(folded))
                 return RuleMatch{QLatin1String(kAttachments), rule.pattern};
         }
     }

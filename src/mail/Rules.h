@@ -2,6 +2,7 @@
 
 #include "mail/MessageFacts.h"
 #include "mail/Settings.h"
+#include "mail/Wildcard.h"
 
 #include <QByteArray>
 #include <QString>
@@ -38,6 +39,7 @@ private:
     struct Attachment
     {
         QString folded;
+        WildcardPattern wildcard;
         QString pattern;
         bool hasRange = false;
         qint32 sizeFrom = 0;
@@ -46,6 +48,7 @@ private:
     struct Pattern
     {
         QString folded;
+        WildcardPattern wildcard;
         QString pattern;
     };
 

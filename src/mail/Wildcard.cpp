@@ -1,10 +1,13 @@
 #include "mail/Wildcard.h"
 
+#include "mail/MatchText.h"
+
 #include <QList>
 #include <QString>
 
 #include <algorithm>
 #include <array>
+#include <utility>
 #include <vector>
 
 namespace mail {
@@ -15,6 +18,11 @@ constexpr QChar kStar = u'*';
 constexpr QChar kAny = u'?';
 // Stands for "?" among the code points of a piece; no code point is this large.
 constexpr char32_t kAnyCodePoint = 0xFFFFFFFF;
+
+// Rows of the masks: code points the piece does not name (marks apart), then each it names.
+constexpr size_t kOtherRow = 0;
+constexpr size_t kOtherMarkRow = 1;
+constexpr size_t kFirstCodeRow = 2;
 
 struct CodePoint
 {
@@ -31,188 +39,274 @@ CodePoint codePointAt(QStringView text, qsizetype at)
     return {c.unicode(), 1};
 }
 
-// The code points of the pattern between two stars, "?" as kAnyCodePoint.
-using Piece = std::vector<char32_t>;
-
-std::vector<Piece> splitAtStars(QStringView pattern)
+bool isMark(char32_t c)
 {
-    std::vector<Piece> pieces(1);
-    for (qsizetype i = 0; i < pattern.size();) {
-        if (pattern[i] == kStar) {
-            pieces.emplace_back();
-            ++i;
-        } else if (pattern[i] == kAny) {
-            pieces.back().push_back(kAnyCodePoint);
-            ++i;
-        } else {
-            const CodePoint c = codePointAt(pattern, i);
-            pieces.back().push_back(c.value);
-            i += c.length;
-        }
-    }
-    return pieces;
+    if (c < 0x300)
+        return false;
+    const QChar::Category category = QChar::category(c);
+    return category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
+           || category == QChar::Mark_Enclosing;
 }
 
-// Where the piece ends when it matches at `at`, or -1.
-qsizetype matchPieceAt(QStringView text, qsizetype at, const Piece &piece)
-{
-    qsizetype t = at;
-    for (const char32_t wanted : piece) {
-        if (t >= text.size())
-            return -1;
-        const CodePoint c = codePointAt(text, t);
-        if (wanted != kAnyCodePoint && wanted != c.value)
-            return -1;
-        t += c.length;
-    }
-    return t;
-}
-
-// Where the last `count` code points of the text begin, or -1 when it has fewer.
-qsizetype startOfLast(QStringView text, qsizetype count)
-{
-    qsizetype t = text.size();
-    for (qsizetype i = 0; i < count; ++i) {
-        if (t == 0)
-            return -1;
-        t -= (t >= 2 && text[t - 1].isLowSurrogate() && text[t - 2].isHighSurrogate()) ? 2 : 1;
-    }
-    return t;
-}
-
-// Finds the leftmost match of a piece by shift-and over code points: bit j of the state is set
-// when the piece's first j + 1 code points match the text just read. One pass over the text
-// whatever the piece, so "a?a?a?b" against "aaaa..." costs no more than a plain word.
-class PieceSearcher
+// The run of a pattern between two stars, found by shift-and over code points: a bit of the
+// state is set when the piece up to that bit matches the text just read. One pass over the
+// text whatever the piece, so "a?a?a?b" against "aaaa..." costs no more than a plain word.
+//
+// A literal takes one bit. A "?" takes two: the second is reached from the bit before the "?"
+// by one code point that is not a mark, then stays set over the marks that follow it (a letter
+// and its accents are one character); the first is half of "ss", which is what "ß" folds to.
+class Piece
 {
 public:
-    explicit PieceSearcher(const Piece &piece)
-        : m_words((qsizetype(piece.size()) + 63) / 64)
-        , m_lastBit(quint64(1) << ((piece.size() - 1) % 64))
-    {
-        for (const char32_t c : piece) {
-            if (c != kAnyCodePoint)
-                m_codes.push_back(c);
-        }
-        std::sort(m_codes.begin(), m_codes.end());
-        m_codes.erase(std::unique(m_codes.begin(), m_codes.end()), m_codes.end());
+    explicit Piece(const std::vector<char32_t> &elements);
 
-        // Row 0 is for code points that are not in the piece: only "?" takes them.
-        m_masks.assign((m_codes.size() + 1) * m_words, 0);
-        for (size_t j = 0; j < piece.size(); ++j) {
-            const quint64 bit = quint64(1) << (j % 64);
-            if (piece[j] == kAnyCodePoint) {
-                for (size_t row = 0; row <= m_codes.size(); ++row)
-                    m_masks[row * m_words + j / 64] |= bit;
-            } else {
-                m_masks[rowOf(piece[j]) * m_words + j / 64] |= bit;
-            }
-        }
-        m_latin1Rows.fill(0);
-        for (size_t i = 0; i < m_codes.size() && m_codes[i] < m_latin1Rows.size(); ++i)
-            m_latin1Rows[m_codes[i]] = quint32(i + 1);
+    bool isEmpty() const { return m_bits == 0; }
 
-        // With nothing partly matched, the next match can only begin where its first code point
-        // is, and indexOf finds that much faster than reading code point by code point.
-        const char32_t first = piece.front();
-        if (first != kAnyCodePoint && (first > 0xFFFF || !QChar::isSurrogate(first)))
-            m_first = QString::fromUcs4(&first, 1);
-    }
-
-    // The end of the leftmost match that begins at or after `from`, or -1.
-    qsizetype findEnd(QStringView text, qsizetype from) const
-    {
-        std::vector<quint64> state(m_words, 0);
-        const qsizetype lastWord = m_words - 1;
-        bool idle = true;
-        for (qsizetype t = from; t < text.size();) {
-            if (idle && !m_first.isEmpty()) {
-                t = text.indexOf(m_first, t);
-                if (t < 0)
-                    return -1;
-            }
-            const CodePoint c = codePointAt(text, t);
-            const quint64 *mask = m_masks.data() + row(c.value) * m_words;
-            quint64 carry = 1; // a match may begin at every code point
-            quint64 any = 0;
-            for (qsizetype w = 0; w < m_words; ++w) {
-                const quint64 next = ((state[w] << 1) | carry) & mask[w];
-                carry = state[w] >> 63;
-                state[w] = next;
-                any |= next;
-            }
-            t += c.length;
-            if (state[lastWord] & m_lastBit)
-                return t;
-            idle = any == 0;
-        }
-        return -1;
-    }
+    // The end of the earliest-ending match that begins at `from`, or anywhere after it unless
+    // `onlyAtFrom`; -1 when there is none. Ending first leaves the most text to the pieces after.
+    qsizetype earliestEnd(QStringView text, qsizetype from, bool onlyAtFrom) const;
+    // Whether a match that begins there ends with the text.
+    bool reachesEnd(QStringView text, qsizetype from, bool onlyAtFrom) const;
 
 private:
+    // Reads one code point; false when nothing is partly matched any more.
+    bool step(std::vector<quint64> &state, char32_t c, bool mayStart) const;
+    bool matched(const std::vector<quint64> &state) const
+    {
+        return (state[size_t(m_words) - 1] >> ((m_bits - 1) % 64)) & 1;
+    }
     size_t rowOf(char32_t c) const
     {
         const auto found = std::lower_bound(m_codes.begin(), m_codes.end(), c);
-        return found != m_codes.end() && *found == c ? size_t(found - m_codes.begin()) + 1 : 0;
+        if (found != m_codes.end() && *found == c)
+            return size_t(found - m_codes.begin()) + kFirstCodeRow;
+        return isMark(c) ? kOtherMarkRow : kOtherRow;
     }
     size_t row(char32_t c) const { return c < m_latin1Rows.size() ? m_latin1Rows[c] : rowOf(c); }
 
-    qsizetype m_words;
-    quint64 m_lastBit;
-    std::vector<char32_t> m_codes; // the piece's distinct code points, sorted; row = index + 1
-    std::vector<quint64> m_masks;  // per row, the piece positions that take its code point
-    std::array<quint32, 256> m_latin1Rows;
-    QString m_first;
+    qsizetype m_bits = 0;
+    qsizetype m_words = 0;
+    bool m_anyWildcard = false;
+    std::vector<char32_t> m_codes;  // the piece's distinct code points, sorted
+    std::vector<quint64> m_byOne;   // per row, the bits it enters from the bit before
+    std::vector<quint64> m_byTwo;   // per row, the bits it enters from two bits before
+    std::vector<quint64> m_staying; // per row, the bits that stay set when it is read
+    std::array<quint32, 256> m_latin1Rows{};
+    QString m_first; // the code point every match begins with, when the piece has one
 };
 
-// The end of the leftmost match of the piece at or after `from`, or -1. Pieces match a fixed
-// number of code points, so the leftmost match also ends first and leaves the most text to
-// the pieces after it.
-qsizetype findPieceEnd(QStringView text, qsizetype from, const Piece &piece)
+Piece::Piece(const std::vector<char32_t> &elements)
 {
-    if (std::all_of(piece.begin(), piece.end(), [](char32_t c) { return c == kAnyCodePoint; }))
-        return matchPieceAt(text, from, piece);
-    return PieceSearcher(piece).findEnd(text, from);
+    for (const char32_t c : elements) {
+        if (c == kAnyCodePoint) {
+            m_bits += 2;
+            m_anyWildcard = true;
+        } else {
+            ++m_bits;
+            m_codes.push_back(c);
+        }
+    }
+    if (m_bits == 0)
+        return;
+    if (m_anyWildcard)
+        m_codes.push_back(U's');
+    std::sort(m_codes.begin(), m_codes.end());
+    m_codes.erase(std::unique(m_codes.begin(), m_codes.end()), m_codes.end());
+
+    m_words = (m_bits + 63) / 64;
+    const size_t rows = kFirstCodeRow + m_codes.size();
+    m_byOne.assign(rows * size_t(m_words), 0);
+    m_byTwo.assign(rows * size_t(m_words), 0);
+    m_staying.assign(rows * size_t(m_words), 0);
+    const auto set = [this](std::vector<quint64> &masks, size_t row, qsizetype bit) {
+        masks[row * size_t(m_words) + size_t(bit / 64)] |= quint64(1) << (bit % 64);
+    };
+    qsizetype bit = 0;
+    for (const char32_t c : elements) {
+        if (c != kAnyCodePoint) {
+            set(m_byOne, rowOf(c), bit++);
+            continue;
+        }
+        const qsizetype half = bit;
+        const qsizetype whole = bit + 1;
+        set(m_byOne, rowOf(U's'), half);
+        set(m_byOne, rowOf(U's'), whole);
+        for (size_t row = 0; row < rows; ++row) {
+            const bool mark = row == kOtherMarkRow
+                              || (row >= kFirstCodeRow && isMark(m_codes[row - kFirstCodeRow]));
+            set(mark ? m_staying : m_byTwo, row, whole);
+        }
+        bit += 2;
+    }
+    for (size_t i = 0; i < m_codes.size() && m_codes[i] < m_latin1Rows.size(); ++i)
+        m_latin1Rows[m_codes[i]] = quint32(i + kFirstCodeRow);
+
+    // With nothing partly matched, the next match can only begin where its first code point
+    // is, and indexOf finds that much faster than reading code point by code point.
+    const char32_t first = elements.front();
+    if (first != kAnyCodePoint && (first > 0xFFFF || !QChar::isSurrogate(first)))
+        m_first = QString::fromUcs4(&first, 1);
 }
 
-bool matches(QStringView text, QStringView pattern, bool anchoredStart, bool anchoredEnd)
+bool Piece::step(std::vector<quint64> &state, char32_t c, bool mayStart) const
 {
-    const std::vector<Piece> pieces = splitAtStars(pattern);
-    if (pieces.size() == 1 && anchoredStart && anchoredEnd)
-        return matchPieceAt(text, 0, pieces.front()) == text.size();
+    const size_t base = row(c) * size_t(m_words);
+    // A match may begin here: as if the bits before the first were set.
+    quint64 carryOne = mayStart ? 1 : 0;
+    quint64 any = 0;
+    if (!m_anyWildcard) {
+        for (size_t w = 0; w < size_t(m_words); ++w) {
+            const quint64 old = state[w];
+            state[w] = ((old << 1) | carryOne) & m_byOne[base + w];
+            carryOne = old >> 63;
+            any |= state[w];
+        }
+        return any != 0;
+    }
+    quint64 carryTwo = mayStart ? 2 : 0;
+    for (size_t w = 0; w < size_t(m_words); ++w) {
+        const quint64 old = state[w];
+        const quint64 next = (((old << 1) | carryOne) & m_byOne[base + w])
+                             | (((old << 2) | carryTwo) & m_byTwo[base + w])
+                             | (old & m_staying[base + w]);
+        carryOne = old >> 63;
+        carryTwo = old >> 62;
+        state[w] = next;
+        any |= next;
+    }
+    return any != 0;
+}
 
-    qsizetype position = 0;
-    size_t first = 0;
-    if (anchoredStart) {
-        position = matchPieceAt(text, 0, pieces.front());
-        if (position < 0)
-            return false;
-        first = 1;
+qsizetype Piece::earliestEnd(QStringView text, qsizetype from, bool onlyAtFrom) const
+{
+    std::vector<quint64> state(size_t(m_words), 0);
+    bool idle = true;
+    for (qsizetype t = from; t < text.size();) {
+        if (idle && onlyAtFrom && t != from)
+            return -1;
+        if (idle && !onlyAtFrom && !m_first.isEmpty()) {
+            t = text.indexOf(m_first, t);
+            if (t < 0)
+                return -1;
+        }
+        const CodePoint c = codePointAt(text, t);
+        idle = !step(state, c.value, !onlyAtFrom || t == from);
+        t += c.length;
+        if (matched(state))
+            return t;
     }
-    const size_t last = anchoredEnd ? pieces.size() - 1 : pieces.size();
-    for (size_t i = first; i < last; ++i) {
-        position = findPieceEnd(text, position, pieces[i]);
-        if (position < 0)
-            return false;
+    return -1;
+}
+
+bool Piece::reachesEnd(QStringView text, qsizetype from, bool onlyAtFrom) const
+{
+    if (!onlyAtFrom) {
+        // A literal takes one character, a "?" at most two that are not marks: a match that
+        // ends with the text begins no further back than that, so the rest need not be read.
+        qsizetype start = text.size();
+        for (qsizetype taken = 0; start > from && taken <= m_bits;) {
+            start -= (start >= 2 && text[start - 1].isLowSurrogate()
+                      && text[start - 2].isHighSurrogate())
+                         ? 2
+                         : 1;
+            if (!isMark(codePointAt(text, start).value))
+                ++taken;
+        }
+        from = std::max(from, start);
     }
-    if (!anchoredEnd)
-        return true;
-    // The last piece ends with the text, so where it starts is fixed; it may not reach back
-    // into what the pieces before it took.
-    const qsizetype start = startOfLast(text, qsizetype(pieces.back().size()));
-    return start >= position && matchPieceAt(text, start, pieces.back()) == text.size();
+    std::vector<quint64> state(size_t(m_words), 0);
+    bool idle = true;
+    for (qsizetype t = from; t < text.size();) {
+        if (idle && onlyAtFrom && t != from)
+            return false;
+        if (idle && !onlyAtFrom && !m_first.isEmpty()) {
+            t = text.indexOf(m_first, t);
+            if (t < 0)
+                return false;
+        }
+        const CodePoint c = codePointAt(text, t);
+        idle = !step(state, c.value, !onlyAtFrom || t == from);
+        t += c.length;
+    }
+    return matched(state);
 }
 
 } // namespace
 
-bool wildcardMatchesWhole(QStringView text, QStringView pattern)
+class WildcardPattern::Compiled
 {
-    return matches(text, pattern, true, true);
+public:
+    std::vector<Piece> pieces; // split at the stars; the first and the last may be empty
+
+    bool matches(QStringView text, bool whole) const
+    {
+        qsizetype position = 0;
+        size_t first = 0;
+        size_t last = pieces.size();
+        if (whole) {
+            if (pieces.size() == 1)
+                return pieces.front().isEmpty() ? text.isEmpty()
+                                                : pieces.front().reachesEnd(text, 0, true);
+            if (!pieces.front().isEmpty()) {
+                position = pieces.front().earliestEnd(text, 0, true);
+                if (position < 0)
+                    return false;
+            }
+            first = 1;
+            --last;
+        }
+        for (size_t i = first; i < last; ++i) {
+            if (pieces[i].isEmpty())
+                continue;
+            position = pieces[i].earliestEnd(text, position, false);
+            if (position < 0)
+                return false;
+        }
+        return !whole || pieces.back().isEmpty() || pieces.back().reachesEnd(text, position, false);
+    }
+};
+
+WildcardPattern::WildcardPattern(QStringView pattern)
+{
+    auto compiled = std::make_shared<Compiled>();
+    std::vector<char32_t> elements;
+    QString literal;
+    // The text between wildcards is folded as the text it is matched against; a "?" or "*"
+    // that folding makes (from a full-width one) stands for itself.
+    const auto takeLiteral = [&] {
+        const QString folded = foldedForMatching(std::exchange(literal, QString()), Blanks::Keep);
+        for (qsizetype i = 0; i < folded.size();) {
+            const CodePoint c = codePointAt(folded, i);
+            elements.push_back(c.value);
+            i += c.length;
+        }
+    };
+    for (const QChar c : pattern) {
+        if (c == kStar || c == kAny) {
+            takeLiteral();
+            if (c == kAny) {
+                elements.push_back(kAnyCodePoint);
+            } else {
+                compiled->pieces.emplace_back(elements);
+                elements.clear();
+            }
+        } else {
+            literal.append(c);
+        }
+    }
+    takeLiteral();
+    compiled->pieces.emplace_back(elements);
+    m_compiled = std::move(compiled);
 }
 
-bool wildcardMatchesPart(QStringView text, QStringView pattern)
+bool WildcardPattern::matchesWhole(QStringView folded) const
 {
-    return matches(text, pattern, false, false);
+    return m_compiled->matches(folded, true);
+}
+
+bool WildcardPattern::matchesPart(QStringView folded) const
+{
+    return m_compiled->matches(folded, false);
 }
 
 bool hasLetterOrDigit(QStringView pattern)

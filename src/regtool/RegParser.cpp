@@ -429,6 +429,44 @@ private:
     QByteArray m_keyPath;
 };
 
+bool isTextType(quint32 type)
+{
+    return type == store::RegSz || type == store::RegExpandSz || type == store::RegMultiSz;
+}
+
+// Windows writes an 8-bit file in its ANSI code page; this program writes one in the store's
+// encoding. A file whose names and strings are not all store text came from Windows, and all of
+// its text is taken from that code page: a pattern with an umlaut then holds the same bytes as
+// when it is typed in the window. Names grow in the store's encoding, and are checked again
+// against the registry's limits.
+std::optional<RegError> takeAnsiText(RegFile &file)
+{
+    const auto isText = [](const RegOperation &step) {
+        return isStoreText(step.keyPath) && isStoreText(step.name)
+               && (step.kind != RegOperation::Kind::SetValue || !isTextType(step.type)
+                   || isStoreText(step.data));
+    };
+    if (std::all_of(file.operations.cbegin(), file.operations.cend(), isText))
+        return std::nullopt;
+    for (RegOperation &step : file.operations) {
+        step.keyPath = ansiToStoreText(step.keyPath);
+        step.name = ansiToStoreText(step.name);
+        if (step.kind == RegOperation::Kind::SetValue && isTextType(step.type))
+            step.data = ansiToStoreText(step.data);
+        const QList<QByteArray> names = step.keyPath.split('\\');
+        if (std::any_of(names.cbegin(), names.cend(),
+                        [](const QByteArray &name) { return name.size() > kMaxKeyNameBytes; }))
+            return RegError{step.line, QStringLiteral("a key name longer than %1 bytes in "
+                                                      "UTF-8")
+                                           .arg(kMaxKeyNameBytes)};
+        if (step.name.size() > kMaxValueNameBytes)
+            return RegError{step.line, QStringLiteral("a value name longer than %1 bytes in "
+                                                      "UTF-8")
+                                           .arg(kMaxValueNameBytes)};
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 RegParseResult parseRegFile(const QByteArray &bytes)
@@ -440,10 +478,13 @@ RegParseResult parseRegFile(const QByteArray &bytes)
         return result;
     }
     Parser parser(std::move(lines));
-    if (parser.run())
-        result.file = parser.file();
-    else
+    if (!parser.run()) {
         result.error = parser.error();
+        return result;
+    }
+    result.file = parser.file();
+    if (!bytes.startsWith("\xFF\xFE"))
+        result.error = takeAnsiText(result.file);
     return result;
 }
 

@@ -20,6 +20,10 @@ std::optional<QByteArray> storeTextToUtf16le(const QByteArray &text);
 // The same for text already checked with isStoreText, without checking it again.
 QByteArray checkedStoreTextToUtf16le(const QByteArray &text);
 
+// Text in the Windows ANSI code page (Windows-1252), which REGEDIT4 files from Windows are
+// written in, as store text. On Windows that code page is the store's encoding already.
+QByteArray ansiToStoreText(const QByteArray &text);
+
 // Nothing for an odd number of bytes, a surrogate without its partner, or a character the
 // store's encoding cannot hold.
 std::optional<QByteArray> utf16leToStoreText(const QByteArray &data);

@@ -55,6 +55,14 @@ QByteArray checkedStoreTextToUtf16le(const QByteArray &text)
     return littleEndianUnits(QString::fromUtf8(text));
 }
 
+QByteArray ansiToStoreText(const QByteArray &text)
+{
+    // Qt reads named charsets through ICU; without it, Latin-1 is the nearest reading.
+    QStringDecoder decoder("windows-1252");
+    return decoder.isValid() ? QString(decoder.decode(text)).toUtf8()
+                             : QString::fromLatin1(text).toUtf8();
+}
+
 std::optional<QByteArray> utf16leToStoreText(const QByteArray &data)
 {
     if (data.size() % 2 != 0)

@@ -39,6 +39,11 @@ QByteArray checkedStoreTextToUtf16le(const QByteArray &text)
     return storeTextToUtf16le(text).value_or(QByteArray());
 }
 
+QByteArray ansiToStoreText(const QByteArray &text)
+{
+    return text;
+}
+
 std::optional<QByteArray> utf16leToStoreText(const QByteArray &data)
 {
     if (data.size() % 2 != 0)

@@ -98,7 +98,7 @@ private slots:
         row("subject-mixed-case-letters.eml", Subject, "żółte okulary", true);
         row("subject-mixed-case-letters.eml", Subject, "große rabatte", true);
         row("subject-mixed-case-letters.eml", Subject, "Überraschung", true);
-        row("subject-mixed-case-letters.eml", Subject, "grosse", false);
+        row("subject-mixed-case-letters.eml", Subject, "grosse", true); // full folding: ẞ is ss
         row("body-plain.eml", Content, "tanie zegarki", true);
         row("body-plain.eml", Content, "ZAŻÓŁĆ", true);
         row("body-quoted-printable.eml", Content, "viagra", true);
@@ -196,6 +196,43 @@ private slots:
         row("header-many-fields.eml", Content, "winning ticket number", true);
         row("header-many-fields.eml", Subject, "quarterly lottery draw", true);
         row("header-many-fields.eml", Sender, "draw@lottery.example", true);
+        row("invisible-characters.eml", Subject, "viagra", true);
+        row("invisible-characters.eml", Subject, "vi\u200Bagra", true);
+        row("invisible-characters.eml", Content, "casino", true);
+        row("invisible-characters.eml", Content, "lottery", true);
+        row("invisible-characters.eml", Content, "jackpot", true);
+        row("invisible-characters.eml", Content, "roulette", true);
+        row("invisible-characters.eml", Content, "bonus", true);
+        row("invisible-characters.eml", Content, "prescription", true);
+        row("invisible-characters.eml", Attachment, "*.exe", true);
+        row("body-html-split-words.eml", Content, "viagra", true);
+        row("body-html-split-words.eml", Content, "casino", true);
+        row("body-html-split-words.eml", Content, "lottery", true);
+        row("body-html-split-words.eml", Content, "jackpot", true);
+        row("body-html-split-words.eml", Content, "roulette", true);
+        for (const char *joined : {"alphaomega", "northsouth", "leftright", "onetwo"})
+            row("body-html-split-words.eml", Content, QString::fromLatin1(joined), false);
+        row("subject-case-and-form.eml", Subject, "free istanbul", true);
+        row("subject-case-and-form.eml", Subject, "große preise", true);
+        row("subject-case-and-form.eml", Subject, "gro?e preise", true);
+        row("subject-case-and-form.eml", Subject, "café noir", true);
+        row("subject-case-and-form.eml", Subject, "caf? noir", true);
+        row("subject-case-and-form.eml", Content, "straße", true);
+        row("subject-case-and-form.eml", Content, "glück", true);
+        row("subject-case-and-form.eml", Content, "finance", true);
+        row("subject-case-and-form.eml", Content, "kız kulesi", true);
+        row("attachment-trailing-dot.eml", Attachment, "*.exe", true);
+        row("attachment-trailing-dot.eml", Attachment, "*.scr", true);
+        row("attachment-uuencoded.eml", Attachment, "tool.exe", true);
+        row("attachment-uuencoded.eml", Attachment, "*.exe", true, 1, 1);
+        row("attachment-uuencoded.eml", Attachment, "*.exe", false, 2, 5);
+        row("attachment-uuencoded.eml", Content, "tool is attached", true);
+        row("attachment-uuencoded.eml", Content, "regards, bob", true);
+        row("attachment-uuencoded.eml", Content, "begin 644", false);
+        row("damaged-uuencoded-cut.eml", Attachment, "tool.exe", true);
+        keptUnread("damaged-uuencoded-cut.eml", Attachment, "*.exe", 0, 100);
+        row("body-base64-with-footer.eml", Content, "crypto airdrop", true);
+        row("body-base64-with-footer.eml", Content, "mailgate", false);
     }
 
     void decisions()

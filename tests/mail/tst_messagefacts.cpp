@@ -95,6 +95,16 @@ private slots:
         QTest::newRow("huge reference") << "&#99999999999;" << QString(QChar(0xFFFD));
         QTest::newRow("a lone < is text, apart from the word before") << "a <3 b"
                                                                       << "a <3 b";
+        QTest::newRow("empty inline elements do not part words")
+            << "vi<img src=x>a<x-y></x-y>g<wbr>ra"
+            << "viagra";
+        QTest::newRow("an apostrophe in an unquoted value") << "<a title=it's>link</a> more"
+                                                            << "link more";
+        QTest::newRow("a quoted value after a blank") << "<a title= 'x > y'>link</a>"
+                                                      << "link";
+        QTest::newRow("cells, items and headings part words")
+            << "<td>a</td><td>b</td><li>c</li><h1>d</h1>e"
+            << "a b c d e";
         QTest::newRow("references to two UTF-16 units, packed")
             << "<i>&#128512;</i>&#x1F600; &#65536;&#65536"
             << QString::fromUtf8(
@@ -121,6 +131,12 @@ private slots:
         const MessageFacts special = readMessageFacts(
             crlf("From: =?utf-8?q?a;b?= <f01@x.test>, =?utf-8?b?Wzxd?= <g@x.test>\n\n"), false);
         QCOMPARE(special.senders, (QStringList{"f01@x.test", "g@x.test"}));
+        // A person reads no invisible characters in a name or a subject.
+        const MessageFacts hidden = readMessageFacts(
+            crlf("From: =?UTF-8?Q?Ph=E2=80=8Barm?= <a@b.c>\nSubject: =?UTF-8?Q?Vi=C2=ADagra?=\n\n"),
+            false);
+        QCOMPARE(hidden.fromText, QStringLiteral("Pharm <a@b.c>"));
+        QCOMPARE(hidden.subject, QStringLiteral("Viagra"));
         // Blanks at the ends of a decoded subject do not belong to it.
         QCOMPARE(readMessageFacts(crlf("Subject: =?UTF-8?Q?__Offer_?=\n\n"), false).subject,
                  QStringLiteral("Offer"));

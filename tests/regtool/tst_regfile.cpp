@@ -40,7 +40,7 @@ RegOperation keyStep(Kind kind, const QByteArray &key, int line)
     return operation;
 }
 
-QByteArray sz(const char *text)
+QByteArray sz(const QByteArray &text)
 {
     return QByteArray(text).append('\0');
 }
@@ -179,6 +179,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<RegFormat>("format");
+        QTest::addColumn<QByteArray>("language"); // as the store keeps them
+        QTest::addColumn<QByteArray>("pattern");
 
         // Written by hand after the registry editor's documented layout.
         const char *unicodeText =
@@ -219,20 +221,38 @@ private slots:
             "\"*@spam.example\"=\"\"\n"
             "\"gone\"=-\n"
             "\n";
+        const QByteArray czech("\xC4\x8C"
+                               "e\xC5\xA1tina");
+        const QByteArray spam("*@spam.example");
         QTest::newRow("unicode, UTF-16LE, CRLF")
-            << unicodeFile(QString::fromUtf8(unicodeText)) << RegFormat::Version5;
-        QTest::newRow("unicode, 8-bit, LF") << QByteArray(unicodeText) << RegFormat::Version5;
-        QTest::newRow("REGEDIT4, 8-bit, CRLF") << withCrlf(eightBitText) << RegFormat::Regedit4;
+            << unicodeFile(QString::fromUtf8(unicodeText)) << RegFormat::Version5 << czech << spam;
+        QTest::newRow("unicode, 8-bit, LF")
+            << QByteArray(unicodeText) << RegFormat::Version5 << czech << spam;
+        QTest::newRow("REGEDIT4, 8-bit, CRLF")
+            << withCrlf(eightBitText) << RegFormat::Regedit4 << czech << spam;
         QTest::newRow("REGEDIT4, UTF-16LE, CRLF")
-            << unicodeFile(QString::fromUtf8(eightBitText)) << RegFormat::Regedit4;
+            << unicodeFile(QString::fromUtf8(eightBitText)) << RegFormat::Regedit4 << czech << spam;
         QTest::newRow("unicode, 8-bit with a UTF-8 mark")
-            << QByteArray("\xEF\xBB\xBF") + unicodeText << RegFormat::Version5;
+            << QByteArray("\xEF\xBB\xBF") + unicodeText << RegFormat::Version5 << czech << spam;
+        // Windows writes REGEDIT4 in its ANSI code page: the store gets the text as UTF-8.
+        QTest::newRow("REGEDIT4 in Windows-1252") << withCrlf(QByteArray(eightBitText)
+                                                                  .replace(czech, "Fran\xE7"
+                                                                                  "ais")
+                                                                  .replace(spam, "*Gr\xFC\xDF"
+                                                                                 "e*"))
+                                                  << RegFormat::Regedit4
+                                                  << QByteArray("Fran\xC3\xA7"
+                                                                "ais")
+                                                  << QByteArray("*Gr\xC3\xBC\xC3\x9F"
+                                                                "e*");
     }
 
     void filesAsWindowsWritesThemAreRead()
     {
         QFETCH(QByteArray, file);
         QFETCH(RegFormat, format);
+        QFETCH(QByteArray, language);
+        QFETCH(QByteArray, pattern);
         const auto parsed = regtool::parseRegFile(file);
         QVERIFY2(!parsed.error, qPrintable(parsed.error ? parsed.error->reason : QString()));
         QCOMPARE(parsed.file.format, format);
@@ -241,10 +261,7 @@ private slots:
         const QList<RegOperation> expected = {
             keyStep(Kind::CreateKey, key, 3),
             setValue(key, "ScanEvery", store::RegDword, QByteArray("\x1e\0\0\0", 4), 4),
-            setValue(key, "Language", store::RegSz,
-                     sz("\xC4\x8C"
-                        "e\xC5\xA1tina"),
-                     5),
+            setValue(key, "Language", store::RegSz, sz(language), 5),
             setValue(key, "", store::RegSz, sz("default \"quoted\" \\ back"), 6),
             setValue(key, "Expand", store::RegExpandSz, sz("%TEMP%\\log.txt"), 7),
             setValue(key, "Multi", store::RegMultiSz, QByteArray("one\0two\0\0", 9),
@@ -253,7 +270,7 @@ private slots:
                      format == RegFormat::Version5 ? 10 : 9),
             keyStep(Kind::DeleteKey, key + "\\Old", 12),
             keyStep(Kind::CreateKey, key + "\\MailFilter", 14),
-            setValue(key + "\\MailFilter", "*@spam.example", store::RegSz, sz(""), 15),
+            setValue(key + "\\MailFilter", pattern, store::RegSz, sz(""), 15),
         };
         RegOperation gone = keyStep(Kind::DeleteValue, key + "\\MailFilter", 16);
         gone.name = "gone";
@@ -324,6 +341,9 @@ private slots:
         QTest::newRow("missing comma") << header + key + "\"a\"=hex:01 02\n"
                                        << 4 << "\",\" expected";
         QTest::newRow("empty pair") << header + key + "\"a\"=hex:01,,02\n" << 4 << "bad hex pair";
+        QTest::newRow("a Windows-1252 key name too long in UTF-8")
+            << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\" + QByteArray(200, '\xE9') + "]\n"
+            << 3 << "longer than 255 bytes in UTF-8";
         QTest::newRow("unterminated string") << header + key + "\"a\"=\"no end\n"
                                              << 4 << "unterminated string";
         QTest::newRow("unterminated name") << header + key + "\"a=\"x\"\n" << 4 << "\"=\" expected";

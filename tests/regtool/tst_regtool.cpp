@@ -194,11 +194,13 @@ private slots:
             run(t.storePath, {QStringLiteral("export"), QStringLiteral("--regedit4")});
         QCOMPARE(eightBit.exitCode, 0);
         QVERIFY(eightBit.out.contains("\"raw\xFF\"=\"\xFE\"\r\n"));
+        // Bytes that are not UTF-8 in an 8-bit file are what Windows writes: its ANSI code page.
         TestSystem copy;
         QCOMPARE(run(copy.storePath, {QStringLiteral("import"), QStringLiteral("-")}, eightBit.out)
                      .exitCode,
                  0);
-        QCOMPARE(dump(copy.storePath), dump(t.storePath));
+        QCOMPARE(StoreReader(copy.storePath).string(store::kSettingsKey, "raw\xC3\xBF"),
+                 QByteArray("\xC3\xBE"));
     }
 
     // Written by hand after the registry editor's documented format, as a Windows machine with
