@@ -12,6 +12,7 @@
 #include "store/SqliteStore.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -303,6 +304,51 @@ int main(int argc, char *argv[])
                                                              0, 'f', 1)),
                         oursRemoved, mfRemoved, matching,
                         oursLeft == mfLeft ? " agree" : (mfRun.exitCode == 0 ? " DIFFER" : ""));
+            // Keeping a copy of each removed message before its DELE, against a check that
+            // keeps none (KeepRemovedDays 0): the same mailbox, plain and TLS alike.
+            {
+                QList<double> seconds;
+                for (const bool keep : {true, false}) {
+                    const QString user =
+                        (keep ? QStringLiteral("keep") : QStringLiteral("nokeep")) + tag;
+                    server.addUser(user, QStringLiteral("secret"));
+                    for (int i = 0; i < size; ++i) {
+                        bool matches = false;
+                        server.deliver(user, message(i, &matches));
+                    }
+                    runProcess({floor, host, QString::number(port), mode, user,
+                                QStringLiteral("secret"), QStringLiteral("--stat-only")},
+                               {authority});
+                    const QString keepStore = work.filePath(user + QStringLiteral("/registry.db"));
+                    QDir().mkpath(work.filePath(user));
+                    QFile::copy(storePath, keepStore);
+                    {
+                        store::SqliteStore settings(keepStore);
+                        auto access = settings.beginAccess();
+                        access->openOrCreate(store::kAccountsKey)
+                            ->deleteKey(oursUser.toUtf8() + "@bench.example");
+                        auto account = access->openOrCreate(QByteArray(store::kAccountsKey)
+                                                            + user.toUtf8() + "@bench.example");
+                        account->writeString(store::kPop3,
+                                             QStringLiteral("%1:%2").arg(host).arg(port).toUtf8());
+                        account->writeString(store::kLogin, user.toUtf8());
+                        account->writeString(store::kPassword, store::EncryptPassword("secret"));
+                        account->writeBool(store::kSsl, tls);
+                        if (!keep)
+                            access->openOrCreate(store::kSettingsKey)
+                                ->writeInteger(store::kKeepRemovedDays, 0);
+                        access->finish();
+                    }
+                    seconds.append(
+                        runProcess({ours, QStringLiteral("--check-once")},
+                                   {QStringLiteral("OSTROVE_REGISTRY=") + keepStore, authority})
+                            .seconds);
+                }
+                std::printf("%-14s %d removals with their copies kept %.3f s, keeping none "
+                            "%.3f s: +%.1f%%\n",
+                            "", matching, seconds[0], seconds[1],
+                            100.0 * (seconds[0] - seconds[1]) / seconds[1]);
+            }
             if (!peakAtSmallest.contains(tls))
                 peakAtSmallest.insert(tls, first.peakMb);
             else

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
@@ -75,8 +76,10 @@ QString RemovedCopies::keep(const QByteArray &text, QString *error)
         return {};
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString id = QStringLiteral("%1-%2").arg(stamp).arg(
-            QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        // Within a second, copies of one program sort in the order they were kept.
+        static std::atomic<quint32> sequence{QRandomGenerator::global()->generate() & 0x0fffffff};
+        const QString id =
+            QStringLiteral("%1-%2").arg(stamp).arg(sequence++, 8, 16, QLatin1Char('0'));
         const QByteArray path = QFile::encodeName(m_folder + u'/' + id + QLatin1String(kSuffix));
         const int fd =
             ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -137,7 +140,7 @@ void RemovedCopies::expire(const QDateTime &now)
     QDir folder(m_folder);
     if (!folder.exists())
         return;
-    // Names begin with the time kept: past the days kept by name, then the oldest written first.
+    // Names begin with the time kept: past the days kept go, then the oldest until it fits.
     const QString oldest = now.addDays(-m_keepDays).toString(QStringLiteral("yyyyMMdd-HHmmss"));
     qint64 total = 0;
     QFileInfoList left;
@@ -148,9 +151,8 @@ void RemovedCopies::expire(const QDateTime &now)
         total += file.size();
         left.append(file);
     }
-    std::sort(left.begin(), left.end(), [](const QFileInfo &a, const QFileInfo &b) {
-        return a.lastModified() < b.lastModified();
-    });
+    std::sort(left.begin(), left.end(),
+              [](const QFileInfo &a, const QFileInfo &b) { return a.fileName() < b.fileName(); });
     for (const QFileInfo &file : std::as_const(left)) {
         if (total <= m_keepBytes)
             break;
