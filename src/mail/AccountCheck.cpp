@@ -210,6 +210,14 @@ bool AccountCheck::fetchAndJudge(const FetchPlan &plan, Judgement *judgement)
                                     .arg(m_address)
                                     .arg(number)
                                     .arg(verdict.keptBecause));
+        if (verdict.allowedBy) {
+            MatchedMessage allowed;
+            allowed.sender = facts.fromText;
+            allowed.subject = facts.subject;
+            allowed.size = plan.listedSize.value(number);
+            allowed.rule = *verdict.allowedBy;
+            found.allowed.append(allowed);
+        }
         if (!verdict.removeBy) {
             if (plan.haveIds)
                 found.cleared.insert(plan.ids.value(number));
@@ -262,6 +270,7 @@ bool AccountCheck::fetchAndJudge(const FetchPlan &plan, Judgement *judgement)
     judging.join();
 
     m_outcome.judged = judged;
+    m_outcome.allowed = std::move(found.allowed);
     for (const auto &[number, why] : std::as_const(unreadable))
         logUnreadable(number, why);
     m_outcome.unreadable = int(unreadable.size());
@@ -347,11 +356,11 @@ bool AccountCheck::keepCopies(const FetchPlan &plan, Judgement *judgement)
         const bool headerOnly = size > kMaxJudgedBytes;
         QByteArray text;
         if (!m_session->fetchCopy(message.number, size, headerOnly, &text)) {
-            discardCopies(Judgement{kept, {}});
+            discardCopies(Judgement{kept, {}, {}});
             return false;
         }
         if (headerDigest(text) != message.headerDigest) {
-            discardCopies(Judgement{kept, {}});
+            discardCopies(Judgement{kept, {}, {}});
             m_session->abort();
             m_outcome.failure = QStringLiteral("the server's replies are out of step with the "
                                                "commands (the text of message %1 to keep is not "
@@ -380,7 +389,7 @@ bool AccountCheck::keepCopies(const FetchPlan &plan, Judgement *judgement)
             QStringLiteral("%1: %2 stay on the server: their copies cannot be kept "
                            "(%3)")
                 .arg(m_address, countOf(kept.size(), "message", "messages"), problem));
-        discardCopies(Judgement{kept, {}});
+        discardCopies(Judgement{kept, {}, {}});
         kept.clear();
     }
     judgement->condemned = std::move(kept);

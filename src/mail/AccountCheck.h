@@ -77,6 +77,7 @@ private:
     {
         QList<Condemned> condemned;
         QSet<QByteArray> cleared; // ids judged and kept, or kept as too large to judge
+        QList<MatchedMessage> allowed;
     };
 
     bool connect(const AccountSettings &account);

@@ -36,7 +36,7 @@ struct MatchedMessage
 struct AccountOutcome
 {
     QString address;
-    QByteArray identity; // accountIdentity(): what the monitor's state knows the account by
+    QByteArray identity;       // accountIdentity(): what the monitor's state knows the account by
     bool checked = false;      // the session ran to its end
     bool stillRunning = false; // its session outlasted the check's patience and goes on
     QString failure;           // why not, as the log says it

@@ -11,6 +11,7 @@ namespace {
 // Part of the fingerprint: a change in how messages are judged judges them all again.
 constexpr char kJudgingVersion[] = "ostrove-rules-3";
 
+constexpr char kAllowFilter[] = "AllowFilter";
 constexpr char kMailFilter[] = "MailFilter";
 constexpr char kSubjectFilter[] = "SubjectFilter";
 constexpr char kContentFilter[] = "ContentFilter";
@@ -33,8 +34,17 @@ QString savedName(const QString &name)
 Verdict judgeMessage(const MessageFacts &facts, const Rules &rules)
 {
     if (!facts.judgeable)
-        return {std::nullopt, QStringLiteral("kept: %1").arg(facts.problem)};
-    Verdict verdict{rules.match(facts), QString()};
+        return {std::nullopt, QStringLiteral("kept: %1").arg(facts.problem), std::nullopt};
+    // Tested first: an allowed sender's mail stays whatever else matches.
+    if (const std::optional<RuleMatch> allowed = rules.allowedBy(facts)) {
+        if (!rules.match(facts))
+            return {};
+        return {
+            std::nullopt,
+            QStringLiteral("kept: sender allowed (%1: %2)").arg(allowed->list, allowed->pattern),
+            allowed};
+    }
+    Verdict verdict{rules.match(facts), QString(), std::nullopt};
     if (!verdict.removeBy && !facts.bodyProblem.isEmpty())
         verdict.keptBecause =
             QStringLiteral("kept unjudged by the content and attachment rules: %1")
@@ -66,6 +76,12 @@ QList<Rules::Pattern> Rules::takeTextPatterns(const QStringList &patterns, const
 
 Rules::Rules(const MonitorSettings &settings)
 {
+    // Every allowed pattern counts, even one that matches every sender: it only keeps mail.
+    for (const QString &pattern : settings.allowedSenders) {
+        if (!pattern.isEmpty())
+            m_allowed.append(
+                {foldedForMatching(pattern, Blanks::Keep), WildcardPattern(pattern), pattern});
+    }
     m_senders = takeTextPatterns(settings.senderPatterns, kMailFilter);
     m_subjects = takeTextPatterns(settings.subjectPatterns, kSubjectFilter);
     m_contents = takeTextPatterns(settings.contentPatterns, kContentFilter);
@@ -99,7 +115,7 @@ Rules::Rules(const MonitorSettings &settings)
         hash.addData(bytes);
     };
     add(QLatin1String(kJudgingVersion));
-    for (const auto *list : {&m_senders, &m_subjects, &m_contents}) {
+    for (const auto *list : {&m_allowed, &m_senders, &m_subjects, &m_contents}) {
         QStringList folded;
         for (const Pattern &pattern : *list)
             folded.append(pattern.folded);
@@ -131,6 +147,18 @@ bool Rules::isEmpty() const
 bool Rules::needsWholeMessage() const
 {
     return !m_contents.isEmpty() || !m_attachments.isEmpty();
+}
+
+std::optional<RuleMatch> Rules::allowedBy(const MessageFacts &facts) const
+{
+    for (const QString &sender : facts.senders) {
+        const QString folded = foldedForMatching(sender, Blanks::Keep);
+        for (const Pattern &pattern : m_allowed) {
+            if (pattern.wildcard.matchesWhole(folded))
+                return RuleMatch{QLatin1String(kAllowFilter), pattern.pattern};
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<RuleMatch> Rules::match(const MessageFacts &facts) const

@@ -30,6 +30,8 @@ public:
     // Body and attachment rules need the whole message; the others only its header.
     bool needsWholeMessage() const;
     std::optional<RuleMatch> match(const MessageFacts &facts) const;
+    // The allowed-senders pattern a sender of the message matches: its mail is never removed.
+    std::optional<RuleMatch> allowedBy(const MessageFacts &facts) const;
 
     // Changes whenever the rules in force change, so that messages are judged again.
     QByteArray fingerprint() const { return m_fingerprint; }
@@ -54,6 +56,7 @@ private:
 
     QList<Pattern> takeTextPatterns(const QStringList &patterns, const char *list);
 
+    QList<Pattern> m_allowed;
     QList<Pattern> m_senders;
     QList<Pattern> m_subjects;
     QList<Pattern> m_contents;
@@ -69,6 +72,8 @@ struct Verdict
 {
     std::optional<RuleMatch> removeBy;
     QString keptBecause; // for the log; empty when all was read and no rule matched
+    // A rule matched, but the sender is allowed: the AllowFilter pattern that kept it.
+    std::optional<RuleMatch> allowedBy;
 };
 Verdict judgeMessage(const MessageFacts &facts, const Rules &rules);
 

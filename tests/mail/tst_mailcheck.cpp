@@ -952,6 +952,28 @@ private slots:
         QVERIFY(fast.messages().isEmpty());
     }
 
+    // An allowed sender's mail stays whatever else matches it; the log says why.
+    void anAllowedSenderSurvivesEveryRule()
+    {
+        const QByteArray friendly = mail("Friend <Friend@Good.example>", "viagra", "viagra\r\n");
+        const QByteArray other = mail("other@good.example", "viagra", "viagra\r\n");
+        m_server.deliver(m_user, friendly);
+        m_server.deliver(m_user, other);
+        MailTestBench bench;
+        bench.addAccount(m_address, plainServer(), m_user.toUtf8(), "secret", false);
+        bench.addPattern(store::kMailFilterKey, "*@good.example");
+        bench.addPattern(store::kSubjectFilterKey, "viagra");
+        bench.addPattern(store::kContentFilterKey, "viagra");
+        bench.addPattern(store::kAllowFilterKey, "friend@good.*");
+        const mail::CheckReport report = bench.check();
+        QCOMPARE(report.removed, 1);
+        QCOMPARE(report.accounts[0].allowed.size(), 1);
+        QVERIFY(bench.newLogLines().contains(
+            m_address + ": message 1 kept: sender allowed (AllowFilter: friend@good.*)"));
+        waitForServer(1);
+        QCOMPARE(m_server.messages(m_user), QList<QByteArray>{friendly});
+    }
+
     // No copy, no removal: a full disk keeps the message on the server, and says why.
     void aMessageWhoseCopyCannotBeKeptStaysOnTheServer()
     {
