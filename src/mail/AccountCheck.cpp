@@ -383,7 +383,10 @@ bool AccountCheck::keepCopies(const FetchPlan &plan, Judgement *judgement)
         kept.append(std::move(message));
     }
     QString problem;
-    if (!kept.isEmpty() && !copies->sync(&problem)) {
+    QStringList ids;
+    for (const Condemned &message : std::as_const(kept))
+        ids.append(message.match.copy);
+    if (!kept.isEmpty() && !copies->sync(ids, &problem)) {
         m_outcome.notKept += int(kept.size());
         m_context.log.write(
             QStringLiteral("%1: %2 stay on the server: their copies cannot be kept "

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace mail {
 
@@ -23,8 +24,8 @@ public:
     // Writes the text as a new copy and returns its id, or empty with the reason. Not yet
     // synced: sync() before anything is removed.
     QString keep(const QByteArray &text, QString *error);
-    // Makes every copy written so far durable; false with the reason when it cannot.
-    bool sync(QString *error);
+    // Makes these copies durable; false with the reason when it cannot.
+    bool sync(const QStringList &ids, QString *error);
     // A copy whose message was not removed after all.
     void discard(const QString &id);
     // Drops copies older than the days kept, then the oldest until the rest fits the bytes.
