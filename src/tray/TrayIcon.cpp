@@ -36,6 +36,7 @@ TrayIcon::TrayIcon(QObject *parent)
     acPause = m_menu->addAction(QStringLiteral("Pa&use checks"));
     m_menu->addSeparator();
     acRemovedMail = m_menu->addAction(QStringLiteral("&Removed mail"));
+    acAllowedSenders = m_menu->addAction(QStringLiteral("&Allowed senders"));
     acOpenLog = m_menu->addAction(QStringLiteral("Open &log"));
     acSettings = m_menu->addAction(QStringLiteral("&Settings"));
     m_menu->addSeparator();
@@ -61,7 +62,7 @@ TrayIcon::~TrayIcon() = default;
 void TrayIcon::showStatus(const TrayStatus &status)
 {
     m_icon->setToolTip(toolTipText(status, QDateTime::currentDateTime()));
-    acPause->setText(status.paused ? QStringLiteral("&Resume checks")
+    acPause->setText(status.paused ? QStringLiteral("Resu&me checks")
                                    : QStringLiteral("Pa&use checks"));
     const IconState state = iconState(status);
     if (state != m_state) {

@@ -40,6 +40,7 @@ public:
     QAction *acPreview = nullptr;
     QAction *acPause = nullptr;
     QAction *acRemovedMail = nullptr;
+    QAction *acAllowedSenders = nullptr;
     QAction *acOpenLog = nullptr;
     QAction *acSettings = nullptr;
     QAction *acQuit = nullptr;

@@ -8,6 +8,7 @@
 #include "mail/SettingsAndSeenState.h"
 #include "platform/Processes.h"
 #include "platform/X11Windows.h"
+#include "tray/AllowedSendersWindow.h"
 #include "tray/PreviewWindow.h"
 #include "tray/RemovedMailWindow.h"
 #include "tray/SingleInstance.h"
@@ -93,6 +94,7 @@ void TrayProgram::lookForTray()
     connect(m_icon->acPreview, &QAction::triggered, this, &TrayProgram::preview);
     connect(m_icon->acPause, &QAction::triggered, this, [this] { setPaused(!m_status.paused); });
     connect(m_icon->acRemovedMail, &QAction::triggered, this, &TrayProgram::showRemovedMail);
+    connect(m_icon->acAllowedSenders, &QAction::triggered, this, &TrayProgram::showAllowedSenders);
     connect(m_icon->acOpenLog, &QAction::triggered, this, &TrayProgram::openLog);
     connect(m_icon->acSettings, &QAction::triggered, this, &TrayProgram::openSettings);
     connect(m_icon->acQuit, &QAction::triggered, this, &TrayProgram::quit);
@@ -147,6 +149,14 @@ void TrayProgram::showRemovedMail()
     // Shown first: its columns are fitted to the width it is shown at.
     bringToFront(*m_removed);
     m_removed->reload();
+}
+
+void TrayProgram::showAllowedSenders()
+{
+    if (!m_allowed)
+        m_allowed = std::make_unique<AllowedSendersWindow>(m_storePath);
+    m_allowed->reload();
+    bringToFront(*m_allowed);
 }
 
 void TrayProgram::openLog()

@@ -5,13 +5,17 @@
 #include "logwindow/LogWindow.h"
 #include "mail/MonitorLog.h"
 #include "mail/RemovedRecord.h"
+#include "mail/Settings.h"
 #include "store/RegistryPaths.h"
+#include "store/SqliteStore.h"
+#include "tray/AllowedSendersWindow.h"
 #include "tray/CheckRunner.h"
 #include "tray/PreviewWindow.h"
 #include "tray/RemovedMailWindow.h"
 #include "tray/SingleInstance.h"
 #include "tray/TrayIcon.h"
 #include "tray/TrayProgram.h"
+#include "tray/TraySettings.h"
 #include "tray/TrayStatus.h"
 
 #include <QAccessible>
@@ -20,6 +24,8 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -47,6 +53,21 @@ QStringList rowTexts(const QTreeWidgetItem *item)
     QStringList texts;
     for (int column = 0; column < item->columnCount(); ++column)
         texts.append(item->text(column));
+    return texts;
+}
+
+mail::MonitorSettings storedSettings(const MailTestBench &bench)
+{
+    store::SqliteStore store(bench.storePath());
+    const std::optional<mail::MonitorSettings> settings = mail::readMonitorSettings(store, nullptr);
+    return settings ? *settings : mail::MonitorSettings{};
+}
+
+QStringList listTexts(const QListWidget *list)
+{
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row)
+        texts.append(list->item(row)->text());
     return texts;
 }
 
@@ -513,6 +534,51 @@ private slots:
         QVERIFY(bench.log().contains(QStringLiteral("dave@test.example: stopped")));
     }
 
+    void allowedSendersAreListedAddedAndRemoved()
+    {
+        MailTestBench bench;
+        bench.addPattern(store::kAllowFilterKey, "friend@good.example");
+        tray::AllowedSendersWindow window(bench.storePath());
+        window.show();
+        window.reload();
+        QCOMPARE(listTexts(window.lbAllowed), QStringList{"friend@good.example"});
+        QVERIFY(!window.btnAdd->isEnabled());
+        QVERIFY(!window.btnRemove->isEnabled()); // nothing selected
+
+        QTest::keyClicks(window.edPattern, QStringLiteral("  *@partner.example "));
+        QTest::keyClick(window.edPattern, Qt::Key_Return);
+        QCOMPARE(storedSettings(bench).allowedSenders.size(), 2);
+        QVERIFY(storedSettings(bench).allowedSenders.contains("*@partner.example"));
+        QVERIFY(window.edPattern->text().isEmpty());
+        QCOMPARE(window.lbAllowed->currentItem()->text(), QStringLiteral("*@partner.example"));
+
+        // What would let everything through, or name a nested key, is refused and not stored.
+        for (const char *bad : {"*@*", "?*", "a\\b@x.example"}) {
+            window.edPattern->setText(QString::fromLatin1(bad));
+            QTest::mouseClick(window.btnAdd, Qt::LeftButton);
+            QVERIFY2(!window.lbProblem->text().isEmpty(), bad);
+            QCOMPARE(storedSettings(bench).allowedSenders.size(), 2);
+        }
+        QCOMPARE(window.edPattern->maxLength(), tray::kMaxAllowedSenderLength);
+
+        window.lbAllowed->setCurrentRow(1);
+        QTest::mouseClick(window.btnRemove, Qt::LeftButton);
+        QCOMPARE(storedSettings(bench).allowedSenders, QStringList{"*@partner.example"});
+        QCOMPARE(listTexts(window.lbAllowed), QStringList{"*@partner.example"});
+
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_S, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), window.lbAllowed);
+        for (QWidget *next : std::initializer_list<QWidget *>{window.btnRemove, window.edPattern,
+                                                              window.btnAdd, window.btnClose}) {
+            if (!next->isEnabled())
+                continue;
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+    }
+
     void theMenuOffersItsActions()
     {
         tray::TrayIcon icon;
@@ -524,12 +590,12 @@ private slots:
         QCOMPARE(captions,
                  (QStringList{QStringLiteral("&Check now"), QStringLiteral("&Preview"),
                               QStringLiteral("Pa&use checks"), QStringLiteral("&Removed mail"),
-                              QStringLiteral("Open &log"), QStringLiteral("&Settings"),
-                              QStringLiteral("&Quit")}));
+                              QStringLiteral("&Allowed senders"), QStringLiteral("Open &log"),
+                              QStringLiteral("&Settings"), QStringLiteral("&Quit")}));
         tray::TrayStatus status;
         status.paused = true;
         icon.showStatus(status);
-        QCOMPARE(icon.acPause->text(), QStringLiteral("&Resume checks"));
+        QCOMPARE(icon.acPause->text(), QStringLiteral("Resu&me checks"));
         QCOMPARE(icon.state(), tray::IconState::Paused);
     }
 
