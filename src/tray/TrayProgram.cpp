@@ -145,7 +145,7 @@ void TrayProgram::setPaused(bool paused)
 void TrayProgram::showRemovedMail()
 {
     if (!m_removed)
-        m_removed = std::make_unique<RemovedMailWindow>(mail::removedRecordPathFor(m_storePath));
+        m_removed = std::make_unique<RemovedMailWindow>(m_storePath);
     // Shown first: its columns are fitted to the width it is shown at.
     bringToFront(*m_removed);
     m_removed->reload();

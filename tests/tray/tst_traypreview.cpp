@@ -4,12 +4,14 @@
 #include "Pop3Proxy.h"
 #include "logwindow/LogWindow.h"
 #include "mail/MonitorLog.h"
+#include "mail/RemovedCopies.h"
 #include "mail/RemovedRecord.h"
 #include "mail/Settings.h"
 #include "store/RegistryPaths.h"
 #include "store/SqliteStore.h"
 #include "tray/AllowedSendersWindow.h"
 #include "tray/CheckRunner.h"
+#include "tray/MessageWindow.h"
 #include "tray/PreviewWindow.h"
 #include "tray/RemovedMailWindow.h"
 #include "tray/SingleInstance.h"
@@ -31,6 +33,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -317,7 +320,7 @@ private slots:
         report.removed = 1;
         QVERIFY(mail::RemovedRecord(path).append(
             report.accounts[0].address, report.accounts[0].matched, QDateTime::currentDateTime()));
-        tray::RemovedMailWindow window(path);
+        tray::RemovedMailWindow window(bench.storePath());
         window.show();
         window.reload();
         QTreeWidget *tree = window.tvRemoved;
@@ -577,6 +580,110 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
         }
+    }
+
+    // A kept copy is read as text, saved owner-only and its sender allowed by address; entries
+    // without one say so and offer nothing that cannot work.
+    void aRemovedMessageIsReadSavedAndItsSenderAllowed()
+    {
+        MailTestBench bench;
+        const QByteArray message =
+            "From: Promo <Deals@Spam.example>\r\nSubject: Big Offer\r\nMIME-Version: 1.0\r\n"
+            "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+            "Content-Type: text/plain; charset=utf-8\r\n\r\nHello Reader,  Two  Spaces.\r\n"
+            "--b\r\nContent-Type: text/html\r\n\r\n<img src=\"http://x.example/t.png\">\r\n"
+            "--b\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; "
+            "filename=report.pdf\r\nContent-Transfer-Encoding: base64\r\n\r\nQUJDREVG\r\n--b--\r\n";
+        mail::RemovedCopies copies(mail::removedCopiesFolderFor(bench.storePath()), 30,
+                                   200 * 1024 * 1024);
+        QString error;
+        const QString id = copies.keep(message, &error);
+        QVERIFY2(!id.isEmpty(), qPrintable(error));
+        QVERIFY(copies.sync(&error));
+        QList<mail::MatchedMessage> removed(4);
+        removed[0].sender = QStringLiteral("Promo <Deals@Spam.example>");
+        removed[0].copy = id;
+        removed[1].sender = QStringLiteral("\"Doe, John\" <john@x.example>");
+        removed[2].copy = QStringLiteral("20240101-000000-0000abcd"); // expired
+        removed[3].copy = id;
+        removed[3].headerOnly = true;
+        const QDateTime at = QDateTime::currentDateTime();
+        QVERIFY(mail::RemovedRecord(mail::removedRecordPathFor(bench.storePath()))
+                    .append("a@x", removed, at));
+
+        tray::RemovedMailWindow window(bench.storePath());
+        window.show();
+        window.reload();
+        QCOMPARE(window.sbKeepDays->value(), 30);
+        QCOMPARE(window.sbKeepMB->value(), 200);
+        QTreeWidget *tree = window.tvRemoved;
+        QCOMPARE(tree->topLevelItemCount(), 4);
+        // Newest first: the last one written is the first row.
+        QCOMPARE(tree->topLevelItem(3)->text(2), removed[0].sender);
+        const auto select = [tree](int index) {
+            tree->setCurrentItem(tree->topLevelItem(3 - index));
+        };
+        select(0);
+        QCOMPARE(window.lbCopy->text(), QStringLiteral("A copy of this message is kept."));
+        QVERIFY(window.btnOpen->isEnabled() && window.btnSaveAs->isEnabled()
+                && window.btnOpenInMail->isEnabled());
+        QTest::mouseClick(window.btnOpen, Qt::LeftButton);
+        tray::MessageWindow *shown = window.messageWindow();
+        QVERIFY(shown && shown->isVisible());
+        QCOMPARE(shown->lbSubject->text(), QStringLiteral("Big Offer"));
+        QVERIFY2(shown->edText->toPlainText().startsWith("Hello Reader,  Two  Spaces."),
+                 qPrintable(shown->edText->toPlainText()));
+        QVERIFY(!shown->edText->toPlainText().contains("x.example/t.png"));
+        QVERIFY(shown->edText->toPlainText().contains("[an HTML part"));
+        QCOMPARE(listTexts(shown->lbAttachments), QStringList{"report.pdf (6 bytes)"});
+        QVERIFY(shown->edHeader->toPlainText().startsWith("From: Promo <Deals@Spam.example>"));
+        QVERIFY(shown->edHeader->toPlainText().endsWith("boundary=b"));
+        shown->close();
+
+        const QString saved = bench.folder() + QStringLiteral("/saved.eml");
+        QVERIFY(window.saveCopyTo(saved));
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), message);
+        QCOMPARE(file.permissions()
+                     & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+                 QFile::Permissions());
+        // Never through a link: the file it points at stays untouched.
+        const QString link = bench.folder() + QStringLiteral("/link.eml");
+        QVERIFY(QFile::link(bench.folder() + QStringLiteral("/target"), link));
+        QVERIFY(!window.saveCopyTo(link));
+        QVERIFY(!QFile::exists(bench.folder() + QStringLiteral("/target")));
+
+        QTest::mouseClick(window.btnAllowSender, Qt::LeftButton);
+        QCOMPARE(storedSettings(bench).allowedSenders, QStringList{"Deals@Spam.example"});
+
+        select(1);
+        QCOMPARE(window.lbCopy->text(), QStringLiteral("No copy of this message was kept."));
+        QVERIFY(!window.btnOpen->isEnabled() && !window.btnSaveAs->isEnabled()
+                && !window.btnOpenInMail->isEnabled());
+        QVERIFY(!window.saveCopyTo(bench.folder() + QStringLiteral("/none.eml")));
+        QTest::mouseClick(window.btnAllowSender, Qt::LeftButton); // from the record's text
+        QVERIFY(storedSettings(bench).allowedSenders.contains("john@x.example"));
+        select(2);
+        QCOMPARE(window.lbCopy->text(), QStringLiteral("The copy of this message has expired."));
+        QVERIFY(!window.btnOpen->isEnabled());
+        select(3);
+        QVERIFY(window.lbCopy->text().startsWith("Only the header of this message was kept"));
+        QVERIFY(window.btnOpen->isEnabled() && !window.btnSaveAs->isEnabled());
+
+        // Chosen from the keyboard, written as chosen; 0 days keeps none.
+        window.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &window);
+        QTest::keyClick(&window, Qt::Key_K, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), window.sbKeepDays);
+        window.sbKeepDays->selectAll();
+        QTest::keyClicks(window.sbKeepDays, QStringLiteral("0"));
+        QCOMPARE(storedSettings(bench).keepRemovedDays, 30); // not at each digit
+        QTest::keyClick(window.sbKeepDays, Qt::Key_Tab);
+        QCOMPARE(storedSettings(bench).keepRemovedDays, 0);
+        QCOMPARE(QApplication::focusWidget(), window.sbKeepMB);
+        QTest::keyClick(window.sbKeepMB, Qt::Key_Up);
+        QCOMPARE(storedSettings(bench).keepRemovedMegabytes, 201);
     }
 
     void theMenuOffersItsActions()
