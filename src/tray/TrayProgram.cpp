@@ -111,8 +111,9 @@ void TrayProgram::checkNow()
 void TrayProgram::preview()
 {
     if (!m_preview) {
-        m_preview = std::make_unique<PreviewWindow>();
+        m_preview = std::make_unique<PreviewWindow>(m_storePath);
         connect(m_preview.get(), &PreviewWindow::checkAgainRequested, this, &TrayProgram::preview);
+        connect(m_preview.get(), &PreviewWindow::checkNowRequested, this, &TrayProgram::checkNow);
     }
     m_previewWaits = m_realCheckRunning;
     if (m_realCheckRunning)

@@ -6,6 +6,7 @@
 #include "mail/MonitorLog.h"
 #include "mail/RemovedCopies.h"
 #include "mail/RemovedRecord.h"
+#include "mail/SeenState.h"
 #include "mail/Settings.h"
 #include "store/RegistryPaths.h"
 #include "store/SqliteStore.h"
@@ -180,6 +181,9 @@ private slots:
             QCOMPARE(tree->currentItem(), alice);
             QTest::keyClick(tree, Qt::Key_Down);
             QCOMPARE(tree->currentItem(), alice->child(0));
+            QVERIFY(!window->btnRemoveHeld->isEnabled()); // a message, not a held rule
+            QTest::keyClick(window, Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), window->btnAllowSender);
             QTest::keyClick(window, Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), window->btnCheckAgain);
             QTest::keyClick(window, Qt::Key_Escape);
@@ -684,6 +688,57 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), window.sbKeepMB);
         QTest::keyClick(window.sbKeepMB, Qt::Key_Up);
         QCOMPARE(storedSettings(bench).keepRemovedMegabytes, 201);
+    }
+
+    void thePreviewShowsAllowedAndHeldMailAndReleasesAHeldRule()
+    {
+        MailTestBench bench;
+        mail::CheckReport report;
+        report.dryRun = true;
+        report.accounts = {account("a@x")};
+        report.accounts[0].identity = "a@x|server";
+        report.accounts[0].messages = 40;
+        mail::MatchedMessage allowed;
+        allowed.sender = QStringLiteral("Friend <pal@good.example>");
+        allowed.rule = {QStringLiteral("AllowFilter"), QStringLiteral("*@good.example")};
+        report.accounts[0].allowed = {allowed};
+        mail::MatchedMessage held;
+        held.sender = QStringLiteral("news@list.example");
+        held.rule = {QStringLiteral("SubjectFilter"), QStringLiteral("news")};
+        report.accounts[0].held = QList<mail::MatchedMessage>(25, held);
+        mail::SeenState(mail::seenStatePathFor(bench.storePath()))
+            .hold("a@x|server", QStringLiteral("SubjectFilter"), QStringLiteral("news"), 25);
+
+        tray::PreviewWindow window(bench.storePath());
+        QSignalSpy checkNow(&window, &tray::PreviewWindow::checkNowRequested);
+        window.show();
+        window.showReport(report);
+        QTreeWidgetItem *accountRow = window.tvPreview->topLevelItem(0);
+        QCOMPARE(accountRow->text(1),
+                 QStringLiteral("40 messages, nothing would be removed, 25 held, 1 kept: sender "
+                                "allowed"));
+        QCOMPARE(accountRow->childCount(), 2);
+        QTreeWidgetItem *rule = accountRow->child(0);
+        QCOMPARE(rule->text(0), QStringLiteral("held: 25 messages"));
+        QCOMPARE(rule->text(3), QStringLiteral("SubjectFilter: news"));
+        QCOMPARE(rule->childCount(), 25);
+        QVERIFY(!rule->isExpanded() && accountRow->isExpanded());
+        QCOMPARE(accountRow->child(1)->text(3),
+                 QStringLiteral("kept: sender allowed (AllowFilter: *@good.example)"));
+
+        window.tvPreview->setCurrentItem(rule->child(3));
+        QVERIFY(!window.btnRemoveHeld->isEnabled());
+        QTest::mouseClick(window.btnAllowSender, Qt::LeftButton);
+        QCOMPARE(storedSettings(bench).allowedSenders, QStringList{"news@list.example"});
+
+        window.tvPreview->setCurrentItem(rule);
+        QVERIFY(!window.btnAllowSender->isEnabled());
+        QTest::mouseClick(window.btnRemoveHeld, Qt::LeftButton);
+        QCOMPARE(checkNow.size(), 1);
+        QVERIFY(
+            mail::SeenState(mail::seenStatePathFor(bench.storePath()))
+                .released("a@x|server", QStringLiteral("SubjectFilter"), QStringLiteral("news")));
+        QCOMPARE(accountRow->childCount(), 1);
     }
 
     void theMenuOffersItsActions()
