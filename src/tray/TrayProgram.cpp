@@ -250,8 +250,14 @@ void TrayProgram::checkFinished(const CheckResult &result)
         m_failing = failingAccounts(report);
     scheduleNext(result.scanEveryMinutes);
     showStatus();
+    QString held = heldMailNotice(report);
+    if (held == m_heldNotice) {
+        held.clear();
+    } else {
+        m_heldNotice = held;
+    }
     if (m_icon)
-        m_icon->announce(removedMailNotice(report), changes);
+        m_icon->announce(removedMailNotice(report), changes, held);
 }
 
 // The last check reported this account as still being checked: its outcome takes that place,

@@ -85,6 +85,7 @@ private:
     TrayStatus m_status;
     QDateTime m_checkStartedAt; // of the last real check
     QSet<QString> m_failing;
+    QString m_heldNotice; // held mail is told once, not after every check that holds it again
     QString m_opener;
     int m_scanEveryMinutes;
     bool m_realCheckRunning = false;

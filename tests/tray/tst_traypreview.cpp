@@ -859,8 +859,18 @@ private slots:
         report.removed = 2;
         QCOMPARE(tray::removedMailNotice(report),
                  QStringLiteral("2 messages removed (alice@test.example: 2)"));
+        report.accounts[1].held.resize(21);
+        report.accounts[1].held[0].rule = {QStringLiteral("MailFilter"), QStringLiteral("*")};
+        report.accounts[1].held.fill(report.accounts[1].held[0]);
+        report.accounts[1].held.insert(3, report.accounts[1].held[0]);
+        report.accounts[1].held[3].rule = {QStringLiteral("SubjectFilter"), QStringLiteral("win")};
+        QCOMPARE(tray::heldMailNotice(report),
+                 QStringLiteral("22 messages held, not removed (bob@test.example: 21 by "
+                                "MailFilter: *; bob@test.example: 1 by SubjectFilter: win); see "
+                                "Preview to remove them"));
         report.dryRun = true;
         QVERIFY(tray::removedMailNotice(report).isEmpty());
+        QVERIFY(tray::heldMailNotice(report).isEmpty());
         report.dryRun = false;
         report.removed = 0;
         report.accounts = {bob};
