@@ -24,6 +24,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
@@ -66,6 +67,18 @@ mail::MonitorSettings storedSettings(const MailTestBench &bench)
     const std::optional<mail::MonitorSettings> settings = mail::readMonitorSettings(store, nullptr);
     return settings ? *settings : mail::MonitorSettings{};
 }
+
+// Stands for the desktop's handler of files.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
 
 QStringList listTexts(const QListWidget *list)
 {
@@ -573,6 +586,18 @@ private slots:
         QCOMPARE(storedSettings(bench).allowedSenders, QStringList{"*@partner.example"});
         QCOMPARE(listTexts(window.lbAllowed), QStringList{"*@partner.example"});
 
+        // A store that is no database is said to be so, and nothing else happens.
+        QFile broken(bench.folder() + QStringLiteral("/broken.db"));
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(QByteArray(4096, 'x')) > 0);
+        broken.close();
+        tray::AllowedSendersWindow brokenWindow(broken.fileName());
+        brokenWindow.reload();
+        QVERIFY(brokenWindow.lbProblem->text().startsWith("The settings cannot be read"));
+        brokenWindow.edPattern->setText(QStringLiteral("a@b.example"));
+        brokenWindow.addPattern();
+        QVERIFY(brokenWindow.lbProblem->text().startsWith("The settings cannot be changed"));
+        QCOMPARE(brokenWindow.lbAllowed->count(), 0);
+
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QTest::keyClick(&window, Qt::Key_S, Qt::AltModifier);
@@ -660,6 +685,12 @@ private slots:
 
         QTest::mouseClick(window.btnAllowSender, Qt::LeftButton);
         QCOMPARE(storedSettings(bench).allowedSenders, QStringList{"Deals@Spam.example"});
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        QTest::mouseClick(window.btnOpenInMail, Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(catcher.opened, QList<QUrl>{QUrl::fromLocalFile(window.selectedCopy())});
+        QVERIFY(catcher.opened.first().toLocalFile().endsWith(id + QStringLiteral(".eml")));
 
         select(1);
         QCOMPARE(window.lbCopy->text(), QStringLiteral("No copy of this message was kept."));
