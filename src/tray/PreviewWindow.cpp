@@ -2,6 +2,9 @@
 
 #include "mail/MailCheck.h"
 #include "mail/Rules.h"
+#include "mail/SeenState.h"
+#include "store/StoreError.h"
+#include "tray/TraySettings.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -28,6 +31,13 @@ constexpr qsizetype kNamedAccounts = 3;
 constexpr int kLeastColumnChars = 20;
 constexpr int kCellMargins = 16;
 
+// What a row stands for: a held rule (its account's identity, list and pattern) or a message
+// (its sender).
+constexpr int kIdentityRole = Qt::UserRole + 1;
+constexpr int kListRole = Qt::UserRole + 2;
+constexpr int kPatternRole = Qt::UserRole + 3;
+constexpr int kSenderRole = Qt::UserRole + 4;
+
 enum Column
 {
     kSenderColumn,
@@ -40,10 +50,61 @@ QString accountLine(const mail::AccountOutcome &account)
 {
     if (!account.checked)
         return QStringLiteral("not checked: %1").arg(account.failure);
-    const QString messages = mail::countOf(account.messages, "message", "messages");
+    QString line = mail::countOf(account.messages, "message", "messages");
     if (account.matched.isEmpty())
-        return QStringLiteral("%1, nothing would be removed").arg(messages);
-    return QStringLiteral("%1, %2 would be removed").arg(messages).arg(account.matched.size());
+        line += QStringLiteral(", nothing would be removed");
+    else
+        line += QStringLiteral(", %1 would be removed").arg(account.matched.size());
+    if (!account.held.isEmpty())
+        line += QStringLiteral(", %1 held").arg(account.held.size());
+    if (!account.allowed.isEmpty())
+        line += QStringLiteral(", %1 kept: sender allowed").arg(account.allowed.size());
+    return line;
+}
+
+QTreeWidgetItem *messageItem(QTreeWidgetItem *parent, const mail::MatchedMessage &message,
+                             const QString &rule)
+{
+    const QLocale locale;
+    auto *item = new QTreeWidgetItem(parent);
+    setCellText(item, kSenderColumn, message.sender);
+    setCellText(item, kSubjectColumn, message.subject);
+    item->setText(kSizeColumn, QStringLiteral("%1 kB").arg(
+                                   locale.toString(mail::sizeInKilobytes(message.size))));
+    item->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+    setCellText(item, kRuleColumn, rule);
+    item->setData(kSenderColumn, kSenderRole, message.sender);
+    return item;
+}
+
+// One row per held rule, its messages below it: each rule is released on its own.
+void addHeld(QTreeWidgetItem *accountItem, const mail::AccountOutcome &account)
+{
+    QList<QTreeWidgetItem *> rules;
+    for (const mail::MatchedMessage &message : account.held) {
+        const QString rule = ruleText(message.rule.list, message.rule.pattern);
+        auto it = std::find_if(rules.begin(), rules.end(), [&rule](const QTreeWidgetItem *item) {
+            return item->text(kRuleColumn) == rule;
+        });
+        QTreeWidgetItem *ruleItem = it == rules.end() ? nullptr : *it;
+        if (!ruleItem) {
+            ruleItem = new QTreeWidgetItem(accountItem);
+            ruleItem->setText(kRuleColumn, rule);
+            ruleItem->setData(kSenderColumn, kIdentityRole, account.identity);
+            ruleItem->setData(kSenderColumn, kListRole, message.rule.list);
+            ruleItem->setData(kSenderColumn, kPatternRole, message.rule.pattern);
+            rules.append(ruleItem);
+        }
+        messageItem(ruleItem, message, QStringLiteral("held: %1").arg(rule));
+    }
+    for (QTreeWidgetItem *ruleItem : rules) {
+        ruleItem->setText(kSenderColumn,
+                          QStringLiteral("held: %1")
+                              .arg(mail::countOf(ruleItem->childCount(), "message", "messages")));
+        setCellText(ruleItem, kSubjectColumn,
+                    QStringLiteral("this rule would remove more than half of the mailbox: kept "
+                                   "until you remove them"));
+    }
 }
 
 // "a@x, b@y and 3 more": a long list of accounts would push the window's list away.
@@ -58,12 +119,16 @@ QString accountNames(const QStringList &accounts)
 
 } // namespace
 
-PreviewWindow::PreviewWindow(QWidget *parent)
+PreviewWindow::PreviewWindow(QString storePath, QWidget *parent)
     : QDialog(parent)
     , lbSummary(new QLabel(this))
     , tvPreview(new QTreeWidget(this))
+    , lbAction(new QLabel(this))
+    , btnRemoveHeld(new QPushButton(QStringLiteral("Remove &them"), this))
+    , btnAllowSender(new QPushButton(QStringLiteral("&Never remove mail from this sender"), this))
     , btnCheckAgain(new QPushButton(QStringLiteral("Check &again"), this))
     , btnClose(new QPushButton(QStringLiteral("&Close"), this))
+    , m_storePath(std::move(storePath))
 {
     setObjectName(QStringLiteral("frmPreview"));
     setWindowTitle(QStringLiteral("Preview: mail the filters would remove"));
@@ -80,11 +145,17 @@ PreviewWindow::PreviewWindow(QWidget *parent)
     tvPreview->setRootIsDecorated(true);
     tvPreview->setUniformRowHeights(true);
     tvPreview->header()->setStretchLastSection(true);
+    lbAction->setObjectName(QStringLiteral("lbAction"));
+    lbAction->setWordWrap(true);
+    btnRemoveHeld->setObjectName(QStringLiteral("btnRemoveHeld"));
+    btnAllowSender->setObjectName(QStringLiteral("btnAllowSender"));
     btnCheckAgain->setObjectName(QStringLiteral("btnCheckAgain"));
     btnClose->setObjectName(QStringLiteral("btnClose"));
     btnClose->setDefault(true);
 
     auto *buttons = new QHBoxLayout;
+    buttons->addWidget(btnRemoveHeld);
+    buttons->addWidget(btnAllowSender);
     buttons->addStretch();
     buttons->addWidget(btnCheckAgain);
     buttons->addWidget(btnClose);
@@ -92,13 +163,20 @@ PreviewWindow::PreviewWindow(QWidget *parent)
     layout->addWidget(lbSummary);
     layout->addWidget(caption);
     layout->addWidget(tvPreview, 1);
+    layout->addWidget(lbAction);
     layout->addLayout(buttons);
     resize(kInitialWidth, kInitialHeight);
-    setTabOrder(tvPreview, btnCheckAgain);
+    setTabOrder(tvPreview, btnRemoveHeld);
+    setTabOrder(btnRemoveHeld, btnAllowSender);
+    setTabOrder(btnAllowSender, btnCheckAgain);
     setTabOrder(btnCheckAgain, btnClose);
 
     connect(btnCheckAgain, &QPushButton::clicked, this, &PreviewWindow::checkAgainRequested);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btnRemoveHeld, &QPushButton::clicked, this, &PreviewWindow::releaseHeld);
+    connect(btnAllowSender, &QPushButton::clicked, this, &PreviewWindow::allowSender);
+    connect(tvPreview, &QTreeWidget::currentItemChanged, this, &PreviewWindow::selectionChanged);
+    selectionChanged();
 }
 
 void PreviewWindow::showChecking(const QStringList &accounts)
@@ -132,26 +210,79 @@ void PreviewWindow::showReport(const mail::CheckReport &report)
     btnCheckAgain->setEnabled(true);
     lbSummary->setText(QStringLiteral("Preview, nothing was removed: %1").arg(report.summary()));
     tvPreview->clear();
-    const QLocale locale;
+    lbAction->clear();
     for (const mail::AccountOutcome &account : report.accounts) {
         auto *accountItem = new QTreeWidgetItem(tvPreview);
         accountItem->setText(kSenderColumn, account.address);
-        accountItem->setText(kSubjectColumn, accountLine(account));
-        for (const mail::MatchedMessage &message : account.matched) {
-            auto *item = new QTreeWidgetItem(accountItem);
-            setCellText(item, kSenderColumn, message.sender);
-            setCellText(item, kSubjectColumn, message.subject);
-            item->setText(kSizeColumn, QStringLiteral("%1 kB").arg(
-                                           locale.toString(mail::sizeInKilobytes(message.size))));
-            item->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
-            item->setText(kRuleColumn, ruleText(message.rule.list, message.rule.pattern));
+        setCellText(accountItem, kSubjectColumn, accountLine(account));
+        for (const mail::MatchedMessage &message : account.matched)
+            messageItem(accountItem, message, ruleText(message.rule.list, message.rule.pattern));
+        addHeld(accountItem, account);
+        for (const mail::MatchedMessage &message : account.allowed) {
+            messageItem(accountItem, message,
+                        QStringLiteral("kept: sender allowed (%1)")
+                            .arg(ruleText(message.rule.list, message.rule.pattern)));
         }
     }
     tvPreview->expandAll();
+    // A held rule matched many messages: its row tells the count, its list waits to be opened.
+    for (QTreeWidgetItemIterator it(tvPreview); *it; ++it) {
+        if (!(*it)->data(kSenderColumn, kListRole).isNull())
+            (*it)->setExpanded(false);
+    }
     fitColumns(tvPreview);
     if (QTreeWidgetItem *first = tvPreview->topLevelItem(0))
         tvPreview->setCurrentItem(first);
     tvPreview->setFocus();
+}
+
+void PreviewWindow::selectionChanged()
+{
+    const QTreeWidgetItem *item = tvPreview->currentItem();
+    btnRemoveHeld->setEnabled(item && !item->data(kSenderColumn, kListRole).isNull());
+    btnAllowSender->setEnabled(item && !item->data(kSenderColumn, kSenderRole).isNull());
+}
+
+void PreviewWindow::releaseHeld()
+{
+    QTreeWidgetItem *item = tvPreview->currentItem();
+    if (!item || item->data(kSenderColumn, kListRole).isNull())
+        return;
+    const mail::SeenState::HeldRule rule{item->data(kSenderColumn, kIdentityRole).toByteArray(),
+                                         item->data(kSenderColumn, kListRole).toString(),
+                                         item->data(kSenderColumn, kPatternRole).toString(), 0};
+    mail::SeenState seen(mail::seenStatePathFor(m_storePath));
+    if (seen.release(rule).isEmpty()) {
+        lbAction->setText(QStringLiteral("%1 holds nothing now; a check runs to see again.")
+                              .arg(ruleText(rule.list, rule.pattern)));
+    } else {
+        lbAction->setText(QStringLiteral("%1 may remove what it matched now; a check runs.")
+                              .arg(ruleText(rule.list, rule.pattern)));
+    }
+    // What this preview found about the rule is no longer so.
+    delete item;
+    selectionChanged();
+    emit checkNowRequested();
+}
+
+void PreviewWindow::allowSender()
+{
+    const QTreeWidgetItem *item = tvPreview->currentItem();
+    if (!item || item->data(kSenderColumn, kSenderRole).isNull())
+        return;
+    const QString address = senderAddress(item->data(kSenderColumn, kSenderRole).toString());
+    if (!allowedSenderProblem(address).isEmpty()) {
+        lbAction->setText(QStringLiteral("This sender has no address that can be allowed."));
+        return;
+    }
+    try {
+        TraySettings(m_storePath).allowSender(address);
+    } catch (const store::StoreError &failure) {
+        lbAction->setText(QStringLiteral("The settings cannot be changed: %1")
+                              .arg(QString::fromLocal8Bit(failure.what())));
+        return;
+    }
+    lbAction->setText(QStringLiteral("Mail from %1 is never removed now.").arg(address));
 }
 
 QString ruleText(const QString &list, const QString &pattern)

@@ -23,21 +23,34 @@ class PreviewWindow : public QDialog
     Q_OBJECT
 
 public:
-    explicit PreviewWindow(QWidget *parent = nullptr);
+    explicit PreviewWindow(QString storePath = {}, QWidget *parent = nullptr);
 
     // Names the accounts still being checked, so that a slow server is seen for what it is.
     void showChecking(const QStringList &accounts = {});
     // A real check runs: the preview starts once it has ended.
     void showWaiting(const QStringList &accounts = {});
     void showReport(const mail::CheckReport &report);
+    // Lets the selected held rule remove what it matched in its account, and asks for a check.
+    void releaseHeld();
+    // Adds the selected message's sender address to the allowed senders.
+    void allowSender();
 
     QLabel *lbSummary = nullptr;
     QTreeWidget *tvPreview = nullptr;
+    QLabel *lbAction = nullptr;
+    QPushButton *btnRemoveHeld = nullptr;
+    QPushButton *btnAllowSender = nullptr;
     QPushButton *btnCheckAgain = nullptr;
     QPushButton *btnClose = nullptr;
 
 signals:
     void checkAgainRequested();
+    void checkNowRequested();
+
+private:
+    void selectionChanged();
+
+    QString m_storePath;
 };
 
 // "MailFilter: *@spam.example", as the log names a rule.

@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
+#include <algorithm>
+
 namespace tray {
 
 namespace {
@@ -36,6 +38,7 @@ TrayIcon::TrayIcon(QObject *parent)
     acPause = m_menu->addAction(QStringLiteral("Pa&use checks"));
     m_menu->addSeparator();
     acRemovedMail = m_menu->addAction(QStringLiteral("&Removed mail"));
+    acAllowedSenders = m_menu->addAction(QStringLiteral("&Allowed senders"));
     acOpenLog = m_menu->addAction(QStringLiteral("Open &log"));
     acSettings = m_menu->addAction(QStringLiteral("&Settings"));
     m_menu->addSeparator();
@@ -61,7 +64,7 @@ TrayIcon::~TrayIcon() = default;
 void TrayIcon::showStatus(const TrayStatus &status)
 {
     m_icon->setToolTip(toolTipText(status, QDateTime::currentDateTime()));
-    acPause->setText(status.paused ? QStringLiteral("&Resume checks")
+    acPause->setText(status.paused ? QStringLiteral("Resu&me checks")
                                    : QStringLiteral("Pa&use checks"));
     const IconState state = iconState(status);
     if (state != m_state) {
@@ -70,11 +73,14 @@ void TrayIcon::showStatus(const TrayStatus &status)
     }
 }
 
-void TrayIcon::announce(const QString &removedNotice, const AccountChanges &changes)
+void TrayIcon::announce(const QString &removedNotice, const AccountChanges &changes,
+                        const QString &heldNotice)
 {
     QStringList lines;
     if (!removedNotice.isEmpty())
         lines.append(removedNotice);
+    if (!heldNotice.isEmpty())
+        lines.append(heldNotice);
     if (!changes.failing.isEmpty())
         lines.append(QStringLiteral("Cannot be checked: %1")
                          .arg(changes.failing.join(QStringLiteral("; "))));
@@ -108,6 +114,35 @@ QString removedMailNotice(const mail::CheckReport &report)
         .arg(report.removed)
         .arg(report.removed == 1 ? QStringLiteral("message") : QStringLiteral("messages"))
         .arg(accounts.join(QStringLiteral(", ")));
+}
+
+QString heldMailNotice(const mail::CheckReport &report)
+{
+    if (report.dryRun)
+        return {};
+    QStringList rules;
+    int held = 0;
+    for (const mail::AccountOutcome &account : report.accounts) {
+        // Counted per rule: each is released on its own.
+        QList<std::pair<QString, int>> counts;
+        for (const mail::MatchedMessage &message : account.held) {
+            const QString rule =
+                QStringLiteral("%1: %2").arg(message.rule.list, message.rule.pattern);
+            auto it = std::find_if(counts.begin(), counts.end(),
+                                   [&rule](const auto &count) { return count.first == rule; });
+            if (it == counts.end())
+                counts.append({rule, 1});
+            else
+                ++it->second;
+        }
+        for (const auto &[rule, count] : counts)
+            rules.append(QStringLiteral("%1: %2 by %3").arg(account.address).arg(count).arg(rule));
+        held += int(account.held.size());
+    }
+    if (held == 0)
+        return {};
+    return QStringLiteral("%1 held, not removed (%2); see Preview to remove them")
+        .arg(mail::countOf(held, "message", "messages"), rules.join(QStringLiteral("; ")));
 }
 
 QString iconName(IconState state)

@@ -29,8 +29,10 @@ public:
 
     void showStatus(const TrayStatus &status);
     // One notification for what a check removed and the accounts that began to fail or
-    // recovered; nothing when there is neither. Clicking it after removals opens their list.
-    void announce(const QString &removedNotice, const AccountChanges &changes);
+    // recovered, and mail held; nothing when there is none. Clicking it after removals opens
+    // their list.
+    void announce(const QString &removedNotice, const AccountChanges &changes,
+                  const QString &heldNotice = {});
 
     QMenu *menu() const { return m_menu.get(); }
     QString toolTip() const;
@@ -40,6 +42,7 @@ public:
     QAction *acPreview = nullptr;
     QAction *acPause = nullptr;
     QAction *acRemovedMail = nullptr;
+    QAction *acAllowedSenders = nullptr;
     QAction *acOpenLog = nullptr;
     QAction *acSettings = nullptr;
     QAction *acQuit = nullptr;
@@ -56,6 +59,8 @@ private:
 
 // The message the notification shows after a check that removed mail.
 QString removedMailNotice(const mail::CheckReport &report);
+// The message the notification shows after a check that held mail: each rule held, its count.
+QString heldMailNotice(const mail::CheckReport &report);
 // The picture of each state, as a resource path stem ("app", "tray-failing", ...).
 QString iconName(IconState state);
 

@@ -9,6 +9,7 @@
 #include "platform/Processes.h"
 #include "platform/X11Windows.h"
 #include "store/SqliteStore.h"
+#include "tray/AllowedSendersWindow.h"
 #include "tray/PreviewWindow.h"
 #include "tray/RemovedMailWindow.h"
 #include "tray/SingleInstance.h"
@@ -102,6 +103,7 @@ void TrayProgram::lookForTray()
     connect(m_icon->acPreview, &QAction::triggered, this, &TrayProgram::preview);
     connect(m_icon->acPause, &QAction::triggered, this, [this] { setPaused(!m_status.paused); });
     connect(m_icon->acRemovedMail, &QAction::triggered, this, &TrayProgram::showRemovedMail);
+    connect(m_icon->acAllowedSenders, &QAction::triggered, this, &TrayProgram::showAllowedSenders);
     connect(m_icon->acOpenLog, &QAction::triggered, this, &TrayProgram::openLog);
     connect(m_icon->acSettings, &QAction::triggered, this, &TrayProgram::openSettings);
     connect(m_icon->acQuit, &QAction::triggered, this, &TrayProgram::quit);
@@ -118,8 +120,9 @@ void TrayProgram::checkNow()
 void TrayProgram::preview()
 {
     if (!m_preview) {
-        m_preview = std::make_unique<PreviewWindow>();
+        m_preview = std::make_unique<PreviewWindow>(m_storePath);
         connect(m_preview.get(), &PreviewWindow::checkAgainRequested, this, &TrayProgram::preview);
+        connect(m_preview.get(), &PreviewWindow::checkNowRequested, this, &TrayProgram::checkNow);
     }
     m_previewWaits = m_realCheckRunning;
     if (m_realCheckRunning)
@@ -152,10 +155,18 @@ void TrayProgram::setPaused(bool paused)
 void TrayProgram::showRemovedMail()
 {
     if (!m_removed)
-        m_removed = std::make_unique<RemovedMailWindow>(mail::removedRecordPathFor(m_storePath));
+        m_removed = std::make_unique<RemovedMailWindow>(m_storePath);
     // Shown first: its columns are fitted to the width it is shown at.
     bringToFront(*m_removed);
     m_removed->reload();
+}
+
+void TrayProgram::showAllowedSenders()
+{
+    if (!m_allowed)
+        m_allowed = std::make_unique<AllowedSendersWindow>(m_storePath);
+    m_allowed->reload();
+    bringToFront(*m_allowed);
 }
 
 void TrayProgram::openLog()
@@ -248,8 +259,14 @@ void TrayProgram::checkFinished(const CheckResult &result)
         m_failing = failingAccounts(report);
     scheduleNext(result.scanEveryMinutes);
     showStatus();
+    QString held = heldMailNotice(report);
+    if (held == m_heldNotice) {
+        held.clear();
+    } else {
+        m_heldNotice = held;
+    }
     if (m_icon)
-        m_icon->announce(removedMailNotice(report), changes);
+        m_icon->announce(removedMailNotice(report), changes, held);
 }
 
 // The last check reported this account as still being checked: its outcome takes that place,

@@ -19,6 +19,7 @@ class MonitorLog;
 
 namespace tray {
 
+class AllowedSendersWindow;
 class PreviewWindow;
 class RemovedMailWindow;
 class SingleInstance;
@@ -42,6 +43,7 @@ public:
     // Scheduled checks stop until resumed; Check now and Preview still run.
     void setPaused(bool paused);
     void showRemovedMail();
+    void showAllowedSenders();
     void openLog();
     void openSettings();
     // Cancels a check under way and ends the event loop.
@@ -52,6 +54,7 @@ public:
     TrayIcon *icon() const { return m_icon.get(); }
     PreviewWindow *previewWindow() const { return m_preview.get(); }
     RemovedMailWindow *removedMailWindow() const { return m_removed.get(); }
+    AllowedSendersWindow *allowedSendersWindow() const { return m_allowed.get(); }
     LogWindow *logWindow() const { return m_logWindow.get(); }
     const TrayStatus &status() const { return m_status; }
     int intervalMs() const { return m_timer.interval(); }
@@ -77,6 +80,7 @@ private:
     std::unique_ptr<TrayIcon> m_icon;
     std::unique_ptr<PreviewWindow> m_preview;
     std::unique_ptr<RemovedMailWindow> m_removed;
+    std::unique_ptr<AllowedSendersWindow> m_allowed;
     std::unique_ptr<LogWindow> m_logWindow;
     QTimer m_timer;
     QTimer m_trayWatch;
@@ -84,6 +88,7 @@ private:
     TrayStatus m_status;
     QDateTime m_checkStartedAt; // of the last real check
     QSet<QString> m_failing;
+    QString m_heldNotice; // held mail is told once, not after every check that holds it again
     QString m_opener;
     int m_scanEveryMinutes;
     bool m_realCheckRunning = false;

@@ -5,28 +5,39 @@
 #include "QuietWrite.h"
 #include "logwindow/LogWindow.h"
 #include "mail/MonitorLog.h"
+#include "mail/RemovedCopies.h"
 #include "mail/RemovedRecord.h"
+#include "mail/SeenState.h"
+#include "mail/Settings.h"
 #include "store/RegistryPaths.h"
+#include "store/SqliteStore.h"
 #include "store/Store.h"
+#include "tray/AllowedSendersWindow.h"
 #include "tray/CheckRunner.h"
+#include "tray/MessageWindow.h"
 #include "tray/PreviewWindow.h"
 #include "tray/RemovedMailWindow.h"
 #include "tray/SingleInstance.h"
 #include "tray/TrayIcon.h"
 #include "tray/TrayProgram.h"
+#include "tray/TraySettings.h"
 #include "tray/TrayStatus.h"
 
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -49,6 +60,33 @@ QStringList rowTexts(const QTreeWidgetItem *item)
     QStringList texts;
     for (int column = 0; column < item->columnCount(); ++column)
         texts.append(item->text(column));
+    return texts;
+}
+
+mail::MonitorSettings storedSettings(const MailTestBench &bench)
+{
+    store::SqliteStore store(bench.storePath());
+    const std::optional<mail::MonitorSettings> settings = mail::readMonitorSettings(store, nullptr);
+    return settings ? *settings : mail::MonitorSettings{};
+}
+
+// Stands for the desktop's handler of files.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+QStringList listTexts(const QListWidget *list)
+{
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row)
+        texts.append(list->item(row)->text());
     return texts;
 }
 
@@ -158,6 +196,9 @@ private slots:
             QCOMPARE(tree->currentItem(), alice);
             QTest::keyClick(tree, Qt::Key_Down);
             QCOMPARE(tree->currentItem(), alice->child(0));
+            QVERIFY(!window->btnRemoveHeld->isEnabled()); // a message, not a held rule
+            QTest::keyClick(window, Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), window->btnAllowSender);
             QTest::keyClick(window, Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), window->btnCheckAgain);
             QTest::keyClick(window, Qt::Key_Escape);
@@ -298,7 +339,7 @@ private slots:
         report.removed = 1;
         QVERIFY(mail::RemovedRecord(path).append(
             report.accounts[0].address, report.accounts[0].matched, QDateTime::currentDateTime()));
-        tray::RemovedMailWindow window(path);
+        tray::RemovedMailWindow window(bench.storePath());
         window.show();
         window.reload();
         QTreeWidget *tree = window.tvRemoved;
@@ -515,6 +556,224 @@ private slots:
         QVERIFY(bench.log().contains(QStringLiteral("dave@test.example: stopped")));
     }
 
+    void allowedSendersAreListedAddedAndRemoved()
+    {
+        MailTestBench bench;
+        bench.addPattern(store::kAllowFilterKey, "friend@good.example");
+        tray::AllowedSendersWindow window(bench.storePath());
+        window.show();
+        window.reload();
+        QCOMPARE(listTexts(window.lbAllowed), QStringList{"friend@good.example"});
+        QVERIFY(!window.btnAdd->isEnabled());
+        QVERIFY(!window.btnRemove->isEnabled()); // nothing selected
+
+        QTest::keyClicks(window.edPattern, QStringLiteral("  *@partner.example "));
+        QTest::keyClick(window.edPattern, Qt::Key_Return);
+        QCOMPARE(storedSettings(bench).allowedSenders.size(), 2);
+        QVERIFY(storedSettings(bench).allowedSenders.contains("*@partner.example"));
+        QVERIFY(window.edPattern->text().isEmpty());
+        QCOMPARE(window.lbAllowed->currentItem()->text(), QStringLiteral("*@partner.example"));
+
+        // What would let everything through, or name a nested key, is refused and not stored.
+        for (const char *bad : {"*@*", "?*", "a\\b@x.example"}) {
+            window.edPattern->setText(QString::fromLatin1(bad));
+            QTest::mouseClick(window.btnAdd, Qt::LeftButton);
+            QVERIFY2(!window.lbProblem->text().isEmpty(), bad);
+            QCOMPARE(storedSettings(bench).allowedSenders.size(), 2);
+        }
+        QCOMPARE(window.edPattern->maxLength(), tray::kMaxAllowedSenderLength);
+
+        window.lbAllowed->setCurrentRow(1);
+        QTest::mouseClick(window.btnRemove, Qt::LeftButton);
+        QCOMPARE(storedSettings(bench).allowedSenders, QStringList{"*@partner.example"});
+        QCOMPARE(listTexts(window.lbAllowed), QStringList{"*@partner.example"});
+
+        // A store that is no database is said to be so, and nothing else happens.
+        QFile broken(bench.folder() + QStringLiteral("/broken.db"));
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(QByteArray(4096, 'x')) > 0);
+        broken.close();
+        tray::AllowedSendersWindow brokenWindow(broken.fileName());
+        brokenWindow.reload();
+        QVERIFY(brokenWindow.lbProblem->text().startsWith("The settings cannot be read"));
+        brokenWindow.edPattern->setText(QStringLiteral("a@b.example"));
+        brokenWindow.addPattern();
+        QVERIFY(brokenWindow.lbProblem->text().startsWith("The settings cannot be changed"));
+        QCOMPARE(brokenWindow.lbAllowed->count(), 0);
+
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_S, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), window.lbAllowed);
+        for (QWidget *next : std::initializer_list<QWidget *>{window.btnRemove, window.edPattern,
+                                                              window.btnAdd, window.btnClose}) {
+            if (!next->isEnabled())
+                continue;
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+    }
+
+    // A kept copy is read as text, saved owner-only and its sender allowed by address; entries
+    // without one say so and offer nothing that cannot work.
+    void aRemovedMessageIsReadSavedAndItsSenderAllowed()
+    {
+        MailTestBench bench;
+        const QByteArray message =
+            "From: Promo <Deals@Spam.example>\r\nSubject: Big Offer\r\nMIME-Version: 1.0\r\n"
+            "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+            "Content-Type: text/plain; charset=utf-8\r\n\r\nHello Reader,  Two  Spaces.\r\n"
+            "--b\r\nContent-Type: text/html\r\n\r\n<img src=\"http://x.example/t.png\">\r\n"
+            "--b\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; "
+            "filename=report.pdf\r\nContent-Transfer-Encoding: base64\r\n\r\nQUJDREVG\r\n--b--\r\n";
+        mail::RemovedCopies copies(mail::removedCopiesFolderFor(bench.storePath()), 30,
+                                   200 * 1024 * 1024);
+        QString error;
+        const QString id = copies.keep(message, &error);
+        QVERIFY2(!id.isEmpty(), qPrintable(error));
+        QVERIFY(copies.sync({id}, &error));
+        QList<mail::MatchedMessage> removed(4);
+        removed[0].sender = QStringLiteral("Promo <Deals@Spam.example>");
+        removed[0].copy = id;
+        removed[1].sender = QStringLiteral("\"Doe, John\" <john@x.example>");
+        removed[2].copy = QStringLiteral("20240101-000000-0000abcd"); // expired
+        removed[3].copy = id;
+        removed[3].headerOnly = true;
+        const QDateTime at = QDateTime::currentDateTime();
+        QVERIFY(mail::RemovedRecord(mail::removedRecordPathFor(bench.storePath()))
+                    .append("a@x", removed, at));
+
+        tray::RemovedMailWindow window(bench.storePath());
+        window.show();
+        window.reload();
+        QCOMPARE(window.sbKeepDays->value(), 30);
+        QCOMPARE(window.sbKeepMB->value(), 200);
+        QTreeWidget *tree = window.tvRemoved;
+        QCOMPARE(tree->topLevelItemCount(), 4);
+        // Newest first: the last one written is the first row.
+        QCOMPARE(tree->topLevelItem(3)->text(2), removed[0].sender);
+        const auto select = [tree](int index) {
+            tree->setCurrentItem(tree->topLevelItem(3 - index));
+        };
+        select(0);
+        QCOMPARE(window.lbCopy->text(), QStringLiteral("A copy of this message is kept."));
+        QVERIFY(window.btnOpen->isEnabled() && window.btnSaveAs->isEnabled()
+                && window.btnOpenInMail->isEnabled());
+        QTest::mouseClick(window.btnOpen, Qt::LeftButton);
+        tray::MessageWindow *shown = window.messageWindow();
+        QVERIFY(shown && shown->isVisible());
+        QCOMPARE(shown->lbSubject->text(), QStringLiteral("Big Offer"));
+        QVERIFY2(shown->edText->toPlainText().startsWith("Hello Reader,  Two  Spaces."),
+                 qPrintable(shown->edText->toPlainText()));
+        QVERIFY(!shown->edText->toPlainText().contains("x.example/t.png"));
+        QVERIFY(shown->edText->toPlainText().contains("[an HTML part"));
+        QCOMPARE(listTexts(shown->lbAttachments), QStringList{"report.pdf (6 bytes)"});
+        QVERIFY(shown->edHeader->toPlainText().startsWith("From: Promo <Deals@Spam.example>"));
+        QVERIFY(shown->edHeader->toPlainText().endsWith("boundary=b"));
+        shown->close();
+
+        const QString saved = bench.folder() + QStringLiteral("/saved.eml");
+        QVERIFY(window.saveCopyTo(saved));
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), message);
+        QCOMPARE(file.permissions()
+                     & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+                 QFile::Permissions());
+        // Never through a link: the file it points at stays untouched.
+        const QString link = bench.folder() + QStringLiteral("/link.eml");
+        QVERIFY(QFile::link(bench.folder() + QStringLiteral("/target"), link));
+        QVERIFY(!window.saveCopyTo(link));
+        QVERIFY(!QFile::exists(bench.folder() + QStringLiteral("/target")));
+
+        QTest::mouseClick(window.btnAllowSender, Qt::LeftButton);
+        QCOMPARE(storedSettings(bench).allowedSenders, QStringList{"Deals@Spam.example"});
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        QTest::mouseClick(window.btnOpenInMail, Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(catcher.opened, QList<QUrl>{QUrl::fromLocalFile(window.selectedCopy())});
+        QVERIFY(catcher.opened.first().toLocalFile().endsWith(id + QStringLiteral(".eml")));
+
+        select(1);
+        QCOMPARE(window.lbCopy->text(), QStringLiteral("No copy of this message was kept."));
+        QVERIFY(!window.btnOpen->isEnabled() && !window.btnSaveAs->isEnabled()
+                && !window.btnOpenInMail->isEnabled());
+        QVERIFY(!window.saveCopyTo(bench.folder() + QStringLiteral("/none.eml")));
+        QTest::mouseClick(window.btnAllowSender, Qt::LeftButton); // from the record's text
+        QVERIFY(storedSettings(bench).allowedSenders.contains("john@x.example"));
+        select(2);
+        QCOMPARE(window.lbCopy->text(), QStringLiteral("The copy of this message has expired."));
+        QVERIFY(!window.btnOpen->isEnabled());
+        select(3);
+        QVERIFY(window.lbCopy->text().startsWith("Only the header of this message was kept"));
+        QVERIFY(window.btnOpen->isEnabled() && !window.btnSaveAs->isEnabled());
+
+        // Chosen from the keyboard, written as chosen; 0 days keeps none.
+        window.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &window);
+        QTest::keyClick(&window, Qt::Key_K, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), window.sbKeepDays);
+        window.sbKeepDays->selectAll();
+        QTest::keyClicks(window.sbKeepDays, QStringLiteral("0"));
+        QCOMPARE(storedSettings(bench).keepRemovedDays, 30); // not at each digit
+        QTest::keyClick(window.sbKeepDays, Qt::Key_Tab);
+        QCOMPARE(storedSettings(bench).keepRemovedDays, 0);
+        QCOMPARE(QApplication::focusWidget(), window.sbKeepMB);
+        QTest::keyClick(window.sbKeepMB, Qt::Key_Up);
+        QCOMPARE(storedSettings(bench).keepRemovedMegabytes, 201);
+    }
+
+    void thePreviewShowsAllowedAndHeldMailAndReleasesAHeldRule()
+    {
+        MailTestBench bench;
+        mail::CheckReport report;
+        report.dryRun = true;
+        report.accounts = {account("a@x")};
+        report.accounts[0].identity = "a@x|server";
+        report.accounts[0].messages = 40;
+        mail::MatchedMessage allowed;
+        allowed.sender = QStringLiteral("Friend <pal@good.example>");
+        allowed.rule = {QStringLiteral("AllowFilter"), QStringLiteral("*@good.example")};
+        report.accounts[0].allowed = {allowed};
+        mail::MatchedMessage held;
+        held.sender = QStringLiteral("news@list.example");
+        held.rule = {QStringLiteral("SubjectFilter"), QStringLiteral("news")};
+        report.accounts[0].held = QList<mail::MatchedMessage>(25, held);
+        mail::SeenState(mail::seenStatePathFor(bench.storePath()))
+            .hold("a@x|server", QStringLiteral("SubjectFilter"), QStringLiteral("news"), 25);
+
+        tray::PreviewWindow window(bench.storePath());
+        QSignalSpy checkNow(&window, &tray::PreviewWindow::checkNowRequested);
+        window.show();
+        window.showReport(report);
+        QTreeWidgetItem *accountRow = window.tvPreview->topLevelItem(0);
+        QCOMPARE(accountRow->text(1),
+                 QStringLiteral("40 messages, nothing would be removed, 25 held, 1 kept: sender "
+                                "allowed"));
+        QCOMPARE(accountRow->childCount(), 2);
+        QTreeWidgetItem *rule = accountRow->child(0);
+        QCOMPARE(rule->text(0), QStringLiteral("held: 25 messages"));
+        QCOMPARE(rule->text(3), QStringLiteral("SubjectFilter: news"));
+        QCOMPARE(rule->childCount(), 25);
+        QVERIFY(!rule->isExpanded() && accountRow->isExpanded());
+        QCOMPARE(accountRow->child(1)->text(3),
+                 QStringLiteral("kept: sender allowed (AllowFilter: *@good.example)"));
+
+        window.tvPreview->setCurrentItem(rule->child(3));
+        QVERIFY(!window.btnRemoveHeld->isEnabled());
+        QTest::mouseClick(window.btnAllowSender, Qt::LeftButton);
+        QCOMPARE(storedSettings(bench).allowedSenders, QStringList{"news@list.example"});
+
+        window.tvPreview->setCurrentItem(rule);
+        QVERIFY(!window.btnAllowSender->isEnabled());
+        QTest::mouseClick(window.btnRemoveHeld, Qt::LeftButton);
+        QCOMPARE(checkNow.size(), 1);
+        QVERIFY(
+            mail::SeenState(mail::seenStatePathFor(bench.storePath()))
+                .released("a@x|server", QStringLiteral("SubjectFilter"), QStringLiteral("news")));
+        QCOMPARE(accountRow->childCount(), 1);
+    }
+
     void theMenuOffersItsActions()
     {
         tray::TrayIcon icon;
@@ -526,12 +785,12 @@ private slots:
         QCOMPARE(captions,
                  (QStringList{QStringLiteral("&Check now"), QStringLiteral("&Preview"),
                               QStringLiteral("Pa&use checks"), QStringLiteral("&Removed mail"),
-                              QStringLiteral("Open &log"), QStringLiteral("&Settings"),
-                              QStringLiteral("&Quit")}));
+                              QStringLiteral("&Allowed senders"), QStringLiteral("Open &log"),
+                              QStringLiteral("&Settings"), QStringLiteral("&Quit")}));
         tray::TrayStatus status;
         status.paused = true;
         icon.showStatus(status);
-        QCOMPARE(icon.acPause->text(), QStringLiteral("&Resume checks"));
+        QCOMPARE(icon.acPause->text(), QStringLiteral("Resu&me checks"));
         QCOMPARE(icon.state(), tray::IconState::Paused);
     }
 
@@ -633,8 +892,18 @@ private slots:
         report.removed = 2;
         QCOMPARE(tray::removedMailNotice(report),
                  QStringLiteral("2 messages removed (alice@test.example: 2)"));
+        report.accounts[1].held.resize(21);
+        report.accounts[1].held[0].rule = {QStringLiteral("MailFilter"), QStringLiteral("*")};
+        report.accounts[1].held.fill(report.accounts[1].held[0]);
+        report.accounts[1].held.insert(3, report.accounts[1].held[0]);
+        report.accounts[1].held[3].rule = {QStringLiteral("SubjectFilter"), QStringLiteral("win")};
+        QCOMPARE(tray::heldMailNotice(report),
+                 QStringLiteral("22 messages held, not removed (bob@test.example: 21 by "
+                                "MailFilter: *; bob@test.example: 1 by SubjectFilter: win); see "
+                                "Preview to remove them"));
         report.dryRun = true;
         QVERIFY(tray::removedMailNotice(report).isEmpty());
+        QVERIFY(tray::heldMailNotice(report).isEmpty());
         report.dryRun = false;
         report.removed = 0;
         report.accounts = {bob};
