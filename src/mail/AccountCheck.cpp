@@ -350,37 +350,41 @@ bool AccountCheck::keepCopies(const FetchPlan &plan, Judgement *judgement)
     RemovedCopies *copies = m_context.copies;
     if (m_context.dryRun || !copies || judgement->condemned.isEmpty())
         return true;
-    QList<Condemned> kept;
-    for (Condemned &message : judgement->condemned) {
+    QList<Pop3Session::CopyWanted> wanted;
+    QHash<int, qsizetype> place;
+    for (const Condemned &message : std::as_const(judgement->condemned)) {
         const qint64 size = plan.listedSize.value(message.number);
-        const bool headerOnly = size > kMaxJudgedBytes;
-        QByteArray text;
-        if (!m_session->fetchCopy(message.number, size, headerOnly, &text)) {
-            discardCopies(Judgement{kept, {}, {}});
-            return false;
-        }
+        place.insert(message.number, wanted.size());
+        wanted.append({message.number, size, size > kMaxJudgedBytes});
+    }
+    QList<Condemned> kept;
+    const bool fetched = m_session->fetchCopies(wanted, [&](int number, QByteArray text) {
+        Condemned &message = judgement->condemned[place.value(number)];
         if (headerDigest(text) != message.headerDigest) {
-            discardCopies(Judgement{kept, {}, {}});
-            m_session->abort();
             m_outcome.failure = QStringLiteral("the server's replies are out of step with the "
                                                "commands (the text of message %1 to keep is not "
                                                "the one judged)")
-                                    .arg(message.number);
+                                    .arg(number);
             return false;
         }
         QString problem;
         message.match.copy = copies->keep(text, &problem);
-        message.match.headerOnly = headerOnly;
+        message.match.headerOnly = wanted[place.value(number)].headerOnly;
         if (message.match.copy.isEmpty()) {
             ++m_outcome.notKept;
             m_context.log.write(QStringLiteral("%1: message %2 stays on the server: its copy "
                                                "cannot be kept (%3)")
                                     .arg(m_address)
-                                    .arg(message.number)
+                                    .arg(number)
                                     .arg(problem));
-            continue;
+            return true;
         }
-        kept.append(std::move(message));
+        kept.append(message);
+        return true;
+    });
+    if (!fetched) {
+        discardCopies(Judgement{kept, {}, {}});
+        return false;
     }
     QString problem;
     QStringList ids;

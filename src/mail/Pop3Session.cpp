@@ -475,24 +475,53 @@ bool Pop3Session::confirmJudged(bool byUniqueId, const QList<JudgedAs> &judged)
     return inStep();
 }
 
-bool Pop3Session::fetchCopy(int number, qint64 listedSize, bool headerOnly, QByteArray *text)
+bool Pop3Session::fetchCopies(const QList<CopyWanted> &wanted,
+                              const std::function<bool(int, QByteArray)> &onCopy)
 {
-    const QByteArray wanted = QByteArray::number(number);
-    QByteArray command = headerCommand(number);
-    if (!headerOnly)
-        command =
-            command.startsWith("TOP") ? "TOP " + wanted + kWholeMessageLines : "RETR " + wanted;
-    Pop3ReplyReader::Status status;
-    if (!send(command) || !readStatus(&status))
-        return false;
-    if (!status.ok) {
-        return fail(Failure::Refused,
-                    QStringLiteral("the server would not send message %1 again to keep its copy "
-                                   "(%2)")
-                        .arg(number)
-                        .arg(serverText(status.text)));
+    const auto command = [this](const CopyWanted &message) {
+        const QByteArray header = headerCommand(message.number);
+        if (message.headerOnly)
+            return header;
+        const QByteArray number = QByteArray::number(message.number);
+        return header.startsWith("TOP") ? "TOP " + number + kWholeMessageLines : "RETR " + number;
+    };
+    const auto inFlight = [](const CopyWanted &message) {
+        return message.headerOnly ? 0 : message.listedSize;
+    };
+    qsizetype sent = 0;
+    qint64 bytesInFlight = 0;
+    for (qsizetype received = 0; received < wanted.size(); ++received) {
+        // As fetch(): the server kept busy, a bounded amount of mail in flight.
+        while (sent < wanted.size()
+               && (sent == received
+                   || (m_pipelining && sent - received < kPipelineWindow
+                       && bytesInFlight + inFlight(wanted[sent]) <= kBytesInFlight))) {
+            if (!send(command(wanted[sent])))
+                return false;
+            bytesInFlight += inFlight(wanted[sent]);
+            ++sent;
+        }
+        const CopyWanted &message = wanted[received];
+        Pop3ReplyReader::Status status;
+        if (!readStatus(&status))
+            return false;
+        if (!status.ok) {
+            return fail(Failure::Refused,
+                        QStringLiteral("the server would not send message %1 again to keep its "
+                                       "copy (%2)")
+                            .arg(message.number)
+                            .arg(serverText(status.text)));
+        }
+        QByteArray text;
+        if (!readData(&text, m_options.maxMessageBytes, inFlight(message)))
+            return false;
+        bytesInFlight -= inFlight(message);
+        if (!onCopy(message.number, std::move(text))) {
+            abort();
+            return false;
+        }
     }
-    return readData(text, m_options.maxMessageBytes, headerOnly ? 0 : listedSize);
+    return true;
 }
 
 bool Pop3Session::inStep()

@@ -111,8 +111,16 @@ public:
     // judged when asked for it alone, and no byte beyond the replies asked for is waiting. Any
     // difference ends the session.
     bool confirmJudged(bool byUniqueId, const QList<JudgedAs> &judged);
-    // One message again, alone, to keep its copy: whole (within the size limit), or its header.
-    bool fetchCopy(int number, qint64 listedSize, bool headerOnly, QByteArray *text);
+    // The messages again, to keep their copies: whole (within the size limit), or the header
+    // alone. onCopy gets each as it arrives, and false from it ends the session.
+    struct CopyWanted
+    {
+        int number = 0;
+        qint64 listedSize = 0;
+        bool headerOnly = false;
+    };
+    bool fetchCopies(const QList<CopyWanted> &wanted,
+                     const std::function<bool(int, QByteArray)> &onCopy);
     // No byte is waiting that no command asked for.
     bool inStep();
     // Marks messages for deletion; `refused` gets those the server would not mark.
