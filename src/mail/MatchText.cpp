@@ -40,20 +40,6 @@ constexpr std::array<Range, 17> kIgnorable{{
 // ASCII blanks is not copied whole.
 constexpr qsizetype kMaxRun = 16 * 1024;
 
-struct CodePoint
-{
-    char32_t value;
-    qsizetype length; // in UTF-16 units
-};
-
-CodePoint codePointAt(QStringView text, qsizetype at)
-{
-    const QChar c = text[at];
-    if (c.isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate())
-        return {QChar::surrogateToUcs4(c, text[at + 1]), 2};
-    return {c.unicode(), 1};
-}
-
 bool isBlank(QChar c)
 {
     // Outside U+2000..U+3000 only a few code points are blanks; asking Qt costs a call.

@@ -1,8 +1,25 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 
 namespace mail {
+
+struct CodePoint
+{
+    char32_t value;
+    qsizetype length; // in UTF-16 units
+};
+
+// The code point at `at`. A lone surrogate counts as a code point of its own, so it never
+// matches half of a pair.
+inline CodePoint codePointAt(QStringView text, qsizetype at)
+{
+    const QChar c = text[at];
+    if (c.isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate())
+        return {QChar::surrogateToUcs4(c, text[at + 1]), 2};
+    return {c.unicode(), 1};
+}
 
 // Code points that show nothing and hide nothing a person reads: the soft hyphen, zero-width
 // spaces and joiners, bidi controls, variation selectors, the byte-order mark, tags. Unicode

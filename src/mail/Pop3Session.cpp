@@ -418,6 +418,14 @@ QString Pop3Session::serverText(const QByteArray &text) const
     return readable;
 }
 
+bool Pop3Session::refusedAgain(int number, const QString &purpose, const QByteArray &reply)
+{
+    return fail(Failure::Refused, QStringLiteral("the server would not send message %1 again %2 "
+                                                 "(%3)")
+                                      .arg(number)
+                                      .arg(purpose, serverText(reply)));
+}
+
 bool Pop3Session::outOfStep(const QString &why)
 {
     return fail(
@@ -458,11 +466,8 @@ bool Pop3Session::confirmJudged(bool byUniqueId, const QList<JudgedAs> &judged)
             continue;
         }
         if (!status.ok) {
-            return fail(Failure::Refused,
-                        QStringLiteral("the server would not send message %1 again to confirm "
-                                       "it is the one judged (%2)")
-                            .arg(message.number)
-                            .arg(serverText(status.text)));
+            return refusedAgain(message.number, QStringLiteral("to confirm it is the one judged"),
+                                status.text);
         }
         QByteArray header;
         if (!readData(&header, m_options.maxMessageBytes, message.listedSize))
@@ -506,11 +511,7 @@ bool Pop3Session::fetchCopies(const QList<CopyWanted> &wanted,
         if (!readStatus(&status))
             return false;
         if (!status.ok) {
-            return fail(Failure::Refused,
-                        QStringLiteral("the server would not send message %1 again to keep its "
-                                       "copy (%2)")
-                            .arg(message.number)
-                            .arg(serverText(status.text)));
+            return refusedAgain(message.number, QStringLiteral("to keep its copy"), status.text);
         }
         QByteArray text;
         if (!readData(&text, m_options.maxMessageBytes, inFlight(message)))

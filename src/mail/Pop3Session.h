@@ -146,6 +146,7 @@ private:
                    const FetchHandlers &handlers);
     QByteArray headerCommand(int number) const;
     bool outOfStep(const QString &why);
+    bool refusedAgain(int number, const QString &purpose, const QByteArray &reply);
     QString serverText(const QByteArray &text) const;
     bool waitForBytes(const QDeadlineTimer &replyDeadline);
     void drainSocket();

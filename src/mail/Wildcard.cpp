@@ -24,21 +24,6 @@ constexpr size_t kOtherRow = 0;
 constexpr size_t kOtherMarkRow = 1;
 constexpr size_t kFirstCodeRow = 2;
 
-struct CodePoint
-{
-    char32_t value;
-    qsizetype length; // in UTF-16 units
-};
-
-// A lone surrogate counts as a code point of its own, so it never matches half of a pair.
-CodePoint codePointAt(QStringView text, qsizetype at)
-{
-    const QChar c = text[at];
-    if (c.isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate())
-        return {QChar::surrogateToUcs4(c, text[at + 1]), 2};
-    return {c.unicode(), 1};
-}
-
 bool isMark(char32_t c)
 {
     if (c < 0x300)
