@@ -358,7 +358,7 @@ bool AccountCheck::keepCopies(const FetchPlan &plan, Judgement *judgement)
         wanted.append({message.number, size, size > kMaxJudgedBytes});
     }
     QList<Condemned> kept;
-    const bool fetched = m_session->fetchCopies(wanted, [&](int number, QByteArray text) {
+    const bool fetched = m_session->fetchCopies(wanted, [&](int number, const QByteArray &text) {
         Condemned &message = judgement->condemned[place.value(number)];
         if (headerDigest(text) != message.headerDigest) {
             m_outcome.failure = QStringLiteral("the server's replies are out of step with the "

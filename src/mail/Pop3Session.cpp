@@ -408,7 +408,7 @@ QByteArray Pop3Session::headerCommand(int number) const
 // that holds it is not shown at all.
 QString Pop3Session::serverText(const QByteArray &text) const
 {
-    const QString readable = QString::fromUtf8(text);
+    QString readable = QString::fromUtf8(text);
     if (!m_password.isEmpty()
         && (text.contains(m_password)
             || readable.contains(QString::fromUtf8(m_password), Qt::CaseInsensitive)
@@ -484,7 +484,7 @@ bool Pop3Session::fetchCopies(const QList<CopyWanted> &wanted,
                               const std::function<bool(int, QByteArray)> &onCopy)
 {
     const auto command = [this](const CopyWanted &message) {
-        const QByteArray header = headerCommand(message.number);
+        QByteArray header = headerCommand(message.number);
         if (message.headerOnly)
             return header;
         const QByteArray number = QByteArray::number(message.number);

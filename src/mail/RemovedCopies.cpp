@@ -80,8 +80,7 @@ QString RemovedCopies::keep(const QByteArray &text, QString *error)
     for (int attempt = 0; attempt < 16; ++attempt) {
         // Within a second, copies of one program sort in the order they were kept.
         static std::atomic<quint32> sequence{QRandomGenerator::global()->generate() & 0x0fffffff};
-        const QString id =
-            QStringLiteral("%1-%2").arg(stamp).arg(sequence++, 8, 16, QLatin1Char('0'));
+        QString id = QStringLiteral("%1-%2").arg(stamp).arg(sequence++, 8, 16, QLatin1Char('0'));
         const QByteArray path = QFile::encodeName(m_folder + u'/' + id + QLatin1String(kSuffix));
         const int fd =
             ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
