@@ -292,8 +292,17 @@ QString ruleText(const QString &list, const QString &pattern)
 
 void setCellText(QTreeWidgetItem *item, int column, const QString &text)
 {
-    item->setText(column, text);
-    item->setToolTip(column, text);
+    // A spammer's subject may be hundreds of kilobytes: laid out whole as a tooltip it costs
+    // a hundred megabytes and shows nothing a person can read.
+    constexpr qsizetype kMaxCellChars = 1000;
+    QString shown = text;
+    if (shown.size() > kMaxCellChars) {
+        shown.truncate(shown.at(kMaxCellChars - 1).isHighSurrogate() ? kMaxCellChars - 1
+                                                                     : kMaxCellChars);
+        shown += QChar(0x2026);
+    }
+    item->setText(column, shown);
+    item->setToolTip(column, shown);
 }
 
 void fitColumns(QTreeWidget *tree)

@@ -57,7 +57,8 @@ private:
 QString ruleText(const QString &list, const QString &pattern);
 // The program's picture, for the tray program's windows.
 QIcon programIcon();
-// A cell whose text may be cut to the column's width: the whole text is its tooltip.
+// A cell whose text may be cut to the column's width: the text (its first 1,000 characters)
+// is its tooltip.
 void setCellText(QTreeWidgetItem *item, int column, const QString &text);
 // Every column but the last sized to its contents, cut where the shown list is too narrow for
 // all of them; the last takes the rest.

@@ -351,6 +351,10 @@ private slots:
                 <= tree->viewport()->width());
         QCOMPARE(row->toolTip(3), message.subject);
         QCOMPARE(row->toolTip(2), message.sender);
+        // A subject of 300 kB is cut for its cell and tooltip.
+        QTreeWidgetItem huge;
+        tray::setCellText(&huge, 0, QString(300 * 1024, QLatin1Char('h')));
+        QCOMPARE(huge.toolTip(0).size(), 1001);
     }
 
     void withoutAViewerTheLogIsShownInAWindowOfItsOwn()
