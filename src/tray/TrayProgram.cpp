@@ -2,6 +2,7 @@
 
 #include "contract/MonitorContract.h"
 #include "logwindow/LogWindow.h"
+#include "mail/MailCheck.h"
 #include "mail/MonitorLog.h"
 #include "mail/RemovedRecord.h"
 #include "mail/Settings.h"
@@ -18,6 +19,8 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSystemTrayIcon>
@@ -60,7 +63,8 @@ TrayProgram::TrayProgram(QString storePath, mail::MonitorLog &log, SingleInstanc
             &TrayProgram::accountsInProgressChanged);
     connect(&m_runner, &CheckRunner::lateOutcome, this, &TrayProgram::lateOutcome);
     connect(m_window.get(), &TrayWindow::closeRequested, this, &TrayProgram::quit);
-    connect(&instance, &SingleInstance::checkRequested, this, &TrayProgram::checkNow);
+    connect(&instance, &SingleInstance::checkRequested, this, &TrayProgram::anotherStart);
+    m_status.paused = QFileInfo::exists(pausedMarkPath());
     // A new interval is in force at once, not once the old one has run out. The folder too:
     // a store replaced whole is a new file, which the watch on the old one does not see.
     m_storeWatch.addPath(QFileInfo(m_storePath).absolutePath());
@@ -87,7 +91,29 @@ void TrayProgram::start()
                                    "end it"));
         m_trayWatch.start();
     }
+    if (m_status.paused) {
+        m_log.write(QStringLiteral("Checks stay paused, as they were left"));
+        showStatus();
+        return;
+    }
     checkNow();
+}
+
+// A second start (the page's Start, or the autostart entry) asks for a check; a pause holds
+// until the person resumes it.
+void TrayProgram::anotherStart()
+{
+    if (m_status.paused) {
+        m_log.write(QStringLiteral("Another start asked for a check: checks are paused"));
+        return;
+    }
+    checkNow();
+}
+
+// Kept beside the monitor's other files, so that a pause outlives the program and the login.
+QString TrayProgram::pausedMarkPath() const
+{
+    return QDir(mail::monitorFolder(m_storePath)).filePath(QStringLiteral("tray-paused"));
 }
 
 void TrayProgram::lookForTray()
@@ -139,6 +165,11 @@ void TrayProgram::setPaused(bool paused)
         return;
     m_status.paused = paused;
     m_log.write(paused ? QStringLiteral("Checks paused") : QStringLiteral("Checks resumed"));
+    QFile mark(pausedMarkPath());
+    const bool kept = paused ? mark.open(QIODevice::WriteOnly) : (!mark.exists() || mark.remove());
+    if (!kept)
+        m_log.write(QStringLiteral("Warning: the pause cannot be kept for the next start (%1)")
+                        .arg(mark.errorString()));
     if (paused) {
         m_timer.stop();
     } else if (!m_runner.isRunning()) {

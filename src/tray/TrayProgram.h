@@ -40,7 +40,7 @@ public:
     void start();
     void checkNow();
     void preview();
-    // Scheduled checks stop until resumed; Check now and Preview still run.
+    // Scheduled checks stop until resumed, also across starts; Check now and Preview still run.
     void setPaused(bool paused);
     void showRemovedMail();
     void showAllowedSenders();
@@ -64,6 +64,8 @@ public:
 
 private:
     void lookForTray();
+    void anotherStart();
+    QString pausedMarkPath() const;
     void checkStarted(bool dryRun);
     void checkFinished(const tray::CheckResult &result);
     void accountsInProgressChanged(const QStringList &accounts);

@@ -246,6 +246,14 @@ private slots:
         m_server.deliver(QStringLiteral("erin"), testMail("Later <x@spam.example>", "second"));
         program.setPaused(true);
         QVERIFY(!program.checkScheduled());
+        {
+            // The pause outlives the program, and a second start does not check.
+            tray::TrayProgram again(bench.storePath(), log, instance);
+            QVERIFY(again.status().paused);
+            again.start();
+            emit instance.checkRequested();
+            QVERIFY(!again.runner().isRunning() && !program.runner().isRunning());
+        }
         program.checkNow(); // still works while paused
         QVERIFY(finished.wait(60000));
         QVERIFY(!program.checkScheduled());
