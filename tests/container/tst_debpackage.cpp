@@ -131,7 +131,7 @@ private slots:
         const SystemdContainer::Run run = shell(QString::fromUtf8(R"sh(
 set -e
 apt-get install -y --no-install-recommends dbus-user-session >/dev/null 2>&1 # users' buses
-running() { cat /proc/[0-9]*/comm | grep -cx OstroveService || true; }
+running() { cat /proc/[0-9]*/comm 2>/dev/null | grep -cx OstroveService || true; } # processes come and go
 state() { test -d /var/lib/ostrove && echo state || echo no-state; }
 as_user() { # waits for the user's bus, then runs the command as the user
     uid=$(id -u $1); for i in $(seq 100); do [ -S /run/user/$uid/bus ] && break; sleep 0.1; done
