@@ -126,8 +126,10 @@ bool AccountCheck::planFetch(FetchPlan *plan)
     if (!m_session->uniqueIds(&plan->ids, &plan->haveIds))
         return false;
     const Rules &rules = m_context.rules;
+    SeenState::Previous previous;
     if (plan->haveIds)
-        plan->judgedBefore = m_context.seen.judged(m_identity, rules.fingerprint());
+        previous = m_context.seen.previous(m_identity, rules.fingerprint());
+    plan->judgedBefore = std::move(previous.judged);
     // The sizes are needed only for messages to fetch: a check that finds nothing new (the
     // usual one) does without the listing.
     const bool anythingNew =
@@ -141,8 +143,7 @@ bool AccountCheck::planFetch(FetchPlan *plan)
     QList<std::pair<int, qint64>> sizes;
     if (!m_session->listSizes(&sizes))
         return false;
-    const QSet<QByteArray> removedBefore =
-        plan->haveIds ? m_context.seen.removed(m_identity) : QSet<QByteArray>();
+    const QSet<QByteArray> &removedBefore = previous.removed;
     for (const auto &[number, size] : std::as_const(sizes)) {
         // A server that lists a message twice still has it once: it is judged once.
         if (plan->listedSize.contains(number))
@@ -210,24 +211,23 @@ bool AccountCheck::fetchAndJudge(const FetchPlan &plan, Judgement *judgement)
                                     .arg(m_address)
                                     .arg(number)
                                     .arg(verdict.keptBecause));
-        if (verdict.allowedBy) {
-            MatchedMessage allowed;
-            allowed.sender = facts.fromText;
-            allowed.subject = facts.subject;
-            allowed.size = plan.listedSize.value(number);
-            allowed.rule = *verdict.allowedBy;
-            found.allowed.append(allowed);
-        }
+        const auto matched = [&](const RuleMatch &rule) {
+            MatchedMessage match;
+            match.sender = facts.fromText;
+            match.subject = facts.subject;
+            match.size = plan.listedSize.value(number);
+            match.rule = rule;
+            return match;
+        };
+        if (verdict.allowedBy)
+            found.allowed.append(matched(*verdict.allowedBy));
         if (!verdict.removeBy) {
             if (plan.haveIds)
                 found.cleared.insert(plan.ids.value(number));
             return;
         }
         condemned.number = number;
-        condemned.match.sender = facts.fromText;
-        condemned.match.subject = facts.subject;
-        condemned.match.size = plan.listedSize.value(number);
-        condemned.match.rule = *verdict.removeBy;
+        condemned.match = matched(*verdict.removeBy);
         found.condemned.append(std::move(condemned));
     };
     JudgeQueue queue(kQueuedMessages, kQueuedBytes);

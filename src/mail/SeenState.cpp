@@ -155,22 +155,13 @@ bool SeenState::load(const QByteArray &account, Entry *entry)
     return readIds(ids, &entry->ids) && readIds(removed, &entry->removed);
 }
 
-QSet<QByteArray> SeenState::judged(const QByteArray &account, const QByteArray &fingerprint)
-{
-    std::lock_guard lock(m_mutex);
-    Entry entry;
-    if (!load(account, &entry) || entry.fingerprint != fingerprint)
-        return {};
-    return entry.ids;
-}
-
-QSet<QByteArray> SeenState::removed(const QByteArray &account)
+SeenState::Previous SeenState::previous(const QByteArray &account, const QByteArray &fingerprint)
 {
     std::lock_guard lock(m_mutex);
     Entry entry;
     if (!load(account, &entry))
         return {};
-    return entry.removed;
+    return {entry.fingerprint == fingerprint ? entry.ids : QSet<QByteArray>(), entry.removed};
 }
 
 bool SeenState::store(const QByteArray &account, const Entry &entry)

@@ -30,11 +30,19 @@ public:
     // memory instead), else empty.
     QString takeWriteProblem();
 
-    // The unique ids judged under these rules; empty when the rules changed since.
-    QSet<QByteArray> judged(const QByteArray &account, const QByteArray &fingerprint);
-    // The unique ids the last real check removed (the server confirmed QUIT): one still on the
-    // server was kept by it.
-    QSet<QByteArray> removed(const QByteArray &account);
+    // What the last checks of an account left, in one read: the unique ids judged under these
+    // rules (none when the rules changed since), and those the last real check removed (the
+    // server confirmed QUIT: one still on the server was kept by it).
+    struct Previous
+    {
+        QSet<QByteArray> judged;
+        QSet<QByteArray> removed;
+    };
+    Previous previous(const QByteArray &account, const QByteArray &fingerprint);
+    QSet<QByteArray> judged(const QByteArray &account, const QByteArray &fingerprint)
+    {
+        return previous(account, fingerprint).judged;
+    }
     // Removals a rule would make that look like a slip (it would empty much of a mailbox) are
     // held until the person releases that rule for that account.
     struct HeldRule

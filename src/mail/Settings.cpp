@@ -84,15 +84,9 @@ std::optional<MonitorSettings> readMonitorSettings(store::Store &store, QString 
         MonitorSettings settings;
         auto access = store.beginAccess();
         auto root = access->openOrCreate(store::kSettingsKey);
-        if (root->valueExists(store::kScanEvery)) {
-            try {
-                settings.scanEveryMinutes =
-                    std::clamp(root->readInteger(store::kScanEvery), contract::kMinScanEvery,
-                               contract::kMaxScanEvery);
-            } catch (const store::StoreError &) {
-                settings.scanEveryMinutes = contract::kDefaultScanEvery;
-            }
-        }
+        settings.scanEveryMinutes =
+            readNumber(*root, store::kScanEvery, contract::kDefaultScanEvery,
+                       contract::kMinScanEvery, contract::kMaxScanEvery);
         for (const QByteArray &address : access->openOrCreate(store::kAccountsKey)->subkeyNames())
             settings.accounts.append(readAccount(*access, address));
         settings.senderPatterns = valueNamesOf(*access, store::kMailFilterKey);
